@@ -1,0 +1,23 @@
+// Decoder frame driver: speech reconstruction, erasure concealment, inactive frames.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/g729.h"
+
+// Synthesizes 80 samples into speech, and reports the two LPC sets, the two integer lags
+// and the frame type after erasure remapping.
+void decode_frame_parameters(g729_decoder_state* state, int32_t params[G729_DECODED_PARAMS_SIZE],
+                             double speech[80], double lpc[22], int32_t lags[2],
+                             int32_t* frame_type);
+
+// subframe: 0 for subframe 1, 1 for subframe 2 (lag holds the subframe-1 lag on entry).
+void decode_pitch_lag(int index, int lag_min, int lag_max, int subframe, int32_t* lag,
+                      int32_t* frac);
+
+void decode_fixed_codevector(int sign_index, int position_index, double code[40]);
+
+void decode_gains(double gain_pred_mem[4], int gain_index, const double code[40], int length,
+                  int erased, double* gain_pitch, double* gain_code);
+
+void gain_predictor_erasure_update(double gain_pred_mem[4]);

@@ -1,0 +1,12 @@
+// Algebraic (fixed) codebook search: 4 pulses in 40 samples, 17 bits.
+#pragma once
+
+#include <cstdint>
+
+// Returns the 13-bit position index; writes code, filtered code y and the sign index.
+// h is left pitch-sharpened.
+int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double code[40],
+                              double y[40], int32_t* sign_index, double sharp);
+
+// d[n] = sum over i = n..39 of x[i] * h[i - n].
+void correlate_target_impulse(const double h[40], const double x[40], double d[40]);

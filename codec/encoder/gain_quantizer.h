@@ -1,0 +1,15 @@
+// Joint 7-bit quantization of the pitch and fixed-codebook gains, with MA gain prediction.
+#pragma once
+
+#include <cstdint>
+
+void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
+                                 double gain_correlations[5]);
+
+int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
+                       const double gain_correlations[5], int length, double* gain_pitch,
+                       double* gain_code, int32_t taming);
+
+void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
+                            double* g0);
+void gain_predictor_update(double gain_pred_mem[4], double gamma);

@@ -1,0 +1,23 @@
+// Pitch (adaptive-codebook) analysis: open-loop and closed-loop searches, interpolation,
+// lag coding and the adaptive-codebook gain.
+#pragma once
+
+#include <cstdint>
+
+// Open-loop lag (20..143) of the frame starting at wsp; wsp[-143..-1] is read.
+int32_t open_loop_pitch_search(const double* wsp, int length);
+
+// Integer lag and fraction of a subframe; leaves the adaptive-codebook vector at exc.
+int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h[40], int length,
+                                 int t0_min, int t0_max, int subframe_offset, int32_t* frac);
+
+// Past excitation delayed by t0 + frac/3 samples, written at exc[0..length-1].
+void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length);
+
+// Lag index of a subframe; in subframe 1 also sets the search range of subframe 2.
+int32_t encode_pitch_lag(int t0, int frac, int32_t* t0_min, int32_t* t0_max, int lag_min,
+                         int lag_max, int subframe_offset);
+
+// Unquantized pitch gain in [0, 1.2]; writes gain_correlations[0..1].
+double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
+                              int length);

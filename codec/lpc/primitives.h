@@ -1,0 +1,26 @@
+// Filters and small numeric routines shared by the whole codec.
+#pragma once
+
+#include <cstdint>
+
+// 1/A(z) over L (0..40) samples; y may equal x. mem holds the 10 latest outputs, oldest
+// first; it is rewritten (with values below 2e-5 flushed to zero) only when update != 0.
+void lpc_synthesis_filter(const double a[11], const double* x, double* y, int L, double mem[10],
+                          int update);
+
+// A(z) over L samples; x[-10..-1] must be readable history. y must not overlap x[-10..L-1].
+void lpc_residual_filter(const double a[11], const double* x, double* y, int L);
+
+// Bandwidth expansion: out[i] = a[i] * gamma^i. out may equal a.
+void lpc_weight(const double* a, int m, double* out, double gamma);
+
+void zero_doubles(double* buf, int n);
+
+// Ascending copy, source first: overlapping ranges are fine when dst precedes src.
+void copy_doubles(const double* src, double* dst, int n);
+
+// 16-bit linear congruential generator; returns the new seed.
+int16_t random_next(int16_t* seed);
+
+void lsf_ma_memory_save(const double mem[4][10], double copy[4][10]);
+void lsf_ma_memory_restore(double mem[4][10], const double copy[4][10]);
