@@ -1,0 +1,178 @@
+// LPC analysis (window, autocorrelation, Levinson-Durbin) and LPC/LSP/LSF conversions.
+#include "codec/lpc/lpc_analysis.h"
+
+#include <cmath>
+
+#include "codec/tables/lpc_analysis_tables.h"
+
+namespace {
+
+constexpr int kWindowLength = 240;
+constexpr int kMaxLag = 12;
+constexpr int kGridIntervals = 50;
+
+// Chebyshev-form value of a 5th-degree sum/difference polynomial at the cosine x.
+double chebyshev_value(const double f[6], double x) {
+    const double x2 = 2.0 * x;
+    double b2 = 1.0;
+    double b1 = x2 + f[1];
+    for (int k = 2; k <= 4; ++k) {
+        const double b0 = x2 * b1 - b2 + f[k];
+        b2 = b1;
+        b1 = b0;
+    }
+    return x * b1 - b2 + 0.5 * f[5];
+}
+
+}  // namespace
+
+void lpc_autocorrelation(const double x[240], int m, double* r) {
+    double y[kWindowLength];
+    for (int n = 0; n < kWindowLength; ++n) y[n] = x[n] * lpc_analysis_window[n];
+
+    for (int k = 0; k <= m; ++k) {
+        double s = 0.0;
+        for (int j = 0; j < kWindowLength - k; ++j) s += y[j] * y[j + k];
+        r[k] = s;
+    }
+    // A silent frame still yields a usable (flat) predictor.
+    if (m >= 0 && r[0] < 1.0) r[0] = 1.0;
+}
+
+void lpc_lag_window(int m, double* r) {
+    if (m > kMaxLag) m = kMaxLag;
+    for (int k = 0; k <= m; ++k) r[k] = r[k] * lag_window_table[k];
+}
+
+double levinson_durbin(const double* r, double a[11], double rc[10]) {
+    double k = -r[1] / r[0];
+    rc[0] = k;
+    a[0] = 1.0;
+    a[1] = k;
+    double err = r[0] + r[1] * k;
+
+    for (int i = 2; i <= 10; ++i) {
+        double alpha = 0.0;
+        for (int j = 0; j < i; ++j) alpha += a[j] * r[i - j];
+
+        k = -alpha / err;
+        rc[i - 1] = k;
+
+        // Both members of a pair are updated from their old values.
+        for (int j = 1; j <= i / 2; ++j) {
+            const double aj = a[j];
+            const double aij = a[i - j];
+            a[j] = aj + k * aij;
+            a[i - j] = aij + k * aj;
+        }
+        a[i] = k;
+
+        err = err + alpha * k;
+        if (err <= 0.0) err = 0.001;
+    }
+    return err;
+}
+
+void lpc_to_lsp(const double a[11], double lsp[10], const double old_lsp[10]) {
+    double f1[6];
+    double f2[6];
+    f1[0] = 1.0;
+    f2[0] = 1.0;
+    for (int i = 1; i <= 5; ++i) {
+        f1[i] = a[i] + a[11 - i] - f1[i - 1];
+        f2[i] = a[i] - a[11 - i] + f2[i - 1];
+    }
+
+    const double* poly[2] = {f1, f2};
+    int cur = 0;
+    int nf = 0;
+    int j = 0;
+    double xlow = lsp_search_grid[0];
+    double ylow = chebyshev_value(poly[cur], xlow);
+
+    while (j <= kGridIntervals - 1 && nf <= 9) {
+        double xhigh = lsp_search_grid[j + 1];
+        double yhigh = chebyshev_value(poly[cur], xhigh);
+
+        // No sign change (a NaN also counts as none): move to the next grid interval.
+        if (!(ylow * yhigh <= 0.0)) {
+            xlow = xhigh;
+            ylow = yhigh;
+            ++j;
+            continue;
+        }
+
+        // Two halvings, deciding against the high end of the interval.
+        for (int h = 0; h < 2; ++h) {
+            const double xmid = 0.5 * (xlow + xhigh);
+            const double ymid = chebyshev_value(poly[cur], xmid);
+            if (yhigh * ymid <= 0.0) {
+                xlow = xmid;
+                ylow = ymid;
+            } else {
+                xhigh = xmid;
+                yhigh = ymid;
+            }
+        }
+
+        const double x = xhigh - yhigh * (xlow - xhigh) / (ylow - yhigh);
+        lsp[nf] = x;
+        ++nf;
+
+        // Roots alternate between the two polynomials; the search resumes at this root.
+        cur = 1 - cur;
+        xlow = x;
+        ylow = chebyshev_value(poly[cur], x);
+    }
+
+    if (nf < 10) {
+        for (int i = 0; i < 10; ++i) lsp[i] = old_lsp[i];
+    }
+}
+
+void lsp_polynomial(const double* lsp, double f[6]) {
+    f[0] = 1.0;
+    f[1] = -2.0 * lsp[0];
+    for (int i = 2; i <= 5; ++i) {
+        const double b = -2.0 * lsp[2 * (i - 1)];
+        f[i] = b * f[i - 1] + 2.0 * f[i - 2];
+        for (int j = i - 1; j >= 2; --j) f[j] = (b * f[j - 1] + f[j - 2]) + f[j];
+        f[1] = f[1] + b;
+    }
+}
+
+void lsp_to_lpc(const double lsp[10], double a[11]) {
+    double f1[6];
+    double f2[6];
+    lsp_polynomial(&lsp[0], f1);
+    lsp_polynomial(&lsp[1], f2);
+
+    // Multiply F1 by (1 + z^-1) and F2 by (1 - z^-1), both from the unmodified values.
+    double g1[6];
+    double g2[6];
+    for (int i = 1; i <= 5; ++i) {
+        g1[i] = f1[i] + f1[i - 1];
+        g2[i] = f2[i] - f2[i - 1];
+    }
+
+    a[0] = 1.0;
+    for (int i = 1; i <= 5; ++i) {
+        a[i] = 0.5 * (g1[i] + g2[i]);
+        a[11 - i] = 0.5 * (g1[i] - g2[i]);
+    }
+}
+
+void lsp_interpolate_to_lpc(const double old_lsp[10], const double new_lsp[10], double aq[22]) {
+    double mid[10];
+    for (int i = 0; i < 10; ++i) mid[i] = 0.5 * old_lsp[i] + 0.5 * new_lsp[i];
+    lsp_to_lpc(mid, &aq[0]);
+    lsp_to_lpc(new_lsp, &aq[11]);
+}
+
+void lsf_to_lsp(const double* src, double* dst, int n) {
+    for (int i = 0; i < n; ++i) dst[i] = std::cos(src[i]);
+}
+
+void lsp_to_lsf(const double* src, double* dst, int n) {
+    for (int i = 0; i < n; ++i) dst[i] = std::acos(src[i]);
+}

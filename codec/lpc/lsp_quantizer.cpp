@@ -1,0 +1,213 @@
+// Switched-MA two-stage LSP quantizer (18 bits) and its decoder.
+#include "codec/lpc/lsp_quantizer.h"
+
+#include "codec/lpc/lpc_analysis.h"
+#include "codec/tables/lsp_quantizer_tables.h"
+
+namespace {
+
+constexpr double kGapFirst = 0.0012;
+constexpr double kGapSecond = 0.0006;
+
+constexpr double kMinSpacing = 0.0392;
+constexpr double kLowestLsf = 0.005;
+constexpr double kHighestLsf = 3.135;
+
+// Outer neighbours of the first and last LSF in the weighting (0.04 pi and 0.92 pi).
+constexpr double kWeightLowEdge = 0.12566370616;
+constexpr double kWeightHighEdge = 2.89026524168;
+
+constexpr double kBestStart = 1e38;
+
+// Enforces the minimum distance over the pairs (j-1, j), j = first..last, in ascending order.
+void expand_pairs(double buf[10], double gap, int first, int last) {
+    for (int j = first; j <= last; ++j) {
+        const double t = (buf[j - 1] - buf[j] + gap) * 0.5;
+        if (t > 0.0) {
+            buf[j - 1] = buf[j - 1] - t;
+            buf[j] = buf[j] + t;
+        }
+    }
+}
+
+// Weighted second-stage search over one half (columns lo..hi) of the second codebook.
+int search_second_stage(const double residual[10], const double w[10], int lo, int hi) {
+    double best = kBestStart;
+    int best_n = 0;
+    for (int n = 0; n < 32; ++n) {
+        double e = 0.0;
+        for (int j = lo; j <= hi; ++j) {
+            const double d = residual[j] - lsp_codebook_2[n][j];
+            e += w[j] * (d * d);
+        }
+        if (e < best) {
+            best = e;
+            best_n = n;
+        }
+    }
+    return best_n;
+}
+
+}  // namespace
+
+void lsf_weights(const double lsf[10], double w[10]) {
+    for (int i = 0; i < 10; ++i) {
+        const double lower = (i == 0) ? kWeightLowEdge : lsf[i - 1];
+        const double upper = (i == 9) ? kWeightHighEdge : lsf[i + 1];
+        const double d = upper - lower - 1.0;
+        w[i] = (d > 0.0) ? 1.0 : (d * d) * 10.0 + 1.0;
+    }
+    w[4] = 1.2 * w[4];
+    w[5] = 1.2 * w[5];
+}
+
+void lsf_residual_extract(const double lsf[10], double target[10], const double coef[4][10],
+                          const double memory[4][10], const double sum_inv[10]) {
+    for (int i = 0; i < 10; ++i) {
+        double t = lsf[i];
+        for (int k = 0; k < 4; ++k) t -= coef[k][i] * memory[k][i];
+        target[i] = t * sum_inv[i];
+    }
+}
+
+void lsf_compose(const double residual[10], double lsf[10], const double coef[4][10],
+                 const double memory[4][10], const double sum[10]) {
+    for (int i = 0; i < 10; ++i) {
+        double t = residual[i] * sum[i];
+        for (int k = 0; k < 4; ++k) t += coef[k][i] * memory[k][i];
+        lsf[i] = t;
+    }
+}
+
+void lsf_predictor_push(const double residual[10], double memory[4][10]) {
+    double r[10];
+    for (int i = 0; i < 10; ++i) r[i] = residual[i];
+    for (int k = 3; k >= 1; --k) {
+        for (int i = 0; i < 10; ++i) memory[k][i] = memory[k - 1][i];
+    }
+    for (int i = 0; i < 10; ++i) memory[0][i] = r[i];
+}
+
+void lsf_stabilize(double lsf[10]) {
+    // One ordering pass: carries a too-large value upwards by swaps.
+    for (int j = 0; j < 9; ++j) {
+        if (lsf[j + 1] - lsf[j] < 0.0) {
+            const double t = lsf[j + 1];
+            lsf[j + 1] = lsf[j];
+            lsf[j] = t;
+        }
+    }
+    if (lsf[0] < kLowestLsf) lsf[0] = kLowestLsf;
+    for (int j = 0; j < 9; ++j) {
+        if (lsf[j + 1] - lsf[j] < kMinSpacing) lsf[j + 1] = lsf[j] + kMinSpacing;
+    }
+    if (lsf[9] > kHighestLsf) lsf[9] = kHighestLsf;
+}
+
+void lsf_expand_low(double buf[10], double gap) { expand_pairs(buf, gap, 1, 4); }
+
+void lsf_expand_high(double buf[10], double gap) { expand_pairs(buf, gap, 5, 9); }
+
+void lsf_expand_all(double buf[10], double gap) { expand_pairs(buf, gap, 1, 9); }
+
+void lsf_reconstruct(const double cb1[128][10], const double cb2[32][10], int i1, int i2, int i3,
+                     const double coef[4][10], double memory[4][10], double lsf[10],
+                     const double sum[10]) {
+    double buf[10];
+    for (int j = 0; j < 5; ++j) buf[j] = cb1[i1][j] + cb2[i2][j];
+    for (int j = 5; j < 10; ++j) buf[j] = cb1[i1][j] + cb2[i3][j];
+    lsf_expand_all(buf, kGapFirst);
+    lsf_expand_all(buf, kGapSecond);
+    lsf_compose(buf, lsf, coef, memory, sum);
+    lsf_predictor_push(buf, memory);
+    lsf_stabilize(lsf);
+}
+
+void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], int32_t index[2]) {
+    double lsf[10];
+    double w[10];
+    lsp_to_lsf(lsp, lsf, 10);
+    lsf_weights(lsf, w);
+
+    int i1[2];
+    int i2[2];
+    int i3[2];
+    double err[2];
+
+    for (int mode = 0; mode < 2; ++mode) {
+        double target[10];
+        lsf_residual_extract(lsf, target, lsf_ma_predictor[mode], memory,
+                             lsf_ma_predictor_sum_inv[mode]);
+
+        // First stage: unweighted distance over all 10 dimensions.
+        double best = kBestStart;
+        int best_n = 0;
+        for (int n = 0; n < 128; ++n) {
+            double e = 0.0;
+            for (int j = 0; j < 10; ++j) {
+                const double d = target[j] - lsp_codebook_1[n][j];
+                e += d * d;
+            }
+            if (e < best) {
+                best = e;
+                best_n = n;
+            }
+        }
+        i1[mode] = best_n;
+
+        // What the first stage leaves for the second.
+        double rest[10];
+        for (int j = 0; j < 10; ++j) rest[j] = target[j] - lsp_codebook_1[best_n][j];
+
+        double buf[10];
+        i2[mode] = search_second_stage(rest, w, 0, 4);
+        for (int j = 0; j < 5; ++j) buf[j] = lsp_codebook_1[best_n][j] + lsp_codebook_2[i2[mode]][j];
+        lsf_expand_low(buf, kGapFirst);
+
+        i3[mode] = search_second_stage(rest, w, 5, 9);
+        for (int j = 5; j < 10; ++j) buf[j] = lsp_codebook_1[best_n][j] + lsp_codebook_2[i3[mode]][j];
+        lsf_expand_high(buf, kGapFirst);
+        lsf_expand_all(buf, kGapSecond);
+
+        double e = 0.0;
+        for (int j = 0; j < 10; ++j) {
+            const double d = (buf[j] - target[j]) * lsf_ma_predictor_sum[mode][j];
+            e += w[j] * (d * d);
+        }
+        err[mode] = e;
+    }
+
+    // Equal errors keep mode 0.
+    const int mode = (err[0] > err[1]) ? 1 : 0;
+    index[0] = mode * 128 + i1[mode];
+    index[1] = i2[mode] * 32 + i3[mode];
+
+    double lsf_q[10];
+    lsf_reconstruct(lsp_codebook_1, lsp_codebook_2, i1[mode], i2[mode], i3[mode],
+                    lsf_ma_predictor[mode], memory, lsf_q, lsf_ma_predictor_sum[mode]);
+    lsf_to_lsp(lsf_q, lsp_q, 10);
+}
+
+void lsp_decode(g729_lsp_decoder_state* state, const int32_t index[2], double lsp_q[10],
+                int erased) {
+    double lsf[10];
+    if (erased == 0) {
+        const int mode = (index[0] >> 7) & 1;
+        const int i1 = index[0] & 127;
+        const int i2 = (index[1] >> 5) & 31;
+        const int i3 = index[1] & 31;
+        lsf_reconstruct(lsp_codebook_1, lsp_codebook_2, i1, i2, i3, lsf_ma_predictor[mode],
+                        state->lsf_ma_memory, lsf, lsf_ma_predictor_sum[mode]);
+        for (int i = 0; i < 10; ++i) state->prev_lsf[i] = lsf[i];
+        state->prev_ma_mode = mode;
+    } else {
+        // Repeat the last good LSFs and keep the predictor memory in step with them.
+        const int mode = (state->prev_ma_mode != 0) ? 1 : 0;
+        for (int i = 0; i < 10; ++i) lsf[i] = state->prev_lsf[i];
+        double residual[10];
+        lsf_residual_extract(lsf, residual, lsf_ma_predictor[mode], state->lsf_ma_memory,
+                             lsf_ma_predictor_sum_inv[mode]);
+        lsf_predictor_push(residual, state->lsf_ma_memory);
+    }
+    lsf_to_lsp(lsf, lsp_q, 10);
+}
