@@ -1,0 +1,134 @@
+// Joint quantization of the pitch and fixed-codebook gains with a two-stage conjugate
+// codebook and a fourth-order MA prediction of the fixed-codebook gain in dB.
+#include "codec/encoder/gain_quantizer.h"
+
+#include <cmath>
+
+#include "codec/tables/gain_tables.h"
+
+namespace {
+
+// Scale of the preselection coordinates.
+constexpr double kPreselectionScale = -0.032623;
+// Mean energy of the fixed-codebook vector, dB.
+constexpr double kMeanEnergy = 36.0;
+// Limits under taming: unquantized optimum and candidate pitch gain.
+constexpr double kTamedOptimum = 0.94;
+constexpr double kTamedCandidate = 0.9999;
+
+}  // namespace
+
+void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
+                                 double gain_correlations[5]) {
+    double zz = 0.01;
+    for (int n = 0; n < 40; n++) {
+        zz += z[n] * z[n];
+    }
+    gain_correlations[2] = zz;
+
+    double xz = 0.01;
+    for (int n = 0; n < 40; n++) {
+        xz += x[n] * z[n];
+    }
+    gain_correlations[3] = xz * -2.0;
+
+    double yz = 0.01;
+    for (int n = 0; n < 40; n++) {
+        yz += y[n] * z[n];
+    }
+    gain_correlations[4] = yz + yz;
+}
+
+void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
+                            double* g0) {
+    double energy = 0.01;
+    for (int n = 0; n < length; n++) {
+        energy += code[n] * code[n];
+    }
+    double p = kMeanEnergy - 10.0 * std::log10(energy / length);
+    for (int k = 0; k < 4; k++) {
+        p = p + gain_prediction_coefficients[k] * gain_pred_mem[k];
+    }
+    *g0 = std::pow(10.0, p / 20.0);
+}
+
+void gain_predictor_update(double gain_pred_mem[4], double gamma) {
+    gain_pred_mem[3] = gain_pred_mem[2];
+    gain_pred_mem[2] = gain_pred_mem[1];
+    gain_pred_mem[1] = gain_pred_mem[0];
+    gain_pred_mem[0] = 20.0 * std::log10(gamma);
+}
+
+int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
+                       const double gain_correlations[5], int length, double* gain_pitch,
+                       double* gain_code, int32_t taming) {
+    const double c0 = gain_correlations[0];
+    const double c1 = gain_correlations[1];
+    const double c2 = gain_correlations[2];
+    const double c3 = gain_correlations[3];
+    const double c4 = gain_correlations[4];
+
+    double g0 = 0.0;
+    gain_predictor_predict(gain_pred_mem, code, length, &g0);
+
+    // Unconstrained minimum of the error over (gp, gc).
+    const double t = -1.0 / (4.0 * c0 * c2 - c4 * c4);
+    double gp_opt = ((c2 + c2) * c1 - c4 * c3) * t;
+    const double gc_opt = ((c0 + c0) * c3 - c4 * c1) * t;
+    if (taming == 1 && gp_opt > kTamedOptimum) {
+        gp_opt = kTamedOptimum;
+    }
+
+    // Locate the optimum against the thresholds to preselect 4 + 8 rows.
+    const double a = gain_preselection_coefficients[0][0];
+    const double b = gain_preselection_coefficients[0][1];
+    const double q = gain_preselection_coefficients[1][0];
+    const double e = gain_preselection_coefficients[1][1];
+    const double u = gp_opt * a;
+    const double px = (gc_opt - (e + u) * g0) * kPreselectionScale;
+    const double py = (((u - b) * q) * g0 - gc_opt * a) * kPreselectionScale;
+
+    int cand1 = 0;
+    int cand2 = 0;
+    if (g0 > 0.0) {
+        while (cand1 < 4 && py > gain_preselection_thresholds_1[cand1] * g0) {
+            cand1++;
+        }
+        while (cand2 < 8 && px > gain_preselection_thresholds_2[cand2] * g0) {
+            cand2++;
+        }
+    } else {
+        while (cand1 < 4 && py < gain_preselection_thresholds_1[cand1] * g0) {
+            cand1++;
+        }
+        while (cand2 < 8 && px < gain_preselection_thresholds_2[cand2] * g0) {
+            cand2++;
+        }
+    }
+
+    double best = 1e38;
+    int best1 = cand1;
+    int best2 = cand2;
+    for (int r1 = cand1; r1 < cand1 + 4; r1++) {
+        for (int r2 = cand2; r2 < cand2 + 8; r2++) {
+            const double gp = gain_codebook_2[r2][0] + gain_codebook_1[r1][0];
+            if (taming == 1 && gp >= kTamedCandidate) {
+                continue;
+            }
+            const double gc = (gain_codebook_2[r2][1] + gain_codebook_1[r1][1]) * g0;
+            const double dist =
+                (((gp * gp * c0 + c1 * gp) + gc * gc * c2) + c3 * gc) + gc * gp * c4;
+            if (dist < best) {
+                best = dist;
+                best1 = r1;
+                best2 = r2;
+            }
+        }
+    }
+
+    *gain_pitch = gain_codebook_1[best1][0] + gain_codebook_2[best2][0];
+    const double gamma = gain_codebook_1[best1][1] + gain_codebook_2[best2][1];
+    *gain_code = g0 * gamma;
+    gain_predictor_update(gain_pred_mem, gamma);
+    return gain_map_1[best1] * 16 + gain_map_2[best2];
+}
