@@ -7,12 +7,9 @@
 // number of instances run in parallel.
 //
 // Frames are 80 samples (10 ms at 8 kHz). A speech frame is 10 bytes, a SID frame 2 bytes.
-//
-// Interim limits (until the Annex B routines land):
-//   - g729_encoder_init with a non-zero DTX flag records the flag but encodes as with DTX off:
-//     every frame is a 10-byte speech frame.
-//   - g729_decode_frame refuses a 2-byte SID unit: it returns -1 and leaves the state and the
-//     output untouched.
+// With DTX off (the host module's setting) every frame is a 10-byte speech frame; with DTX on
+// the encoder reports 10, 2 or 0 bytes per frame, and every decoder turns SID frames and
+// untransmitted frames into comfort noise.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,231 @@
+// Decoder frame driver: rebuilds the excitation and synthesizes speech from the decoded
+// parameters, conceals erased frames and hands inactive frames to the comfort-noise decoder.
+#include "codec/decoder/decoder_frame.h"
+
+#include "codec/dtx/comfort_noise.h"
+#include "codec/encoder/gain_quantizer.h"
+#include "codec/encoder/pitch.h"
+#include "codec/lpc/lpc_analysis.h"
+#include "codec/lpc/lsp_quantizer.h"
+#include "codec/lpc/primitives.h"
+#include "codec/tables/decoder_tables.h"
+#include "codec/tables/gain_tables.h"
+
+namespace {
+
+constexpr int kPastExcitation = 154;  // maximum lag 143 + 11 taps of interpolation
+constexpr int kMaxLag = 143;
+constexpr int kMinLag = 20;
+
+// Positions of the decoded-parameter record.
+constexpr int kErasure = 0;
+constexpr int kFrameType = 1;
+constexpr int kLspIndices = 2;
+constexpr int kPitch1 = 4;
+constexpr int kParity = 5;
+constexpr int kPositions1 = 6;
+constexpr int kSigns1 = 7;
+constexpr int kGains1 = 8;
+constexpr int kPitch2 = 9;
+constexpr int kPositions2 = 10;
+constexpr int kSigns2 = 11;
+constexpr int kGains2 = 12;
+
+// Reuses the last lag with fraction 0 and lets the kept lag drift up by one.
+void conceal_lag(g729_decoder_state* st, int32_t* lag, int32_t* frac) {
+    *lag = st->prev_t0;
+    *frac = 0;
+    st->prev_t0 += 1;
+    if (st->prev_t0 > kMaxLag) st->prev_t0 = kMaxLag;
+}
+
+void decode_speech_frame(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
+                         double speech[80], double lpc[22], int32_t lags[2]) {
+    const int32_t erased = params[kErasure];
+    double* exc = st->exc_buf + kPastExcitation;
+
+    st->cng_seed = 11111;
+
+    double lsp_new[10];
+    lsp_decode(&st->lsp_decoder_state, &params[kLspIndices], lsp_new, erased);
+    lsp_interpolate_to_lpc(st->lsp_prev, lsp_new, lpc);
+    copy_doubles(lsp_new, st->lsp_prev, 10);
+
+    int32_t t0 = 0;
+    int32_t frac = 0;
+    for (int sf = 0; sf < 2; ++sf) {
+        const int offset = sf * G729_SUBFRAME_SIZE;
+        const int pos_slot = sf == 0 ? kPositions1 : kPositions2;
+        const int sign_slot = sf == 0 ? kSigns1 : kSigns2;
+        const int gain_slot = sf == 0 ? kGains1 : kGains2;
+
+        if (sf == 0) {
+            if (erased + params[kParity] != 0) {
+                conceal_lag(st, &t0, &frac);
+            } else {
+                decode_pitch_lag(params[kPitch1], kMinLag, kMaxLag, 0, &t0, &frac);
+                st->prev_t0 = t0;
+            }
+        } else {
+            // t0 still holds the subframe-1 lag, the reference of the relative index.
+            if (erased != 0) {
+                conceal_lag(st, &t0, &frac);
+            } else {
+                decode_pitch_lag(params[kPitch2], kMinLag, kMaxLag, 1, &t0, &frac);
+                st->prev_t0 = t0;
+            }
+        }
+        lags[sf] = t0;
+
+        adaptive_codebook_interpolate(exc + offset, t0, frac, G729_SUBFRAME_SIZE);
+
+        if (erased != 0) {
+            params[pos_slot] = random_next(&st->erasure_seed) & 0x1FFF;
+            params[sign_slot] = random_next(&st->erasure_seed) & 0xF;
+        }
+
+        double code[40];
+        decode_fixed_codevector(params[sign_slot], params[pos_slot], code);
+
+        // Pitch sharpening with the gain left by the previous subframe.
+        if (t0 < G729_SUBFRAME_SIZE) {
+            for (int i = t0; i < G729_SUBFRAME_SIZE; ++i) code[i] += st->sharp * code[i - t0];
+        }
+
+        decode_gains(st->gain_pred_mem, params[gain_slot], code, G729_SUBFRAME_SIZE, erased,
+                     &st->gain_pitch, &st->gain_code);
+
+        st->sharp = st->gain_pitch;
+        if (st->sharp > 0.7945) st->sharp = 0.7945;
+        if (st->sharp < 0.2) st->sharp = 0.2;
+
+        for (int i = 0; i < G729_SUBFRAME_SIZE; ++i) {
+            exc[offset + i] = st->gain_pitch * exc[offset + i] + st->gain_code * code[i];
+        }
+
+        lpc_synthesis_filter(lpc + sf * G729_LPC_SIZE, exc + offset, speech + offset,
+                             G729_SUBFRAME_SIZE, st->mem_syn, 1);
+    }
+}
+
+void decode_inactive_frame(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
+                           double speech[80], double lpc[22], int32_t lags[2]) {
+    double* exc = st->exc_buf + kPastExcitation;
+
+    // The comfort-noise decoder works on a private copy of the LSF predictor memory.
+    double ma_memory[4][10];
+    lsf_ma_memory_save(st->lsp_decoder_state.lsf_ma_memory, ma_memory);
+    decode_comfort_noise(&st->cng, st->prev_frame_type, &params[kFrameType], exc, st->lsp_prev,
+                         lpc, st->exc_energy, &st->cng_seed, ma_memory, st->noise_ma_pred);
+    lsf_ma_memory_restore(st->lsp_decoder_state.lsf_ma_memory, ma_memory);
+
+    // The synthesis memory takes the last 10 outputs as they are (no flush).
+    lpc_synthesis_filter(lpc, exc, speech, G729_SUBFRAME_SIZE, st->mem_syn, 0);
+    copy_doubles(speech + 30, st->mem_syn, 10);
+    lags[0] = st->prev_t0;
+
+    lpc_synthesis_filter(lpc + G729_LPC_SIZE, exc + 40, speech + 40, G729_SUBFRAME_SIZE,
+                         st->mem_syn, 0);
+    copy_doubles(speech + 70, st->mem_syn, 10);
+    lags[1] = st->prev_t0;
+
+    st->sharp = 0.2;
+}
+
+}  // namespace
+
+void decode_frame_parameters(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
+                             double speech[80], double lpc[22], int32_t lags[2],
+                             int32_t* frame_type) {
+    const int32_t erased = params[kErasure];
+    int32_t type = params[kFrameType];
+    if (erased != 0) {
+        // A lost frame continues whatever the stream was doing: speech, or untransmitted noise.
+        type = st->prev_frame_type == G729_FRAME_SPEECH ? G729_FRAME_SPEECH
+                                                         : G729_FRAME_NO_TRANSMISSION;
+        params[kFrameType] = type;
+    }
+    *frame_type = type;
+
+    if (type == G729_FRAME_SPEECH) {
+        decode_speech_frame(st, params, speech, lpc, lags);
+    } else {
+        decode_inactive_frame(st, params, speech, lpc, lags);
+    }
+
+    double* exc = st->exc_buf + kPastExcitation;
+    if (erased == 0) {
+        double energy = 0.0;
+        for (int i = 0; i < G729_FRAME_SIZE; ++i) energy += exc[i] * exc[i];
+        st->exc_energy = energy;
+    }
+    st->prev_frame_type = type;
+
+    copy_doubles(st->exc_buf + G729_FRAME_SIZE, st->exc_buf, kPastExcitation);
+}
+
+void decode_pitch_lag(int index, int lag_min, int lag_max, int subframe, int32_t* lag,
+                      int32_t* frac) {
+    if (subframe == 0) {
+        if (index < 197) {
+            *lag = (index + 2) / 3 + 19;
+            *frac = index - 3 * *lag + 58;
+        } else {
+            *lag = index - 112;
+            *frac = 0;
+        }
+        return;
+    }
+
+    // Subframe 2: 10 lags around the subframe-1 lag, kept inside [lag_min, lag_max].
+    int low = *lag - 5;
+    if (low < lag_min) low = lag_min;
+    if (low + 9 > lag_max) low = lag_max - 9;
+    const int step = (index + 2) / 3 - 1;
+    *lag = low + step;
+    *frac = index - 2 - 3 * step;
+}
+
+void decode_fixed_codevector(int sign_index, int position_index, double code[40]) {
+    for (int i = 0; i < 40; ++i) code[i] = 0.0;
+
+    const int pos[4] = {
+        5 * (position_index & 7),
+        5 * ((position_index >> 3) & 7) + 1,
+        5 * ((position_index >> 6) & 7) + 2,
+        5 * ((position_index >> 10) & 7) + 3 + ((position_index >> 9) & 1),
+    };
+    for (int k = 0; k < 4; ++k) code[pos[k]] = ((sign_index >> k) & 1) != 0 ? 1.0 : -1.0;
+}
+
+void decode_gains(double gain_pred_mem[4], int gain_index, const double code[40], int length,
+                  int erased, double* gain_pitch, double* gain_code) {
+    if (erased != 0) {
+        double gp = 0.9 * *gain_pitch;
+        if (gp > 0.9) gp = 0.9;
+        *gain_pitch = gp;
+        *gain_code = 0.98 * *gain_code;
+        gain_predictor_erasure_update(gain_pred_mem);
+        return;
+    }
+
+    const double* row1 = gain_codebook_1[gain_decode_map_1[(gain_index >> 4) & 7]];
+    const double* row2 = gain_codebook_2[gain_decode_map_2[gain_index & 15]];
+    *gain_pitch = row1[0] + row2[0];
+    const double gamma = row1[1] + row2[1];
+
+    double g0;
+    gain_predictor_predict(gain_pred_mem, code, length, &g0);
+    *gain_code = g0 * gamma;
+    gain_predictor_update(gain_pred_mem, gamma);
+}
+
+void gain_predictor_erasure_update(double gain_pred_mem[4]) {
+    const double sum = gain_pred_mem[0] + gain_pred_mem[1] + gain_pred_mem[2] + gain_pred_mem[3];
+    double value = sum * 0.25 - 4.0;
+    if (value < -14.0) value = -14.0;
+    gain_pred_mem[3] = gain_pred_mem[2];
+    gain_pred_mem[2] = gain_pred_mem[1];
+    gain_pred_mem[1] = gain_pred_mem[0];
+    gain_pred_mem[0] = value;
+}

@@ -1,0 +1,256 @@
+// Encoder frame driver: LPC analysis and quantization, perceptual weighting, open-loop and
+// closed-loop pitch, algebraic codebook and gains per subframe; the inactive-frame branch
+// when discontinuous transmission is on; pre-processing and taming.
+#include "codec/encoder/encoder_frame.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "codec/dtx/dtx_encoder.h"
+#include "codec/dtx/vad.h"
+#include "codec/encoder/fixed_codebook.h"
+#include "codec/encoder/gain_quantizer.h"
+#include "codec/encoder/pitch.h"
+#include "codec/lpc/lpc_analysis.h"
+#include "codec/lpc/lsp_quantizer.h"
+#include "codec/lpc/primitives.h"
+
+namespace {
+
+constexpr double kFlushThreshold = 2e-5;
+constexpr double kWeightingGamma = 0.75;
+constexpr double kTiltFactor = 0.7;
+
+double flush(double v) { return std::fabs(v) < kFlushThreshold ? 0.0 : v; }
+
+// Weighting filter of the weighted speech: ap(z) times the fixed tilt (1 - 0.7 z^-1).
+void tilted_weighting_filter(const double ap[11], double ap1[11]) {
+    ap1[0] = 1.0;
+    for (int i = 1; i <= 10; ++i) ap1[i] = ap[i] - kTiltFactor * ap[i - 1];
+}
+
+int32_t truncate_toward_zero(double v) { return static_cast<int32_t>(v); }
+
+void encode_active_frame(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
+                         const double lsp_new[10]) {
+    double* s = st->speech_buf + 120;
+    double* w = st->wsp_buf + 143;
+    double* e = st->exc_buf + 154;
+
+    params[0] = G729_FRAME_SPEECH;
+    st->vad_prev2 = st->vad_prev;
+    st->vad_prev = 1;
+    st->cng_seed = 11111;
+
+    double lsp_new_q[10];
+    int32_t lsp_index[2];
+    lsp_quantize(st->lsf_ma_memory, lsp_new, lsp_new_q, lsp_index);
+    params[1] = lsp_index[0];
+    params[2] = lsp_index[1];
+
+    double aq[22];
+    lsp_interpolate_to_lpc(st->lsp_prev_q, lsp_new_q, aq);
+    double ap[22];
+    lpc_weight(aq, 10, ap, kWeightingGamma);
+    lpc_weight(aq + 11, 10, ap + 11, kWeightingGamma);
+
+    copy_doubles(lsp_new, st->lsp_prev, 10);
+    copy_doubles(lsp_new_q, st->lsp_prev_q, 10);
+
+    // LPC residual of the frame, written where the excitation will be built.
+    lpc_residual_filter(aq, s, e, 40);
+    lpc_residual_filter(aq + 11, s + 40, e + 40, 40);
+
+    for (int k = 0; k < 2; ++k) {
+        double ap1[11];
+        tilted_weighting_filter(ap + 11 * k, ap1);
+        lpc_synthesis_filter(ap1, e + 40 * k, w + 40 * k, 40, st->mem_wsp, 1);
+    }
+
+    const int32_t t_op = open_loop_pitch_search(w, 80);
+    int32_t t0_min = t_op - 3;
+    int32_t t0_max;
+    if (t0_min < 20) {
+        t0_min = 20;
+        t0_max = 26;
+    } else {
+        t0_max = t_op + 3;
+        if (t0_max > 143) {
+            t0_max = 143;
+            t0_min = 137;
+        }
+    }
+
+    int p = 3;
+    for (int k = 0; k < 2; ++k) {
+        const int i = 40 * k;
+        const double* apk = ap + 11 * k;
+
+        // Impulse response of the weighted synthesis filter 1/ap(z).
+        double h[40] = {};
+        h[0] = 1.0;
+        lpc_synthesis_filter(apk, h, h, 40, h + 1, 0);
+
+        // Target of the adaptive-codebook search.
+        double x[40];
+        lpc_synthesis_filter(apk, e + i, x, 40, st->mem_err_w, 0);
+
+        int32_t frac = 0;
+        const int32_t t0 =
+            closed_loop_pitch_search(e + i, x, h, 40, t0_min, t0_max, i, &frac);
+        params[p] = encode_pitch_lag(t0, frac, &t0_min, &t0_max, 20, 143, i);
+        if (k == 0) {
+            params[p + 1] = g729_pitch_parity(params[p]);
+            p += 2;
+        } else {
+            p += 1;
+        }
+
+        double y1[40];
+        lpc_synthesis_filter(apk, e + i, y1, 40, st->mem_zero, 0);
+
+        double gain_correlations[5];
+        double gp = adaptive_codebook_gain(x, y1, gain_correlations, 40);
+        const int32_t taming = taming_check(st->exc_err, t0, frac);
+        if (taming == 1 && gp > 0.95) gp = 0.95;
+
+        double x2[40];
+        for (int n = 0; n < 40; ++n) x2[n] = x[n] - gp * y1[n];
+
+        double code[40];
+        double y2[40];
+        int32_t sign_index = 0;
+        params[p] = fixed_codebook_search(x2, h, t0, code, y2, &sign_index, st->sharp);
+        params[p + 1] = sign_index;
+        p += 2;
+
+        fixed_codebook_correlations(x, y1, y2, gain_correlations);
+        double gc = 0.0;
+        params[p] = quantize_gains(st->gain_pred_mem, code, gain_correlations, 40, &gp, &gc,
+                                   taming);
+        p += 1;
+
+        st->sharp = (gp > 0.7945) ? 0.7945 : (gp < 0.2 ? 0.2 : gp);
+
+        for (int n = 0; n < 40; ++n) e[i + n] = gp * e[i + n] + gc * code[n];
+
+        taming_update(st->exc_err, t0, gp);
+
+        for (int j = 0; j < 10; ++j)
+            st->mem_err_w[j] = x[30 + j] - gp * y1[30 + j] - gc * y2[30 + j];
+    }
+}
+
+void encode_inactive(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE]) {
+    double* s = st->speech_buf + 120;
+    double* w = st->wsp_buf + 143;
+    double* e = st->exc_buf + 154;
+
+    double ma_copy[4][10];
+    lsf_ma_memory_save(st->lsf_ma_memory, ma_copy);
+    double aq[22];
+    encode_inactive_frame(&st->dtx, e, st->vad_prev, st->lsp_prev_q, aq, params, ma_copy,
+                          &st->cng_seed, st->noise_ma_pred, st->exc_err);
+    lsf_ma_memory_restore(st->lsf_ma_memory, ma_copy);
+
+    st->vad_prev2 = st->vad_prev;
+    st->vad_prev = 0;
+
+    // Keep the weighting and target filters running on the comfort-noise excitation so that
+    // the next speech frame starts from the decoder's state.
+    for (int k = 0; k < 2; ++k) {
+        const int i = 40 * k;
+        const double* aqk = aq + 11 * k;
+        double xr[40];
+        lpc_residual_filter(aqk, s + i, xr, 40);
+        double ap[11];
+        lpc_weight(aqk, 10, ap, kWeightingGamma);
+        double ap1[11];
+        tilted_weighting_filter(ap, ap1);
+        lpc_synthesis_filter(ap1, xr, w + i, 40, st->mem_wsp, 1);
+        for (int n = 0; n < 40; ++n) xr[n] = xr[n] - e[i + n];
+        lpc_synthesis_filter(ap, xr, xr, 40, st->mem_err_w, 1);
+    }
+
+    st->sharp = 0.2;
+}
+
+}  // namespace
+
+void preprocess_highpass(double hpf_mem[4], double* samples, int count) {
+    for (int n = 0; n < count; ++n) {
+        const double x = samples[n];
+        double y = 1.9059465 * hpf_mem[2];
+        y += -0.9114024 * hpf_mem[3];
+        y += 0.92727435 * x;
+        y += -1.8544941 * hpf_mem[0];
+        y += 0.92727435 * hpf_mem[1];
+
+        hpf_mem[1] = hpf_mem[0];
+        hpf_mem[0] = x;
+        hpf_mem[3] = flush(hpf_mem[2]);
+        hpf_mem[2] = flush(y);
+        samples[n] = flush(y);
+    }
+}
+
+void encode_frame_parameters(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
+                             int32_t frame_count, int32_t dtx_enabled) {
+    double r[13];
+    lpc_autocorrelation(st->speech_buf, 12, r);
+    double r_raw[11];
+    copy_doubles(r, r_raw, 11);
+    lpc_lag_window(12, r);
+    double a[11];
+    double rc[10];
+    levinson_durbin(r, a, rc);
+    double lsp_new[10];
+    lpc_to_lsp(a, lsp_new, st->lsp_prev);
+
+    int32_t voice = 1;
+    if (dtx_enabled != 0) {
+        double lsf_new[10];
+        lsp_to_lsf(lsp_new, lsf_new, 10);
+        detect_voice_activity(&st->vad, lsf_new, r, st->speech_buf, frame_count, st->vad_prev,
+                              rc[1], st->vad_prev2, &voice);
+        update_autocorr_history(&st->dtx, r_raw, voice);
+    }
+
+    if (voice == 1) {
+        encode_active_frame(st, params, lsp_new);
+    } else {
+        encode_inactive(st, params);
+    }
+
+    copy_doubles(st->speech_buf + 80, st->speech_buf, 160);
+    copy_doubles(st->wsp_buf + 80, st->wsp_buf, 143);
+    copy_doubles(st->exc_buf + 80, st->exc_buf, 154);
+}
+
+int32_t taming_check(const double exc_err[4], int t0, int frac) {
+    const int t1 = (frac > 0) ? t0 + 1 : t0;
+    const int32_t zone1 = truncate_toward_zero(static_cast<double>(std::max(t1 - 50, 0)) * 0.025);
+    const int32_t zone2 = truncate_toward_zero(static_cast<double>(t1 + 8) * 0.025);
+    if (zone1 > zone2) return 0;
+    double worst = -1.0;
+    for (int32_t i = zone2; i >= zone1; --i) worst = std::max(worst, exc_err[i]);
+    return worst > 60000.0 ? 1 : 0;
+}
+
+void taming_update(double exc_err[4], int t0, double gain_pitch) {
+    double worst;
+    if (t0 < 40) {
+        const double c1 = exc_err[0] * gain_pitch + 1.0;
+        worst = std::max(c1 * gain_pitch + 1.0, std::max(c1, -1.0));
+    } else {
+        const int32_t zone1 = truncate_toward_zero(static_cast<double>(t0 - 40) * 0.025);
+        const int32_t zone2 = truncate_toward_zero(static_cast<double>(t0 - 1) * 0.025);
+        worst = -1.0;
+        for (int32_t j = zone1; j <= zone2; ++j)
+            worst = std::max(exc_err[j] * gain_pitch + 1.0, worst);
+    }
+    exc_err[3] = exc_err[2];
+    exc_err[2] = exc_err[1];
+    exc_err[1] = exc_err[0];
+    exc_err[0] = worst;
+}
