@@ -1,0 +1,145 @@
+// pelhost: a stand-in Pellarion host that loads a translator module and drives it.
+//
+//   pelhost [--module PATH] cli "COMMAND"
+//   pelhost [--module PATH] transcode INPUT.wav OUTPUT.wav [--packet-ms N]
+//   pelhost [--module PATH] show translation
+//
+// Log lines go to stderr; stdout carries only what the command prints.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "host/pel_host_control.h"
+#include "host/transcode.h"
+#include "host/wav_io.h"
+
+namespace {
+
+constexpr int kSampleRate = 8000;
+constexpr double kCostSeconds = 10.0;
+
+std::string default_module_path() {
+    char exe[4096];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return "../lib/codec_orvane.so";
+    std::string path(exe, static_cast<std::size_t>(n));
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+    return dir + "/../lib/codec_orvane.so";
+}
+
+pel_translator* require_translator(const char* name) {
+    pel_translator* t = pelhost::find_translator(name);
+    if (t == nullptr) throw std::runtime_error(std::string("no translator ") + name + " registered");
+    return t;
+}
+
+int run_cli_command(const std::vector<std::string>& words) {
+    std::string line;
+    for (const std::string& w : words) line += (line.empty() ? "" : " ") + w;
+    const int result = pelhost::run_cli(line, STDOUT_FILENO);
+    if (result == -1) {
+        std::fprintf(stderr, "No such command '%s'. Registered commands:\n", line.c_str());
+        for (const std::string& c : pelhost::cli_commands()) std::fprintf(stderr, "  %s\n", c.c_str());
+    }
+    return result == 0 ? 0 : 1;
+}
+
+int run_transcode(const std::string& input, const std::string& output, int packet_ms) {
+    pel_translator* enc = require_translator("lintog729");
+    pel_translator* dec = require_translator("g729tolin");
+    const std::vector<int16_t> audio = pelhost::read_wav(input);
+    const int packet = packet_ms * kSampleRate / 1000;
+    const pelhost::TranscodeResult r = pelhost::transcode(enc, dec, audio, packet);
+    pelhost::write_wav(output, r.output);
+
+    const double seconds = static_cast<double>(r.input_samples) / kSampleRate;
+    std::printf("input:      %s, %zu samples (%.2f s)", input.c_str(), r.input_samples, seconds);
+    if (r.padding_samples != 0) {
+        std::printf(", padded with %zu samples of silence to whole 10 ms blocks",
+                    r.padding_samples);
+    }
+    std::printf("\npackets:    %d ms (%d samples)\n", packet_ms, packet);
+    std::printf("lintog729:  %ld slin frames in, %ld G.729 frames out, %ld bytes (%ld 10-byte frames)\n",
+                r.encode.frames_in, r.encode.frames_out, r.encode.bytes_out, r.encode.bytes_out / 10);
+    std::printf("g729tolin:  %ld G.729 frames in, %ld slin frames out, %ld samples\n",
+                r.decode.frames_in, r.decode.frames_out, r.decode.samples_out);
+    std::printf("cost:       lintog729 %.3f ms CPU per second of audio\n",
+                pelhost::cpu_ms_per_audio_second(r.encode.cpu_seconds, r.encode.samples_out));
+    std::printf("            g729tolin %.3f ms CPU per second of audio\n",
+                pelhost::cpu_ms_per_audio_second(r.decode.cpu_seconds, r.decode.samples_out));
+    std::printf("output:     %s\n", output.c_str());
+    return 0;
+}
+
+int run_show_translation() {
+    std::printf("Translation cost in ms of CPU per second of audio, measured on each translator's\n"
+                "own sample frame (30 ms of speech / five G.729 frames) repeated for %.0f s of audio:\n",
+                kCostSeconds);
+    for (const char* name : {"lintog729", "g729tolin"}) {
+        pel_translator* t = require_translator(name);
+        const pelhost::CostResult c = pelhost::measure_translation_cost(t, kCostSeconds);
+        std::printf("  %-10s %s -> %s  %8.3f\n", t->name, t->src_codec.name, t->dst_codec.name,
+                    pelhost::cpu_ms_per_audio_second(c.cpu_seconds, c.audio_samples));
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"pelhost: a stand-in Pellarion host for translator modules"};
+    std::string module_path = default_module_path();
+    app.add_option("--module", module_path, "module file to load (default: ../lib/codec_orvane.so "
+                                            "beside this program)");
+    app.require_subcommand(1);
+
+    std::vector<std::string> cli_words;
+    CLI::App* cli = app.add_subcommand("cli", "run a CLI command of the loaded module");
+    cli->add_option("command", cli_words, "the command, e.g. \"g729 show version\"")->required();
+
+    std::string input;
+    std::string output;
+    int packet_ms = 20;
+    CLI::App* transcode = app.add_subcommand(
+        "transcode", "send a WAV file through lintog729 and g729tolin and report the cost");
+    transcode->add_option("input", input, "8 kHz mono WAV file")->required();
+    transcode->add_option("output", output, "WAV file for the decoded audio")->required();
+    transcode->add_option("--packet-ms", packet_ms, "host frame length in ms (default 20)")
+        ->check(CLI::Range(1, 1000));
+
+    CLI::App* show = app.add_subcommand("show", "show host information");
+    show->require_subcommand(1);
+    CLI::App* translation =
+        show->add_subcommand("translation", "CPU cost of the module's translators");
+
+    CLI11_PARSE(app, argc, argv);
+
+    std::string error;
+    pelhost::LoadedModule* module = pelhost::load_module_file(module_path, &error);
+    if (module == nullptr) {
+        std::fprintf(stderr, "pelhost: %s\n", error.c_str());
+        return 1;
+    }
+    int status = 1;
+    try {
+        if (cli->parsed()) {
+            status = run_cli_command(cli_words);
+        } else if (transcode->parsed()) {
+            status = run_transcode(input, output, packet_ms);
+        } else if (translation->parsed()) {
+            status = run_show_translation();
+        }
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "pelhost: %s\n", e.what());
+        status = 1;
+    }
+    std::fflush(stdout);
+    if (pelhost::unload_module(module) != 0) status = 1;
+    return status;
+}

@@ -1,0 +1,51 @@
+// Running audio through the module's translators the way a call leg would, and measuring
+// what that costs in CPU time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "host/pel_host.h"
+
+namespace pelhost {
+
+struct DirectionStats {
+    long frames_in = 0;       // host frames handed to frame-in
+    long frames_out = 0;      // host frames returned by frame-out
+    long bytes_out = 0;       // data bytes of those frames
+    long samples_out = 0;     // samples those frames stand for
+    double cpu_seconds = 0;   // thread CPU time inside frame-in and frame-out
+};
+
+struct TranscodeResult {
+    std::size_t input_samples = 0;
+    std::size_t padding_samples = 0;  // silence added to complete the last 10 ms block
+    int packet_samples = 0;
+    DirectionStats encode;            // slin -> g729
+    DirectionStats decode;            // g729 -> slin
+    std::vector<int16_t> output;
+};
+
+// Sends the input through one encoder instance in host frames of packet_samples (the last one
+// may be shorter), every G.729 frame it returns through one decoder instance, and collects the
+// decoded samples. The input is first padded with silence to whole 80-sample blocks. Throws
+// std::runtime_error when a translator refuses a frame.
+TranscodeResult transcode(pel_translator* encoder, pel_translator* decoder,
+                          std::span<const int16_t> input, int packet_samples);
+
+// Milliseconds of CPU per second of 8 kHz audio.
+double cpu_ms_per_audio_second(double cpu_seconds, long samples);
+
+struct CostResult {
+    long frames = 0;          // times the sample frame was fed
+    long audio_samples = 0;   // samples of audio those frames stand for
+    double cpu_seconds = 0;
+};
+
+// Feeds the translator's own sample frame to one instance, each followed by a frame-out,
+// until at least audio_seconds of audio went through. Throws std::runtime_error on refusal.
+CostResult measure_translation_cost(pel_translator* t, double audio_seconds);
+
+}  // namespace pelhost
