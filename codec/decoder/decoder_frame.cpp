@@ -17,6 +17,19 @@ constexpr int kPastExcitation = 154;  // maximum lag 143 + 11 taps of interpolat
 constexpr int kMaxLag = 143;
 constexpr int kMinLag = 20;
 
+// Largest excitation magnitude kept. Decoded speech never comes near it (the loudest ITU
+// vectors peak below 2e6 while their output already saturates), but a hostile stream that
+// repeats the largest pitch gain at a short lag grows the excitation by about 1.8x per frame
+// and would reach infinity and then NaN, silencing the call for good. Bounding it keeps every
+// memory finite and lets the decoder recover as soon as clean frames arrive.
+constexpr double kExcitationLimit = 1e7;
+
+double bound_excitation(double v) {
+    if (v > kExcitationLimit) return kExcitationLimit;
+    if (v < -kExcitationLimit) return -kExcitationLimit;
+    return v;
+}
+
 // Positions of the decoded-parameter record.
 constexpr int kErasure = 0;
 constexpr int kFrameType = 1;
@@ -100,7 +113,8 @@ void decode_speech_frame(g729_decoder_state* st, int32_t params[G729_DECODED_PAR
         if (st->sharp < 0.2) st->sharp = 0.2;
 
         for (int i = 0; i < G729_SUBFRAME_SIZE; ++i) {
-            exc[offset + i] = st->gain_pitch * exc[offset + i] + st->gain_code * code[i];
+            exc[offset + i] =
+                bound_excitation(st->gain_pitch * exc[offset + i] + st->gain_code * code[i]);
         }
 
         lpc_synthesis_filter(lpc + sf * G729_LPC_SIZE, exc + offset, speech + offset,

@@ -1,0 +1,214 @@
+// g729_fuzz_seeds DIR: writes the seed corpora of the fuzz targets into DIR/decoder,
+// DIR/module, DIR/encoder and DIR/readers, all made by the project's own encoder from its
+// speech recording (or from synthetic signals). The files in tests/fuzz/corpus come from here.
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "codec/g729.h"
+#include "tests/fuzz/fuzz_ops.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "tools/io/coded_io.h"
+#include "tools/io/file_io.h"
+#include "tools/io/pcm_io.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void put(const fs::path& dir, const std::string& name, const Bytes& b) {
+    fs::create_directories(dir);
+    g729io::write_file((dir / name).string(), b);
+}
+
+// Coded frames (10, 2 or 0 bytes) of `frames` frames of speech from sample `start`.
+std::vector<Bytes> encode(std::size_t start, int frames, int dtx, int gain_shift = 0) {
+    const std::vector<int16_t>& s = g729_fuzz::speech_samples();
+    g729_encoder_state enc;
+    g729_encoder_init(&enc, dtx);
+    std::vector<Bytes> out;
+    for (int f = 0; f < frames; ++f) {
+        int16_t block[80];
+        for (int i = 0; i < 80; ++i) {
+            block[i] = static_cast<int16_t>(s[(start + static_cast<std::size_t>(f) * 80 + static_cast<std::size_t>(i)) % s.size()] >> gain_shift);
+        }
+        uint8_t b[10];
+        int32_t n = 0;
+        g729_encode_frame(&enc, block, b, &n);
+        out.emplace_back(b, b + n);
+    }
+    return out;
+}
+
+Bytes decoder_ops(const std::vector<Bytes>& frames) {
+    namespace op = g729_fuzz::decoder_op;
+    Bytes b;
+    for (const Bytes& f : frames) {
+        if (f.size() == 10) {
+            b.push_back(op::speech);
+        } else if (f.size() == 2) {
+            b.push_back(op::sid);
+        } else {
+            b.push_back(op::untransmitted);
+        }
+        b.insert(b.end(), f.begin(), f.end());
+    }
+    return b;
+}
+
+void decoder_seeds(const fs::path& dir) {
+    namespace op = g729_fuzz::decoder_op;
+    put(dir, "speech", decoder_ops(encode(8000, 30, 0)));
+
+    // Speech with losses, a refused unit and a pause of comfort noise.
+    std::vector<Bytes> speech = encode(16000, 16, 0);
+    Bytes mixed;
+    for (std::size_t i = 0; i < speech.size(); ++i) {
+        if (i == 4 || i == 5) {
+            mixed.push_back(op::lost);
+            continue;
+        }
+        mixed.push_back(op::speech);
+        mixed.insert(mixed.end(), speech[i].begin(), speech[i].end());
+        if (i == 8) {
+            mixed.push_back(op::refused);
+            mixed.push_back(11);
+        }
+    }
+    mixed.push_back(op::sid);
+    mixed.push_back(0x5a);
+    mixed.push_back(0x3c);
+    for (int k = 0; k < 6; ++k) mixed.push_back(op::untransmitted);
+    mixed.push_back(op::lost);
+    put(dir, "mixed", mixed);
+
+    // The encoder with DTX on, from speech into quiet: speech, SID and untransmitted frames.
+    std::vector<Bytes> dtx = encode(0, 40, 1, 6);
+    const std::vector<Bytes> loud = encode(24000, 20, 1);
+    dtx.insert(dtx.end(), loud.begin(), loud.end());
+    put(dir, "dtx", decoder_ops(dtx));
+
+    // One speech frame repeated: long runs of a unit.
+    Bytes repeat{static_cast<uint8_t>(op::repeat), 25};
+    repeat.insert(repeat.end(), speech[3].begin(), speech[3].end());
+    repeat.push_back(op::repeat | op::repeat_sid_flag);
+    repeat.push_back(10);
+    repeat.push_back(0xff);
+    repeat.push_back(0xfe);
+    put(dir, "repeat", repeat);
+}
+
+void module_seeds(const fs::path& dir) {
+    namespace op = g729_fuzz::module_op;
+    const std::vector<Bytes> speech = encode(12000, 8, 0);
+    Bytes b;
+    auto payload = [&](const Bytes& p) {
+        b.push_back(op::payload);
+        b.push_back(static_cast<uint8_t>(p.size()));
+        b.insert(b.end(), p.begin(), p.end());
+        b.push_back(2);  // the frame's sample field: 160
+    };
+    payload(Bytes());
+    Bytes two = speech[0];
+    two.insert(two.end(), speech[1].begin(), speech[1].end());
+    payload(two);
+    Bytes with_sid = speech[2];
+    with_sid.push_back(0x12);
+    with_sid.push_back(0x34);
+    payload(with_sid);
+    payload(Bytes{0x81, 0x40});
+    Bytes tail = speech[3];
+    tail.push_back(0x77);
+    payload(tail);
+    b.push_back(op::decoder_out);
+
+    // 160 samples of speech into the encoder instance, then its frame-out.
+    const std::vector<int16_t>& s = g729_fuzz::speech_samples();
+    b.push_back(op::slin);
+    b.push_back(80);
+    b.push_back(0);
+    for (int i = 0; i < 160; ++i) {
+        const auto v = static_cast<uint16_t>(s[static_cast<std::size_t>(4000 + i)]);
+        b.push_back(static_cast<uint8_t>(v & 0xff));
+        b.push_back(static_cast<uint8_t>(v >> 8));
+    }
+    b.push_back(op::encoder_out);
+    put(dir, "mixed", b);
+}
+
+void encoder_seeds(const fs::path& dir) {
+    namespace op = g729_fuzz::encoder_op;
+    const std::vector<int16_t>& s = g729_fuzz::speech_samples();
+    for (int dtx = 0; dtx < 2; ++dtx) {
+        Bytes b{static_cast<uint8_t>(dtx != 0 ? op::dtx_flag : 0), op::raw, 11};
+        for (int i = 0; i < 12 * 80; ++i) {
+            const auto v = static_cast<uint16_t>(s[static_cast<std::size_t>(8000 + i)]);
+            b.push_back(static_cast<uint8_t>(v & 0xff));
+            b.push_back(static_cast<uint8_t>(v >> 8));
+        }
+        b.push_back(op::silence);
+        b.push_back(9);
+        put(dir, dtx != 0 ? "speech_dtx" : "speech", b);
+    }
+    put(dir, "square", Bytes{op::twice_flag, op::square, 20, 15, op::square, 5, 0});
+    put(dir, "dc", Bytes{op::dtx_flag, op::dc, 10, 0xff, 0x7f, op::dc, 10, 0x00, 0x80});
+    put(dir, "alternating", Bytes{0, op::alternating, 20});
+    put(dir, "bursts", Bytes{op::dtx_flag, op::bursts, 31, op::silence, 31, op::noise, 31, 7});
+    put(dir, "sweep", Bytes{0, op::sweep, 31});
+}
+
+void reader_seeds(const fs::path& dir) {
+    namespace op = g729_fuzz::reader_op;
+    const std::vector<int16_t>& s = g729_fuzz::speech_samples();
+    const std::vector<int16_t> few(s.begin() + 4000, s.begin() + 4160);
+
+    const fs::path tmp = fs::temp_directory_path() / "g729_fuzz_seed.wav";
+    g729io::write_wav(tmp.string(), few);
+    Bytes wav{op::wav};
+    const Bytes file = g729io::read_file(tmp.string());
+    wav.insert(wav.end(), file.begin(), file.end());
+    fs::remove(tmp);
+    put(dir, "tiny_wav", wav);
+
+    std::vector<g729io::CodedFrame> frames;
+    for (const Bytes& f : encode(0, 6, 1, 6)) {
+        frames.push_back(g729io::CodedFrame::from_encoder(f.data(), static_cast<int32_t>(f.size())));
+    }
+    frames.push_back(g729io::CodedFrame::lost());
+    const std::vector<Bytes> speech = encode(9000, 2, 0);
+    frames.push_back(g729io::CodedFrame::speech(speech[0].data()));
+    frames.push_back(g729io::CodedFrame::speech(speech[1].data()));
+    Bytes itu{op::itu};
+    const Bytes serial = g729io::format_itu(frames);
+    itu.insert(itu.end(), serial.begin(), serial.end());
+    put(dir, "tiny_itu", itu);
+
+    Bytes raw{op::raw_coded};
+    for (const Bytes& f : encode(20000, 3, 0)) raw.insert(raw.end(), f.begin(), f.end());
+    put(dir, "raw_frames", raw);
+
+    Bytes pcm{op::raw_pcm};
+    const Bytes le = g729io::pcm_to_le_bytes(few);
+    pcm.insert(pcm.end(), le.begin(), le.end());
+    pcm.push_back(0x01);  // a stray odd byte
+    put(dir, "raw_pcm", pcm);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: g729_fuzz_seeds DIR\n");
+        return 2;
+    }
+    const fs::path root = argv[1];
+    decoder_seeds(root / "decoder");
+    module_seeds(root / "module");
+    encoder_seeds(root / "encoder");
+    reader_seeds(root / "readers");
+    return 0;
+}

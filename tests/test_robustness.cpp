@@ -1,0 +1,203 @@
+// Robustness of the decoder against hostile and damaged streams, and completeness of the
+// state inspection that the fuzz targets and the soak run rely on.
+//
+// The HostileStream tests fail while the decoder lets its excitation grow without bound: the
+// strongest pitch gain the gain codebooks can express (0.197901 + 1.158039 = 1.356) fed back
+// at a short lag multiplies the excitation by about 1.84 per frame, so a stream of one such
+// frame repeated reaches infinity, then NaN, in under 6 seconds, after which the decoder
+// emits silence for the rest of the call. They are the regression tests of that fault and
+// pass once the excitation is bounded (tests/fuzz/regressions/decoder holds the fuzz input).
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "codec/g729.h"
+#include "tests/fuzz/state_check.h"
+#include "tools/io/pcm_io.h"
+
+namespace {
+
+using Unit = std::array<uint8_t, 10>;
+
+// Pitch index 2: lag 20, fraction 0. Gain code 5: stage-A code 0 (row 5) and stage-B code 5
+// (row 15), together the largest pitch gain.
+constexpr int kShortLagIndex = 2;
+constexpr int kLongestLagIndex = 255;
+constexpr int kStrongestGainCode = 5;
+
+Unit speech_unit(int p1, int gains, int p2 = 0, int lsp = 0, bool parity_ok = true) {
+    const int32_t p0 = g729_pitch_parity(p1) ^ (parity_ok ? 0 : 1);
+    const g729_params params = {G729_FRAME_SPEECH, lsp, 0, p1, p0, 0, 0, gains, p2, 0, 0, gains};
+    Unit u{};
+    int32_t n = 0;
+    g729_pack_frame(params, u.data(), &n);
+    return u;
+}
+
+// Everything a decoder record must satisfy after any input: finite doubles, the integer and
+// ordering invariants, and no runaway.
+::testing::AssertionResult healthy(const g729_decoder_state& st, int frame) {
+    const std::string bad = g729_check::first_nonfinite(st);
+    if (!bad.empty()) {
+        return ::testing::AssertionFailure() << "frame " << frame << ": not finite: " << bad;
+    }
+    const std::string broken = g729_check::decoder_invariant_violation(st);
+    if (!broken.empty()) {
+        return ::testing::AssertionFailure() << "frame " << frame << ": " << broken;
+    }
+    const double m = g729_check::largest_magnitude(st);
+    if (m > g729_check::runaway_magnitude) {
+        return ::testing::AssertionFailure() << "frame " << frame << ": runaway, |x| = " << m;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::vector<Unit> clean_units(std::size_t count) {
+    const std::filesystem::path wav =
+        std::filesystem::path(__FILE__).parent_path().parent_path() / "data" / "speech_sample.wav";
+    std::vector<Unit> units;
+    if (!std::filesystem::exists(wav)) return units;
+    const std::vector<int16_t> speech = g729io::read_wav(wav.string());
+    g729_encoder_state enc;
+    g729_encoder_init(&enc, 0);
+    for (std::size_t f = 0; f < count && (f + 1) * 80 <= speech.size(); ++f) {
+        Unit u{};
+        int32_t n = 0;
+        g729_encode_frame(&enc, speech.data() + f * 80, u.data(), &n);
+        units.push_back(u);
+    }
+    return units;
+}
+
+}  // namespace
+
+TEST(StateCheck, ListsEveryFieldOfTheRecords) {
+    std::string problem;
+    g729_decoder_state dec{};
+    EXPECT_TRUE(g729_check::fields_cover_record(dec, &problem)) << "decoder: " << problem;
+    g729_encoder_state enc{};
+    EXPECT_TRUE(g729_check::fields_cover_record(enc, &problem)) << "encoder: " << problem;
+}
+
+TEST(StateCheck, FindsNonFiniteValuesInAnyField) {
+    g729_decoder_state dec;
+    g729_decoder_init(&dec);
+    EXPECT_EQ(g729_check::first_nonfinite(dec), "");
+    EXPECT_EQ(g729_check::decoder_invariant_violation(dec), "");
+    dec.synth_buf[89] = std::nan("");
+    EXPECT_EQ(g729_check::first_nonfinite(dec).rfind("synth_buf[89]", 0), 0u);
+    dec.synth_buf[89] = 0.0;
+    dec.postfilter.agc_gain = HUGE_VAL;
+    EXPECT_EQ(g729_check::first_nonfinite(dec).rfind("postfilter.agc_gain", 0), 0u);
+    EXPECT_EQ(g729_check::largest_magnitude(dec), HUGE_VAL);
+
+    g729_encoder_state enc;
+    g729_encoder_init(&enc, 1);
+    EXPECT_EQ(g729_check::first_nonfinite(enc), "");
+    enc.vad.prev_energy = -HUGE_VAL;
+    EXPECT_EQ(g729_check::first_nonfinite(enc).rfind("vad.prev_energy", 0), 0u);
+}
+
+TEST(StateCheck, FindsBrokenDecoderInvariants) {
+    g729_decoder_state dec;
+    g729_decoder_init(&dec);
+    dec.lsp_prev[4] = dec.lsp_prev[3];
+    EXPECT_NE(g729_check::decoder_invariant_violation(dec), "");
+    g729_decoder_init(&dec);
+    dec.prev_t0 = 145;
+    EXPECT_NE(g729_check::decoder_invariant_violation(dec), "");
+}
+
+// Fails until the decoder bounds its excitation (see the top of this file).
+TEST(HostileStream, StrongestPitchGainAtShortLagStaysFinite) {
+    const Unit hostile = speech_unit(kShortLagIndex, kStrongestGainCode);
+    g729_decoder_state st;
+    g729_decoder_init(&st);
+    int16_t out[80];
+    for (int f = 0; f < 1500; ++f) {
+        ASSERT_EQ(g729_decode_frame(&st, out, hostile.data(), 10), 0);
+        ASSERT_TRUE(healthy(st, f));
+    }
+}
+
+// Fails until the decoder bounds its excitation (see the top of this file).
+TEST(HostileStream, OtherRunawayPatternsStayBounded) {
+    struct Pattern {
+        const char* name;
+        Unit unit;
+    };
+    const Pattern patterns[] = {
+        {"longest lag", speech_unit(kLongestLagIndex, kStrongestGainCode)},
+        {"lag 20 and a third", speech_unit(1, kStrongestGainCode, 31)},
+        {"parity errors", speech_unit(kShortLagIndex, kStrongestGainCode, 0, 0, false)},
+        {"other spectrum", speech_unit(kShortLagIndex, kStrongestGainCode, 17, 0xd3)},
+    };
+    for (const Pattern& p : patterns) {
+        SCOPED_TRACE(p.name);
+        g729_decoder_state st;
+        g729_decoder_init(&st);
+        int16_t out[80];
+        for (int f = 0; f < 1500; ++f) {
+            // Every 50th frame is lost: concealment keeps reusing the runaway excitation.
+            if (f % 50 == 49) {
+                g729_decode_lost_frame(&st, out);
+            } else {
+                g729_decode_frame(&st, out, p.unit.data(), 10);
+            }
+            ASSERT_TRUE(healthy(st, f));
+        }
+    }
+}
+
+TEST(HostileStream, LoudestComfortNoiseStaysBounded) {
+    // SID frames of the largest gain index (31) and varied spectra, long pauses between them,
+    // a speech frame of the strongest gains now and then: the noise generator's own pitch
+    // gain stays below 0.5 and its pulse amplitude is limited, so this stays bounded.
+    g729_decoder_state st;
+    g729_decoder_init(&st);
+    int16_t out[80];
+    const Unit speech = speech_unit(kShortLagIndex, kStrongestGainCode);
+    for (int f = 0; f < 3000; ++f) {
+        if (f % 40 == 0) {
+            const uint8_t sid[2] = {static_cast<uint8_t>(f * 37), static_cast<uint8_t>(0x3e)};
+            g729_decode_frame(&st, out, sid, 2);
+        } else if (f % 97 == 0) {
+            g729_decode_frame(&st, out, speech.data(), 10);
+        } else {
+            g729_decode_untransmitted_frame(&st, out);
+        }
+        ASSERT_TRUE(healthy(st, f));
+    }
+}
+
+// Fails until the decoder bounds its excitation (see the top of this file).
+TEST(HostileStream, DecoderComesBackOnCleanSpeech) {
+    const std::vector<Unit> clean = clean_units(60);
+    if (clean.size() < 60) GTEST_SKIP() << "data/speech_sample.wav not found";
+
+    g729_decoder_state fresh;
+    g729_decoder_init(&fresh);
+    g729_decoder_state st;
+    g729_decoder_init(&st);
+    int16_t out[80];
+    const Unit hostile = speech_unit(kShortLagIndex, kStrongestGainCode);
+    for (int f = 0; f < 600; ++f) g729_decode_frame(&st, out, hostile.data(), 10);
+
+    // Measured with a bounded excitation: the output is within 2 of a fresh decoder's from
+    // clean frame 19 on; 45 leaves more than twice that.
+    for (std::size_t f = 0; f < clean.size(); ++f) {
+        int16_t want[80];
+        g729_decode_frame(&fresh, want, clean[f].data(), 10);
+        g729_decode_frame(&st, out, clean[f].data(), 10);
+        ASSERT_TRUE(healthy(st, static_cast<int>(f)));
+        if (f < 45) continue;
+        for (int i = 0; i < 80; ++i) {
+            ASSERT_LE(std::abs(out[i] - want[i]), 2) << "clean frame " << f << ", sample " << i;
+        }
+    }
+}
