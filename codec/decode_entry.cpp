@@ -3,8 +3,43 @@
 #include "codec/decoder/postfilter.h"
 #include "codec/g729.h"
 #include "codec/output_conversion.h"
+#include "codec/simd_dispatch.h"
 
 namespace {
+
+using g729simd::Isa;
+using g729simd::v4d;
+using g729simd::v4l;
+
+typedef int32_t v4i32 __attribute__((vector_size(16)));
+typedef int16_t v4i16 __attribute__((vector_size(8)));
+
+// double_to_pcm16 on four samples at a time: the same tests in the same order per lane, a
+// non-finite sample (no comparison with an infinity holds for it) becomes 0, and the
+// conversion truncates toward zero like the cast.
+G729_INLINE void to_pcm16(const double* x, int16_t* out, int count) {
+    const double inf = HUGE_VAL;
+    int n = 0;
+    for (; n + 4 <= count; n += 4) {
+        const v4d v = g729simd::load4(x + n);
+        const v4l finite = (v < G729_SPLAT(inf)) & (v > G729_SPLAT(-inf));
+        v4d r = v >= G729_SPLAT(0.0) ? v + G729_SPLAT(0.5) : v - G729_SPLAT(0.5);
+        r = r > G729_SPLAT(32767.0) ? G729_SPLAT(32767.0) : r;
+        r = r < G729_SPLAT(-32768.0) ? G729_SPLAT(-32768.0) : r;
+        r = finite ? r : G729_SPLAT(0.0);
+        const v4i16 s = __builtin_convertvector(__builtin_convertvector(r, v4i32), v4i16);
+        __builtin_memcpy(out + n, &s, sizeof s);
+    }
+    for (; n < count; ++n) out[n] = double_to_pcm16(x[n]);
+}
+
+void to_pcm16_baseline(const double* x, int16_t* out, int count) {
+    for (int n = 0; n < count; ++n) out[n] = double_to_pcm16(x[n]);
+}
+
+G729_TARGET_AVX2 void to_pcm16_avx2(const double* x, int16_t* out, int count) {
+    to_pcm16(x, out, count);
+}
 
 void synthesize(g729_decoder_state* st, int32_t decoded[G729_DECODED_PARAMS_SIZE],
                 int16_t samples[80]) {
@@ -17,10 +52,18 @@ void synthesize(g729_decoder_state* st, int32_t decoded[G729_DECODED_PARAMS_SIZE
     postfilter_frame(&st->postfilter, speech, lpc, lags, frame_type);
     post_highpass_filter(st->post_hpf_mem, speech, G729_FRAME_SIZE);
 
-    for (int i = 0; i < G729_FRAME_SIZE; ++i) samples[i] = double_to_pcm16(speech[i]);
+    g729simd::pcm16_from_doubles(g729simd::best_isa(), speech, samples, G729_FRAME_SIZE);
 }
 
 }  // namespace
+
+void g729simd::pcm16_from_doubles(Isa isa, const double* x, int16_t* out, int count) {
+    if (isa == Isa::avx2) {
+        to_pcm16_avx2(x, out, count);
+    } else {
+        to_pcm16_baseline(x, out, count);
+    }
+}
 
 int g729_decode_frame(g729_decoder_state* st, int16_t samples[80], const uint8_t* bytes,
                       int unit_length) {

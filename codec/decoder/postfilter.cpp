@@ -5,8 +5,15 @@
 #include <cmath>
 
 #include "codec/lpc/primitives.h"
+#include "codec/simd_dispatch.h"
 
 namespace {
+
+using g729simd::Isa;
+using g729simd::load4;
+using g729simd::store4;
+using g729simd::v2d;
+using g729simd::v4d;
 
 constexpr int kMaxLag = 143;
 constexpr int kImpulseLength = 22;
@@ -14,7 +21,8 @@ constexpr int kImpulseLength = 22;
 // Long-term postfilter on the residual of one subframe. res points at the current 40 samples
 // with kMaxLag past samples before them. Lags from the decoder are at least 19, so the search
 // window never reaches beyond the current subframe.
-void pitch_postfilter(const double* res, int lag, double out[40]) {
+template <Isa I>
+G729_INLINE void pitch_postfilter(const double* res, int lag, double out[40]) {
     int t_max = lag + 3;
     int t_min = lag - 3;
     if (t_max > kMaxLag) {
@@ -24,19 +32,44 @@ void pitch_postfilter(const double* res, int lag, double out[40]) {
 
     double best = -1e38;
     int best_lag = t_min;
-    for (int k = t_min; k <= t_max; ++k) {
-        double corr = 0.0;
-        for (int j = 0; j < 40; ++j) corr += res[j] * res[j - k];
-        if (corr > best) {
-            best = corr;
-            best_lag = k;
+    double energy_current = 0.5;
+    if constexpr (I == Isa::avx2) {
+        // The seven correlations in two vectors of four lags (t_min.., and ..t_max, which
+        // computes the middle lag a second time, identically); lanes are the lags t+3..t.
+        // The energy of the current samples, an independent sum, goes along.
+        v4d low = G729_SPLAT(0.0);
+        v4d high = G729_SPLAT(0.0);
+        for (int j = 0; j < 40; ++j) {
+            const v4d r = G729_SPLAT(res[j]);
+            low += r * load4(res + j - t_min - 3);
+            high += r * load4(res + j - t_max);
+            energy_current += res[j] * res[j];
         }
+        double corr[7];
+        for (int l = 0; l < 4; ++l) {
+            corr[l] = low[3 - l];
+            corr[3 + l] = high[3 - l];
+        }
+        for (int k = t_min; k <= t_max; ++k) {
+            if (corr[k - t_min] > best) {
+                best = corr[k - t_min];
+                best_lag = k;
+            }
+        }
+    } else {
+        for (int k = t_min; k <= t_max; ++k) {
+            double corr = 0.0;
+            for (int j = 0; j < 40; ++j) corr += res[j] * res[j - k];
+            if (corr > best) {
+                best = corr;
+                best_lag = k;
+            }
+        }
+        for (int j = 0; j < 40; ++j) energy_current += res[j] * res[j];
     }
 
     double energy_delayed = 0.5;
     for (int j = 0; j < 40; ++j) energy_delayed += res[j - best_lag] * res[j - best_lag];
-    double energy_current = 0.5;
-    for (int j = 0; j < 40; ++j) energy_current += res[j] * res[j];
 
     const double corr_max = best > 0.0 ? best : 0.0;
     if (corr_max * corr_max < 0.5 * energy_delayed * energy_current) {
@@ -57,32 +90,61 @@ void pitch_postfilter(const double* res, int lag, double out[40]) {
     for (int j = 0; j < 40; ++j) out[j] = g0 * res[j] + g * res[j - best_lag];
 }
 
-// Tilt factor from the first correlations of the truncated impulse response of num/den.
-double tilt_factor(const double num[11], const double den[11]) {
-    double h[kImpulseLength];
-    for (int i = 0; i < 11; ++i) h[i] = num[i];
-    for (int i = 11; i < kImpulseLength; ++i) h[i] = 0.0;
-    double zero_mem[10] = {};
-    lpc_synthesis_filter(den, h, h, kImpulseLength, zero_mem, 0);
+// Tilt factors of both subframes from the first correlations of the truncated impulse
+// responses of num/den; the two impulse responses are filtered side by side.
+template <Isa I>
+G729_INLINE void tilt_factors(const double num[2][11], const double den[2][11], double mu[2]) {
+    double h[2][kImpulseLength];
+    double zero_mem[2][10] = {};
+    for (int sf = 0; sf < 2; ++sf) {
+        for (int i = 0; i < 11; ++i) h[sf][i] = num[sf][i];
+        for (int i = 11; i < kImpulseLength; ++i) h[sf][i] = 0.0;
+    }
+    const g729simd::SynthesisJob jobs[2] = {
+        {den[0], h[0], h[0], zero_mem[0], 0},
+        {den[1], h[1], h[1], zero_mem[1], 0},
+    };
+    g729simd::lpc_synthesis_filters(I, jobs, 2, kImpulseLength);
 
-    double r0 = 0.0;
-    for (int i = 0; i < kImpulseLength; ++i) r0 += h[i] * h[i];
-    double r1 = 0.0;
-    for (int i = 0; i < kImpulseLength - 1; ++i) r1 += h[i] * h[i + 1];
-    return r1 > 0.0 ? 0.8 * r1 / r0 : 0.0;
+    for (int sf = 0; sf < 2; ++sf) {
+        double r0 = 0.0;
+        for (int i = 0; i < kImpulseLength; ++i) r0 += h[sf][i] * h[sf][i];
+        double r1 = 0.0;
+        for (int i = 0; i < kImpulseLength - 1; ++i) r1 += h[sf][i] * h[sf][i + 1];
+        mu[sf] = r1 > 0.0 ? 0.8 * r1 / r0 : 0.0;
+    }
+}
+
+// filtered[i] -= mu * filtered[i - 1] for i = 39..1, each from the unchanged filtered[i - 1];
+// the AVX2 build four at a time from the top, every group read before it is written.
+template <Isa I>
+G729_INLINE void tilt_compensation(double filtered[40], double mu, double previous) {
+    int i = 39;
+    if constexpr (I == Isa::avx2) {
+        for (i = 36; i >= 4; i -= 4) {
+            store4(filtered + i, load4(filtered + i) - G729_SPLAT(mu) * load4(filtered + i - 1));
+        }
+        i += 3;
+    }
+    for (; i >= 1; --i) filtered[i] = filtered[i] - mu * filtered[i - 1];
+    filtered[0] = filtered[0] - mu * previous;
 }
 
 // Scales out so that its energy follows that of the unfiltered speech, smoothly.
-void gain_control(double* agc_gain, const double* speech, double out[40]) {
-    double g_out = 0.0;
-    for (int i = 0; i < 40; ++i) g_out += out[i] * out[i];
+G729_INLINE void gain_control(double* agc_gain, const double* speech, double out[40]) {
+    // The two energies side by side (two lanes of one SSE2 register): out, speech.
+    v2d e = {0.0, 0.0};
+    for (int i = 0; i < 40; ++i) {
+        const v2d v = {out[i], speech[i]};
+        e += v * v;
+    }
+    const double g_out = e[0];
     if (g_out == 0.0) {
         *agc_gain = 0.0;
         return;
     }
 
-    double g_in = 0.0;
-    for (int i = 0; i < 40; ++i) g_in += speech[i] * speech[i];
+    const double g_in = e[1];
     const double step = g_in != 0.0 ? 0.09999999999999998 * std::sqrt(g_in / g_out) : 0.0;
 
     double gain = *agc_gain;
@@ -93,60 +155,120 @@ void gain_control(double* agc_gain, const double* speech, double out[40]) {
     *agc_gain = gain;
 }
 
-}  // namespace
-
-void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],
-                      const int32_t lags[2], int32_t frame_type) {
-    double out[80];
+template <Isa I>
+G729_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, const double lpc[22],
+                                 const int32_t lags[2], int32_t frame_type) {
+    alignas(32) double out[80];
     double* res = pf->residual_history + kMaxLag;
 
+    double num[2][11];
+    double den[2][11];
     for (int sf = 0; sf < 2; ++sf) {
-        const double* a = lpc + sf * 11;
+        lpc_weight(lpc + sf * 11, 10, num[sf], 0.55);
+        lpc_weight(lpc + sf * 11, 10, den[sf], 0.7);
+    }
+    double tilt[2];
+    tilt_factors<I>(num, den, tilt);
+
+    for (int sf = 0; sf < 2; ++sf) {
         const double* s = speech + sf * 40;
         double* o = out + sf * 40;
 
-        double num[11];
-        double den[11];
-        lpc_weight(a, 10, num, 0.55);
-        lpc_weight(a, 10, den, 0.7);
-
         // Residual through the numerator; the previous 10 (unfiltered) samples are its past.
-        lpc_residual_filter(num, s, res, 40);
+        g729simd::lpc_residual_filter(I, num[sf], s, res, 40);
 
-        double filtered[40];
+        alignas(32) double filtered[40];
         if (frame_type == 1) {
-            pitch_postfilter(res, lags[sf], filtered);
+            pitch_postfilter<I>(res, lags[sf], filtered);
         } else {
-            copy_doubles(res, filtered, 40);
+            g729simd::copy_doubles(I, res, filtered, 40);
         }
 
-        const double mu = tilt_factor(num, den);
+        const double mu = tilt[sf];
         const double last = filtered[39];
-        for (int i = 39; i >= 1; --i) filtered[i] = filtered[i] - mu * filtered[i - 1];
-        filtered[0] = filtered[0] - mu * pf->tilt_memory;
+        tilt_compensation<I>(filtered, mu, pf->tilt_memory);
         pf->tilt_memory = last;
 
-        lpc_synthesis_filter(den, filtered, o, 40, pf->postfilter_synthesis_memory, 1);
+        g729simd::lpc_synthesis_filter(I, den[sf], filtered, o, 40,
+                                       pf->postfilter_synthesis_memory, 1);
 
         gain_control(&pf->agc_gain, s, o);
 
-        copy_doubles(pf->residual_history + 40, pf->residual_history, kMaxLag);
+        g729simd::copy_doubles(I, pf->residual_history + 40, pf->residual_history, kMaxLag);
     }
 
     // Keep the unfiltered end of the frame as the next frame's residual-filter past.
-    copy_doubles(speech + 70, speech - 10, 10);
-    copy_doubles(out, speech, 80);
+    g729simd::copy_doubles(I, speech + 70, speech - 10, 10);
+    g729simd::copy_doubles(I, out, speech, 80);
+}
+
+// The memory is the filter's own record, never part of the samples: kept in registers.
+G729_INLINE void highpass_impl(double mem[4], double* samples, int count) {
+    double x1 = mem[0];
+    double x2 = mem[1];
+    double y1 = mem[2];
+    double y2 = mem[3];
+    for (int n = 0; n < count; ++n) {
+        const double x = samples[n];
+        const double y = 1.9330735 * y1 - 0.93589199 * y2 + 0.93980581 * x - 1.8795834 * x1 +
+                         0.93980581 * x2;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        samples[n] = y;
+    }
+    mem[0] = x1;
+    mem[1] = x2;
+    mem[2] = y1;
+    mem[3] = y2;
+}
+
+void postfilter_baseline(g729_postfilter_state* pf, double* speech, const double lpc[22],
+                         const int32_t lags[2], int32_t frame_type) {
+    postfilter_impl<Isa::baseline>(pf, speech, lpc, lags, frame_type);
+}
+
+G729_TARGET_AVX2 void postfilter_avx2(g729_postfilter_state* pf, double* speech,
+                                      const double lpc[22], const int32_t lags[2],
+                                      int32_t frame_type) {
+    postfilter_impl<Isa::avx2>(pf, speech, lpc, lags, frame_type);
+}
+
+void highpass_baseline(double mem[4], double* samples, int count) {
+    highpass_impl(mem, samples, count);
+}
+
+// Scalar; the AVX encoding only saves register copies.
+G729_TARGET_AVX2 void highpass_avx2(double mem[4], double* samples, int count) {
+    highpass_impl(mem, samples, count);
+}
+
+}  // namespace
+
+void g729simd::postfilter_frame(Isa isa, g729_postfilter_state* pf, double* speech,
+                                const double lpc[22], const int32_t lags[2],
+                                int32_t frame_type) {
+    if (isa == Isa::avx2) {
+        postfilter_avx2(pf, speech, lpc, lags, frame_type);
+    } else {
+        postfilter_baseline(pf, speech, lpc, lags, frame_type);
+    }
+}
+
+void g729simd::post_highpass_filter(Isa isa, double mem[4], double* samples, int count) {
+    if (isa == Isa::avx2) {
+        highpass_avx2(mem, samples, count);
+    } else {
+        highpass_baseline(mem, samples, count);
+    }
+}
+
+void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],
+                      const int32_t lags[2], int32_t frame_type) {
+    g729simd::postfilter_frame(g729simd::best_isa(), pf, speech, lpc, lags, frame_type);
 }
 
 void post_highpass_filter(double mem[4], double* samples, int count) {
-    for (int n = 0; n < count; ++n) {
-        const double x = samples[n];
-        const double y = 1.9330735 * mem[2] - 0.93589199 * mem[3] + 0.93980581 * x -
-                         1.8795834 * mem[0] + 0.93980581 * mem[1];
-        mem[1] = mem[0];
-        mem[0] = x;
-        mem[3] = mem[2];
-        mem[2] = y;
-        samples[n] = y;
-    }
+    g729simd::post_highpass_filter(g729simd::best_isa(), mem, samples, count);
 }

@@ -14,25 +14,33 @@
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/lpc/primitives.h"
+#include "codec/simd_dispatch.h"
 
 namespace {
+
+using g729simd::Isa;
 
 constexpr double kFlushThreshold = 2e-5;
 constexpr double kWeightingGamma = 0.75;
 constexpr double kTiltFactor = 0.7;
 
-double flush(double v) { return std::fabs(v) < kFlushThreshold ? 0.0 : v; }
+G729_INLINE double flush(double v) { return std::fabs(v) < kFlushThreshold ? 0.0 : v; }
 
 // Weighting filter of the weighted speech: ap(z) times the fixed tilt (1 - 0.7 z^-1).
-void tilted_weighting_filter(const double ap[11], double ap1[11]) {
+G729_INLINE void tilted_weighting_filter(const double ap[11], double ap1[11]) {
     ap1[0] = 1.0;
     for (int i = 1; i <= 10; ++i) ap1[i] = ap[i] - kTiltFactor * ap[i - 1];
 }
 
 int32_t truncate_toward_zero(double v) { return static_cast<int32_t>(v); }
 
-void encode_active_frame(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
-                         const double lsp_new[10]) {
+// The unit impulse: the impulse response of a filter is its output for this input from zero
+// memory.
+constexpr double kImpulse[40] = {1.0};
+
+template <Isa I>
+G729_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
+                                     const double lsp_new[10]) {
     double* s = st->speech_buf + 120;
     double* w = st->wsp_buf + 143;
     double* e = st->exc_buf + 154;
@@ -44,7 +52,7 @@ void encode_active_frame(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE
 
     double lsp_new_q[10];
     int32_t lsp_index[2];
-    lsp_quantize(st->lsf_ma_memory, lsp_new, lsp_new_q, lsp_index);
+    g729simd::lsp_quantize(I, st->lsf_ma_memory, lsp_new, lsp_new_q, lsp_index);
     params[1] = lsp_index[0];
     params[2] = lsp_index[1];
 
@@ -54,20 +62,32 @@ void encode_active_frame(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE
     lpc_weight(aq, 10, ap, kWeightingGamma);
     lpc_weight(aq + 11, 10, ap + 11, kWeightingGamma);
 
-    copy_doubles(lsp_new, st->lsp_prev, 10);
-    copy_doubles(lsp_new_q, st->lsp_prev_q, 10);
+    g729simd::copy_doubles(I, lsp_new, st->lsp_prev, 10);
+    g729simd::copy_doubles(I, lsp_new_q, st->lsp_prev_q, 10);
 
     // LPC residual of the frame, written where the excitation will be built.
-    lpc_residual_filter(aq, s, e, 40);
-    lpc_residual_filter(aq + 11, s + 40, e + 40, 40);
+    g729simd::lpc_residual_filter(I, aq, s, e, 40);
+    g729simd::lpc_residual_filter(I, aq + 11, s + 40, e + 40, 40);
 
-    for (int k = 0; k < 2; ++k) {
-        double ap1[11];
-        tilted_weighting_filter(ap + 11 * k, ap1);
-        lpc_synthesis_filter(ap1, e + 40 * k, w + 40 * k, 40, st->mem_wsp, 1);
-    }
+    // Four independent filters side by side: the weighted speech of subframe 1, the target of
+    // subframe 1 (it needs only the residual and the weighted-error memory, both unchanged
+    // until its search) and the impulse responses of both subframes' 1/ap(z).
+    double ap1[2][11];
+    tilted_weighting_filter(ap, ap1[0]);
+    tilted_weighting_filter(ap + 11, ap1[1]);
+    double x_first[40];
+    double h_both[2][40];
+    double zero_memory[2][10] = {};
+    const g729simd::SynthesisJob jobs[4] = {
+        {ap1[0], e, w, st->mem_wsp, 1},
+        {ap, e, x_first, st->mem_err_w, 0},
+        {ap, kImpulse, h_both[0], zero_memory[0], 0},
+        {ap + 11, kImpulse, h_both[1], zero_memory[1], 0},
+    };
+    g729simd::lpc_synthesis_filters(I, jobs, 4, 40);
+    g729simd::lpc_synthesis_filter(I, ap1[1], e + 40, w + 40, 40, st->mem_wsp, 1);
 
-    const int32_t t_op = open_loop_pitch_search(w, 80);
+    const int32_t t_op = g729simd::open_loop_pitch_search(I, w, 80);
     int32_t t0_min = t_op - 3;
     int32_t t0_max;
     if (t0_min < 20) {
@@ -87,17 +107,19 @@ void encode_active_frame(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE
         const double* apk = ap + 11 * k;
 
         // Impulse response of the weighted synthesis filter 1/ap(z).
-        double h[40] = {};
-        h[0] = 1.0;
-        lpc_synthesis_filter(apk, h, h, 40, h + 1, 0);
+        double* h = h_both[k];
 
         // Target of the adaptive-codebook search.
         double x[40];
-        lpc_synthesis_filter(apk, e + i, x, 40, st->mem_err_w, 0);
+        if (k == 0) {
+            g729simd::copy_doubles(I, x_first, x, 40);
+        } else {
+            g729simd::lpc_synthesis_filter(I, apk, e + i, x, 40, st->mem_err_w, 0);
+        }
 
         int32_t frac = 0;
         const int32_t t0 =
-            closed_loop_pitch_search(e + i, x, h, 40, t0_min, t0_max, i, &frac);
+            g729simd::closed_loop_pitch_search(I, e + i, x, h, 40, t0_min, t0_max, i, &frac);
         params[p] = encode_pitch_lag(t0, frac, &t0_min, &t0_max, 20, 143, i);
         if (k == 0) {
             params[p + 1] = g729_pitch_parity(params[p]);
@@ -107,10 +129,10 @@ void encode_active_frame(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE
         }
 
         double y1[40];
-        lpc_synthesis_filter(apk, e + i, y1, 40, st->mem_zero, 0);
+        g729simd::lpc_synthesis_filter(I, apk, e + i, y1, 40, st->mem_zero, 0);
 
         double gain_correlations[5];
-        double gp = adaptive_codebook_gain(x, y1, gain_correlations, 40);
+        double gp = g729simd::adaptive_codebook_gain(I, x, y1, gain_correlations, 40);
         const int32_t taming = taming_check(st->exc_err, t0, frac);
         if (taming == 1 && gp > 0.95) gp = 0.95;
 
@@ -120,14 +142,14 @@ void encode_active_frame(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE
         double code[40];
         double y2[40];
         int32_t sign_index = 0;
-        params[p] = fixed_codebook_search(x2, h, t0, code, y2, &sign_index, st->sharp);
+        params[p] = g729simd::fixed_codebook_search(I, x2, h, t0, code, y2, &sign_index, st->sharp);
         params[p + 1] = sign_index;
         p += 2;
 
-        fixed_codebook_correlations(x, y1, y2, gain_correlations);
+        g729simd::fixed_codebook_correlations(I, x, y1, y2, gain_correlations);
         double gc = 0.0;
-        params[p] = quantize_gains(st->gain_pred_mem, code, gain_correlations, 40, &gp, &gc,
-                                   taming);
+        params[p] = g729simd::quantize_gains(I, st->gain_pred_mem, code, gain_correlations, 40,
+                                             &gp, &gc, taming);
         p += 1;
 
         st->sharp = (gp > 0.7945) ? 0.7945 : (gp < 0.2 ? 0.2 : gp);
@@ -141,7 +163,8 @@ void encode_active_frame(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE
     }
 }
 
-void encode_inactive(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE]) {
+template <Isa I>
+G729_INLINE void encode_inactive(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE]) {
     double* s = st->speech_buf + 120;
     double* w = st->wsp_buf + 143;
     double* e = st->exc_buf + 154;
@@ -162,14 +185,14 @@ void encode_inactive(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE]) {
         const int i = 40 * k;
         const double* aqk = aq + 11 * k;
         double xr[40];
-        lpc_residual_filter(aqk, s + i, xr, 40);
+        g729simd::lpc_residual_filter(I, aqk, s + i, xr, 40);
         double ap[11];
         lpc_weight(aqk, 10, ap, kWeightingGamma);
         double ap1[11];
         tilted_weighting_filter(ap, ap1);
-        lpc_synthesis_filter(ap1, xr, w + i, 40, st->mem_wsp, 1);
+        g729simd::lpc_synthesis_filter(I, ap1, xr, w + i, 40, st->mem_wsp, 1);
         for (int n = 0; n < 40; ++n) xr[n] = xr[n] - e[i + n];
-        lpc_synthesis_filter(ap, xr, xr, 40, st->mem_err_w, 1);
+        g729simd::lpc_synthesis_filter(I, ap, xr, xr, 40, st->mem_err_w, 1);
     }
 
     st->sharp = 0.2;
@@ -178,34 +201,71 @@ void encode_inactive(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE]) {
 }  // namespace
 
 void preprocess_highpass(double hpf_mem[4], double* samples, int count) {
+    g729simd::preprocess_highpass(g729simd::best_isa(), hpf_mem, samples, count);
+}
+
+namespace {
+
+G729_INLINE void highpass_impl(double hpf_mem[4], double* samples, int count) {
+    // The memory is the filter's own record, never part of the block: kept in registers.
+    double x1 = hpf_mem[0];
+    double x2 = hpf_mem[1];
+    double y1 = hpf_mem[2];
+    double y2 = hpf_mem[3];
     for (int n = 0; n < count; ++n) {
         const double x = samples[n];
-        double y = 1.9059465 * hpf_mem[2];
-        y += -0.9114024 * hpf_mem[3];
+        double y = 1.9059465 * y1;
+        y += -0.9114024 * y2;
         y += 0.92727435 * x;
-        y += -1.8544941 * hpf_mem[0];
-        y += 0.92727435 * hpf_mem[1];
+        y += -1.8544941 * x1;
+        y += 0.92727435 * x2;
 
-        hpf_mem[1] = hpf_mem[0];
-        hpf_mem[0] = x;
-        hpf_mem[3] = flush(hpf_mem[2]);
-        hpf_mem[2] = flush(y);
-        samples[n] = flush(y);
+        x2 = x1;
+        x1 = x;
+        y2 = flush(y1);
+        y1 = flush(y);
+        samples[n] = y1;
+    }
+    hpf_mem[0] = x1;
+    hpf_mem[1] = x2;
+    hpf_mem[2] = y1;
+    hpf_mem[3] = y2;
+}
+
+void highpass_baseline(double hpf_mem[4], double* samples, int count) {
+    highpass_impl(hpf_mem, samples, count);
+}
+
+// Scalar; the AVX encoding only saves register copies.
+G729_TARGET_AVX2 void highpass_avx2(double hpf_mem[4], double* samples, int count) {
+    highpass_impl(hpf_mem, samples, count);
+}
+
+}  // namespace
+
+void g729simd::preprocess_highpass(Isa isa, double hpf_mem[4], double* samples, int count) {
+    if (isa == Isa::avx2) {
+        highpass_avx2(hpf_mem, samples, count);
+    } else {
+        highpass_baseline(hpf_mem, samples, count);
     }
 }
 
-void encode_frame_parameters(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
+namespace {
+
+template <Isa I>
+G729_INLINE void encode_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                              int32_t frame_count, int32_t dtx_enabled) {
     double r[13];
-    lpc_autocorrelation(st->speech_buf, 12, r);
+    g729simd::lpc_autocorrelation(I, st->speech_buf, 12, r);
     double r_raw[11];
-    copy_doubles(r, r_raw, 11);
+    g729simd::copy_doubles(I, r, r_raw, 11);
     lpc_lag_window(12, r);
     double a[11];
     double rc[10];
     levinson_durbin(r, a, rc);
     double lsp_new[10];
-    lpc_to_lsp(a, lsp_new, st->lsp_prev);
+    g729simd::lpc_to_lsp(I, a, lsp_new, st->lsp_prev);
 
     int32_t voice = 1;
     if (dtx_enabled != 0) {
@@ -217,14 +277,42 @@ void encode_frame_parameters(g729_encoder_state* st, int32_t params[G729_PARAMS_
     }
 
     if (voice == 1) {
-        encode_active_frame(st, params, lsp_new);
+        encode_active_frame<I>(st, params, lsp_new);
     } else {
-        encode_inactive(st, params);
+        encode_inactive<I>(st, params);
     }
 
-    copy_doubles(st->speech_buf + 80, st->speech_buf, 160);
-    copy_doubles(st->wsp_buf + 80, st->wsp_buf, 143);
-    copy_doubles(st->exc_buf + 80, st->exc_buf, 154);
+    g729simd::copy_doubles(I, st->speech_buf + 80, st->speech_buf, 160);
+    g729simd::copy_doubles(I, st->wsp_buf + 80, st->wsp_buf, 143);
+    g729simd::copy_doubles(I, st->exc_buf + 80, st->exc_buf, 154);
+}
+
+void encode_baseline(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
+                     int32_t frame_count, int32_t dtx_enabled) {
+    encode_impl<Isa::baseline>(st, params, frame_count, dtx_enabled);
+}
+
+G729_TARGET_AVX2 void encode_avx2(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
+                                  int32_t frame_count, int32_t dtx_enabled) {
+    encode_impl<Isa::avx2>(st, params, frame_count, dtx_enabled);
+}
+
+}  // namespace
+
+void g729simd::encode_frame_parameters(Isa isa, g729_encoder_state* st,
+                                       int32_t params[G729_PARAMS_SIZE], int32_t frame_count,
+                                       int32_t dtx_enabled) {
+    if (isa == Isa::avx2) {
+        encode_avx2(st, params, frame_count, dtx_enabled);
+    } else {
+        encode_baseline(st, params, frame_count, dtx_enabled);
+    }
+}
+
+void encode_frame_parameters(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
+                             int32_t frame_count, int32_t dtx_enabled) {
+    g729simd::encode_frame_parameters(g729simd::best_isa(), st, params, frame_count,
+                                      dtx_enabled);
 }
 
 int32_t taming_check(const double exc_err[4], int t0, int frac) {

@@ -4,9 +4,15 @@
 
 #include <cmath>
 
+#include "codec/simd_dispatch.h"
 #include "codec/tables/gain_tables.h"
 
 namespace {
+
+using g729simd::Isa;
+using g729simd::load4;
+using g729simd::v4d;
+using g729simd::v4l;
 
 // Scale of the preselection coordinates.
 constexpr double kPreselectionScale = -0.032623;
@@ -16,10 +22,25 @@ constexpr double kMeanEnergy = 36.0;
 constexpr double kTamedOptimum = 0.94;
 constexpr double kTamedCandidate = 0.9999;
 
-}  // namespace
+// The second gain codebook column by column: the pitch gains, then the code-gain factors.
+struct GainColumns {
+    double gp[16];
+    double gc[16];
+};
 
-void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
-                                 double gain_correlations[5]) {
+constexpr GainColumns make_gain_columns() {
+    GainColumns c{};
+    for (int r = 0; r < 16; r++) {
+        c.gp[r] = gain_codebook_2[r][0];
+        c.gc[r] = gain_codebook_2[r][1];
+    }
+    return c;
+}
+
+constexpr GainColumns kCodebook2 = make_gain_columns();
+
+G729_INLINE void correlations_impl(const double x[40], const double y[40], const double z[40],
+                                   double gain_correlations[5]) {
     double zz = 0.01;
     for (int n = 0; n < 40; n++) {
         zz += z[n] * z[n];
@@ -39,8 +60,34 @@ void fixed_codebook_correlations(const double x[40], const double y[40], const d
     gain_correlations[4] = yz + yz;
 }
 
-void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
-                            double* g0) {
+// Distances of the 8 second-stage rows r2 = cand2..cand2+7 with the first-stage row r1,
+// four rows per vector, each lane as the scalar expression. A row excluded by taming gets an
+// infinite distance, which never replaces the best.
+G729_INLINE void candidate_distances(int r1, int cand2, double g0, const double c[5],
+                                     int32_t taming, double dist[8]) {
+    const v4d gp1 = G729_SPLAT(gain_codebook_1[r1][0]);
+    const v4d gc1 = G729_SPLAT(gain_codebook_1[r1][1]);
+    const v4d vg0 = G729_SPLAT(g0);
+    const v4d c0 = G729_SPLAT(c[0]);
+    const v4d c1 = G729_SPLAT(c[1]);
+    const v4d c2 = G729_SPLAT(c[2]);
+    const v4d c3 = G729_SPLAT(c[3]);
+    const v4d c4 = G729_SPLAT(c[4]);
+    const double inf = HUGE_VAL;
+    for (int h = 0; h < 8; h += 4) {
+        const v4d gp = load4(kCodebook2.gp + cand2 + h) + gp1;
+        const v4d gc = (load4(kCodebook2.gc + cand2 + h) + gc1) * vg0;
+        v4d d = (((gp * gp * c0 + c1 * gp) + gc * gc * c2) + c3 * gc) + gc * gp * c4;
+        if (taming == 1) {
+            const v4l excluded = gp >= G729_SPLAT(kTamedCandidate);
+            d = excluded ? G729_SPLAT(inf) : d;
+        }
+        g729simd::store4(dist + h, d);
+    }
+}
+
+G729_INLINE void predict_impl(const double gain_pred_mem[4], const double* code, int length,
+                              double* g0) {
     double energy = 0.01;
     for (int n = 0; n < length; n++) {
         energy += code[n] * code[n];
@@ -52,6 +99,18 @@ void gain_predictor_predict(const double gain_pred_mem[4], const double* code, i
     *g0 = std::pow(10.0, p / 20.0);
 }
 
+}  // namespace
+
+void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
+                                 double gain_correlations[5]) {
+    g729simd::fixed_codebook_correlations(g729simd::best_isa(), x, y, z, gain_correlations);
+}
+
+void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
+                            double* g0) {
+    predict_impl(gain_pred_mem, code, length, g0);
+}
+
 void gain_predictor_update(double gain_pred_mem[4], double gamma) {
     gain_pred_mem[3] = gain_pred_mem[2];
     gain_pred_mem[2] = gain_pred_mem[1];
@@ -59,9 +118,12 @@ void gain_predictor_update(double gain_pred_mem[4], double gamma) {
     gain_pred_mem[0] = 20.0 * std::log10(gamma);
 }
 
-int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
-                       const double gain_correlations[5], int length, double* gain_pitch,
-                       double* gain_code, int32_t taming) {
+namespace {
+
+template <Isa I>
+G729_INLINE int32_t quantize_impl(double gain_pred_mem[4], const double code[40],
+                                  const double gain_correlations[5], int length,
+                                  double* gain_pitch, double* gain_code, int32_t taming) {
     const double c0 = gain_correlations[0];
     const double c1 = gain_correlations[1];
     const double c2 = gain_correlations[2];
@@ -69,7 +131,7 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
     const double c4 = gain_correlations[4];
 
     double g0 = 0.0;
-    gain_predictor_predict(gain_pred_mem, code, length, &g0);
+    predict_impl(gain_pred_mem, code, length, &g0);
 
     // Unconstrained minimum of the error over (gp, gc).
     const double t = -1.0 / (4.0 * c0 * c2 - c4 * c4);
@@ -106,22 +168,35 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
         }
     }
 
+    // Rows in order, the first smallest distance wins.
     double best = 1e38;
     int best1 = cand1;
     int best2 = cand2;
     for (int r1 = cand1; r1 < cand1 + 4; r1++) {
-        for (int r2 = cand2; r2 < cand2 + 8; r2++) {
-            const double gp = gain_codebook_2[r2][0] + gain_codebook_1[r1][0];
-            if (taming == 1 && gp >= kTamedCandidate) {
-                continue;
+        if constexpr (I == Isa::avx2) {
+            alignas(32) double dist[8];
+            candidate_distances(r1, cand2, g0, gain_correlations, taming, dist);
+            for (int k = 0; k < 8; k++) {
+                if (dist[k] < best) {
+                    best = dist[k];
+                    best1 = r1;
+                    best2 = cand2 + k;
+                }
             }
-            const double gc = (gain_codebook_2[r2][1] + gain_codebook_1[r1][1]) * g0;
-            const double dist =
-                (((gp * gp * c0 + c1 * gp) + gc * gc * c2) + c3 * gc) + gc * gp * c4;
-            if (dist < best) {
-                best = dist;
-                best1 = r1;
-                best2 = r2;
+        } else {
+            for (int r2 = cand2; r2 < cand2 + 8; r2++) {
+                const double gp = gain_codebook_2[r2][0] + gain_codebook_1[r1][0];
+                if (taming == 1 && gp >= kTamedCandidate) {
+                    continue;
+                }
+                const double gc = (gain_codebook_2[r2][1] + gain_codebook_1[r1][1]) * g0;
+                const double dist =
+                    (((gp * gp * c0 + c1 * gp) + gc * gc * c2) + c3 * gc) + gc * gp * c4;
+                if (dist < best) {
+                    best = dist;
+                    best1 = r1;
+                    best2 = r2;
+                }
             }
         }
     }
@@ -131,4 +206,57 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
     *gain_code = g0 * gamma;
     gain_predictor_update(gain_pred_mem, gamma);
     return gain_map_1[best1] * 16 + gain_map_2[best2];
+}
+
+int32_t quantize_baseline(double gain_pred_mem[4], const double code[40],
+                          const double gain_correlations[5], int length, double* gain_pitch,
+                          double* gain_code, int32_t taming) {
+    return quantize_impl<Isa::baseline>(gain_pred_mem, code, gain_correlations, length,
+                                        gain_pitch, gain_code, taming);
+}
+
+G729_TARGET_AVX2 int32_t quantize_avx2(double gain_pred_mem[4], const double code[40],
+                                       const double gain_correlations[5], int length,
+                                       double* gain_pitch, double* gain_code, int32_t taming) {
+    return quantize_impl<Isa::avx2>(gain_pred_mem, code, gain_correlations, length, gain_pitch,
+                                    gain_code, taming);
+}
+
+void correlations_baseline(const double x[40], const double y[40], const double z[40],
+                           double gain_correlations[5]) {
+    correlations_impl(x, y, z, gain_correlations);
+}
+
+G729_TARGET_AVX2 void correlations_avx2(const double x[40], const double y[40], const double z[40],
+                                        double gain_correlations[5]) {
+    correlations_impl(x, y, z, gain_correlations);
+}
+
+}  // namespace
+
+int32_t g729simd::quantize_gains(Isa isa, double gain_pred_mem[4], const double code[40],
+                                 const double gain_correlations[5], int length,
+                                 double* gain_pitch, double* gain_code, int32_t taming) {
+    if (isa == Isa::avx2) {
+        return quantize_avx2(gain_pred_mem, code, gain_correlations, length, gain_pitch,
+                             gain_code, taming);
+    }
+    return quantize_baseline(gain_pred_mem, code, gain_correlations, length, gain_pitch,
+                             gain_code, taming);
+}
+
+void g729simd::fixed_codebook_correlations(Isa isa, const double x[40], const double y[40],
+                                           const double z[40], double gain_correlations[5]) {
+    if (isa == Isa::avx2) {
+        correlations_avx2(x, y, z, gain_correlations);
+    } else {
+        correlations_baseline(x, y, z, gain_correlations);
+    }
+}
+
+int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
+                       const double gain_correlations[5], int length, double* gain_pitch,
+                       double* gain_code, int32_t taming) {
+    return g729simd::quantize_gains(g729simd::best_isa(), gain_pred_mem, code, gain_correlations,
+                                    length, gain_pitch, gain_code, taming);
 }

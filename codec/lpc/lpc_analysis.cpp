@@ -3,12 +3,19 @@
 
 #include <cmath>
 
+#include "codec/simd_dispatch.h"
 #include "codec/tables/lpc_analysis_tables.h"
 
 namespace {
 
+using g729simd::Isa;
+using g729simd::load4;
+using g729simd::v4d;
+using g729simd::v4l;
+
 constexpr int kWindowLength = 240;
 constexpr int kMaxLag = 12;
+constexpr int kVectorLags = 16;  // lags the vector form computes at once
 constexpr int kGridIntervals = 50;
 
 // Chebyshev-form value of a 5th-degree sum/difference polynomial at the cosine x.
@@ -24,19 +31,133 @@ double chebyshev_value(const double f[6], double x) {
     return x * b1 - b2 + 0.5 * f[5];
 }
 
-}  // namespace
+// The search grid with one more point, so that it divides into groups of four.
+constexpr int kGridPadded = 52;
+struct PaddedGrid {
+    double x[kGridPadded];
+};
+constexpr PaddedGrid make_padded_grid() {
+    PaddedGrid g{};
+    for (int i = 0; i <= kGridIntervals; ++i) g.x[i] = lsp_search_grid[i];
+    g.x[kGridPadded - 1] = lsp_search_grid[kGridIntervals];
+    return g;
+}
+constexpr PaddedGrid kGrid = make_padded_grid();
 
-void lpc_autocorrelation(const double x[240], int m, double* r) {
+// chebyshev_value of both polynomials at every grid point, four points per vector; every
+// lane does the scalar routine's operations in its order.
+G729_INLINE void grid_values(const double f1[6], const double f2[6],
+                             double values[2][kGridPadded]) {
+    const double* poly[2] = {f1, f2};
+    for (int p = 0; p < 2; ++p) {
+        const double* f = poly[p];
+        for (int g = 0; g < kGridPadded; g += 4) {
+            const v4d x = load4(kGrid.x + g);
+            const v4d x2 = G729_SPLAT(2.0) * x;
+            v4d b2 = G729_SPLAT(1.0);
+            v4d b1 = x2 + G729_SPLAT(f[1]);
+            for (int k = 2; k <= 4; ++k) {
+                const v4d b0 = x2 * b1 - b2 + G729_SPLAT(f[k]);
+                b2 = b1;
+                b1 = b0;
+            }
+            g729simd::store4(values[p] + g, x * b1 - b2 + G729_SPLAT(0.5) * G729_SPLAT(f[5]));
+        }
+    }
+}
+
+void grid_values_baseline(const double f1[6], const double f2[6],
+                          double values[2][kGridPadded]) {
+    for (int g = 0; g <= kGridIntervals; ++g) {
+        values[0][g] = chebyshev_value(f1, lsp_search_grid[g]);
+        values[1][g] = chebyshev_value(f2, lsp_search_grid[g]);
+    }
+}
+
+G729_TARGET_AVX2 void grid_values_avx2(const double f1[6], const double f2[6],
+                                       double values[2][kGridPadded]) {
+    grid_values(f1, f2, values);
+}
+
+// The windowed signal y[n] = x[n] * window[n], followed by 16 zeros.
+G729_INLINE void apply_window(const double* x, double* y) {
+    for (int n = 0; n < kWindowLength; n += 4) {
+        g729simd::store4(y + n, load4(x + n) * load4(lpc_analysis_window + n));
+    }
+    for (int n = kWindowLength; n < kWindowLength + kVectorLags; n += 4) {
+        g729simd::store4(y + n, G729_SPLAT(0.0));
+    }
+}
+
+// r[k] = sum over j = 0..239-k of y[j] * y[j + k], ascending from 0.0, for k = 0..m (m < 16),
+// lags 4g..4g+3 in the lanes of vector g. While j + m < 240 every lag has its term; in the last
+// m steps a lane adds only while its lag still has one. y has 16 readable zeros at the end.
+G729_INLINE void autocorrelate(const double* x, int m, double* r) {
+    alignas(32) double y[kWindowLength + kVectorLags];
+    apply_window(x, y);
+
+    const int groups = m / 4 + 1;
+    v4d acc[kVectorLags / 4];
+    v4l lag[kVectorLags / 4];
+    for (int g = 0; g < kVectorLags / 4; ++g) {
+        acc[g] = G729_SPLAT(0.0);
+        lag[g] = v4l{4 * g, 4 * g + 1, 4 * g + 2, 4 * g + 3};
+    }
+    int j = 0;
+    if (groups == 4) {
+        for (; j + m < kWindowLength; ++j) {
+            const v4d yj = G729_SPLAT(y[j]);
+            acc[0] += yj * load4(y + j);
+            acc[1] += yj * load4(y + j + 4);
+            acc[2] += yj * load4(y + j + 8);
+            acc[3] += yj * load4(y + j + 12);
+        }
+    } else {
+        for (; j + m < kWindowLength; ++j) {
+            const v4d yj = G729_SPLAT(y[j]);
+            for (int g = 0; g < groups; ++g) acc[g] += yj * load4(y + j + 4 * g);
+        }
+    }
+    for (; j < kWindowLength; ++j) {
+        const v4d yj = G729_SPLAT(y[j]);
+        const long long last = kWindowLength - 1 - j;  // largest lag with a term at j
+        const v4l limit = {last, last, last, last};
+        for (int g = 0; g < groups; ++g) {
+            acc[g] = lag[g] <= limit ? acc[g] + yj * load4(y + j + 4 * g) : acc[g];
+        }
+    }
+    for (int k = 0; k <= m; ++k) r[k] = acc[k / 4][k % 4];
+}
+
+// The plain sums, lag after lag.
+void autocorrelate_baseline(const double* x, int m, double* r) {
     double y[kWindowLength];
     for (int n = 0; n < kWindowLength; ++n) y[n] = x[n] * lpc_analysis_window[n];
-
     for (int k = 0; k <= m; ++k) {
         double s = 0.0;
         for (int j = 0; j < kWindowLength - k; ++j) s += y[j] * y[j + k];
         r[k] = s;
     }
+}
+
+G729_TARGET_AVX2 void autocorrelate_avx2(const double* x, int m, double* r) {
+    autocorrelate(x, m, r);
+}
+
+}  // namespace
+
+void g729simd::lpc_autocorrelation(Isa isa, const double x[240], int m, double* r) {
+    if (isa == Isa::avx2 && m >= 0 && m < kVectorLags) {
+        autocorrelate_avx2(x, m, r);
+    } else {
+        autocorrelate_baseline(x, m, r);
+    }
     // A silent frame still yields a usable (flat) predictor.
     if (m >= 0 && r[0] < 1.0) r[0] = 1.0;
+}
+
+void lpc_autocorrelation(const double x[240], int m, double* r) {
+    g729simd::lpc_autocorrelation(g729simd::best_isa(), x, m, r);
 }
 
 void lpc_lag_window(int m, double* r) {
@@ -74,6 +195,11 @@ double levinson_durbin(const double* r, double a[11], double rc[10]) {
 }
 
 void lpc_to_lsp(const double a[11], double lsp[10], const double old_lsp[10]) {
+    g729simd::lpc_to_lsp(g729simd::best_isa(), a, lsp, old_lsp);
+}
+
+void g729simd::lpc_to_lsp(Isa isa, const double a[11], double lsp[10],
+                          const double old_lsp[10]) {
     double f1[6];
     double f2[6];
     f1[0] = 1.0;
@@ -83,16 +209,24 @@ void lpc_to_lsp(const double a[11], double lsp[10], const double old_lsp[10]) {
         f2[i] = a[i] - a[11 - i] + f2[i - 1];
     }
 
+    // Both polynomials at every grid point first; the search reads them there.
+    alignas(32) double on_grid[2][kGridPadded];
+    if (isa == Isa::avx2) {
+        grid_values_avx2(f1, f2, on_grid);
+    } else {
+        grid_values_baseline(f1, f2, on_grid);
+    }
+
     const double* poly[2] = {f1, f2};
     int cur = 0;
     int nf = 0;
     int j = 0;
     double xlow = lsp_search_grid[0];
-    double ylow = chebyshev_value(poly[cur], xlow);
+    double ylow = on_grid[cur][0];
 
     while (j <= kGridIntervals - 1 && nf <= 9) {
         double xhigh = lsp_search_grid[j + 1];
-        double yhigh = chebyshev_value(poly[cur], xhigh);
+        double yhigh = on_grid[cur][j + 1];
 
         // No sign change (a NaN also counts as none): move to the next grid interval.
         if (!(ylow * yhigh <= 0.0)) {

@@ -2,9 +2,14 @@
 #include "codec/lpc/lsp_quantizer.h"
 
 #include "codec/lpc/lpc_analysis.h"
+#include "codec/simd_dispatch.h"
 #include "codec/tables/lsp_quantizer_tables.h"
 
 namespace {
+
+using g729simd::Isa;
+using g729simd::load4;
+using g729simd::v4d;
 
 constexpr double kGapFirst = 0.0012;
 constexpr double kGapSecond = 0.0006;
@@ -30,19 +35,95 @@ void expand_pairs(double buf[10], double gap, int first, int last) {
     }
 }
 
-// Weighted second-stage search over one half (columns lo..hi) of the second codebook.
-int search_second_stage(const double residual[10], const double w[10], int lo, int hi) {
+// A codebook stored column by column, so that four neighbouring entries of one dimension are
+// one vector.
+template <int Rows>
+struct Columns {
+    double v[10][Rows];
+};
+
+template <int Rows>
+constexpr Columns<Rows> columns_of(const double (&table)[Rows][10]) {
+    Columns<Rows> c{};
+    for (int n = 0; n < Rows; ++n) {
+        for (int j = 0; j < 10; ++j) c.v[j][n] = table[n][j];
+    }
+    return c;
+}
+
+constexpr Columns<128> kCodebook1 = columns_of(lsp_codebook_1);
+constexpr Columns<32> kCodebook2 = columns_of(lsp_codebook_2);
+
+// Keeps the first smallest of four errors of entries n..n+3 (strictly smaller replaces).
+G729_INLINE void keep_smallest(const v4d& e, int n, double* best, int* best_n) {
+    if (!g729simd::any4(e < G729_SPLAT(*best))) return;
+    for (int l = 0; l < 4; ++l) {
+        if (e[l] < *best) {
+            *best = e[l];
+            *best_n = n + l;
+        }
+    }
+}
+
+// First stage: unweighted distance over all 10 dimensions; the AVX2 build four entries at a
+// time, every lane the scalar sum.
+template <Isa I>
+G729_INLINE int search_first_stage(const double target[10]) {
     double best = kBestStart;
     int best_n = 0;
-    for (int n = 0; n < 32; ++n) {
-        double e = 0.0;
-        for (int j = lo; j <= hi; ++j) {
-            const double d = residual[j] - lsp_codebook_2[n][j];
-            e += w[j] * (d * d);
+    if constexpr (I == Isa::avx2) {
+        v4d t[10] = {};
+        for (int j = 0; j < 10; ++j) t[j] = G729_SPLAT(target[j]);
+        for (int n = 0; n < 128; n += 4) {
+            v4d e = G729_SPLAT(0.0);
+            for (int j = 0; j < 10; ++j) {
+                const v4d d = t[j] - load4(&kCodebook1.v[j][n]);
+                e += d * d;
+            }
+            keep_smallest(e, n, &best, &best_n);
         }
-        if (e < best) {
-            best = e;
-            best_n = n;
+    } else {
+        for (int n = 0; n < 128; ++n) {
+            double e = 0.0;
+            for (int j = 0; j < 10; ++j) {
+                const double d = target[j] - lsp_codebook_1[n][j];
+                e += d * d;
+            }
+            if (e < best) {
+                best = e;
+                best_n = n;
+            }
+        }
+    }
+    return best_n;
+}
+
+// Weighted second-stage search over one half (columns lo..hi) of the second codebook.
+template <Isa I>
+G729_INLINE int search_second_stage(const double residual[10], const double w[10], int lo,
+                                    int hi) {
+    double best = kBestStart;
+    int best_n = 0;
+    if constexpr (I == Isa::avx2) {
+        for (int n = 0; n < 32; n += 4) {
+            v4d e = G729_SPLAT(0.0);
+            for (int j = lo; j <= hi; ++j) {
+                const v4d d = G729_SPLAT(residual[j]) - load4(&kCodebook2.v[j][n]);
+                e += G729_SPLAT(w[j]) * (d * d);
+            }
+            keep_smallest(e, n, &best, &best_n);
+        }
+    } else {
+        for (int n = 0; n < 32; ++n) {
+            double e = 0.0;
+            for (int j = lo; j <= hi; ++j) {
+                const double d = residual[j] - lsp_codebook_2[n][j];
+                e += w[j] * (d * d);
+            }
+            if (e < best) {
+                best = e;
+                best_n = n;
+            }
         }
     }
     return best_n;
@@ -123,7 +204,11 @@ void lsf_reconstruct(const double cb1[128][10], const double cb2[32][10], int i1
     lsf_stabilize(lsf);
 }
 
-void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], int32_t index[2]) {
+namespace {
+
+template <Isa I>
+G729_INLINE void quantize_impl(double memory[4][10], const double lsp[10], double lsp_q[10],
+                               int32_t index[2]) {
     double lsf[10];
     double w[10];
     lsp_to_lsf(lsp, lsf, 10);
@@ -140,19 +225,7 @@ void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], 
                              lsf_ma_predictor_sum_inv[mode]);
 
         // First stage: unweighted distance over all 10 dimensions.
-        double best = kBestStart;
-        int best_n = 0;
-        for (int n = 0; n < 128; ++n) {
-            double e = 0.0;
-            for (int j = 0; j < 10; ++j) {
-                const double d = target[j] - lsp_codebook_1[n][j];
-                e += d * d;
-            }
-            if (e < best) {
-                best = e;
-                best_n = n;
-            }
-        }
+        const int best_n = search_first_stage<I>(target);
         i1[mode] = best_n;
 
         // What the first stage leaves for the second.
@@ -160,11 +233,11 @@ void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], 
         for (int j = 0; j < 10; ++j) rest[j] = target[j] - lsp_codebook_1[best_n][j];
 
         double buf[10];
-        i2[mode] = search_second_stage(rest, w, 0, 4);
+        i2[mode] = search_second_stage<I>(rest, w, 0, 4);
         for (int j = 0; j < 5; ++j) buf[j] = lsp_codebook_1[best_n][j] + lsp_codebook_2[i2[mode]][j];
         lsf_expand_low(buf, kGapFirst);
 
-        i3[mode] = search_second_stage(rest, w, 5, 9);
+        i3[mode] = search_second_stage<I>(rest, w, 5, 9);
         for (int j = 5; j < 10; ++j) buf[j] = lsp_codebook_1[best_n][j] + lsp_codebook_2[i3[mode]][j];
         lsf_expand_high(buf, kGapFirst);
         lsf_expand_all(buf, kGapSecond);
@@ -186,6 +259,31 @@ void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], 
     lsf_reconstruct(lsp_codebook_1, lsp_codebook_2, i1[mode], i2[mode], i3[mode],
                     lsf_ma_predictor[mode], memory, lsf_q, lsf_ma_predictor_sum[mode]);
     lsf_to_lsp(lsf_q, lsp_q, 10);
+}
+
+void quantize_baseline(double memory[4][10], const double lsp[10], double lsp_q[10],
+                       int32_t index[2]) {
+    quantize_impl<Isa::baseline>(memory, lsp, lsp_q, index);
+}
+
+G729_TARGET_AVX2 void quantize_avx2(double memory[4][10], const double lsp[10], double lsp_q[10],
+                                    int32_t index[2]) {
+    quantize_impl<Isa::avx2>(memory, lsp, lsp_q, index);
+}
+
+}  // namespace
+
+void g729simd::lsp_quantize(Isa isa, double memory[4][10], const double lsp[10], double lsp_q[10],
+                            int32_t index[2]) {
+    if (isa == Isa::avx2) {
+        quantize_avx2(memory, lsp, lsp_q, index);
+    } else {
+        quantize_baseline(memory, lsp, lsp_q, index);
+    }
+}
+
+void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], int32_t index[2]) {
+    g729simd::lsp_quantize(g729simd::best_isa(), memory, lsp, lsp_q, index);
 }
 
 void lsp_decode(g729_lsp_decoder_state* state, const int32_t index[2], double lsp_q[10],

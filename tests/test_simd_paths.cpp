@@ -1,0 +1,440 @@
+// The two builds of the vector kernels (baseline x86-64 and AVX2) must give the same bits: every
+// routine with a build choice runs both on the same inputs, ordinary and awkward ones, and
+// the results are compared bit for bit. The AVX2 comparisons skip on a processor without
+// AVX2. Where a routine has an obvious direct form, the baseline is checked against it too.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "codec/g729.h"
+#include "codec/lpc/lpc_analysis.h"
+#include "codec/simd_dispatch.h"
+#include "tools/io/pcm_io.h"
+
+namespace {
+
+using g729simd::Isa;
+
+#define REQUIRE_AVX2()                                                   \
+    do {                                                                 \
+        if (!g729simd::isa_available(Isa::avx2)) {                      \
+            GTEST_SKIP() << "this processor has no AVX2: nothing to compare"; \
+        }                                                                \
+    } while (0)
+
+// Bitwise equality, except that any two NaNs count as equal (their payloads are not part of
+// any output: the decoder emits 0 for a non-finite sample).
+bool same(double a, double b) {
+    if (std::isnan(a) && std::isnan(b)) return true;
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+::testing::AssertionResult same_doubles(const double* a, const double* b, int n) {
+    for (int i = 0; i < n; ++i) {
+        if (!same(a[i], b[i])) {
+            return ::testing::AssertionFailure()
+                   << "element " << i << ": " << a[i] << " vs " << b[i];
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+struct Rng {
+    std::mt19937_64 gen;
+    explicit Rng(uint64_t seed) : gen(seed) {}
+    double uniform(double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(gen);
+    }
+    int integer(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen); }
+};
+
+// A stable predictor: the LPC coefficients of sorted random LSFs.
+void random_lpc(Rng& rng, double a[11]) {
+    double lsf[10];
+    double x = 0.0;
+    for (double& v : lsf) {
+        x += rng.uniform(0.05, 0.3);
+        v = x;
+    }
+    const double scale = 3.0 / (x + 0.05);
+    double lsp[10];
+    for (int i = 0; i < 10; ++i) lsp[i] = std::cos(lsf[i] * scale);
+    lsp_to_lpc(lsp, a);
+}
+
+// Weighted-speech-like signal with a pitch, plus noise.
+std::vector<double> voiced(Rng& rng, int n, double period, double level) {
+    std::vector<double> v(n);
+    for (int i = 0; i < n; ++i) {
+        const double t = 2.0 * std::numbers::pi * i / period;
+        v[i] = level * (std::sin(t) + 0.5 * std::sin(2.0 * t + 0.3)) + rng.uniform(-50.0, 50.0);
+    }
+    return v;
+}
+
+}  // namespace
+
+TEST(SimdPaths, SynthesisAndResidualFilters) {
+    REQUIRE_AVX2();
+    Rng rng(1);
+    for (int trial = 0; trial < 200; ++trial) {
+        double a[11];
+        random_lpc(rng, a);
+        const int L = trial % 5 == 0 ? rng.integer(0, 40) : (trial % 5 == 1 ? 22 : 40);
+        const int update = trial % 2;
+        double x[50];
+        for (double& v : x) v = rng.uniform(-3000.0, 3000.0);
+        if (trial % 7 == 0) x[10 + rng.integer(0, 39)] = 1e-6;  // tiny values meet the flush
+        double mem[2][10];
+        for (int k = 0; k < 10; ++k) mem[0][k] = mem[1][k] = rng.uniform(-1e-4, 1e-4) * (k + 1);
+        double y[2][40];
+        g729simd::lpc_synthesis_filter(Isa::baseline, a, x + 10, y[0], L, mem[0], update);
+        g729simd::lpc_synthesis_filter(Isa::avx2, a, x + 10, y[1], L, mem[1], update);
+        ASSERT_TRUE(same_doubles(y[0], y[1], L)) << "synthesis, trial " << trial;
+        ASSERT_TRUE(same_doubles(mem[0], mem[1], 10)) << "memory, trial " << trial;
+
+        double r[2][40];
+        g729simd::lpc_residual_filter(Isa::baseline, a, x + 10, r[0], L);
+        g729simd::lpc_residual_filter(Isa::avx2, a, x + 10, r[1], L);
+        ASSERT_TRUE(same_doubles(r[0], r[1], L)) << "residual, trial " << trial;
+    }
+}
+
+TEST(SimdPaths, SideBySideFiltersEqualSeparateCalls) {
+    Rng rng(2);
+    const Isa builds[2] = {Isa::baseline, Isa::avx2};
+    for (Isa isa : builds) {
+        if (!g729simd::isa_available(isa)) continue;
+        for (int trial = 0; trial < 60; ++trial) {
+            const int count = 1 + trial % 4;
+            const int L = trial % 3 == 0 ? 22 : (trial % 3 == 1 ? 40 : rng.integer(0, 40));
+            double a[4][11];
+            double in[4][40];
+            double mem[4][10];
+            for (int l = 0; l < 4; ++l) {
+                random_lpc(rng, a[l]);
+                for (double& v : in[l]) v = rng.uniform(-1000.0, 1000.0);
+                for (double& v : mem[l]) v = rng.uniform(-100.0, 100.0);
+            }
+            // The last job filters in place; some update their memory.
+            double out[4][40];
+            double mem_lanes[4][10];
+            std::memcpy(mem_lanes, mem, sizeof mem);
+            double in_place[40];
+            std::memcpy(in_place, in[count - 1], sizeof in_place);
+            g729simd::SynthesisJob jobs[4];
+            for (int l = 0; l < count; ++l) {
+                const bool last = l == count - 1;
+                jobs[l] = {a[l], last ? in_place : in[l], last ? in_place : out[l], mem_lanes[l],
+                           l % 2};
+            }
+            g729simd::lpc_synthesis_filters(isa, jobs, count, L);
+
+            for (int l = 0; l < count; ++l) {
+                double expect[40];
+                double expect_mem[10];
+                std::memcpy(expect_mem, mem[l], sizeof expect_mem);
+                g729simd::lpc_synthesis_filter(isa, a[l], in[l], expect, L, expect_mem, l % 2);
+                const double* got = l == count - 1 ? in_place : out[l];
+                ASSERT_TRUE(same_doubles(got, expect, L)) << "lane " << l << " trial " << trial;
+                ASSERT_TRUE(same_doubles(mem_lanes[l], expect_mem, 10)) << "lane " << l;
+            }
+        }
+    }
+}
+
+TEST(SimdPaths, CopyKeepsAscendingOrderForEveryOverlap) {
+    const Isa builds[2] = {Isa::baseline, Isa::avx2};
+    for (Isa isa : builds) {
+        if (!g729simd::isa_available(isa)) continue;
+        for (int shift = -9; shift <= 9; ++shift) {
+            for (int n : {0, 1, 3, 4, 7, 40, 143}) {
+                double buf[200];
+                double expect[200];
+                for (int i = 0; i < 200; ++i) buf[i] = expect[i] = i + 0.25;
+                const int src = 20;
+                const int dst = 20 + shift;
+                // The element-by-element ascending copy, smearing when dst follows src closely.
+                for (int i = 0; i < n; ++i) expect[dst + i] = expect[src + i];
+                g729simd::copy_doubles(isa, buf + src, buf + dst, n);
+                ASSERT_TRUE(same_doubles(buf, expect, 200)) << "shift " << shift << " n " << n;
+            }
+        }
+    }
+}
+
+TEST(SimdPaths, InterpolationForEveryLagAndFraction) {
+    REQUIRE_AVX2();
+    Rng rng(3);
+    // Past excitation, the 40 samples written, and room for the taps of lags under 10, which
+    // read up to 10 samples past the one being written.
+    constexpr int kHistory = 154;
+    constexpr int kSize = kHistory + 40 + 10;
+    double exc[kSize];
+    for (double& v : exc) v = rng.uniform(-5000.0, 5000.0);
+    for (int t0 = 1; t0 <= 143; ++t0) {
+        for (int frac = -1; frac <= 1; ++frac) {
+            for (int length : {40, 37}) {
+                double b[2][kSize];
+                std::memcpy(b[0], exc, sizeof exc);
+                std::memcpy(b[1], exc, sizeof exc);
+                g729simd::adaptive_codebook_interpolate(Isa::baseline, b[0] + kHistory, t0, frac,
+                                                        length);
+                g729simd::adaptive_codebook_interpolate(Isa::avx2, b[1] + kHistory, t0, frac,
+                                                        length);
+                ASSERT_TRUE(same_doubles(b[0], b[1], kSize))
+                    << "t0 " << t0 << " frac " << frac << " length " << length;
+            }
+        }
+    }
+}
+
+TEST(SimdPaths, AutocorrelationEveryOrder) {
+    REQUIRE_AVX2();
+    Rng rng(4);
+    for (int trial = 0; trial < 20; ++trial) {
+        double x[240];
+        for (double& v : x) v = rng.uniform(-20000.0, 20000.0);
+        if (trial == 0) std::memset(x, 0, sizeof x);  // silence: r[0] raised to 1
+        for (int m = 0; m <= 18; ++m) {
+            double r[2][19];
+            g729simd::lpc_autocorrelation(Isa::baseline, x, m, r[0]);
+            g729simd::lpc_autocorrelation(Isa::avx2, x, m, r[1]);
+            ASSERT_TRUE(same_doubles(r[0], r[1], m + 1)) << "m " << m << " trial " << trial;
+        }
+    }
+}
+
+TEST(SimdPaths, LspRootSearchAndQuantizer) {
+    REQUIRE_AVX2();
+    Rng rng(5);
+    double memory[2][4][10];
+    for (int k = 0; k < 4; ++k) {
+        for (int i = 0; i < 10; ++i) memory[0][k][i] = memory[1][k][i] = initial_lsf[i];
+    }
+    for (int trial = 0; trial < 300; ++trial) {
+        double a[11];
+        random_lpc(rng, a);
+        if (trial % 10 == 9) {
+            for (int i = 1; i <= 10; ++i) a[i] = rng.uniform(-4.0, 4.0);  // roots may be lost
+        }
+        double lsp[2][10];
+        g729simd::lpc_to_lsp(Isa::baseline, a, lsp[0], initial_lsp);
+        g729simd::lpc_to_lsp(Isa::avx2, a, lsp[1], initial_lsp);
+        ASSERT_TRUE(same_doubles(lsp[0], lsp[1], 10)) << "root search, trial " << trial;
+
+        double q[2][10];
+        int32_t index[2][2];
+        g729simd::lsp_quantize(Isa::baseline, memory[0], lsp[0], q[0], index[0]);
+        g729simd::lsp_quantize(Isa::avx2, memory[1], lsp[0], q[1], index[1]);
+        ASSERT_EQ(index[0][0], index[1][0]) << "trial " << trial;
+        ASSERT_EQ(index[0][1], index[1][1]) << "trial " << trial;
+        ASSERT_TRUE(same_doubles(q[0], q[1], 10));
+        ASSERT_TRUE(same_doubles(&memory[0][0][0], &memory[1][0][0], 40));
+    }
+}
+
+TEST(SimdPaths, PitchSearches) {
+    REQUIRE_AVX2();
+    Rng rng(6);
+    for (int trial = 0; trial < 200; ++trial) {
+        // Open loop: 143 past and 80 current weighted-speech samples.
+        const std::vector<double> w = voiced(rng, 223, rng.uniform(20.0, 150.0), 3000.0);
+        const int length = trial % 9 == 0 ? 79 : 80;
+        ASSERT_EQ(g729simd::open_loop_pitch_search(Isa::baseline, w.data() + 143, length),
+                  g729simd::open_loop_pitch_search(Isa::avx2, w.data() + 143, length))
+            << "trial " << trial;
+
+        // Closed loop, every range width the encoder uses and a few it does not.
+        const std::vector<double> e = voiced(rng, 194, rng.uniform(20.0, 143.0), 2000.0);
+        double x[40];
+        double h[40];
+        for (int n = 0; n < 40; ++n) {
+            x[n] = rng.uniform(-4000.0, 4000.0);
+            h[n] = std::pow(0.8, n) * std::cos(0.7 * n);
+        }
+        const int width = 1 + trial % 14;
+        const int t0_min = rng.integer(20, 143 - width + 1);
+        const int offset = trial % 2 == 0 ? 0 : 40;
+        double exc[2][194];
+        std::memcpy(exc[0], e.data(), sizeof exc[0]);
+        std::memcpy(exc[1], e.data(), sizeof exc[1]);
+        int32_t frac[2];
+        const int32_t t0_base = g729simd::closed_loop_pitch_search(
+            Isa::baseline, exc[0] + 154, x, h, 40, t0_min, t0_min + width - 1, offset, &frac[0]);
+        const int32_t t0_avx2 = g729simd::closed_loop_pitch_search(
+            Isa::avx2, exc[1] + 154, x, h, 40, t0_min, t0_min + width - 1, offset, &frac[1]);
+        ASSERT_EQ(t0_base, t0_avx2) << "trial " << trial;
+        ASSERT_EQ(frac[0], frac[1]) << "trial " << trial;
+        ASSERT_TRUE(same_doubles(exc[0], exc[1], 194));
+
+        double gc[2][5];
+        const double gp0 = g729simd::adaptive_codebook_gain(Isa::baseline, x, h, gc[0], 40);
+        const double gp1 = g729simd::adaptive_codebook_gain(Isa::avx2, x, h, gc[1], 40);
+        ASSERT_TRUE(same(gp0, gp1));
+        ASSERT_TRUE(same_doubles(gc[0], gc[1], 2));
+    }
+}
+
+TEST(SimdPaths, FixedCodebookSearchAndGains) {
+    REQUIRE_AVX2();
+    Rng rng(7);
+    double pred[2][4] = {{-14.0, -14.0, -14.0, -14.0}, {-14.0, -14.0, -14.0, -14.0}};
+    for (int trial = 0; trial < 400; ++trial) {
+        double x[40];
+        double h[40];
+        const double r = rng.uniform(0.5, 0.95);
+        const double w = rng.uniform(0.1, 3.0);
+        for (int n = 0; n < 40; ++n) {
+            x[n] = rng.uniform(-3000.0, 3000.0);
+            h[n] = std::pow(r, n) * std::cos(w * n);
+        }
+        if (trial % 11 == 0) std::memset(x, 0, sizeof x);  // every d zero: ties everywhere
+        const int t0 = trial % 3 == 0 ? rng.integer(20, 39) : rng.integer(40, 143);
+        const double sharp = rng.uniform(0.2, 0.7945);
+
+        double hh[2][40];
+        double code[2][40];
+        double y[2][40];
+        int32_t signs[2];
+        std::memcpy(hh[0], h, sizeof h);
+        std::memcpy(hh[1], h, sizeof h);
+        const int32_t i0 =
+            g729simd::fixed_codebook_search(Isa::baseline, x, hh[0], t0, code[0], y[0], &signs[0],
+                                            sharp);
+        const int32_t i1 =
+            g729simd::fixed_codebook_search(Isa::avx2, x, hh[1], t0, code[1], y[1], &signs[1],
+                                            sharp);
+        ASSERT_EQ(i0, i1) << "trial " << trial;
+        ASSERT_EQ(signs[0], signs[1]) << "trial " << trial;
+        ASSERT_TRUE(same_doubles(code[0], code[1], 40));
+        ASSERT_TRUE(same_doubles(y[0], y[1], 40));
+        ASSERT_TRUE(same_doubles(hh[0], hh[1], 40));
+
+        double d[2][40];
+        g729simd::correlate_target_impulse(Isa::baseline, h, x, d[0]);
+        g729simd::correlate_target_impulse(Isa::avx2, h, x, d[1]);
+        ASSERT_TRUE(same_doubles(d[0], d[1], 40));
+
+        // Gains: correlations, then the quantizer with and without taming.
+        double corr[2][5];
+        corr[0][0] = corr[1][0] = rng.uniform(0.01, 1e7);
+        corr[0][1] = corr[1][1] = rng.uniform(-1e7, 1e7);
+        g729simd::fixed_codebook_correlations(Isa::baseline, x, h, y[0], corr[0]);
+        g729simd::fixed_codebook_correlations(Isa::avx2, x, h, y[1], corr[1]);
+        ASSERT_TRUE(same_doubles(corr[0], corr[1], 5));
+        const int32_t taming = trial % 4 == 0 ? 1 : 0;
+        double gp[2];
+        double gcode[2];
+        const int32_t q0 = g729simd::quantize_gains(Isa::baseline, pred[0], code[0], corr[0], 40,
+                                                    &gp[0], &gcode[0], taming);
+        const int32_t q1 = g729simd::quantize_gains(Isa::avx2, pred[1], code[1], corr[1], 40,
+                                                    &gp[1], &gcode[1], taming);
+        ASSERT_EQ(q0, q1) << "trial " << trial;
+        ASSERT_TRUE(same_doubles(gp, gp + 1, 1));
+        ASSERT_TRUE(same_doubles(gcode, gcode + 1, 1));
+        ASSERT_TRUE(same_doubles(pred[0], pred[1], 4));
+    }
+}
+
+TEST(SimdPaths, PostfilterAndOutputConversion) {
+    REQUIRE_AVX2();
+    Rng rng(8);
+    g729_postfilter_state pf[2] = {};
+    double mem[2][4] = {};
+    double speech[2][90] = {};
+    for (int frame = 0; frame < 200; ++frame) {
+        double lpc[22];
+        random_lpc(rng, lpc);
+        random_lpc(rng, lpc + 11);
+        const std::vector<double> v = voiced(rng, 80, rng.uniform(20.0, 140.0), 8000.0);
+        for (int i = 0; i < 80; ++i) speech[0][10 + i] = speech[1][10 + i] = v[i];
+        if (frame % 13 == 0) {
+            for (int i = 0; i < 80; ++i) speech[0][10 + i] = speech[1][10 + i] = 0.0;
+        }
+        const int32_t lags[2] = {rng.integer(19, 143), rng.integer(19, 143)};
+        const int32_t type = frame % 5 == 0 ? 2 : 1;
+        g729simd::postfilter_frame(Isa::baseline, &pf[0], speech[0] + 10, lpc, lags, type);
+        g729simd::postfilter_frame(Isa::avx2, &pf[1], speech[1] + 10, lpc, lags, type);
+        ASSERT_EQ(std::memcmp(&pf[0], &pf[1], sizeof pf[0]), 0) << "frame " << frame;
+        ASSERT_TRUE(same_doubles(speech[0], speech[1], 90)) << "frame " << frame;
+
+        g729simd::post_highpass_filter(Isa::baseline, mem[0], speech[0] + 10, 80);
+        g729simd::post_highpass_filter(Isa::avx2, mem[1], speech[1] + 10, 80);
+        ASSERT_TRUE(same_doubles(speech[0], speech[1], 90)) << "frame " << frame;
+        ASSERT_TRUE(same_doubles(mem[0], mem[1], 4));
+    }
+
+    // Rounding half away from zero, saturation, and silence for what is not a number.
+    const double inf = std::numeric_limits<double>::infinity();
+    const double samples[] = {0.0,      -0.0,      0.5,      -0.5,      0.49999999, -0.49999999,
+                              1.5,      -1.5,      32766.5,  32767.0,   32767.4,    32767.5,
+                              -32767.5, -32768.0,  -32768.4, -32768.5,  -32769.0,   1e300,
+                              -1e300,   inf,       -inf,     std::nan(""), 12345.678, -2.5,
+                              7e-310,   -7e-310,   2.5,      3.5};
+    constexpr int n = sizeof samples / sizeof samples[0];
+    int16_t out[2][n];
+    g729simd::pcm16_from_doubles(Isa::baseline, samples, out[0], n);
+    g729simd::pcm16_from_doubles(Isa::avx2, samples, out[1], n);
+    for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(out[0][i], out[1][i]) << "sample " << samples[i];
+    }
+    EXPECT_EQ(out[0][2], 1);
+    EXPECT_EQ(out[0][3], -1);
+    EXPECT_EQ(out[0][11], 32767);
+    EXPECT_EQ(out[0][15], -32768);
+    EXPECT_EQ(out[0][19], 0);
+    EXPECT_EQ(out[0][21], 0);
+}
+
+// The whole encoder in each build over speech, with and without DTX: identical parameters
+// and identical state after every frame.
+TEST(SimdPaths, WholeEncoderGivesTheSameBitsInBothBuilds) {
+    REQUIRE_AVX2();
+    std::vector<int16_t> pcm;
+    const std::filesystem::path wav =
+        std::filesystem::path(G729_SOURCE_DIR) / "data" / "speech_sample.wav";
+    if (std::filesystem::exists(wav)) pcm = g729io::read_wav(wav.string());
+    if (pcm.size() > 80 * 600) pcm.resize(80 * 600);
+    // Synthetic speech with pauses behind it, so that DTX has something to do either way.
+    Rng rng(9);
+    for (int f = 0; f < 200; ++f) {
+        const bool pause = (f / 25) % 2 == 1;
+        const std::vector<double> v = voiced(rng, 80, 40.0 + f % 60, pause ? 0.0 : 6000.0);
+        for (double s : v) pcm.push_back(static_cast<int16_t>(pause ? s * 0.05 : s));
+    }
+
+    for (int dtx = 0; dtx <= 1; ++dtx) {
+        g729_encoder_state st[2];
+        g729_encoder_init(&st[0], dtx);
+        g729_encoder_init(&st[1], dtx);
+        for (std::size_t f = 0; f + 80 <= pcm.size(); f += 80) {
+            int32_t params[2][G729_PARAMS_SIZE] = {};
+            for (int b = 0; b < 2; ++b) {
+                double* block = st[b].speech_buf + 160;
+                for (int i = 0; i < 80; ++i) block[i] = pcm[f + i];
+                st[b].frame_count++;
+                const Isa isa = b == 0 ? Isa::baseline : Isa::avx2;
+                g729simd::preprocess_highpass(isa, st[b].hpf_mem, block, 80);
+                g729simd::encode_frame_parameters(isa, &st[b], params[b], st[b].frame_count, dtx);
+            }
+            ASSERT_EQ(std::memcmp(params[0], params[1], sizeof params[0]), 0)
+                << "dtx " << dtx << " frame " << f / 80;
+            ASSERT_TRUE(same_doubles(st[0].speech_buf, st[1].speech_buf, 240));
+            ASSERT_TRUE(same_doubles(st[0].wsp_buf, st[1].wsp_buf, 223));
+            ASSERT_TRUE(same_doubles(st[0].exc_buf, st[1].exc_buf, 234));
+            ASSERT_TRUE(same_doubles(st[0].mem_err_w, st[1].mem_err_w, 10));
+            ASSERT_TRUE(same_doubles(st[0].mem_wsp, st[1].mem_wsp, 10));
+            ASSERT_TRUE(same_doubles(&st[0].lsf_ma_memory[0][0], &st[1].lsf_ma_memory[0][0], 40));
+            ASSERT_TRUE(same_doubles(st[0].gain_pred_mem, st[1].gain_pred_mem, 4));
+            ASSERT_TRUE(same_doubles(st[0].hpf_mem, st[1].hpf_mem, 4));
+        }
+    }
+}
