@@ -1,11 +1,12 @@
 // Vector kernels of the codec and the choice of instruction set at run time.
 //
-// The hot routines exist in two builds of one source: the baseline x86-64 build (SSE2) and an
-// AVX2 build. A vector lane only ever holds an independent sum (one lag, one output, one
-// codebook entry), whose terms are added in the same order, from the same starting value, as
-// in a scalar loop; both builds therefore give bit-identical results, and the AVX2 build only
-// does four of those sums per instruction. Fused multiply-adds are never used: the AVX2 build
-// does not enable FMA and the codec is compiled with -ffp-contract=off.
+// Each hot routine is one source compiled twice: a baseline x86-64 build, which runs the
+// scalar loops, and an AVX2 build, which runs vector kernels. A vector lane only ever holds an
+// independent sum (one lag, one output, one codebook entry, one filter), whose terms are added
+// in the same order, from the same starting value, as in the scalar loop; comparisons are
+// made in the scalar order too. Both builds therefore give bit-identical results; the AVX2
+// build only does four of those sums per instruction. Fused multiply-adds are never used: the
+// AVX2 build does not enable FMA and the codec is compiled with -ffp-contract=off.
 //
 // The public routines pick the build with best_isa(). The variants below take the build
 // explicitly, so that tests can run both on the same input and compare.
@@ -83,11 +84,6 @@ void lsp_quantize(Isa isa, double memory[4][10], const double lsp[10], double ls
 
 }  // namespace g729simd
 
-// Four copies of a double. A macro rather than a function: a vector returned from a function
-// compiled for the baseline is rebuilt from two halves even after inlining into the AVX2 build,
-// where written in place it is one broadcast. x is evaluated four times: keep it a plain value.
-#define G729_SPLAT(x) (::g729simd::v4d{(x), (x), (x), (x)})
-
 // Four doubles, handled as one AVX register or two SSE2 registers. Loads and stores go
 // through the unaligned alias type. The helpers and kernels are always inlined into their two
 // builds, so a vector never crosses a call and the calling-convention difference that -Wpsabi
@@ -105,29 +101,37 @@ namespace g729simd {
 typedef double v4d __attribute__((vector_size(32)));
 typedef double v4d_u __attribute__((vector_size(32), aligned(8), may_alias));
 typedef long long v4l __attribute__((vector_size(32)));
-
-G729_INLINE v4d load4(const double* p) { return *reinterpret_cast<const v4d_u*>(p); }
-G729_INLINE void store4(double* p, const v4d& v) { *reinterpret_cast<v4d_u*>(p) = v; }
 typedef double v2d __attribute__((vector_size(16)));
 typedef long long v2l __attribute__((vector_size(16)));
 
-// True when any lane of a comparison result is set: the two halves or-ed, then their signs.
-G729_INLINE bool any4(const v4l& m) {
-    v2l lo;
-    v2l hi;
-    __builtin_memcpy(&lo, &m, sizeof lo);
-    __builtin_memcpy(&hi, reinterpret_cast<const char*>(&m) + sizeof lo, sizeof hi);
-    return __builtin_ia32_movmskpd(reinterpret_cast<v2d>(lo | hi)) != 0;
-}
+G729_INLINE v4d load4(const double* p) { return *reinterpret_cast<const v4d_u*>(p); }
+G729_INLINE void store4(double* p, const v4d& v) { *reinterpret_cast<v4d_u*>(p) = v; }
 
-// Lanes of a comparison result as bits, lane 0 in bit 0.
+// Lanes of a comparison result as bits, lane 0 in bit 0: the sign bits of the two halves.
 G729_INLINE int mask4(const v4l& m) {
+#if defined(__x86_64__)
     v2l lo;
     v2l hi;
     __builtin_memcpy(&lo, &m, sizeof lo);
     __builtin_memcpy(&hi, reinterpret_cast<const char*>(&m) + sizeof lo, sizeof hi);
     return __builtin_ia32_movmskpd(reinterpret_cast<v2d>(lo)) |
            (__builtin_ia32_movmskpd(reinterpret_cast<v2d>(hi)) << 2);
+#else
+    return (m[0] != 0 ? 1 : 0) | (m[1] != 0 ? 2 : 0) | (m[2] != 0 ? 4 : 0) | (m[3] != 0 ? 8 : 0);
+#endif
+}
+
+// True when any lane of a comparison result is set: the two halves or-ed, then their signs.
+G729_INLINE bool any4(const v4l& m) {
+#if defined(__x86_64__)
+    v2l lo;
+    v2l hi;
+    __builtin_memcpy(&lo, &m, sizeof lo);
+    __builtin_memcpy(&hi, reinterpret_cast<const char*>(&m) + sizeof lo, sizeof hi);
+    return __builtin_ia32_movmskpd(reinterpret_cast<v2d>(lo | hi)) != 0;
+#else
+    return ((m[0] | m[1]) | (m[2] | m[3])) != 0;
+#endif
 }
 
 }  // namespace g729simd

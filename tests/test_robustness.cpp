@@ -1,12 +1,12 @@
 // Robustness of the decoder against hostile and damaged streams, and completeness of the
 // state inspection that the fuzz targets and the soak run rely on.
 //
-// The HostileStream tests fail while the decoder lets its excitation grow without bound: the
-// strongest pitch gain the gain codebooks can express (0.197901 + 1.158039 = 1.356) fed back
-// at a short lag multiplies the excitation by about 1.84 per frame, so a stream of one such
-// frame repeated reaches infinity, then NaN, in under 6 seconds, after which the decoder
-// emits silence for the rest of the call. They are the regression tests of that fault and
-// pass once the excitation is bounded (tests/fuzz/regressions/decoder holds the fuzz input).
+// The HostileStream tests guard against excitation runaway: the strongest pitch gain the gain
+// codebooks can express (0.197901 + 1.158039 = 1.356) fed back at a short lag multiplies an
+// unbounded excitation by about 1.84 per frame, so a stream of one such frame repeated would
+// reach infinity, then NaN, in under 6 seconds, after which the decoder would emit silence for
+// the rest of the call. The decoder bounds its excitation; these tests hold it to that
+// (tests/fuzz/regressions/decoder holds the fuzz input that found the fault).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -113,7 +113,6 @@ TEST(StateCheck, FindsBrokenDecoderInvariants) {
     EXPECT_NE(g729_check::decoder_invariant_violation(dec), "");
 }
 
-// Fails until the decoder bounds its excitation (see the top of this file).
 TEST(HostileStream, StrongestPitchGainAtShortLagStaysFinite) {
     const Unit hostile = speech_unit(kShortLagIndex, kStrongestGainCode);
     g729_decoder_state st;
@@ -125,7 +124,6 @@ TEST(HostileStream, StrongestPitchGainAtShortLagStaysFinite) {
     }
 }
 
-// Fails until the decoder bounds its excitation (see the top of this file).
 TEST(HostileStream, OtherRunawayPatternsStayBounded) {
     struct Pattern {
         const char* name;
@@ -175,7 +173,6 @@ TEST(HostileStream, LoudestComfortNoiseStaysBounded) {
     }
 }
 
-// Fails until the decoder bounds its excitation (see the top of this file).
 TEST(HostileStream, DecoderComesBackOnCleanSpeech) {
     const std::vector<Unit> clean = clean_units(60);
     if (clean.size() < 60) GTEST_SKIP() << "data/speech_sample.wav not found";

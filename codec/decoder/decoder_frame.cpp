@@ -112,9 +112,12 @@ void decode_speech_frame(g729_decoder_state* st, int32_t params[G729_DECODED_PAR
         if (st->sharp > 0.7945) st->sharp = 0.7945;
         if (st->sharp < 0.2) st->sharp = 0.2;
 
+        // The gains are read once: the excitation never overlaps them, and the loop over
+        // independent samples can then run several at a time.
+        const double gain_pitch = st->gain_pitch;
+        const double gain_code = st->gain_code;
         for (int i = 0; i < G729_SUBFRAME_SIZE; ++i) {
-            exc[offset + i] =
-                bound_excitation(st->gain_pitch * exc[offset + i] + st->gain_code * code[i]);
+            exc[offset + i] = bound_excitation(gain_pitch * exc[offset + i] + gain_code * code[i]);
         }
 
         lpc_synthesis_filter(lpc + sf * G729_LPC_SIZE, exc + offset, speech + offset,

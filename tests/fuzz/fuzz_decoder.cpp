@@ -24,7 +24,7 @@ constexpr int kRecoveryFrames = 60;    // clean frames fed after the fuzzed part
 // From this clean frame on the output must stay within kRecoveredDifference of a fresh
 // decoder's output. Measured with a bounded excitation: a decoder driven to that bound by the
 // most hostile frame (strongest pitch gain, shortest lag, repeated) is within the difference
-// from clean frame 19 of this sequence on, and bit-identical in state by frame 96.
+// from clean frame 19 of this sequence on, and bit-identical in state by frame 92-96.
 constexpr int kRecoveryBound = 45;
 constexpr int kRecoveredDifference = 2;
 
