@@ -21,10 +21,11 @@ constexpr int kMaxBlock = 40;
 
 // One output of 1/A(z). m holds the 10 latest outputs in registers, rotating: before step R
 // of a pass of ten, m[R] is the oldest (y[n-10]) and m[R-1] the newest (y[n-1]); the output
-// replaces the oldest. Terms are subtracted newest first, one at a time.
-template <int R>
-G729_INLINE double synthesis_step(const double* a, double x, double (&m)[10]) {
-    double s = x;
+// replaces the oldest. Terms are subtracted newest first, one at a time. T is a double, or a
+// vector of independent filters (one per lane) with Coef their per-lane coefficients.
+template <int R, typename T, typename Coef>
+G729_INLINE T synthesis_step(const Coef& a, T x, T (&m)[10]) {
+    T s = x;
     s -= a[1] * m[(R + 9) % 10];
     s -= a[2] * m[(R + 8) % 10];
     s -= a[3] * m[(R + 7) % 10];
@@ -153,30 +154,15 @@ G729_TARGET_AVX2 void copy_avx2(const double* src, double* dst, int n) {
 }
 
 // Up to four independent synthesis filters side by side, one per vector lane: every lane does
-// exactly the operations of synthesis_impl on its own filter, and the chains of the lanes
-// overlap. The history is rotated through registers as in synthesis_impl.
-template <int R>
-G729_INLINE v4d lanes_step(const v4d (&a)[11], const v4d& x, v4d (&m)[10]) {
-    v4d s = x;
-    s -= a[1] * m[(R + 9) % 10];
-    s -= a[2] * m[(R + 8) % 10];
-    s -= a[3] * m[(R + 7) % 10];
-    s -= a[4] * m[(R + 6) % 10];
-    s -= a[5] * m[(R + 5) % 10];
-    s -= a[6] * m[(R + 4) % 10];
-    s -= a[7] * m[(R + 3) % 10];
-    s -= a[8] * m[(R + 2) % 10];
-    s -= a[9] * m[(R + 1) % 10];
-    s -= a[10] * m[R];
-    m[R] = s;
-    return s;
-}
-
+// exactly the operations of synthesis_impl on its own filter (synthesis_step on vectors), and
+// the chains of the lanes overlap. The history is rotated through registers as in
+// synthesis_impl.
+//
 // Sample n of every lane: the four inputs read first, then the four outputs written.
 template <int R>
 G729_INLINE void lanes_sample(const v4d (&a)[11], const double* const (&x)[4],
                               double* const (&y)[4], int n, v4d (&m)[10]) {
-    const v4d s = lanes_step<R>(a, v4d{x[0][n], x[1][n], x[2][n], x[3][n]}, m);
+    const v4d s = synthesis_step<R>(a, v4d{x[0][n], x[1][n], x[2][n], x[3][n]}, m);
     y[0][n] = s[0];
     y[1][n] = s[1];
     y[2][n] = s[2];
