@@ -54,8 +54,10 @@ struct Registry {
     std::map<std::string, int> forced_translator_results;
 };
 
+// Never destroyed: a module still loaded when the program exits unregisters itself from its
+// destructor, which runs after the program's static objects are gone.
 Registry& registry() {
-    static Registry r;
+    static Registry& r = *new Registry;
     return r;
 }
 
@@ -68,8 +70,9 @@ struct LogState {
     void* user = nullptr;
 };
 
+// Never destroyed, for the same reason as the registry: modules may log while unloading.
 LogState& log_state() {
-    static LogState s;
+    static LogState& s = *new LogState;
     return s;
 }
 

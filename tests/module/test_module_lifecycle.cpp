@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -239,6 +240,22 @@ TEST_F(ModuleTest, CliEntryTextsAndRequests) {
     close(fds[1]);
     EXPECT_EQ(drain(fds[0]), std::string(kVersionLine) + kVersionLine);
     close(fds[0]);
+}
+
+// A host program may exit with the module still loaded: the module's destructor then
+// unregisters it after the host's own static objects would have been destroyed. Under the
+// address sanitizer a destroyed registry shows up here as a use after free.
+TEST(ModuleLifecycleDeathTest, ProgramMayExitWithTheModuleStillLoaded) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::string error;
+            if (pelhost::load_module_file(orvane_test::module_path(), &error) == nullptr) {
+                std::_Exit(3);
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Pelhost, CliPrintsOnlyTheVersionLineOnStdout) {
