@@ -583,105 +583,45 @@ void fold_signs(const double* sign, const double* negsign, double* rr) {
     }
 }
 
-// Pair of track 2 and track t first, then tracks 0 and 1.
-Choice search_variant_1(const double* d, const double* rr, int t) {
-    const double* rr00 = rr + kDiag[0];
-    const double* rr11 = rr + kDiag[1];
-    const double* rr22 = rr + kDiag[2];
-    const double* rrtt = rr + kDiag[t];
-    const double* rr01 = rr + k01;
-    const double* rr02 = rr + k02;
-    const double* rr0t = rr + kBlock[0][t];
-    const double* rr12 = rr + k12;
-    const double* rr1t = rr + kBlock[1][t];
-    const double* rr2t = rr + kBlock[2][t];
-
-    int cand[2];
-    cand[0] = track_maximum(d, 2, -1);
-    cand[1] = track_maximum(d, 2, cand[0]);
-
-    double sq = -1.0;
-    double alp = 1.0;
-    double ps = 0.0;
-    int i0 = cand[0];
-    int i1 = t;
-    for (int c = 0; c < 2; c++) {
-        const int a0 = cand[c];
-        for (int k = 0; k < kPerTrack; k++) {
-            const int a1 = t + kTracks * k;
-            const double ps2 = d[a1] + d[a0];
-            const double alp2 =
-                (rr2t[kPerTrack * (a0 / kTracks) + k] + 0.5 * rr22[a0 / kTracks]) + 0.5 * rrtt[k];
-            if (better(ps2, alp2, sq, alp)) {
-                sq = ps2 * ps2;
-                alp = alp2;
-                ps = ps2;
-                i0 = a0;
-                i1 = a1;
-            }
-        }
+// Cross term of row ri on track ti and row rj on track tj (ti != tj), read from the block
+// that stores the pair.
+template <int Ti, int Tj>
+G729_INLINE double cross(const double* rr, int ri, int rj) {
+    if constexpr (Ti < Tj) {
+        return rr[kBlock[Ti][Tj] + kPerTrack * ri + rj];
+    } else {
+        return rr[kBlock[Tj][Ti] + kPerTrack * rj + ri];
     }
-
-    const int r0 = i0 / kTracks;
-    const int r1 = i1 / kTracks;
-    double tmp[kPerTrack];
-    for (int k = 0; k < kPerTrack; k++) {
-        tmp[k] = (rr12[kPerTrack * k + r0] + rr1t[kPerTrack * k + r1]) + 0.5 * rr11[k];
-    }
-
-    double sq_b = -1.0;
-    double alp_b = 1.0;
-    int i2 = 0;
-    int i3 = 1;
-    for (int k2 = 0; k2 < kPerTrack; k2++) {
-        const int a2 = kTracks * k2;
-        const double ps1 = d[a2] + ps;
-        const double alp1 =
-            ((rr02[kPerTrack * k2 + r0] + alp) + rr0t[kPerTrack * k2 + r1]) + 0.5 * rr00[k2];
-        for (int k3 = 0; k3 < kPerTrack; k3++) {
-            const int a3 = 1 + kTracks * k3;
-            const double ps2 = d[a3] + ps1;
-            const double alp2 = (rr01[kPerTrack * k2 + k3] + alp1) + tmp[k3];
-            if (better(ps2, alp2, sq_b, alp_b)) {
-                sq_b = ps2 * ps2;
-                alp_b = alp2;
-                i2 = a2;
-                i3 = a3;
-            }
-        }
-    }
-    return Choice{sq_b, alp_b, {i2, i3, i0, i1}};
 }
 
-// Pair of track t and track 0 first, then tracks 1 and 2.
-Choice search_variant_2(const double* d, const double* rr, int t) {
-    const double* rr00 = rr + kDiag[0];
-    const double* rr11 = rr + kDiag[1];
-    const double* rr22 = rr + kDiag[2];
-    const double* rrtt = rr + kDiag[t];
-    const double* rr01 = rr + k01;
-    const double* rr02 = rr + k02;
-    const double* rr0t = rr + kBlock[0][t];
-    const double* rr12 = rr + k12;
-    const double* rr1t = rr + kBlock[1][t];
-    const double* rr2t = rr + kBlock[2][t];
+// Slot of a track in the chosen positions: tracks 0, 1, 2, then 3 or 4.
+constexpr int slot(int track) { return track < 3 ? track : 3; }
+
+// The two best positions of track A, each paired with every position of track B; on top of
+// the best pair, every pair of positions of tracks C and D.
+template <int A, int B, int C, int D>
+Choice search_pairs(const double* d, const double* rr) {
+    const double* diag_a = rr + kDiag[A];
+    const double* diag_b = rr + kDiag[B];
+    const double* diag_c = rr + kDiag[C];
+    const double* diag_d = rr + kDiag[D];
 
     int cand[2];
-    cand[0] = track_maximum(d, t, -1);
-    cand[1] = track_maximum(d, t, cand[0]);
+    cand[0] = track_maximum(d, A, -1);
+    cand[1] = track_maximum(d, A, cand[0]);
 
     double sq = -1.0;
     double alp = 1.0;
     double ps = 0.0;
     int i0 = cand[0];
-    int i1 = 0;
+    int i1 = B;
     for (int c = 0; c < 2; c++) {
         const int a0 = cand[c];
+        const int ra = a0 / kTracks;
         for (int k = 0; k < kPerTrack; k++) {
-            const int a1 = kTracks * k;
+            const int a1 = B + kTracks * k;
             const double ps2 = d[a1] + d[a0];
-            const double alp2 =
-                (rr0t[kPerTrack * k + a0 / kTracks] + 0.5 * rrtt[a0 / kTracks]) + 0.5 * rr00[k];
+            const double alp2 = (cross<A, B>(rr, ra, k) + 0.5 * diag_a[ra]) + 0.5 * diag_b[k];
             if (better(ps2, alp2, sq, alp)) {
                 sq = ps2 * ps2;
                 alp = alp2;
@@ -696,22 +636,22 @@ Choice search_variant_2(const double* d, const double* rr, int t) {
     const int r1 = i1 / kTracks;
     double tmp[kPerTrack];
     for (int k = 0; k < kPerTrack; k++) {
-        tmp[k] = (rr2t[kPerTrack * k + r0] + rr02[kPerTrack * r1 + k]) + 0.5 * rr22[k];
+        tmp[k] = (cross<D, A>(rr, k, r0) + cross<D, B>(rr, k, r1)) + 0.5 * diag_d[k];
     }
 
     double sq_b = -1.0;
     double alp_b = 1.0;
-    int i2 = 1;
-    int i3 = 2;
+    int i2 = C;
+    int i3 = D;
     for (int k2 = 0; k2 < kPerTrack; k2++) {
-        const int a2 = 1 + kTracks * k2;
+        const int a2 = C + kTracks * k2;
         const double ps1 = d[a2] + ps;
         const double alp1 =
-            ((rr1t[kPerTrack * k2 + r0] + alp) + rr01[kPerTrack * r1 + k2]) + 0.5 * rr11[k2];
+            ((cross<C, A>(rr, k2, r0) + alp) + cross<C, B>(rr, k2, r1)) + 0.5 * diag_c[k2];
         for (int k3 = 0; k3 < kPerTrack; k3++) {
-            const int a3 = 2 + kTracks * k3;
+            const int a3 = D + kTracks * k3;
             const double ps2 = d[a3] + ps1;
-            const double alp2 = (rr12[kPerTrack * k2 + k3] + alp1) + tmp[k3];
+            const double alp2 = (cross<C, D>(rr, k2, k3) + alp1) + tmp[k3];
             if (better(ps2, alp2, sq_b, alp_b)) {
                 sq_b = ps2 * ps2;
                 alp_b = alp2;
@@ -720,7 +660,20 @@ Choice search_variant_2(const double* d, const double* rr, int t) {
             }
         }
     }
-    return Choice{sq_b, alp_b, {i1, i2, i3, i0}};
+    Choice choice{sq_b, alp_b, {0, 0, 0, 0}};
+    choice.pos[slot(A)] = i0;
+    choice.pos[slot(B)] = i1;
+    choice.pos[slot(C)] = i2;
+    choice.pos[slot(D)] = i3;
+    return choice;
+}
+
+// For track t (3 or 4): first the pair of track 2 and track t, then tracks 0 and 1; second
+// the pair of track t and track 0, then tracks 1 and 2.
+template <int T>
+void search_variants(const double* d, const double* rr, Choice out[2]) {
+    out[0] = search_pairs<2, T, 0, 1>(d, rr);
+    out[1] = search_pairs<T, 0, 1, 2>(d, rr);
 }
 
 // d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0.
@@ -759,16 +712,15 @@ void search(const double* h, const double* x, int pos[4], double* sign) {
     pos[1] = 1;
     pos[2] = 2;
     pos[3] = 3;
-    for (int t = 3; t <= 4; t++) {
-        for (int variant = 1; variant <= 2; variant++) {
-            const Choice c =
-                variant == 1 ? search_variant_1(d, rr, t) : search_variant_2(d, rr, t);
-            if (alpk * c.sq - psk * c.alp > 0.0) {
-                psk = c.sq;
-                alpk = c.alp;
-                for (int k = 0; k < 4; k++) {
-                    pos[k] = c.pos[k];
-                }
+    Choice choices[4];
+    search_variants<3>(d, rr, choices);
+    search_variants<4>(d, rr, choices + 2);
+    for (const Choice& c : choices) {
+        if (alpk * c.sq - psk * c.alp > 0.0) {
+            psk = c.sq;
+            alpk = c.alp;
+            for (int k = 0; k < 4; k++) {
+                pos[k] = c.pos[k];
             }
         }
     }
