@@ -72,21 +72,16 @@ void decode_speech_frame(g729_decoder_state* st, int32_t params[G729_DECODED_PAR
         const int sign_slot = sf == 0 ? kSigns1 : kSigns2;
         const int gain_slot = sf == 0 ? kGains1 : kGains2;
 
-        if (sf == 0) {
-            if (erased + params[kParity] != 0) {
-                conceal_lag(st, &t0, &frac);
-            } else {
-                decode_pitch_lag(params[kPitch1], kMinLag, kMaxLag, 0, &t0, &frac);
-                st->prev_t0 = t0;
-            }
+        // A parity error makes the first subframe's lag as unusable as an erasure. In the
+        // second subframe t0 still holds the first one's lag, the reference of the relative
+        // index.
+        const bool lag_lost = erased != 0 || (sf == 0 && params[kParity] != 0);
+        if (lag_lost) {
+            conceal_lag(st, &t0, &frac);
         } else {
-            // t0 still holds the subframe-1 lag, the reference of the relative index.
-            if (erased != 0) {
-                conceal_lag(st, &t0, &frac);
-            } else {
-                decode_pitch_lag(params[kPitch2], kMinLag, kMaxLag, 1, &t0, &frac);
-                st->prev_t0 = t0;
-            }
+            decode_pitch_lag(params[sf == 0 ? kPitch1 : kPitch2], kMinLag, kMaxLag, sf, &t0,
+                             &frac);
+            st->prev_t0 = t0;
         }
         lags[sf] = t0;
 
@@ -108,9 +103,7 @@ void decode_speech_frame(g729_decoder_state* st, int32_t params[G729_DECODED_PAR
         decode_gains(st->gain_pred_mem, params[gain_slot], code, G729_SUBFRAME_SIZE, erased,
                      &st->gain_pitch, &st->gain_code);
 
-        st->sharp = st->gain_pitch;
-        if (st->sharp > 0.7945) st->sharp = 0.7945;
-        if (st->sharp < 0.2) st->sharp = 0.2;
+        st->sharp = pitch_sharpening(st->gain_pitch);
 
         // The gains are read once: the excitation never overlaps them, and the loop over
         // independent samples can then run several at a time.

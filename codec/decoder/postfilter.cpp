@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "codec/lpc/primitives.h"
+#include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
 
 namespace {
@@ -202,26 +203,12 @@ G729_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, cons
     g729simd::copy_doubles(I, out, speech, 80);
 }
 
-// The memory is the filter's own record, never part of the samples: kept in registers.
+// High-pass at 100 Hz with a gain of 2 on the output.
+constexpr SecondOrderCoefficients kOutputFilter = {1.9330735, -0.93589199, 0.93980581,
+                                                   -1.8795834, 0.93980581};
+
 G729_INLINE void highpass_impl(double mem[4], double* samples, int count) {
-    double x1 = mem[0];
-    double x2 = mem[1];
-    double y1 = mem[2];
-    double y2 = mem[3];
-    for (int n = 0; n < count; ++n) {
-        const double x = samples[n];
-        const double y = 1.9330735 * y1 - 0.93589199 * y2 + 0.93980581 * x - 1.8795834 * x1 +
-                         0.93980581 * x2;
-        x2 = x1;
-        x1 = x;
-        y2 = y1;
-        y1 = y;
-        samples[n] = y;
-    }
-    mem[0] = x1;
-    mem[1] = x2;
-    mem[2] = y1;
-    mem[3] = y2;
+    second_order_section<false>(kOutputFilter, mem, samples, count);
 }
 
 void postfilter_baseline(g729_postfilter_state* pf, double* speech, const double lpc[22],

@@ -3,6 +3,8 @@
 #include "codec/dtx/vad.h"
 
 #include <cmath>
+#include <cstdint>
+#include <iterator>
 
 #include "codec/tables/vad_tables.h"
 
@@ -12,6 +14,23 @@ constexpr int kOrder = 10;
 constexpr double kBig = 1e38;
 constexpr double kTwoPi = 6.283185308;
 constexpr double kStationarySd = 0.002532959;
+
+// Forgetting factors of the background averages, by how many updates they have had: the
+// first updates follow the noise quickly, later ones only slowly.
+struct BackgroundSmoothing {
+    int32_t below;         // applies while the update count is below this (the last: always)
+    double energy;         // full-band and low-band energies
+    double zero_crossing;  // zero-crossing rate
+    double lsf;            // line spectral frequencies
+};
+constexpr BackgroundSmoothing kBackgroundSmoothing[] = {
+    {20, 0.75, 0.8, 0.6},
+    {30, 0.95, 0.92, 0.65},
+    {40, 0.97, 0.94, 0.7},
+    {50, 0.99, 0.96, 0.75},
+    {60, 0.995, 0.99, 0.75},
+    {INT32_MAX, 0.995, 0.998, 0.75},
+};
 
 double min_of_buffer(const double buf[16]) {
     double m = buf[0];
@@ -201,34 +220,11 @@ void detect_voice_activity(g729_vad_state* vad, double lsf[10], const double r[1
         if (rc1 < 0.75 && sd < kStationarySd) {
             vad->update_count++;
             const int32_t u = vad->update_count;
-            double k;
-            double z;
-            double sl;
-            if (u < 20) {
-                k = 0.75;
-                z = 0.8;
-                sl = 0.6;
-            } else if (u < 30) {
-                k = 0.95;
-                z = 0.92;
-                sl = 0.65;
-            } else if (u < 40) {
-                k = 0.97;
-                z = 0.94;
-                sl = 0.7;
-            } else if (u < 50) {
-                k = 0.99;
-                z = 0.96;
-                sl = 0.75;
-            } else if (u < 60) {
-                k = 0.995;
-                z = 0.99;
-                sl = 0.75;
-            } else {
-                k = 0.995;
-                z = 0.998;
-                sl = 0.75;
-            }
+            const BackgroundSmoothing* b = std::begin(kBackgroundSmoothing);
+            while (b + 1 != std::end(kBackgroundSmoothing) && u >= b->below) ++b;
+            const double k = b->energy;
+            const double z = b->zero_crossing;
+            const double sl = b->lsf;
             weighted_add(vad->mean_lsf, sl, lsf, 1.0 - sl, vad->mean_lsf, kOrder);
             vad->mean_low_energy = k * vad->mean_low_energy + (1.0 - k) * energy_low;
             vad->mean_full_energy = k * vad->mean_full_energy + (1.0 - k) * energy;

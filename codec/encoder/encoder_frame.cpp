@@ -14,17 +14,15 @@
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/lpc/primitives.h"
+#include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
 
 namespace {
 
 using g729simd::Isa;
 
-constexpr double kFlushThreshold = 2e-5;
 constexpr double kWeightingGamma = 0.75;
 constexpr double kTiltFactor = 0.7;
-
-G729_INLINE double flush(double v) { return std::fabs(v) < kFlushThreshold ? 0.0 : v; }
 
 // Weighting filter of the weighted speech: ap(z) times the fixed tilt (1 - 0.7 z^-1).
 G729_INLINE void tilted_weighting_filter(const double ap[11], double ap1[11]) {
@@ -152,7 +150,7 @@ G729_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729
                                              &gp, &gc, taming);
         p += 1;
 
-        st->sharp = (gp > 0.7945) ? 0.7945 : (gp < 0.2 ? 0.2 : gp);
+        st->sharp = pitch_sharpening(gp);
 
         for (int n = 0; n < 40; ++n) e[i + n] = gp * e[i + n] + gc * code[n];
 
@@ -206,30 +204,12 @@ void preprocess_highpass(double hpf_mem[4], double* samples, int count) {
 
 namespace {
 
-G729_INLINE void highpass_impl(double hpf_mem[4], double* samples, int count) {
-    // The memory is the filter's own record, never part of the block: kept in registers.
-    double x1 = hpf_mem[0];
-    double x2 = hpf_mem[1];
-    double y1 = hpf_mem[2];
-    double y2 = hpf_mem[3];
-    for (int n = 0; n < count; ++n) {
-        const double x = samples[n];
-        double y = 1.9059465 * y1;
-        y += -0.9114024 * y2;
-        y += 0.92727435 * x;
-        y += -1.8544941 * x1;
-        y += 0.92727435 * x2;
+// High-pass at 140 Hz with the input scaled by 1/2; tiny outputs are flushed to zero.
+constexpr SecondOrderCoefficients kPreprocessFilter = {1.9059465, -0.9114024, 0.92727435,
+                                                       -1.8544941, 0.92727435};
 
-        x2 = x1;
-        x1 = x;
-        y2 = flush(y1);
-        y1 = flush(y);
-        samples[n] = y1;
-    }
-    hpf_mem[0] = x1;
-    hpf_mem[1] = x2;
-    hpf_mem[2] = y1;
-    hpf_mem[3] = y2;
+G729_INLINE void highpass_impl(double hpf_mem[4], double* samples, int count) {
+    second_order_section<true>(kPreprocessFilter, hpf_mem, samples, count);
 }
 
 void highpass_baseline(double hpf_mem[4], double* samples, int count) {

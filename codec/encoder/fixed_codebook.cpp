@@ -338,14 +338,23 @@ G729_INLINE Best stage_two(const Search& s, double ps, double alp, int track_b, 
     return best;
 }
 
+// The cross-term blocks a search with track t (3 or 4) reads.
+struct CrossBlocks {
+    const double* rr01;
+    const double* rr02;
+    const double* rr0t;
+    const double* rr12;
+    const double* rr1t;
+    const double* rr2t;
+};
+
+G729_INLINE CrossBlocks cross_blocks(const double* rr, int t) {
+    return {rr + k01, rr + k02, rr + kBlock[0][t], rr + k12, rr + kBlock[1][t], rr + kBlock[2][t]};
+}
+
 // Pair of track 2 and track t first, then tracks 0 and 1.
 G729_INLINE Choice search_variant_1(const Search& s, int t) {
-    const double* rr01 = s.rr + k01;
-    const double* rr02 = s.rr + k02;
-    const double* rr0t = s.rr + kBlock[0][t];
-    const double* rr12 = s.rr + k12;
-    const double* rr1t = s.rr + kBlock[1][t];
-    const double* rr2t = s.rr + kBlock[2][t];
+    const auto [rr01, rr02, rr0t, rr12, rr1t, rr2t] = cross_blocks(s.rr, t);
 
     int cand[2];
     cand[0] = track_maximum(s.d, 2, -1);
@@ -383,12 +392,7 @@ G729_INLINE Choice search_variant_1(const Search& s, int t) {
 
 // Pair of track t and track 0 first, then tracks 1 and 2.
 G729_INLINE Choice search_variant_2(const Search& s, int t) {
-    const double* rr01 = s.rr + k01;
-    const double* rr02 = s.rr + k02;
-    const double* rr0t = s.rr + kBlock[0][t];
-    const double* rr12 = s.rr + k12;
-    const double* rr1t = s.rr + kBlock[1][t];
-    const double* rr2t = s.rr + kBlock[2][t];
+    const auto [rr01, rr02, rr0t, rr12, rr1t, rr2t] = cross_blocks(s.rr, t);
 
     int cand[2];
     cand[0] = track_maximum(s.d, t, -1);

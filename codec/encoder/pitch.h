@@ -21,3 +21,11 @@ int32_t encode_pitch_lag(int t0, int frac, int32_t* t0_min, int32_t* t0_max, int
 // Unquantized pitch gain in [0, 1.2]; writes gain_correlations[0..1].
 double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
                               int length);
+
+// Pitch-sharpening factor for the next subframe: the quantized pitch gain kept within
+// [0.2, 0.7945]. Encoder and decoder must derive it alike.
+inline double pitch_sharpening(double gain_pitch) {
+    if (gain_pitch > 0.7945) return 0.7945;
+    if (gain_pitch < 0.2) return 0.2;
+    return gain_pitch;
+}

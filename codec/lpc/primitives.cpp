@@ -13,9 +13,6 @@ using g729simd::load4;
 using g729simd::store4;
 using g729simd::v4d;
 
-// Memory values smaller than this are stored as exact zeros.
-constexpr double kFlushThreshold = 2e-5;
-
 // Longest block the synthesis filter handles in one call (one subframe).
 constexpr int kMaxBlock = 40;
 
@@ -37,6 +34,24 @@ G729_INLINE T synthesis_step(const Coef& a, T x, T (&m)[10]) {
     s -= a[9] * m[(R + 1) % 10];
     s -= a[10] * m[R];
     m[R] = s;
+    return s;
+}
+
+// One output of 1/A(z) from a plain history: h[9] is the newest output (y[n-1]), h[0] the
+// oldest (y[n-10]); the same terms in the same order as synthesis_step.
+template <typename T, typename Coef>
+G729_INLINE T history_step(const Coef& a, T x, const T* h) {
+    T s = x;
+    s -= a[1] * h[9];
+    s -= a[2] * h[8];
+    s -= a[3] * h[7];
+    s -= a[4] * h[6];
+    s -= a[5] * h[5];
+    s -= a[6] * h[4];
+    s -= a[7] * h[3];
+    s -= a[8] * h[2];
+    s -= a[9] * h[1];
+    s -= a[10] * h[0];
     return s;
 }
 
@@ -70,26 +85,14 @@ G729_INLINE void synthesis_impl(const double a[11], const double* x, double* y, 
     for (int k = 0; k < 10; ++k) w[k] = m[k];
     const int rest = L - n;
     for (int r = 0; r < rest; ++r) {
-        const double* h = w + r;  // h[9] is y[n-1], h[0] is y[n-10]
-        double s = x[n + r];
-        s -= a[1] * h[9];
-        s -= a[2] * h[8];
-        s -= a[3] * h[7];
-        s -= a[4] * h[6];
-        s -= a[5] * h[5];
-        s -= a[6] * h[4];
-        s -= a[7] * h[3];
-        s -= a[8] * h[2];
-        s -= a[9] * h[1];
-        s -= a[10] * h[0];
+        const double s = history_step(a, x[n + r], w + r);
         w[r + 10] = s;
         y[n + r] = s;
     }
 
     if (update != 0) {
         for (int k = 0; k < 10; ++k) {
-            const double v = w[rest + k];
-            mem[k] = (std::fabs(v) < kFlushThreshold) ? 0.0 : v;
+            mem[k] = flush_tiny(w[rest + k]);
         }
     }
 }
@@ -211,18 +214,8 @@ G729_INLINE void synthesis_lanes_impl(const g729simd::SynthesisJob* jobs, int co
     for (int k = 0; k < 10; ++k) w[k] = m[k];
     const int rest = L - n;
     for (int r = 0; r < rest; ++r) {
-        const v4d* h = w + r;
-        v4d s = v4d{x[0][n + r], x[1][n + r], x[2][n + r], x[3][n + r]};
-        s -= a[1] * h[9];
-        s -= a[2] * h[8];
-        s -= a[3] * h[7];
-        s -= a[4] * h[6];
-        s -= a[5] * h[5];
-        s -= a[6] * h[4];
-        s -= a[7] * h[3];
-        s -= a[8] * h[2];
-        s -= a[9] * h[1];
-        s -= a[10] * h[0];
+        const v4d s =
+            history_step(a, v4d{x[0][n + r], x[1][n + r], x[2][n + r], x[3][n + r]}, w + r);
         w[r + 10] = s;
         for (int l = 0; l < 4; ++l) y[l][n + r] = s[l];
     }
@@ -230,8 +223,7 @@ G729_INLINE void synthesis_lanes_impl(const g729simd::SynthesisJob* jobs, int co
     for (int l = 0; l < count; ++l) {
         if (jobs[l].update != 0) {
             for (int k = 0; k < 10; ++k) {
-                const double v = w[rest + k][l];
-                jobs[l].mem[k] = (std::fabs(v) < kFlushThreshold) ? 0.0 : v;
+                jobs[l].mem[k] = flush_tiny(w[rest + k][l]);
             }
         }
     }

@@ -1,10 +1,18 @@
 // Filters and small numeric routines shared by the whole codec.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
+// Filter memories smaller than this in magnitude are stored as exact zeros.
+inline constexpr double kMemoryFlushThreshold = 2e-5;
+
+[[gnu::always_inline]] inline double flush_tiny(double v) {
+    return std::fabs(v) < kMemoryFlushThreshold ? 0.0 : v;
+}
+
 // 1/A(z) over L (0..40) samples; y may equal x. mem holds the 10 latest outputs, oldest
-// first; it is rewritten (with values below 2e-5 flushed to zero) only when update != 0.
+// first; it is rewritten (flushed with flush_tiny) only when update != 0.
 void lpc_synthesis_filter(const double a[11], const double* x, double* y, int L, double mem[10],
                           int update);
 
