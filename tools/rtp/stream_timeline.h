@@ -1,0 +1,98 @@
+// One RTP stream's timeline: puts packets back in sequence order, drops duplicates, and
+// decodes the stream so that every sample lands where its RTP timestamp puts it. Sequence
+// gaps are concealed as lost frames, timestamp jumps after a SID (or whenever the sender
+// shows it uses DTX) are decoded as comfort-noise pauses. The output is exactly as long as
+// the timestamp span plus the last packet's duration.
+//
+// Memory stays bounded: only the reorder window's packets are held; decoded frames go
+// straight to the sink.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "codec/g729.h"
+#include "tools/rtp/frame_sink.h"
+#include "tools/rtp/packet_parse.h"
+
+namespace g729rtp {
+
+struct TimelineOptions {
+    // Packets held for reordering; a packet arriving after this many later ones is too late.
+    std::size_t reorder_window = 64;
+    // A forward timestamp jump beyond this many samples is not filled (a sender restart or a
+    // corrupt timestamp would otherwise write hours of noise); it is counted instead.
+    uint64_t max_gap_samples = 8000ull * 600;
+};
+
+struct StreamStats {
+    uint64_t packets = 0;          // G.729 packets received, duplicates included
+    uint64_t speech_frames = 0;
+    uint64_t sid_frames = 0;
+    uint64_t lost_frames = 0;      // concealed: missing or damaged packets
+    uint64_t pause_frames = 0;     // comfort noise for untransmitted frames
+    uint64_t duplicates = 0;
+    uint64_t reordered = 0;        // arrived after a later packet, put back in place
+    uint64_t late = 0;             // arrived after its place was already concealed; dropped
+    uint64_t damaged = 0;          // payload length not N x 10 (+ 2) bytes
+    uint64_t other_payload = 0;    // same SSRC, another payload type (e.g. telephone events)
+    uint64_t skipped_jumps = 0;    // timestamp jumps beyond max_gap_samples, not filled
+    uint64_t samples = 0;          // written to the sink
+};
+
+class StreamTimeline {
+public:
+    explicit StreamTimeline(FrameSink& sink, TimelineOptions options = {});
+
+    // A packet of the stream. A packet whose payload type is not the stream's only holds its
+    // sequence number (no loss), and is not decoded.
+    void add(const RtpHeader& packet, bool is_g729);
+    // Decodes what the reorder window still holds. Call once at the end.
+    void finish();
+
+    const StreamStats& stats() const { return stats_; }
+
+private:
+    struct Held {
+        uint32_t timestamp = 0;
+        bool marker = false;
+        bool is_g729 = true;
+        std::vector<uint8_t> payload;
+    };
+
+    void release(int64_t seq, const Held& packet);
+    void place(int64_t position, int64_t seq_gap, bool marker);
+    void emit(FrameKind kind, const uint8_t* bytes, int length);
+    bool was_released_and_received(int64_t seq) const;
+
+    FrameSink& sink_;
+    TimelineOptions options_;
+    StreamStats stats_;
+    std::unique_ptr<g729_decoder_state> decoder_;
+    std::map<int64_t, Held> held_;
+
+    // Sequence numbers, extended past 16 bits.
+    bool started_ = false;
+    bool released_any_ = false;
+    int64_t highest_seq_ = 0;
+    int64_t next_release_ = 0;      // every lower sequence number has been released
+    std::vector<bool> received_;    // ring over recently released sequence numbers
+
+    // Timeline, in samples from the first decoded packet's timestamp.
+    bool timeline_started_ = false;
+    int64_t last_seq_ = 0;          // of the last released G.729 packet or placeholder
+    uint32_t last_timestamp_ = 0;   // of the last released G.729 packet
+    int64_t last_position_ = 0;     // its extended timestamp
+    int64_t skipped_ = 0;           // samples of unfilled jumps
+    int64_t cursor_ = 0;            // position of the next decoded sample
+    int64_t written_ = 0;           // samples written: nothing before this is written again
+    int64_t limit_ = -1;            // while filling a gap: write nothing past its end
+    int last_frames_ = 0;           // frames in the last good packet
+    bool last_damaged_ = false;
+    bool last_ended_with_sid_ = false;
+    bool sender_uses_dtx_ = false;
+};
+
+}  // namespace g729rtp
