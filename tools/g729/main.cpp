@@ -2,6 +2,8 @@
 //
 //   g729 encode [--format itu|raw] [--dtx] INPUT OUTPUT
 //   g729 decode [--format itu|raw] INPUT OUTPUT
+//   g729 encode --format pcap INPUT OUTPUT.pcap [--ptime MS] [--dtx] [--ssrc HEX] [--src/--dst ADDR:PORT]
+//   g729 decode --format pcap CAPTURE OUTPUT [--ssrc HEX] [--pt N]
 //
 // Audio files named *.wav are WAV (16-bit PCM, mono, 8000 Hz); other names are raw 16-bit
 // little-endian PCM. The coded format defaults to itu for names ending in .bit, raw otherwise.
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "tools/eval/codec_runner.h"
+#include "tools/g729/pcap_commands.h"
 #include "tools/io/coded_io.h"
 #include "tools/io/file_io.h"
 #include "tools/io/pcm_io.h"
@@ -27,10 +30,12 @@ constexpr int exit_usage = 2;
 constexpr std::size_t frame_samples = 80;
 
 struct Options {
-    std::string format;  // "", "itu" or "raw"
+    std::string format;  // "", "itu", "raw" or "pcap"
     bool dtx = false;
     std::string input;
     std::string output;
+    g729tool::PcapEncodeOptions pcap_encode;
+    g729tool::PcapDecodeOptions pcap_decode;
 };
 
 void report(const std::string& line) { std::fprintf(stderr, "g729: %s\n", line.c_str()); }
@@ -42,7 +47,29 @@ bool use_itu(const Options& o, const std::string& coded_path) {
     return g729io::has_extension(coded_path, ".bit");
 }
 
-int run_encode(const Options& o) {
+// The capture options belong to --format pcap, which is also the default for capture names.
+bool pcap_format(const Options& o, const std::string& capture_path, const CLI::App& command) {
+    const bool pcap = o.format == "pcap" ||
+                      (o.format.empty() && (g729io::has_extension(capture_path, ".pcap") ||
+                                            g729io::has_extension(capture_path, ".pcapng")));
+    if (!pcap) {
+        for (const char* flag : {"--ssrc", "--pt", "--ptime", "--src", "--dst"}) {
+            const CLI::Option* opt = command.get_option_no_throw(flag);
+            if (opt != nullptr && opt->count() > 0) {
+                throw CLI::ValidationError(std::string(flag) + " needs --format pcap");
+            }
+        }
+    }
+    return pcap;
+}
+
+int run_encode(Options o, const CLI::App& command) {
+    if (pcap_format(o, o.output, command)) {
+        o.pcap_encode.input = o.input;
+        o.pcap_encode.output = o.output;
+        o.pcap_encode.dtx = o.dtx;
+        return g729tool::run_pcap_encode(o.pcap_encode, report);
+    }
     const bool itu = use_itu(o, o.output);
     if (o.dtx && !itu) {
         report("--dtx needs the itu format: raw frames cannot carry SID or untransmitted frames");
@@ -62,7 +89,12 @@ int run_encode(const Options& o) {
     return exit_ok;
 }
 
-int run_decode(const Options& o) {
+int run_decode(Options o, const CLI::App& command) {
+    if (pcap_format(o, o.input, command)) {
+        o.pcap_decode.input = o.input;
+        o.pcap_decode.output = o.output;
+        return g729tool::run_pcap_decode(o.pcap_decode, report);
+    }
     const bool itu = use_itu(o, o.input);
     const std::vector<uint8_t> data = g729io::read_file(o.input);
     const g729io::CodedStream stream =
@@ -93,18 +125,33 @@ int main(int argc, char** argv) {
 
     Options enc;
     CLI::App* encode = app.add_subcommand("encode", "Encode audio into coded frames");
-    encode->add_option("--format", enc.format, "Coded format: itu (serial bit words) or raw "
-                                               "(concatenated 10-byte frames)")
-        ->check(CLI::IsMember({"itu", "raw"}));
+    encode->add_option("--format", enc.format, "Coded format: itu (serial bit words), raw "
+                                               "(concatenated 10-byte frames) or pcap (RTP packet "
+                                               "capture; the default for *.pcap)")
+        ->check(CLI::IsMember({"itu", "raw", "pcap"}));
     encode->add_flag("--dtx", enc.dtx, "Discontinuous transmission: SID and untransmitted frames "
-                                       "in pauses (itu format only)");
+                                       "in pauses (itu and pcap formats)");
+    encode->add_option("--ptime", enc.pcap_encode.ptime_ms, "pcap: ms of audio per packet, 10 to "
+                                                           "200 in steps of 10 (default 20)");
+    encode->add_option("--ssrc", enc.pcap_encode.ssrc, "pcap: the stream's SSRC in hex "
+                                                      "(default random)");
+    encode->add_option("--src", enc.pcap_encode.src, "pcap: source IPv4 ADDR:PORT "
+                                                    "(default 127.0.0.1:40000)");
+    encode->add_option("--dst", enc.pcap_encode.dst, "pcap: destination IPv4 ADDR:PORT "
+                                                    "(default 127.0.0.1:40002)");
     encode->add_option("INPUT", enc.input, "Audio input (.wav or raw PCM)")->required();
     encode->add_option("OUTPUT", enc.output, "Coded output")->required();
 
     Options dec;
     CLI::App* decode = app.add_subcommand("decode", "Decode coded frames into audio");
-    decode->add_option("--format", dec.format, "Coded format: itu or raw")
-        ->check(CLI::IsMember({"itu", "raw"}));
+    decode->add_option("--format", dec.format, "Coded format: itu, raw or pcap (RTP in a pcap or "
+                                               "pcapng capture; the default for *.pcap, *.pcapng)")
+        ->check(CLI::IsMember({"itu", "raw", "pcap"}));
+    decode->add_option("--ssrc", dec.pcap_decode.ssrc, "pcap: decode only the stream with this "
+                                                      "SSRC (hex); default: every G.729 stream, "
+                                                      "several each to OUTPUT-SSRC");
+    decode->add_option("--pt", dec.pcap_decode.payload_type, "pcap: RTP payload type of the "
+                                                            "G.729 stream (default 18)");
     decode->add_option("INPUT", dec.input, "Coded input")->required();
     decode->add_option("OUTPUT", dec.output, "Audio output (.wav or raw PCM)")->required();
 
@@ -127,7 +174,10 @@ int main(int argc, char** argv) {
     }
 
     try {
-        return encode->parsed() ? run_encode(enc) : run_decode(dec);
+        return encode->parsed() ? run_encode(enc, *encode) : run_decode(dec, *decode);
+    } catch (const CLI::ValidationError& e) {
+        report(std::string(e.what()) + " (see g729 --help)");
+        return exit_usage;
     } catch (const std::exception& e) {
         report(e.what());
         return exit_failure;

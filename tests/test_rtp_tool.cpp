@@ -1,0 +1,259 @@
+// The g729 tool's capture commands run as a program: round trips against the raw and ITU
+// paths, several streams, and every refusal as one line.
+
+#include <gtest/gtest.h>
+#include <pcap/dlt.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "codec/g729.h"
+#include "tests/rtp_fixture.h"
+#include "tools/rtp/capture_reader.h"
+#include "tools/rtp/packet_parse.h"
+
+using namespace rtp_fixture;
+namespace fs = std::filesystem;
+
+namespace {
+
+Bytes bytes_of(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Raw 16-bit little-endian PCM of a voice-like signal with pauses: talk spurts of 0.6 s.
+Bytes raw_signal(std::size_t samples) {
+    Bytes b;
+    for (std::size_t i = 0; i < samples; ++i) {
+        const double t = static_cast<double>(i) / 8000.0;
+        const bool talking = (i / 4800) % 2 == 0;
+        const double v = (talking ? 3000 * std::sin(2 * std::numbers::pi * (200 + 150 * std::sin(3 * t)) * t) +
+                                        1500 * std::sin(2 * std::numbers::pi * 1100 * t)
+                                  : 0) +
+                         static_cast<double>(i * 7919 % 7) - 3;
+        le16(b, static_cast<uint16_t>(static_cast<int16_t>(std::lround(v))));
+    }
+    return b;
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string err;
+};
+
+class RtpToolTest : public testing::Test {
+protected:
+    void SetUp() override {
+        static int counter = 0;
+        dir_ = fs::temp_directory_path() /
+               ("g729_rtp_tool_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    fs::path file(const std::string& name) const { return dir_ / name; }
+    std::string q(const std::string& name) const { return "'" + file(name).string() + "'"; }
+
+    ToolRun run(const std::string& args) const {
+        const std::string cmd = std::string("'") + G729_TOOL_PATH + "' " + args + " 2>" + q("err.txt");
+        const int rc = std::system(cmd.c_str());
+        ToolRun r;
+        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        const Bytes e = bytes_of(file("err.txt"));
+        r.err.assign(e.begin(), e.end());
+        return r;
+    }
+
+    fs::path dir_;
+};
+
+int lines(const std::string& s) { return static_cast<int>(std::count(s.begin(), s.end(), '\n')); }
+
+TEST_F(RtpToolTest, CaptureRoundTripEqualsTheRawPath) {
+    write_bytes(file("in.raw").string(), raw_signal(8000 * 3 + 50));
+    ASSERT_EQ(run("encode --format raw " + q("in.raw") + " " + q("c.g729")).status, 0);
+    ASSERT_EQ(run("decode --format raw " + q("c.g729") + " " + q("want.raw")).status, 0);
+    const Bytes want = bytes_of(file("want.raw"));
+    ASSERT_EQ(want.size(), 300u * 160u);
+    for (int ptime : {10, 30, 200}) {
+        SCOPED_TRACE(ptime);
+        const std::string p = std::to_string(ptime);
+        const ToolRun enc = run("encode --format pcap --ptime " + p + " --ssrc 0xC0FFEE " + q("in.raw") +
+                            " " + q("c.pcap"));
+        ASSERT_EQ(enc.status, 0) << enc.err;
+        EXPECT_NE(enc.err.find("SSRC 00c0ffee"), std::string::npos) << enc.err;
+        const ToolRun dec = run("decode --format pcap " + q("c.pcap") + " " + q("got.raw"));
+        ASSERT_EQ(dec.status, 0) << dec.err;
+        EXPECT_EQ(bytes_of(file("got.raw")), want);
+        EXPECT_EQ(lines(dec.err), 1) << dec.err;
+        const std::string packets = std::to_string((300 + ptime / 10 - 1) / (ptime / 10));
+        EXPECT_NE(dec.err.find("stream 00c0ffee 127.0.0.1:40000 -> 127.0.0.1:40002: " + packets +
+                               " packets; 300 speech, 0 SID, 0 lost (concealed), 0 comfort-noise "
+                               "pause frames; 0 duplicates, 0 reordered, 0 damaged; 3.00 s"),
+                  std::string::npos)
+            << dec.err;
+    }
+}
+
+TEST_F(RtpToolTest, DtxCaptureRoundTripEqualsTheItuPath) {
+    write_bytes(file("in.raw").string(), raw_signal(8000 * 4));
+    ASSERT_EQ(run("encode --dtx --format itu " + q("in.raw") + " " + q("c.bit")).status, 0);
+    ASSERT_EQ(run("decode " + q("c.bit") + " " + q("want.raw")).status, 0);
+    const ToolRun enc = run("encode --dtx " + q("in.raw") + " " + q("c.pcap"));  // pcap by name
+    ASSERT_EQ(enc.status, 0) << enc.err;
+    const ToolRun dec = run("decode " + q("c.pcap") + " " + q("got.raw"));
+    ASSERT_EQ(dec.status, 0) << dec.err;
+
+    // The capture ends with its last packet: frames the encoder left untransmitted at the
+    // very end have no packet. Everything up to there is identical.
+    Bytes want = bytes_of(file("want.raw"));
+    const Bytes got = bytes_of(file("got.raw"));
+    g729rtp::CaptureReader reader(file("c.pcap").string());
+    g729rtp::CapturedPacket c;
+    uint32_t first_ts = 0, last_end = 0;
+    int packets = 0, sids = 0;
+    while (reader.next(c)) {
+        g729rtp::UdpDatagram udp;
+        g729rtp::RtpHeader rtp;
+        ASSERT_EQ(g729rtp::parse_packet(reader.link_type(), c.bytes, udp), g729rtp::PacketKind::udp);
+        ASSERT_TRUE(g729rtp::parse_rtp(udp.payload, rtp));
+        if (packets++ == 0) first_ts = rtp.timestamp;
+        sids += rtp.payload.size() % 10 == 2;
+        last_end = rtp.timestamp + static_cast<uint32_t>((rtp.payload.size() + 8) / 10 * 80);
+    }
+    ASSERT_GT(sids, 0);
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(last_end - first_ts) * 2);
+    ASSERT_LE(got.size(), want.size());
+    want.resize(got.size());
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(dec.err.find(" 0 comfort-noise"), std::string::npos) << dec.err;
+}
+
+TEST_F(RtpToolTest, SeveralStreamsEachGetAFileOrOneIsChosen) {
+    // Both directions of a call (payload type 96 here): 10 ms packets one way over IPv4,
+    // 20 ms packets back over IPv6 with one lost.
+    std::vector<Bytes> wire;
+    g729_encoder_state enc;
+    g729_encoder_init(&enc, 0);
+    const Bytes pcm = raw_signal(80 * 40);
+    for (int f = 0; f < 40; ++f) {
+        int16_t block[80];
+        for (int i = 0; i < 80; ++i) {
+            const std::size_t at = static_cast<std::size_t>(f * 80 + i) * 2;
+            block[i] = static_cast<int16_t>(pcm[at] | (pcm[at + 1] << 8));
+        }
+        uint8_t b[10];
+        int32_t n = 0;
+        g729_encode_frame(&enc, block, b, &n);
+        const Bytes frame(b, b + 10);
+        wire.push_back(ethernet(0x0800, ipv4(1, 2, udp(4000, 5000, rtp({.seq = static_cast<uint16_t>(f), .ts = static_cast<uint32_t>(f * 80), .ssrc = 0xaaaa0001, .pt = 96}, frame)))));
+        if (f % 2 == 0 && f != 10) {
+            wire.push_back(ethernet(0x86DD, ipv6(2, 1, udp(5000, 4000, rtp({.seq = static_cast<uint16_t>(f / 2), .ts = static_cast<uint32_t>(f * 80), .ssrc = 0x0000bb02, .pt = 96}, cat(frame, frame))))));
+        }
+    }
+    write_pcap(file("call.pcap").string(), DLT_EN10MB, wire);
+
+    ToolRun r = run("decode --pt 96 " + q("call.pcap") + " " + q("out.wav"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(r.err), 3) << r.err;
+    EXPECT_NE(r.err.find("2 G.729 streams, one file each"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("stream 0000bb02 [fd00::2]:5000 -> [fd00::1]:4000: 19 packets; 38 speech, "
+                         "0 SID, 2 lost (concealed)"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(file("out.wav")));
+    const Bytes a = bytes_of(file("out-aaaa0001.wav"));
+    const Bytes b = bytes_of(file("out-0000bb02.wav"));
+    EXPECT_EQ(a.size(), 44u + 40 * 160);
+    EXPECT_EQ(b.size(), 44u + 40 * 160);  // 20 packets of 20 ms, one of them lost
+
+    r = run("decode --pt 96 --ssrc BB02 " + q("call.pcap") + " " + q("one.wav"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(r.err), 1) << r.err;
+    EXPECT_EQ(bytes_of(file("one.wav")), b);
+
+    // Payload type 18 is the default: none here.
+    r = run("decode " + q("call.pcap") + " " + q("none.wav"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("no G.729 RTP stream (payload type 18) among its 59 packets (59 UDP)"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(file("none.wav")));
+
+    r = run("decode --pt 96 --ssrc 1234 " + q("call.pcap") + " " + q("none.wav"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no G.729 stream with SSRC 00001234 (streams: aaaa0001, 0000bb02)"), std::string::npos) << r.err;
+}
+
+TEST_F(RtpToolTest, WriterOptionsReachThePackets) {
+    write_bytes(file("in.raw").string(), raw_signal(800));
+    const ToolRun r = run("encode --format pcap --ssrc deadbeef --src 192.0.2.1:4000 --dst 198.51.100.7:5004 --ptime 40 " +
+                      q("in.raw") + " " + q("o.pcap"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    g729rtp::CaptureReader reader(file("o.pcap").string());
+    g729rtp::CapturedPacket c;
+    int packets = 0;
+    while (reader.next(c)) {
+        g729rtp::UdpDatagram udp;
+        g729rtp::RtpHeader rtp;
+        ASSERT_EQ(g729rtp::parse_packet(reader.link_type(), c.bytes, udp), g729rtp::PacketKind::udp);
+        ASSERT_TRUE(g729rtp::parse_rtp(udp.payload, rtp));
+        EXPECT_EQ(udp.src.to_string(), "192.0.2.1:4000");
+        EXPECT_EQ(udp.dst.to_string(), "198.51.100.7:5004");
+        EXPECT_EQ(rtp.ssrc, 0xdeadbeefu);
+        EXPECT_EQ(rtp.payload.size(), packets < 2 ? 40u : 20u);
+        ++packets;
+    }
+    EXPECT_EQ(packets, 3);
+}
+
+TEST_F(RtpToolTest, RefusalsAreOneLineAndLeaveFilesAlone) {
+    write_bytes(file("in.raw").string(), raw_signal(1600));
+    write_bytes(file("junk.pcap").string(), Bytes(64, 0x55));
+    ASSERT_EQ(run("encode " + q("in.raw") + " " + q("ok.pcap")).status, 0);
+    const Bytes ok = bytes_of(file("ok.pcap"));
+    fs::create_hard_link(file("ok.pcap"), file("link.pcap"));
+    struct Case {
+        std::string args;
+        int status;
+        std::string fragment;
+    };
+    const std::vector<Case> cases = {
+        {"encode --format pcap --ptime 25 " + q("in.raw") + " " + q("x.pcap"), 2, "--ptime 25"},
+        {"encode --format pcap --ptime 0 " + q("in.raw") + " " + q("x.pcap"), 2, "--ptime 0"},
+        {"encode --format pcap --ssrc 123456789 " + q("in.raw") + " " + q("x.pcap"), 2, "--ssrc"},
+        {"encode --format pcap --src 1.2.3.4 " + q("in.raw") + " " + q("x.pcap"), 2, "--src"},
+        {"encode --format pcap --dst [::1]:5004 " + q("in.raw") + " " + q("x.pcap"), 2, "IPv4"},
+        {"encode --ssrc 1 " + q("in.raw") + " " + q("x.bit"), 2, "--ssrc needs --format pcap"},
+        {"decode --pt 96 " + q("ok.pcap") + " " + q("x.raw"), 1, "payload type 96"},
+        {"decode --format pcap --pt 300 " + q("ok.pcap") + " " + q("x.raw"), 2, "--pt 300"},
+        {"decode --format pcap --ssrc xyz " + q("ok.pcap") + " " + q("x.raw"), 2, "--ssrc xyz"},
+        {"decode " + q("junk.pcap") + " " + q("x.raw"), 1, "not a readable capture file"},
+        {"decode " + q("missing.pcap") + " " + q("x.raw"), 1, "missing.pcap"},
+        {"decode " + q("ok.pcap") + " " + q("link.pcap"), 1, "same file"},
+        {"encode --format pcap " + q("ok.pcap") + " " + q("link.pcap"), 1, "same file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const ToolRun r = run(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(lines(r.err), 1) << r.err;
+        EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(file("x.pcap")));
+        EXPECT_FALSE(fs::exists(file("x.raw")));
+    }
+    EXPECT_EQ(bytes_of(file("ok.pcap")), ok);
+    // No temporary files are left behind.
+    for (const auto& e : fs::directory_iterator(dir_)) {
+        EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+    }
+}
+
+}  // namespace

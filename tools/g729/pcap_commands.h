@@ -1,0 +1,38 @@
+// The capture commands of the g729 tool:
+//   g729 decode --format pcap CAPTURE OUTPUT [--ssrc HEX] [--pt N]
+//   g729 encode --format pcap INPUT OUTPUT.pcap [--ptime MS] [--dtx] [--ssrc HEX]
+//               [--src ADDR:PORT] [--dst ADDR:PORT]
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace g729tool {
+
+struct PcapDecodeOptions {
+    std::string input;
+    std::string output;
+    std::string ssrc;        // hex, empty: every stream
+    int payload_type = 18;
+};
+
+struct PcapEncodeOptions {
+    std::string input;
+    std::string output;
+    int ptime_ms = 20;
+    bool dtx = false;
+    std::string ssrc;        // hex, empty: random
+    std::string src;         // ADDR:PORT, empty: the loopback default
+    std::string dst;
+};
+
+// Exit statuses as the tool's: 0 success, 1 failure of the work, 2 usage. Messages go to
+// stderr through report (one line each, without the program name).
+using Report = void (*)(const std::string& line);
+int run_pcap_decode(const PcapDecodeOptions& options, Report report);
+int run_pcap_encode(const PcapEncodeOptions& options, Report report);
+
+// OUTPUT with "-" and the SSRC's 8 hex digits inserted before the extension.
+std::string stream_output_name(const std::string& output, uint32_t ssrc);
+
+}  // namespace g729tool
