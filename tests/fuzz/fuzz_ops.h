@@ -82,13 +82,17 @@ inline constexpr uint8_t sweep = 7;
 
 // ---- Readers target ----
 //
-// First byte % 4 selects the reader: 0 WAV (libsndfile, through a file), 1 ITU serial,
-// 2 raw coded frames, 3 raw PCM (through a file). The rest of the input is the file content.
+// First byte % 5 selects the reader: 0 WAV (libsndfile, through a file), 1 ITU serial,
+// 2 raw coded frames, 3 raw PCM (through a file), 4 a packet capture (libpcap, through a
+// file; its G.729 RTP streams are found and decoded). The rest of the input is the file
+// content.
 namespace reader_op {
 inline constexpr uint8_t wav = 0;
 inline constexpr uint8_t itu = 1;
 inline constexpr uint8_t raw_coded = 2;
 inline constexpr uint8_t raw_pcm = 3;
+inline constexpr uint8_t capture = 4;
+inline constexpr uint8_t count = 5;
 }  // namespace reader_op
 
 }  // namespace g729_fuzz

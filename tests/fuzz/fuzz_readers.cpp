@@ -1,6 +1,6 @@
 // Fuzz target: the g729 tool's readers (input layout in fuzz_ops.h): WAV through libsndfile
 // and raw PCM, both read from a file, the ITU serial format and raw coded frames, parsed from
-// memory. A reader may refuse its input only with the tools' one-line IoError (or, for the
+// memory, and packet captures through libpcap, whose G.729 streams are decoded. A reader may refuse its input only with the tools' one-line IoError (or, for the
 // coded formats, an error message beside the frames read so far); whatever it accepts must
 // survive a write and a re-read unchanged, and coded frames must decode through the tool's
 // decoding path.
@@ -20,6 +20,8 @@
 #include "tools/io/coded_io.h"
 #include "tools/io/file_io.h"
 #include "tools/io/pcm_io.h"
+#include "tools/rtp/capture_decoder.h"
+#include "tools/rtp/capture_reader.h"
 
 namespace {
 
@@ -134,6 +136,55 @@ void fuzz_raw_pcm(std::span<const uint8_t> data) {
     }
 }
 
+// Counts what a stream's timeline hands over, checking each frame's size.
+struct CountingSink : g729rtp::FrameSink {
+    uint64_t samples = 0;
+    uint64_t frames = 0;
+    void frame(g729rtp::FrameKind, std::span<const int16_t> s) override {
+        if (s.empty() || s.size() > 80) fail("a frame of %zu samples", s.size());
+        samples += s.size();
+        ++frames;
+    }
+};
+
+void fuzz_capture(std::span<const uint8_t> data) {
+    MemoryFile& file = scratch();
+    file.set(data);
+    g729rtp::ScanOptions scan_options;
+    scan_options.min_packets = 1;
+    scan_options.max_streams = 8;
+    g729rtp::CaptureScan scan;
+    try {
+        scan = g729rtp::scan_capture(file.path(), scan_options);
+    } catch (const g729rtp::CaptureError& e) {
+        const std::string what = e.what();
+        if (what.empty() || what.find('\n') != std::string::npos) fail("bad capture message");
+        return;
+    }
+    if (scan.udp + scan.fragments + scan.malformed > scan.packets) fail("packet counts exceed packets");
+    if (scan.streams.size() > scan_options.max_streams) fail("stream limit not kept");
+    // Jumps beyond a second are counted, not filled, so that one input decodes quickly.
+    g729rtp::TimelineOptions timeline;
+    timeline.max_gap_samples = 8000;
+    std::vector<CountingSink> sinks(scan.streams.size());
+    std::size_t next = 0;
+    const auto results = g729rtp::decode_capture(
+        file.path(), scan.streams,
+        [&](uint32_t) -> g729rtp::FrameSink& { return sinks[next++]; }, scan_options, timeline);
+    if (results.size() != scan.streams.size()) fail("a stream went missing");
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const g729rtp::StreamStats& s = results[i].stats;
+        if (s.samples != sinks[i].samples) fail("stream sample count differs from what was written");
+        if (s.packets != scan.streams[i].packets) fail("decode saw other packets than the scan");
+        if (s.speech_frames + s.sid_frames + s.lost_frames + s.pause_frames < sinks[i].frames) {
+            fail("more frames written than decoded");
+        }
+        if (s.duplicates + s.late > s.packets + s.other_payload) fail("more duplicates than packets");
+        const std::string line = g729rtp::summary_line(results[i]);
+        if (line.find('\n') != std::string::npos) fail("multi-line summary");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -142,10 +193,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::span<const uint8_t> content(data + 1, size - 1);
     // The tools report every problem as an IoError; anything else escaping is a fault and
     // ends the run as a crash.
-    switch (data[0] % 4) {
+    switch (data[0] % op::count) {
     case op::wav: fuzz_wav(content); break;
     case op::itu: fuzz_itu(content); break;
     case op::raw_coded: fuzz_raw_coded(content); break;
+    case op::capture: fuzz_capture(content); break;
     default: fuzz_raw_pcm(content); break;
     }
     return 0;

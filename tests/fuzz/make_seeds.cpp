@@ -13,6 +13,8 @@
 #include "tools/io/coded_io.h"
 #include "tools/io/file_io.h"
 #include "tools/io/pcm_io.h"
+#include "tools/rtp/capture_writer.h"
+#include "tests/rtp_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -42,6 +44,13 @@ std::vector<Bytes> encode(std::size_t start, int frames, int dtx, int gain_shift
         out.emplace_back(b, b + n);
     }
     return out;
+}
+
+// n frames from `first`, one after the other.
+Bytes cat_frames(const std::vector<Bytes>& frames, std::size_t first, std::size_t n) {
+    Bytes b;
+    for (std::size_t i = first; i < first + n; ++i) b.insert(b.end(), frames[i].begin(), frames[i].end());
+    return b;
 }
 
 Bytes decoder_ops(const std::vector<Bytes>& frames) {
@@ -161,6 +170,69 @@ void encoder_seeds(const fs::path& dir) {
     put(dir, "sweep", Bytes{0, op::sweep, 31});
 }
 
+// A file's bytes after `write` has filled it.
+template <typename Write>
+Bytes through_file(const std::string& name, Write&& write) {
+    const fs::path tmp = fs::temp_directory_path() / name;
+    write(tmp.string());
+    const Bytes b = g729io::read_file(tmp.string());
+    fs::remove(tmp);
+    return b;
+}
+
+Bytes with_op(uint8_t op, const Bytes& content) {
+    Bytes b{op};
+    b.insert(b.end(), content.begin(), content.end());
+    return b;
+}
+
+void capture_seeds(const fs::path& dir) {
+    namespace op = g729_fuzz::reader_op;
+    namespace fx = rtp_fixture;
+    // The tool's writer: DTX speech with SIDs and pauses, 20 ms packets.
+    put(dir, "capture_written", with_op(op::capture, through_file("g729_seed_w.pcap", [](const std::string& p) {
+        std::FILE* f = std::fopen(p.c_str(), "wb");
+        g729rtp::WriterOptions o;
+        o.ssrc = 0x5eed;
+        o.first_sequence = 65530;
+        o.first_timestamp = 0xfffffe00u;
+        o.src.address = {127, 0, 0, 1};
+        o.dst.address = {127, 0, 0, 1};
+        o.src.port = 40000;
+        o.dst.port = 40002;
+        {
+            g729rtp::CaptureWriter w(f, o);
+            for (const Bytes& b : encode(30000, 40, 1, 4)) w.add_frame(b.data(), static_cast<int>(b.size()));
+            w.finish();
+        }
+        std::fclose(f);
+    })));
+
+    // Crafted headers: Linux cooked v2 over IPv6 in pcapng, and 802.1Q over IPv4 in pcap, with
+    // a lost, a duplicated, a reordered and a damaged packet, and a second stream.
+    const std::vector<Bytes> speech = encode(12000, 12, 0);
+    std::vector<Bytes> v6, vlan;
+    for (int p = 0; p < 6; ++p) {
+        if (p == 2) continue;
+        Bytes payload = cat_frames(speech, static_cast<std::size_t>(2 * p), 2);
+        if (p == 4) payload.resize(13);
+        const fx::Rtp h{.seq = static_cast<uint16_t>(65534 + p), .ts = static_cast<uint32_t>(160 * p),
+                        .ssrc = 0xabc, .marker = p == 0, .csrc = p == 1 ? 2 : 0,
+                        .ext_words = p == 3 ? 1 : -1, .padding = p == 5 ? 3 : 0};
+        const Bytes l4 = fx::udp(7078, 9000, fx::rtp(h, payload));
+        v6.push_back(fx::sll2(0x86DD, fx::ipv6(1, 2, l4, p == 3)));
+        vlan.push_back(fx::ethernet(0x0800, fx::ipv4(1, 2, l4), {0x8100}));
+        Bytes back = fx::udp(9000, 7078, fx::rtp({.seq = static_cast<uint16_t>(p), .ts = static_cast<uint32_t>(80 * p), .ssrc = 0xdef}, speech[static_cast<std::size_t>(p)]));
+        vlan.push_back(fx::ethernet(0x0800, fx::ipv4(2, 1, back), {0x8100}));
+    }
+    std::swap(v6[1], v6[2]);
+    v6.push_back(v6[0]);
+    put(dir, "capture_sll2_pcapng", with_op(op::capture, fx::pcapng_bytes(276, v6)));
+    put(dir, "capture_vlan", with_op(op::capture, through_file("g729_seed_v.pcap", [&](const std::string& p) {
+        fx::write_pcap(p, 1, vlan);
+    })));
+}
+
 void reader_seeds(const fs::path& dir) {
     namespace op = g729_fuzz::reader_op;
     const std::vector<int16_t>& s = g729_fuzz::speech_samples();
@@ -196,6 +268,8 @@ void reader_seeds(const fs::path& dir) {
     pcm.insert(pcm.end(), le.begin(), le.end());
     pcm.push_back(0x01);  // a stray odd byte
     put(dir, "raw_pcm", pcm);
+
+    capture_seeds(dir);
 }
 
 }  // namespace
