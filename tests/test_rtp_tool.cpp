@@ -214,6 +214,42 @@ TEST_F(RtpToolTest, WriterOptionsReachThePackets) {
     EXPECT_EQ(packets, 3);
 }
 
+// Reads the numbers of "<n> <word>" out of a line.
+uint64_t count_before(const std::string& text, const std::string& word) {
+    const std::size_t at = text.find(" " + word);
+    if (at == std::string::npos) return ~0ull;
+    const std::size_t start = text.rfind(' ', at - 1) + 1;
+    return std::stoull(text.substr(start, at - start));
+}
+
+TEST_F(RtpToolTest, ImpairedCaptureCountsMatchTheDamageDone) {
+    write_bytes(file("in.raw").string(), raw_signal(8000 * 6));
+    ASSERT_EQ(run("encode " + q("in.raw") + " " + q("clean.pcap")).status, 0);
+    const std::string impair = std::string("'") + G729_IMPAIR_PATH + "' " + q("clean.pcap") + " " +
+                               q("bad.pcap") + " --drop 8 --reorder 6 --duplicate 4 --distance 5 --seed 11 2>" +
+                               q("impair.txt");
+    ASSERT_EQ(std::system(impair.c_str()), 0);
+    const Bytes said = bytes_of(file("impair.txt"));
+    const std::string line(said.begin(), said.end());
+    const uint64_t read = count_before(line, "packets read"), dropped = count_before(line, "dropped"),
+                   delayed = count_before(line, "delayed"), doubled = count_before(line, "duplicated"),
+                   written = count_before(line, "written");
+    ASSERT_EQ(read, 300u) << line;
+    ASSERT_GT(dropped, 0u);
+    ASSERT_GT(delayed, 0u);
+    ASSERT_GT(doubled, 0u);
+    const ToolRun r = run("decode " + q("bad.pcap") + " " + q("bad.raw"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count_before(r.err, "packets;"), written) << r.err;
+    EXPECT_EQ(count_before(r.err, "speech,"), 2 * (read - dropped)) << r.err;
+    EXPECT_EQ(count_before(r.err, "duplicates,"), doubled) << r.err;
+    EXPECT_EQ(count_before(r.err, "reordered,"), delayed) << r.err;
+    // Every dropped packet inside the stream is two concealed frames; the length follows.
+    const uint64_t lost = count_before(r.err, "lost");
+    EXPECT_LE(lost, 2 * dropped);
+    EXPECT_EQ(bytes_of(file("bad.raw")).size(), (2 * (read - dropped) + lost) * 160);
+}
+
 TEST_F(RtpToolTest, RefusalsAreOneLineAndLeaveFilesAlone) {
     write_bytes(file("in.raw").string(), raw_signal(1600));
     write_bytes(file("junk.pcap").string(), Bytes(64, 0x55));
