@@ -122,7 +122,7 @@ void set_kind(std::vector<Frame>& frames, std::size_t from, std::size_t count, F
 }
 
 struct Counts {
-    uint64_t duplicates = 0, reordered = 0, damaged = 0, late = 0, other = 0;
+    uint64_t duplicates = 0, reordered = 0, damaged = 0, late = 0, other = 0, jumps = 0;
 };
 
 class RtpTimelineTest : public testing::Test {
@@ -186,6 +186,7 @@ protected:
         EXPECT_EQ(stats.damaged, counts.damaged);
         EXPECT_EQ(stats.late, counts.late);
         EXPECT_EQ(stats.other_payload, counts.other);
+        EXPECT_EQ(stats.skipped_jumps, counts.jumps);
     }
 
     fs::path dir_;
@@ -301,6 +302,24 @@ TEST_F(RtpTimelineTest, TimestampJumpIsAPauseOnlyWhenTheSenderUsesDtx) {
         EXPECT_EQ(stats.samples, 27 * 80 + 40u);
         EXPECT_EQ(marker ? stats.pause_frames : stats.lost_frames, 8u);
     }
+}
+
+TEST_F(RtpTimelineTest, SenderRestartsItsNumberingUnderTheSameSsrc) {
+    // Sequence numbers start again far below; the timestamps go on, or jump back by hours.
+    for (uint32_t second_ts : {5000u + 20 * 80, 0x90000000u}) {
+        SCOPED_TRACE(second_ts);
+        std::vector<Packet> p = stream(10, 2, 30000, 5000);
+        const std::vector<Packet> again = stream(10, 2, 100, second_ts, 0x11223344, 20);
+        p.insert(p.end(), again.begin(), again.end());
+        p.erase(p.begin() + 14);  // and one lost after the restart
+        std::vector<Frame> want = speech_frames(40);
+        set_kind(want, 28, 2, FrameKind::lost);
+        expect_timeline(p, want, {.jumps = second_ts == 0x90000000u ? 1u : 0u});
+    }
+    // A lone stray packet far behind is dropped as late; the stream goes on.
+    std::vector<Packet> p = stream(40);
+    p.insert(p.begin() + 30, Packet{{.seq = 40000, .ts = 77}, coded().speech[0]});
+    expect_timeline(p, speech_frames(80), {.late = 1});
 }
 
 TEST_F(RtpTimelineTest, OtherPayloadTypesHoldTheirSequenceNumbers) {

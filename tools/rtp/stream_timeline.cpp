@@ -41,12 +41,29 @@ void StreamTimeline::add(const RtpHeader& packet, bool is_g729) {
     } else {
         ++stats_.other_payload;
     }
-    int64_t seq = packet.sequence;
-    if (started_) {
-        // The sequence number nearest the highest one seen: wrap-around in either direction.
-        const auto delta = static_cast<int16_t>(
-            static_cast<uint16_t>(packet.sequence - static_cast<uint16_t>(highest_seq_)));
-        seq = highest_seq_ + delta;
+    Held h;
+    h.timestamp = packet.timestamp;
+    h.marker = packet.marker;
+    h.is_g729 = is_g729;
+    h.payload.assign(packet.payload.begin(), packet.payload.end());
+
+    const int64_t seq = extend(packet.sequence);
+    if (started_ && highest_seq_ - seq > static_cast<int64_t>(received_ring)) {
+        // Far behind the stream: a stray packet, or the sender started its sequence numbers
+        // anew. Two in a row mean a new start.
+        if (far_pending_ && packet.sequence == static_cast<uint16_t>(far_sequence_ + 1)) {
+            --stats_.late;
+            restart_numbering();
+            insert(extend(far_sequence_), std::move(far_packet_));
+            insert(extend(packet.sequence), std::move(h));
+            far_pending_ = false;
+            return;
+        }
+        far_pending_ = true;
+        far_sequence_ = packet.sequence;
+        far_packet_ = std::move(h);
+        ++stats_.late;
+        return;
     }
     if (released_any_ && seq < next_release_) {
         if (was_released_and_received(seq)) {
@@ -56,26 +73,40 @@ void StreamTimeline::add(const RtpHeader& packet, bool is_g729) {
         }
         return;
     }
+    far_pending_ = false;
     if (held_.contains(seq)) {
         ++stats_.duplicates;
         return;
     }
-    if (started_ && seq < highest_seq_) {
-        ++stats_.reordered;
-    } else {
-        highest_seq_ = seq;
-    }
+    if (started_ && seq < highest_seq_) ++stats_.reordered;
+    insert(seq, std::move(h));
+}
+
+int64_t StreamTimeline::extend(uint16_t sequence) const {
+    if (!started_) return sequence;
+    // The sequence number nearest the highest one seen: wrap-around in either direction.
+    const auto delta =
+        static_cast<int16_t>(static_cast<uint16_t>(sequence - static_cast<uint16_t>(highest_seq_)));
+    return highest_seq_ + delta;
+}
+
+void StreamTimeline::insert(int64_t seq, Held packet) {
+    if (!started_ || seq > highest_seq_) highest_seq_ = seq;
     started_ = true;
-    Held& h = held_[seq];
-    h.timestamp = packet.timestamp;
-    h.marker = packet.marker;
-    h.is_g729 = is_g729;
-    h.payload.assign(packet.payload.begin(), packet.payload.end());
+    held_[seq] = std::move(packet);
     while (held_.size() > options_.reorder_window) {
         auto first = held_.begin();
         release(first->first, first->second);
         held_.erase(first);
     }
+}
+
+void StreamTimeline::restart_numbering() {
+    for (const auto& [seq, packet] : held_) release(seq, packet);
+    held_.clear();
+    started_ = false;
+    released_any_ = false;
+    numbering_restarted_ = true;
 }
 
 void StreamTimeline::finish() {
@@ -104,7 +135,8 @@ void StreamTimeline::release(int64_t seq, const Held& packet) {
     next_release_ = seq + 1;
     released_any_ = true;
 
-    const int64_t seq_gap = timeline_started_ ? seq - last_seq_ - 1 : 0;
+    const int64_t seq_gap = timeline_started_ && !numbering_restarted_ ? seq - last_seq_ - 1 : 0;
+    numbering_restarted_ = false;
     last_seq_ = seq;
     if (!packet.is_g729) return;  // holds its sequence number only
 
@@ -145,7 +177,8 @@ void StreamTimeline::release(int64_t seq, const Held& packet) {
 void StreamTimeline::place(int64_t position, int64_t seq_gap, bool marker) {
     const int64_t target = position - skipped_;
     const int64_t gap = target - cursor_;
-    if (gap > static_cast<int64_t>(options_.max_gap_samples)) {
+    if (gap > static_cast<int64_t>(options_.max_gap_samples) ||
+        gap < -static_cast<int64_t>(options_.max_overlap_samples)) {
         ++stats_.skipped_jumps;
         skipped_ += gap;
         return;

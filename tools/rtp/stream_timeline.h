@@ -25,6 +25,9 @@ struct TimelineOptions {
     // A forward timestamp jump beyond this many samples is not filled (a sender restart or a
     // corrupt timestamp would otherwise write hours of noise); it is counted instead.
     uint64_t max_gap_samples = 8000ull * 600;
+    // A packet may overlap what was already decoded by this much (its overlapping samples are
+    // not written again); a timestamp further back is a jump, counted and not filled.
+    uint64_t max_overlap_samples = 8000;
 };
 
 struct StreamStats {
@@ -38,7 +41,7 @@ struct StreamStats {
     uint64_t late = 0;             // arrived after its place was already concealed; dropped
     uint64_t damaged = 0;          // payload length not N x 10 (+ 2) bytes
     uint64_t other_payload = 0;    // same SSRC, another payload type (e.g. telephone events)
-    uint64_t skipped_jumps = 0;    // timestamp jumps beyond max_gap_samples, not filled
+    uint64_t skipped_jumps = 0;    // timestamp jumps beyond the limits, not filled
     uint64_t samples = 0;          // written to the sink
 };
 
@@ -62,6 +65,9 @@ private:
         std::vector<uint8_t> payload;
     };
 
+    int64_t extend(uint16_t sequence) const;
+    void insert(int64_t seq, Held packet);
+    void restart_numbering();
     void release(int64_t seq, const Held& packet);
     void place(int64_t position, int64_t seq_gap, bool marker);
     void emit(FrameKind kind, const uint8_t* bytes, int length);
@@ -79,6 +85,10 @@ private:
     int64_t highest_seq_ = 0;
     int64_t next_release_ = 0;      // every lower sequence number has been released
     std::vector<bool> received_;    // ring over recently released sequence numbers
+    bool numbering_restarted_ = false;  // the next release has no sequence gap
+    bool far_pending_ = false;      // a packet far behind the stream, kept aside
+    uint16_t far_sequence_ = 0;
+    Held far_packet_;
 
     // Timeline, in samples from the first decoded packet's timestamp.
     bool timeline_started_ = false;
