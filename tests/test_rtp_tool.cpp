@@ -175,6 +175,13 @@ TEST_F(RtpToolTest, SeveralStreamsEachGetAFileOrOneIsChosen) {
     EXPECT_EQ(a.size(), 44u + 40 * 160);
     EXPECT_EQ(b.size(), 44u + 40 * 160);  // 20 packets of 20 ms, one of them lost
 
+    // A name without extension in a folder with a dot: the SSRC goes at the end of the name.
+    fs::create_directories(file("a.dir"));
+    r = run("decode --pt 96 " + q("call.pcap") + " " + q("a.dir/out"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(bytes_of(file("a.dir/out-0000bb02")).size(), 40u * 160);
+    EXPECT_EQ(bytes_of(file("a.dir/out-aaaa0001")).size(), 40u * 160);
+
     r = run("decode --pt 96 --ssrc BB02 " + q("call.pcap") + " " + q("one.wav"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines(r.err), 1) << r.err;
