@@ -18,9 +18,12 @@ namespace g729gst_test {
 void init_gstreamer() {
     static std::once_flag once;
     std::call_once(once, [] {
-        // Our own registry file: the user's registry is neither read nor written.
+        // Our own registry file: the user's registry is neither read nor written. Only the
+        // built plugin and the system plugins the tests use are seen, scanned in this process.
         setenv("GST_REGISTRY", G729_GST_REGISTRY, 1);
         setenv("GST_PLUGIN_PATH", G729_GST_PLUGIN_DIR, 1);
+        setenv("GST_PLUGIN_SYSTEM_PATH_1_0", G729_GST_SYSTEM_PLUGINS, 1);
+        setenv("GST_REGISTRY_FORK", "no", 1);
         gst_init(nullptr, nullptr);
     });
     for (const char* name : {"g729enc", "g729dec"}) {

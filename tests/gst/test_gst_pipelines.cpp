@@ -89,6 +89,47 @@ INSTANTIATE_TEST_SUITE_P(
                       FileCase{"dtx_three_per_buffer", 0, 3, true}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
+// ---- the README's two lines: an RTP stream stored in a file and played back ----
+
+class RtpStreamFile : public GstPipelineTest, public ::testing::WithParamInterface<bool> {};
+
+// With DTX the stored RTP timestamps carry the pauses (rtpjitterbuffer mode=none turns them into
+// buffer times); a pause at the very end of the stream leaves no packet, so the playback ends
+// with the last transmitted frame.
+TEST_P(RtpStreamFile, PlaysBackTheLibrarysSamples) {
+    const bool dtx = GetParam();
+    const std::vector<int16_t>& input = g729gst_test::speech();
+    const auto in_path = dir_.path("in.wav");
+    const auto rtp_path = dir_.path("speech.rtp");
+    const auto out_path = dir_.path("out.wav");
+    g729io::write_wav(in_path.string(), input);
+
+    g729gst_test::Pipeline encode("filesrc location=" + in_path.string() +
+                                  " ! wavparse ! g729enc dtx=" + (dtx ? "true" : "false") +
+                                  " ! rtpg729pay ! rtpstreampay ! filesink location=" +
+                                  rtp_path.string() + " buffer-mode=unbuffered");
+    ASSERT_EQ(encode.run(10s), "");
+    g729gst_test::Pipeline play(
+        "filesrc location=" + rtp_path.string() +
+        " ! application/x-rtp-stream,media=audio,clock-rate=8000,encoding-name=G729,payload=18"
+        " ! rtpstreamdepay ! rtpjitterbuffer mode=none ! rtpg729depay ! g729dec ! wavenc"
+        " ! filesink location=" +
+        out_path.string());
+    ASSERT_EQ(play.run(10s), "");
+
+    const std::vector<g729io::CodedFrame> frames = g729gst_test::library_encode(input, dtx);
+    std::size_t sent = frames.size();
+    while (sent > 0 && frames[sent - 1].kind == g729io::FrameKind::untransmitted) {
+        --sent;
+    }
+    std::vector<int16_t> expected = dtx ? tool_dtx_reference(dir_, input)
+                                        : g729gst_test::library_decode(frames);
+    expected.resize(sent * 80);
+    EXPECT_EQ(first_difference(g729io::read_wav(out_path.string()), expected), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dtx, RtpStreamFile, ::testing::Bool());
+
 // ---- UDP on the loopback interface, through a jitter buffer, with packets dropped ----
 
 struct UdpCase {
