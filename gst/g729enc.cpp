@@ -3,8 +3,9 @@
 //
 // Output buffers hold `frames-per-buffer` frames (10 ms each), fewer where DTX ends a run: a
 // SID frame is always the last frame of its buffer, and an untransmitted frame produces no
-// output at all, so the next buffer starts after a timestamp gap and carries DISCONT. At the
-// end of the stream a partial frame is padded with silence to a whole frame and sent.
+// buffer, only a gap event, so the next buffer starts after a timestamp gap and carries
+// DISCONT. At the end of the stream a partial frame is padded with silence to a whole frame
+// and sent.
 
 #include "gst/g729enc.h"
 
