@@ -79,7 +79,8 @@ void Pipeline::start() { gst_element_set_state(pipeline_, GST_STATE_PLAYING); }
 
 void Pipeline::stop() { gst_element_set_state(pipeline_, GST_STATE_NULL); }
 
-std::string Pipeline::run(std::chrono::milliseconds limit, bool eos_on_udp_timeout) {
+std::string Pipeline::run(std::chrono::milliseconds limit,
+                          const std::function<bool()>& stream_complete) {
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         return "the pipeline refused to play";
     }
@@ -107,8 +108,8 @@ std::string Pipeline::run(std::chrono::milliseconds limit, bool eos_on_udp_timeo
             gst_message_parse_error(msg, &error, nullptr);
             outcome = std::string(GST_OBJECT_NAME(GST_MESSAGE_SRC(msg))) + ": " + error->message;
             g_error_free(error);
-        } else if (eos_on_udp_timeout && !eos_sent &&
-                   gst_message_has_name(msg, "GstUDPSrcTimeout")) {
+        } else if (stream_complete && !eos_sent &&
+                   gst_message_has_name(msg, "GstUDPSrcTimeout") && stream_complete()) {
             eos_sent = true;
             gst_element_send_event(pipeline_, gst_event_new_eos());
             gst_message_unref(msg);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <span>
 #include <string>
@@ -50,9 +51,11 @@ public:
     // A named element of the pipeline (a new reference the caller drops with gst_object_unref).
     GstElement* element(const char* name) const;
     // Plays the pipeline until EOS; an error message, or no EOS within the limit, returns its
-    // description (empty on success). With eos_on_udp_timeout, the first udpsrc timeout
-    // message sends EOS into the pipeline: the stream has ended when no packet comes.
-    std::string run(std::chrono::milliseconds limit, bool eos_on_udp_timeout = false);
+    // description (empty on success). With stream_complete, a udpsrc timeout message (no
+    // packet for a while) sends EOS into the pipeline once stream_complete() is true, so that
+    // a timeout before the first packets arrive does not end the stream.
+    std::string run(std::chrono::milliseconds limit,
+                    const std::function<bool()>& stream_complete = nullptr);
     void start();  // PLAYING without waiting; run() or stop() finishes it
     void stop();
 
