@@ -1,5 +1,6 @@
 #include "tools/g729/capture_audio.h"
 
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,32 +57,68 @@ std::string temporary_name(const std::string& path) {
     return (p.parent_path() / name).string();
 }
 
-// Collects the samples and writes them to a temporary file renamed into place.
-class CollectingOutput : public AudioOutput {
+// Streams the samples into a temporary file (WAV through libsndfile, or raw PCM) renamed into
+// place on commit.
+class StreamingOutput : public AudioOutput {
 public:
-    explicit CollectingOutput(const std::string& path) : path_(path) {}
+    explicit StreamingOutput(const std::string& path)
+        : path_(path), temp_(temporary_name(path)), wav_(g729io::is_wav_name(path)) {
+        if (wav_) {
+            SF_INFO info{};
+            info.samplerate = g729io::pcm_sample_rate;
+            info.channels = 1;
+            info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+            wav_file_ = sf_open(temp_.c_str(), SFM_WRITE, &info);
+            if (wav_file_ == nullptr) {
+                throw g729io::IoError(path + ": cannot create WAV file (" + sf_strerror(nullptr) + ")");
+            }
+        } else {
+            raw_file_ = std::fopen(temp_.c_str(), "wb");
+            if (raw_file_ == nullptr) {
+                throw g729io::IoError(path + ": cannot create: " + std::strerror(errno));
+            }
+        }
+    }
+    ~StreamingOutput() override {
+        if (committed_) return;
+        if (wav_file_ != nullptr) sf_close(wav_file_);
+        if (raw_file_ != nullptr) std::fclose(raw_file_);
+        std::remove(temp_.c_str());
+    }
     void write(std::span<const int16_t> samples) override {
-        samples_.insert(samples_.end(), samples.begin(), samples.end());
+        bool ok = true;
+        if (wav_) {
+            const auto n = static_cast<sf_count_t>(samples.size());
+            ok = sf_writef_short(wav_file_, samples.data(), n) == n;
+        } else {
+            const std::vector<uint8_t> bytes = g729io::pcm_to_le_bytes(samples);
+            ok = std::fwrite(bytes.data(), 1, bytes.size(), raw_file_) == bytes.size();
+        }
+        if (!ok) throw g729io::IoError(path_ + ": write error");
     }
     void commit() override {
-        const std::string temp = g729io::is_wav_name(path_) ? temporary_name(path_) + ".wav"
-                                                           : temporary_name(path_);
-        try {
-            g729io::write_audio(temp, samples_);
-        } catch (...) {
-            std::remove(temp.c_str());
-            throw;
+        bool ok = true;
+        if (wav_) {
+            ok = sf_close(wav_file_) == 0;
+            wav_file_ = nullptr;
+        } else {
+            ok = std::fclose(raw_file_) == 0;
+            raw_file_ = nullptr;
         }
-        if (std::rename(temp.c_str(), path_.c_str()) != 0) {
-            const std::string why = std::strerror(errno);
-            std::remove(temp.c_str());
-            throw g729io::IoError(path_ + ": cannot put the output in place: " + why);
+        if (!ok) throw g729io::IoError(path_ + ": write error while closing");
+        if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+            throw g729io::IoError(path_ + ": cannot put the output in place: " + std::strerror(errno));
         }
+        committed_ = true;
     }
 
 private:
     std::string path_;
-    std::vector<int16_t> samples_;
+    std::string temp_;
+    bool wav_;
+    SNDFILE* wav_file_ = nullptr;
+    std::FILE* raw_file_ = nullptr;
+    bool committed_ = false;
 };
 
 }  // namespace
@@ -91,7 +128,7 @@ std::unique_ptr<AudioInput> AudioInput::open(const std::string& path) {
 }
 
 std::unique_ptr<AudioOutput> AudioOutput::create(const std::string& path) {
-    return std::make_unique<CollectingOutput>(path);
+    return std::make_unique<StreamingOutput>(path);
 }
 
 struct FileOutput::Impl {
