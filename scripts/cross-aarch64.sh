@@ -4,7 +4,8 @@
 # build-aarch64 (benchmarks and the GStreamer plugin off), runs the whole test suite under
 # qemu-user, then checks the Arm build against the native one (build, built here if absent):
 #   - no fused multiply-add instruction in the Arm codec, library or module;
-#   - the module's .pel_manifest section and exported symbols are the same;
+#   - the module's .pel_manifest section and exported symbols, and libg729.so's exported
+#     symbols, are the same;
 #   - pelhost loads the Arm module under qemu, and its transcoded speech and the g729 tool's
 #     coded and decoded files (ITU vectors, the project recording) are the same bytes;
 #   - natively, the golden outputs stay the same with glibc's routines for processors
@@ -45,7 +46,7 @@ fi
 step "cross build ($CROSS_BUILD_DIR)"
 cmake -S . -B "$CROSS_BUILD_DIR" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake \
-  -DG729_BUILD_BENCH=OFF -DG729_BUILD_GSTREAMER=OFF --no-warn-unused-cli >/dev/null
+  -DG729_WERROR=ON -DG729_BUILD_BENCH=OFF -DG729_BUILD_GSTREAMER=OFF --no-warn-unused-cli >/dev/null
 cmake --build "$CROSS_BUILD_DIR" -j"$JOBS"
 
 step "whole test suite under qemu-user"
@@ -54,8 +55,8 @@ ctest --test-dir "$CROSS_BUILD_DIR" --output-on-failure -j"$JOBS" 2>&1 | tee "$c
 test_status=${PIPESTATUS[0]}
 
 step "native module and tools to compare with ($NATIVE_BUILD_DIR)"
-cmake -S . -B "$NATIVE_BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$NATIVE_BUILD_DIR" -j"$JOBS" --target codec_orvane pelhost g729 >/dev/null
+cmake -S . -B "$NATIVE_BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DG729_WERROR=ON >/dev/null
+cmake --build "$NATIVE_BUILD_DIR" -j"$JOBS" --target codec_orvane g729_shared pelhost g729 >/dev/null
 
 check_status=0
 check() {  # check NAME COMMAND...: runs the command, reports ok or the failure
@@ -63,6 +64,8 @@ check() {  # check NAME COMMAND...: runs the command, reports ok or the failure
 }
 arm_module="$CROSS_BUILD_DIR/lib/codec_orvane.so"
 native_module="$NATIVE_BUILD_DIR/lib/codec_orvane.so"
+arm_library="$CROSS_BUILD_DIR/lib/libg729.so"
+native_library="$NATIVE_BUILD_DIR/lib/libg729.so"
 work="$CROSS_BUILD_DIR/cross-check"
 rm -rf "$work"
 mkdir -p "$work"
@@ -73,7 +76,8 @@ check "the Arm module is an AArch64 file" \
 
 no_fused_multiply_add() {
   local f n total=0
-  for f in "$CROSS_BUILD_DIR"/lib/libg729codec.a "$CROSS_BUILD_DIR"/lib/libg729eval.a "$arm_module"; do
+  for f in "$CROSS_BUILD_DIR"/lib/libg729.a "$arm_library" "$CROSS_BUILD_DIR"/lib/libg729eval.a \
+           "$arm_module"; do
     if [ ! -f "$f" ]; then echo "  $f: missing"; return 1; fi
     n=$(aarch64-linux-gnu-objdump -d "$f" | grep -cE $'\t''f(n?madd|n?msub|mla|mls)[[:space:]]' || true)
     [ "$n" -eq 0 ] || echo "  $f: $n fused multiply-add instructions"
@@ -90,10 +94,15 @@ objcopy --dump-section .pel_manifest="$work/manifest.native" "$native_module" \
 check ".pel_manifest section present and identical ($(tr -d '\n' <"$work/manifest.arm" 2>/dev/null))" \
   sh -c "[ -s '$work/manifest.arm' ] && cmp -s '$work/manifest.arm' '$work/manifest.native'"
 
+# Symbol type and name (and version) of each defined dynamic symbol; addresses differ.
 aarch64-linux-gnu-nm -D --defined-only "$arm_module" | awk '{print $2, $3}' | sort >"$work/symbols.arm"
 nm -D --defined-only "$native_module" | awk '{print $2, $3}' | sort >"$work/symbols.native"
-check "exported symbols identical ($(awk '{print $2}' "$work/symbols.arm" | paste -sd' '))" \
-  cmp -s "$work/symbols.arm" "$work/symbols.native"
+check "module exports identical ($(awk '{print $2}' "$work/symbols.arm" | paste -sd' '))" \
+  sh -c "[ -s '$work/symbols.arm' ] && cmp -s '$work/symbols.arm' '$work/symbols.native'"
+aarch64-linux-gnu-nm -D --defined-only "$arm_library" | awk '{print $2, $3}' | sort >"$work/library.arm"
+nm -D --defined-only "$native_library" | awk '{print $2, $3}' | sort >"$work/library.native"
+check "libg729.so exports identical ($(wc -l <"$work/library.arm") symbols)" \
+  sh -c "[ -s '$work/library.arm' ] && cmp -s '$work/library.arm' '$work/library.native'"
 
 arm_run() { "${QEMU[@]}" "$@"; }
 check "pelhost loads the Arm module under qemu" \
