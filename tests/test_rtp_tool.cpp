@@ -65,7 +65,8 @@ protected:
     std::string q(const std::string& name) const { return "'" + file(name).string() + "'"; }
 
     ToolRun run(const std::string& args) const {
-        const std::string cmd = std::string("'") + G729_TOOL_PATH + "' " + args + " 2>" + q("err.txt");
+        const std::string cmd = std::string(G729_CHILD_LAUNCHER) + "'" + G729_TOOL_PATH + "' " + args +
+                                " 2>" + q("err.txt");
         const int rc = std::system(cmd.c_str());
         ToolRun r;
         r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -232,7 +233,7 @@ uint64_t count_before(const std::string& text, const std::string& word) {
 TEST_F(RtpToolTest, ImpairedCaptureCountsMatchTheDamageDone) {
     write_bytes(file("in.raw").string(), raw_signal(8000 * 6));
     ASSERT_EQ(run("encode " + q("in.raw") + " " + q("clean.pcap")).status, 0);
-    const std::string impair = std::string("'") + G729_IMPAIR_PATH + "' " + q("clean.pcap") + " " +
+    const std::string impair = std::string(G729_CHILD_LAUNCHER) + "'" + G729_IMPAIR_PATH + "' " + q("clean.pcap") + " " +
                                q("bad.pcap") + " --drop 8 --reorder 6 --duplicate 4 --distance 5 --seed 11 2>" +
                                q("impair.txt");
     ASSERT_EQ(std::system(impair.c_str()), 0);
