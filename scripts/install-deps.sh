@@ -4,8 +4,9 @@ set -euo pipefail
 
 # clang, its runtime libraries (libFuzzer, sanitizers) and llvm (llvm-symbolizer) are for the
 # fuzz targets and readable sanitizer reports.
+# libsndfile reads and writes audio files, libsoxr converts their sample rate to 8000 Hz.
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsndfile1-dev libcli11-dev valgrind clang libclang-rt-14-dev llvm)
+          libsndfile1-dev libsoxr-dev libcli11-dev valgrind clang libclang-rt-14-dev llvm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
