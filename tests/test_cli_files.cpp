@@ -300,7 +300,6 @@ TEST_F(FilesTest, WavDataLengthThatDisagreesWithTheFileIsReadAsFarAsTheDataGoes)
         {"short.wav", wav_spec(1, 8000, Sample::s16, false, 4000), 8000,
          "declares 4000 bytes of audio data but the file holds 16000"},
         {"listed.wav", wav_spec(1, 8000, Sample::s16, false, -1, list_chunk), 8000, ""},
-        {"listed_short.wav", wav_spec(1, 8000, Sample::s16, false, 4000), 8000, "declares 4000"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

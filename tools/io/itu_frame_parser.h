@@ -2,6 +2,7 @@
 // reader share it, so both give the same frames and the same messages.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@ public:
     explicit SpanSource(std::span<const uint8_t> data) : data_(data) {}
     std::size_t read(uint8_t* out, std::size_t n) {
         const std::size_t k = std::min(n, data_.size() - pos_);
+        if (k == 0) return 0;  // an empty span may have no data pointer at all
         std::memcpy(out, data_.data() + pos_, k);
         pos_ += k;
         return k;

@@ -92,7 +92,6 @@ sf_count_t SndfileReader::vf_write(const void*, sf_count_t, void*) { return 0; }
 sf_count_t SndfileReader::vf_tell(void* user) { return static_cast<VirtualFile*>(user)->position; }
 
 SndfileReader::SndfileReader(const std::string& path) : AudioReader(path) {
-    std::error_code ec;
     file_.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (file_.fd < 0) throw IoError(path + ": cannot open: " + std::strerror(errno));
     struct stat st{};
