@@ -12,6 +12,8 @@
 #include "codec/lpc/primitives.h"
 #include "tools/io/audio_reader.h"
 
+using namespace g729;
+
 namespace g729bench {
 
 namespace {

@@ -5,6 +5,7 @@
 #include "codec/output_conversion.h"
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
 namespace {
 
 using g729simd::Isa;
@@ -65,6 +66,8 @@ void g729simd::pcm16_from_doubles(Isa isa, const double* x, int16_t* out, int co
     }
 }
 
+}  // namespace g729
+
 int g729_decode_frame(g729_decoder_state* st, int16_t samples[80], const uint8_t* bytes,
                       int unit_length) {
     int32_t frame_type;
@@ -78,14 +81,14 @@ int g729_decode_frame(g729_decoder_state* st, int16_t samples[80], const uint8_t
 
     g729_decoded_params decoded;
     g729_unpack_frame(decoded, bytes, frame_type);
-    synthesize(st, decoded, samples);
+    g729::synthesize(st, decoded, samples);
     return 0;
 }
 
 int g729_decode_lost_frame(g729_decoder_state* st, int16_t samples[80]) {
     g729_decoded_params decoded;
     g729_unpack_frame(decoded, nullptr, G729_FRAME_NO_TRANSMISSION);  // erasure flag 1
-    synthesize(st, decoded, samples);
+    g729::synthesize(st, decoded, samples);
     return 0;
 }
 
@@ -93,6 +96,6 @@ int g729_decode_untransmitted_frame(g729_decoder_state* st, int16_t samples[80])
     g729_decoded_params decoded = {};
     decoded[0] = 0;  // not erased: the sender chose not to transmit
     decoded[1] = G729_FRAME_NO_TRANSMISSION;
-    synthesize(st, decoded, samples);
+    g729::synthesize(st, decoded, samples);
     return 0;
 }

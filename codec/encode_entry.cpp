@@ -2,6 +2,9 @@
 #include "codec/encoder/encoder_frame.h"
 #include "codec/g729.h"
 
+using g729::encode_frame_parameters;
+using g729::preprocess_highpass;
+
 int g729_encode_frame(g729_encoder_state* st, const int16_t samples[80], uint8_t* bytes,
                       int32_t* byte_count) {
     double* block = st->speech_buf + 160;

@@ -11,6 +11,8 @@
 #include "codec/tables/decoder_tables.h"
 #include "codec/tables/gain_tables.h"
 
+namespace g729 {
+
 namespace {
 
 constexpr int kPastExcitation = 154;  // maximum lag 143 + 11 taps of interpolation
@@ -239,3 +241,5 @@ void gain_predictor_erasure_update(double gain_pred_mem[4]) {
     gain_pred_mem[1] = gain_pred_mem[0];
     gain_pred_mem[0] = value;
 }
+
+}  // namespace g729

@@ -8,6 +8,8 @@
 #include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
+
 namespace {
 
 using g729simd::Isa;
@@ -259,3 +261,5 @@ void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lp
 void post_highpass_filter(double mem[4], double* samples, int count) {
     g729simd::post_highpass_filter(g729simd::best_isa(), mem, samples, count);
 }
+
+}  // namespace g729

@@ -17,6 +17,8 @@
 #include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
+
 namespace {
 
 using g729simd::Isa;
@@ -322,3 +324,5 @@ void taming_update(double exc_err[4], int t0, double gain_pitch) {
     exc_err[1] = exc_err[0];
     exc_err[0] = worst;
 }
+
+}  // namespace g729

@@ -14,6 +14,7 @@
 #include <exception>
 #include <string>
 
+#include "codec/g729.h"
 #include "tools/g729/command.h"
 
 using namespace g729tool;
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
                  "format defaults to itu for *.bit, else raw. '-' is standard input/output.",
                  "g729"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("g729 ") + g729_version_string());
 
     Options enc;
     CLI::App* encode = app.add_subcommand("encode", "Encode audio into coded frames");
