@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +32,19 @@ using namespace test_audio;
 
 namespace {
 
+// The shell command that starts the tool (through the emulator in a cross build).
+std::string tool() { return std::string(G729_CHILD_LAUNCHER) + "'" + G729_TOOL_PATH + "'"; }
+
+// The same as words for exec: the emulator's words, then the tool and its arguments.
+std::vector<std::string> tool_argv(std::vector<std::string> args) {
+    std::vector<std::string> argv;
+    std::istringstream launcher(G729_CHILD_LAUNCHER);
+    for (std::string w; launcher >> w;) argv.push_back(w);
+    argv.push_back(G729_TOOL_PATH);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
 class FilesTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -46,7 +60,7 @@ protected:
     fs::path file(const std::string& name) const { return dir_ / name; }
     std::string q(const std::string& name) const { return "'" + file(name).string() + "'"; }
     RunResult g729(const std::string& args) const {
-        return run_captured(std::string("'") + G729_TOOL_PATH + "' " + args, dir_);
+        return run_captured(tool() + " " + args, dir_);
     }
     // Files in the folder other than the captured output: no temporary file may stay behind.
     std::vector<std::string> names() const {
@@ -60,6 +74,7 @@ protected:
 };
 
 bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+
 
 std::vector<int16_t> speechlike(std::size_t n) {
     std::vector<int16_t> s(n);
@@ -403,7 +418,7 @@ Child spawn(const std::vector<std::string>& args) {
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(in[0]);
@@ -451,7 +466,7 @@ TEST(Streaming, OutputComesBeforeTheInputEnds) {
     signal(SIGPIPE, SIG_IGN);
     const std::vector<int16_t> s = speechlike(4 * 8000);
     const std::vector<uint8_t> bytes = g729io::pcm_to_le_bytes(s);
-    Child c = spawn({G729_TOOL_PATH, "encode", "--format", "raw", "-", "-"});
+    Child c = spawn(tool_argv({"encode", "--format", "raw", "-", "-"}));
     ASSERT_GT(c.pid, 0);
     // Two seconds of audio in, the pipe left open: coded frames must come out already.
     write_all(c.in, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 32000));
@@ -472,7 +487,7 @@ TEST(Streaming, OutputComesBeforeTheInputEnds) {
 
 TEST(Streaming, AFaultInTheFirstFrameStopsAtOnce) {
     signal(SIGPIPE, SIG_IGN);
-    Child c = spawn({G729_TOOL_PATH, "decode", "--format", "itu", "-", "/dev/null"});
+    Child c = spawn(tool_argv({"decode", "--format", "itu", "-", "/dev/null"}));
     ASSERT_GT(c.pid, 0);
     std::vector<uint8_t> frame = {0x22, 0x6B, 0x50, 0x00};
     frame.resize(164, 0x7F);
@@ -491,9 +506,9 @@ TEST(Streaming, AFaultInTheFirstFrameStopsAtOnce) {
 TEST_F(FilesTest, StandardInputAndOutputCarryRawData) {
     const std::vector<int16_t> s = speechlike(20 * 80);
     g729io::write_raw_pcm(file("in.raw").string(), s);
-    const std::string tool = std::string("'") + G729_TOOL_PATH + "'";
-    const RunResult r = run_captured(tool + " encode - - <" + q("in.raw") + " | " + tool +
-                                         " decode - - | " + tool + " encode --format itu - " + q("again.bit"),
+    const std::string g729_cmd = tool();
+    const RunResult r = run_captured(g729_cmd + " encode - - <" + q("in.raw") + " | " + g729_cmd +
+                                         " decode - - | " + g729_cmd + " encode --format itu - " + q("again.bit"),
                                      dir_);
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<int16_t> decoded = g729eval::decode_frames(g729eval::encode_samples(s, false)).samples;
@@ -501,11 +516,11 @@ TEST_F(FilesTest, StandardInputAndOutputCarryRawData) {
     EXPECT_EQ(again.frames, g729eval::encode_samples(decoded, false));
     // Audio files cannot come through a pipe (libsndfile seeks): refused with the reason.
     g729io::write_wav(file("in.wav").string(), s);
-    const RunResult w = run_captured(tool + " encode - " + q("x.bit") + " <" + q("in.wav"), dir_);
+    const RunResult w = run_captured(g729_cmd + " encode - " + q("x.bit") + " <" + q("in.wav"), dir_);
     EXPECT_EQ(w.status, 1);
     EXPECT_TRUE(contains(w.err, "give the file's name")) << w.err;
     // Nor can WAV go to a pipe; raw PCM can.
-    const RunResult p = run_captured(tool + " decode " + q("again.bit") + " /dev/stdout | wc -c", dir_);
+    const RunResult p = run_captured(g729_cmd + " decode " + q("again.bit") + " /dev/stdout | wc -c", dir_);
     EXPECT_EQ(p.status, 0);
     EXPECT_EQ(std::stoul(p.out), 20u * 160u);
 }

@@ -43,7 +43,8 @@ TEST(ProgramStatus, HelpUsageAndFailureAreToldApart) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.program + " " + c.args);
-        const test_audio::RunResult r = test_audio::run_captured("'" + c.program + "' " + c.args, dir);
+        const test_audio::RunResult r = test_audio::run_captured(
+            std::string(G729_CHILD_LAUNCHER) + "'" + c.program + "' " + c.args, dir);
         EXPECT_EQ(r.status, c.status);
         const std::string& text = c.status == 0 ? r.out : r.err;
         EXPECT_NE(text.find(c.says), std::string::npos) << text;

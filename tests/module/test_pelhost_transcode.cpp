@@ -60,7 +60,7 @@ TEST(Pelhost, TranscodeWritesTheDecodedSpeech) {
     g729io::write_wav(in, input);
     int status = 0;
     const std::string printed = orvane_test::run(
-        std::string(PELHOST_PATH) + " transcode " + in + " " + out + " --packet-ms 30 2>/dev/null",
+        orvane_test::pelhost_command() + " transcode " + in + " " + out + " --packet-ms 30 2>/dev/null",
         &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(printed.find("lintog729"), std::string::npos);
@@ -70,7 +70,7 @@ TEST(Pelhost, TranscodeWritesTheDecodedSpeech) {
     EXPECT_EQ(printed.substr(printed.rfind(out)), out + "\n");
     EXPECT_EQ(g729io::read_wav(out), expected_output(input));
 
-    EXPECT_EQ(orvane_test::run(std::string(PELHOST_PATH) + " transcode " + in + " " + out +
+    EXPECT_EQ(orvane_test::run(orvane_test::pelhost_command() + " transcode " + in + " " + out +
                                    " --packet-ms 0 2>/dev/null",
                                &status),
               "");
@@ -82,7 +82,7 @@ TEST(Pelhost, TranscodeWritesTheDecodedSpeech) {
 TEST(Pelhost, ShowTranslationGivesACostForBothTranslators) {
     int status = 0;
     const std::string printed =
-        orvane_test::run(std::string(PELHOST_PATH) + " show translation 2>/dev/null", &status);
+        orvane_test::run(orvane_test::pelhost_command() + " show translation 2>/dev/null", &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(printed.find("lintog729  slin -> g729"), std::string::npos) << printed;
     EXPECT_NE(printed.find("g729tolin  g729 -> slin"), std::string::npos) << printed;
@@ -110,7 +110,7 @@ protected:
     std::string p(const std::string& name) const { return (dir_ / name).string(); }
     std::string q(const std::string& name) const { return "'" + p(name) + "'"; }
     RunResult pelhost(const std::string& args) const {
-        return run_captured(std::string("'") + PELHOST_PATH + "' " + args, dir_);
+        return run_captured(orvane_test::pelhost_command() + " " + args, dir_);
     }
     fs::path dir_;
 };
@@ -219,7 +219,7 @@ TEST_F(PelhostFiles, AWavHeaderNeverFixedUpIsTranscodedWhole) {
 TEST_F(PelhostFiles, StreamsThroughStandardInputAndOutput) {
     const std::vector<int16_t> input = some_speech();
     g729io::write_raw_pcm(p("in.raw"), input);
-    const RunResult r = run_captured(std::string("'") + PELHOST_PATH + "' transcode - - <" + q("in.raw"), dir_);
+    const RunResult r = run_captured(orvane_test::pelhost_command() + " transcode - - <" + q("in.raw"), dir_);
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<int16_t> want = expected_output(input);
     EXPECT_EQ(r.out, std::string(reinterpret_cast<const char*>(g729io::pcm_to_le_bytes(want).data()),
