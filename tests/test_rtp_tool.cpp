@@ -276,6 +276,9 @@ TEST_F(RtpToolTest, RefusalsAreOneLineAndLeaveFilesAlone) {
         {"encode --format pcap --src 1.2.3.4 " + q("in.raw") + " " + q("x.pcap"), 2, "--src"},
         {"encode --format pcap --dst [::1]:5004 " + q("in.raw") + " " + q("x.pcap"), 2, "IPv4"},
         {"encode --ssrc 1 " + q("in.raw") + " " + q("x.bit"), 2, "--ssrc needs --format pcap"},
+        {"encode --format pcap " + q("in.raw") + " " + q("x.wav"), 2, "name it .pcap"},
+        {"decode " + q("ok.pcap") + " " + q("x.flac"), 2, "x.flac"},
+        {"decode --format pcap - " + q("x.raw") + " <" + q("ok.pcap"), 2, "not -"},
         {"decode --pt 96 " + q("ok.pcap") + " " + q("x.raw"), 1, "payload type 96"},
         {"decode --format pcap --pt 300 " + q("ok.pcap") + " " + q("x.raw"), 2, "--pt 300"},
         {"decode --format pcap --ssrc xyz " + q("ok.pcap") + " " + q("x.raw"), 2, "--ssrc xyz"},
@@ -290,8 +293,7 @@ TEST_F(RtpToolTest, RefusalsAreOneLineAndLeaveFilesAlone) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(lines(r.err), 1) << r.err;
         EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
-        EXPECT_FALSE(fs::exists(file("x.pcap")));
-        EXPECT_FALSE(fs::exists(file("x.raw")));
+        for (const char* name : {"x.pcap", "x.raw", "x.wav", "x.flac"}) EXPECT_FALSE(fs::exists(file(name)));
     }
     EXPECT_EQ(bytes_of(file("ok.pcap")), ok);
     // No temporary files are left behind.

@@ -1,126 +1,33 @@
-// g729: encodes 8 kHz 16-bit audio to coded frames and decodes them back.
+// g729: encodes audio to coded frames and decodes them back, streaming any length.
 //
 //   g729 encode [--format itu|raw] [--dtx] INPUT OUTPUT
 //   g729 decode [--format itu|raw] INPUT OUTPUT
 //   g729 encode --format pcap INPUT OUTPUT.pcap [--ptime MS] [--dtx] [--ssrc HEX] [--src/--dst ADDR:PORT]
 //   g729 decode --format pcap CAPTURE OUTPUT [--ssrc HEX] [--pt N]
 //
-// Audio files named *.wav are WAV (16-bit PCM, mono, 8000 Hz); other names are raw 16-bit
-// little-endian PCM. The coded format defaults to itu for names ending in .bit, raw otherwise.
-// Exit status: 0 on full success, 1 on an input/output or data error, 2 on a usage error.
+// Encoding takes any audio file libsndfile reads (converted to 8000 Hz mono 16-bit, with a
+// note on stderr) or raw 16-bit little-endian 8 kHz mono PCM (any other name). Decoded audio
+// is WAV for names ending in .wav, raw PCM otherwise. The coded format defaults to itu for
+// names ending in .bit, raw otherwise. "-" is standard input or output.
+// Exit status: 0 on success, 1 on an input/output or data error, 2 on a usage error.
 
 #include <CLI/CLI.hpp>
 
-#include <cstdio>
 #include <exception>
 #include <string>
-#include <vector>
 
 #include "codec/g729.h"
-#include "tools/eval/codec_runner.h"
+#include "tools/g729/command.h"
 #include "tools/g729/pcap_commands.h"
-#include "tools/io/coded_io.h"
-#include "tools/io/file_io.h"
-#include "tools/io/pcm_io.h"
 
-namespace {
-
-constexpr int exit_ok = 0;
-constexpr int exit_failure = 1;
-constexpr int exit_usage = 2;
-constexpr std::size_t frame_samples = 80;
-
-struct Options {
-    std::string format;  // "", "itu", "raw" or "pcap"
-    bool dtx = false;
-    std::string input;
-    std::string output;
-    g729tool::PcapEncodeOptions pcap_encode;
-    g729tool::PcapDecodeOptions pcap_decode;
-};
-
-void report(const std::string& line) { std::fprintf(stderr, "g729: %s\n", line.c_str()); }
-
-bool use_itu(const Options& o, const std::string& coded_path) {
-    if (!o.format.empty()) {
-        return o.format == "itu";
-    }
-    return g729io::has_extension(coded_path, ".bit");
-}
-
-// The capture options belong to --format pcap, which is also the default for capture names.
-bool pcap_format(const Options& o, const std::string& capture_path, const CLI::App& command) {
-    const bool pcap = o.format == "pcap" ||
-                      (o.format.empty() && (g729io::has_extension(capture_path, ".pcap") ||
-                                            g729io::has_extension(capture_path, ".pcapng")));
-    if (!pcap) {
-        for (const char* flag : {"--ssrc", "--pt", "--ptime", "--src", "--dst"}) {
-            const CLI::Option* opt = command.get_option_no_throw(flag);
-            if (opt != nullptr && opt->count() > 0) {
-                throw CLI::ValidationError(std::string(flag) + " needs --format pcap");
-            }
-        }
-    }
-    return pcap;
-}
-
-int run_encode(Options o, const CLI::App& command) {
-    if (pcap_format(o, o.output, command)) {
-        o.pcap_encode.input = o.input;
-        o.pcap_encode.output = o.output;
-        o.pcap_encode.dtx = o.dtx;
-        return g729tool::run_pcap_encode(o.pcap_encode, report);
-    }
-    const bool itu = use_itu(o, o.output);
-    if (o.dtx && !itu) {
-        report("--dtx needs the itu format: raw frames cannot carry SID or untransmitted frames");
-        return exit_usage;
-    }
-    const g729io::Pcm pcm = g729io::read_audio(o.input);
-    const std::size_t rest = pcm.samples.size() % frame_samples;
-    if (rest != 0 || pcm.stray_bytes != 0) {
-        std::string what = std::to_string(rest) + " samples";
-        if (pcm.stray_bytes != 0) {
-            what += " and " + std::to_string(pcm.stray_bytes) + " byte";
-        }
-        report("warning: " + o.input + ": ignoring a partial final frame (" + what + ")");
-    }
-    const std::vector<g729io::CodedFrame> frames = g729eval::encode_samples(pcm.samples, o.dtx);
-    g729io::write_file(o.output, itu ? g729io::format_itu(frames) : g729io::format_raw(frames));
-    return exit_ok;
-}
-
-int run_decode(Options o, const CLI::App& command) {
-    if (pcap_format(o, o.input, command)) {
-        o.pcap_decode.input = o.input;
-        o.pcap_decode.output = o.output;
-        return g729tool::run_pcap_decode(o.pcap_decode, report);
-    }
-    const bool itu = use_itu(o, o.input);
-    const std::vector<uint8_t> data = g729io::read_file(o.input);
-    const g729io::CodedStream stream =
-        itu ? g729io::parse_itu(data, o.input) : g729io::parse_raw(data, o.input);
-    const g729eval::Decoded decoded = g729eval::decode_frames(stream.frames);
-    // What was decoded before a problem is still written out.
-    g729io::write_audio(o.output, decoded.samples);
-    if (!decoded.ok()) {
-        report(o.input + ": " + decoded.error);
-        return exit_failure;
-    }
-    if (!stream.ok()) {
-        report(stream.error + "; wrote the " + std::to_string(stream.frames.size()) +
-               " complete frames before it");
-        return exit_failure;
-    }
-    return exit_ok;
-}
-
-}  // namespace
+using namespace g729tool;
 
 int main(int argc, char** argv) {
-    CLI::App app{"G.729 Annex A speech codec: encode 8 kHz 16-bit audio, decode coded frames.\n"
-                 "Audio files named *.wav are WAV (16-bit PCM, mono, 8000 Hz), other names raw\n"
-                 "16-bit little-endian PCM. The coded format defaults to itu for *.bit, else raw.",
+    CLI::App app{"G.729 Annex A speech codec: encode audio, decode coded frames.\n"
+                 "Encoding reads any audio file libsndfile knows (WAV, AIFF, FLAC, Ogg...; mixed to\n"
+                 "mono and converted to 8000 Hz 16-bit) or raw 16-bit little-endian 8 kHz mono PCM\n"
+                 "(any other name). Decoding writes WAV for *.wav, raw PCM otherwise. The coded\n"
+                 "format defaults to itu for *.bit, else raw. '-' is standard input/output.",
                  "g729"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("g729 ") + g729_version_string());
@@ -133,29 +40,31 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"itu", "raw", "pcap"}));
     encode->add_flag("--dtx", enc.dtx, "Discontinuous transmission: SID and untransmitted frames "
                                        "in pauses (itu and pcap formats)");
-    encode->add_option("--ptime", enc.pcap_encode.ptime_ms, "pcap: ms of audio per packet, 10 to "
-                                                           "200 in steps of 10 (default 20)");
-    encode->add_option("--ssrc", enc.pcap_encode.ssrc, "pcap: the stream's SSRC in hex "
-                                                      "(default random)");
-    encode->add_option("--src", enc.pcap_encode.src, "pcap: source IPv4 ADDR:PORT "
-                                                    "(default 127.0.0.1:40000)");
-    encode->add_option("--dst", enc.pcap_encode.dst, "pcap: destination IPv4 ADDR:PORT "
-                                                    "(default 127.0.0.1:40002)");
-    encode->add_option("INPUT", enc.input, "Audio input (.wav or raw PCM)")->required();
-    encode->add_option("OUTPUT", enc.output, "Coded output")->required();
+    PcapEncodeOptions pcap_enc;
+    encode->add_option("--ptime", pcap_enc.ptime_ms, "pcap: ms of audio per packet, 10 to 200 in "
+                                                    "steps of 10 (default 20)");
+    encode->add_option("--ssrc", pcap_enc.ssrc, "pcap: the stream's SSRC in hex (default random)");
+    encode->add_option("--src", pcap_enc.src, "pcap: source IPv4 ADDR:PORT (default 127.0.0.1:40000)");
+    encode->add_option("--dst", pcap_enc.dst, "pcap: destination IPv4 ADDR:PORT "
+                                             "(default 127.0.0.1:40002)");
+    encode->add_option("INPUT", enc.input, "Audio input (an audio file, raw PCM, or - for stdin)")
+        ->required();
+    encode->add_option("OUTPUT", enc.output, "Coded output (- for stdout)")->required();
 
     Options dec;
     CLI::App* decode = app.add_subcommand("decode", "Decode coded frames into audio");
     decode->add_option("--format", dec.format, "Coded format: itu, raw or pcap (RTP in a pcap or "
                                                "pcapng capture; the default for *.pcap, *.pcapng)")
         ->check(CLI::IsMember({"itu", "raw", "pcap"}));
-    decode->add_option("--ssrc", dec.pcap_decode.ssrc, "pcap: decode only the stream with this "
-                                                      "SSRC (hex); default: every G.729 stream, "
-                                                      "several each to OUTPUT-SSRC");
-    decode->add_option("--pt", dec.pcap_decode.payload_type, "pcap: RTP payload type of the "
-                                                            "G.729 stream (default 18)");
-    decode->add_option("INPUT", dec.input, "Coded input")->required();
-    decode->add_option("OUTPUT", dec.output, "Audio output (.wav or raw PCM)")->required();
+    PcapDecodeOptions pcap_dec;
+    decode->add_option("--ssrc", pcap_dec.ssrc, "pcap: decode only the stream with this SSRC (hex); "
+                                               "default: every G.729 stream, several each to "
+                                               "OUTPUT-SSRC");
+    decode->add_option("--pt", pcap_dec.payload_type, "pcap: RTP payload type of the G.729 stream "
+                                                     "(default 18)");
+    decode->add_option("INPUT", dec.input, "Coded input (- for stdin)")->required();
+    decode->add_option("OUTPUT", dec.output, "Audio output (.wav, raw PCM, or - for stdout)")
+        ->required();
 
     // Name an unknown command, which the parser would only report as a missing one.
     if (argc >= 2 && argv[1][0] != '-' && std::string(argv[1]) != "encode" &&
@@ -175,11 +84,31 @@ int main(int argc, char** argv) {
         return exit_usage;
     }
 
+    // The capture options belong to the pcap format.
+    const CLI::App* command = encode->parsed() ? encode : decode;
+    Options& o = encode->parsed() ? enc : dec;
+    const bool pcap = uses_pcap_format(o.format, encode->parsed() ? o.output : o.input);
+    for (const char* flag : {"--ssrc", "--pt", "--ptime", "--src", "--dst"}) {
+        const CLI::Option* given = command->get_option_no_throw(flag);
+        if (!pcap && given != nullptr && given->count() > 0) {
+            report(std::string(flag) + " needs --format pcap (see g729 --help)");
+            return exit_usage;
+        }
+    }
+
     try {
-        return encode->parsed() ? run_encode(enc, *encode) : run_decode(dec, *decode);
-    } catch (const CLI::ValidationError& e) {
-        report(std::string(e.what()) + " (see g729 --help)");
-        return exit_usage;
+        if (pcap && encode->parsed()) {
+            pcap_enc.input = enc.input;
+            pcap_enc.output = enc.output;
+            pcap_enc.dtx = enc.dtx;
+            return run_pcap_encode(pcap_enc);
+        }
+        if (pcap) {
+            pcap_dec.input = dec.input;
+            pcap_dec.output = dec.output;
+            return run_pcap_decode(pcap_dec);
+        }
+        return encode->parsed() ? run_encode(enc) : run_decode(dec);
     } catch (const std::exception& e) {
         report(e.what());
         return exit_failure;

@@ -10,7 +10,12 @@
 #include <vector>
 
 #include "codec/g729.h"
-#include "tools/g729/capture_audio.h"
+#include "tools/g729/command.h"
+#include "tools/io/audio_kind.h"
+#include "tools/io/audio_reader.h"
+#include "tools/io/audio_writer.h"
+#include "tools/io/file_io.h"
+#include "tools/io/safe_output.h"
 #include "tools/rtp/capture_decoder.h"
 #include "tools/rtp/capture_reader.h"
 #include "tools/rtp/capture_writer.h"
@@ -18,10 +23,6 @@
 namespace g729tool {
 
 namespace {
-
-constexpr int exit_ok = 0;
-constexpr int exit_failure = 1;
-constexpr int exit_usage = 2;
 
 // "1a2b3c4d" or "0x1A2B3C4D": up to 8 hex digits.
 bool parse_ssrc(const std::string& text, uint32_t& out) {
@@ -37,16 +38,21 @@ bool parse_ssrc(const std::string& text, uint32_t& out) {
     return true;
 }
 
-// Writes each decoded frame to the stream's audio output.
+// Writes each decoded frame to the stream's audio output as it comes.
 class OutputSink : public g729rtp::FrameSink {
 public:
-    explicit OutputSink(std::unique_ptr<AudioOutput> out) : out_(std::move(out)) {}
+    explicit OutputSink(const std::string& path) : out_(g729io::AudioWriter::create(path)) {}
     void frame(g729rtp::FrameKind, std::span<const int16_t> samples) override { out_->write(samples); }
     void commit() { out_->commit(); }
 
 private:
-    std::unique_ptr<AudioOutput> out_;
+    std::unique_ptr<g729io::AudioWriter> out_;
 };
+
+void report_warnings(const g729io::AudioReader& reader, std::size_t* shown) {
+    const auto& w = reader.warnings();
+    for (; *shown < w.size(); ++*shown) warn(w[*shown]);
+}
 
 }  // namespace
 
@@ -58,7 +64,13 @@ std::string stream_output_name(const std::string& output, uint32_t ssrc) {
     return (p.parent_path() / name).string();
 }
 
-int run_pcap_decode(const PcapDecodeOptions& o, Report report) {
+bool uses_pcap_format(const std::string& format, const std::string& capture_path) {
+    if (!format.empty()) return format == "pcap";
+    return g729io::has_extension(capture_path, ".pcap") ||
+           g729io::has_extension(capture_path, ".pcapng");
+}
+
+int run_pcap_decode(const PcapDecodeOptions& o) {
     uint32_t wanted = 0;
     if (!o.ssrc.empty() && !parse_ssrc(o.ssrc, wanted)) {
         report("--ssrc " + o.ssrc + ": expected up to 8 hex digits");
@@ -72,7 +84,13 @@ int run_pcap_decode(const PcapDecodeOptions& o, Report report) {
         report("a capture is read twice (streams first, then audio): give a file, not -");
         return exit_usage;
     }
-    refuse_same_file(o.input, o.output);
+    try {
+        g729io::refuse_unwritten_audio_name(o.output);
+    } catch (const g729io::IoError& e) {
+        report(e.what());
+        return exit_usage;
+    }
+    g729io::refuse_same_file(o.input, o.output);
 
     g729rtp::ScanOptions scan_options;
     scan_options.payload_type = o.payload_type;
@@ -105,7 +123,7 @@ int run_pcap_decode(const PcapDecodeOptions& o, Report report) {
     std::vector<std::string> names;
     for (const auto& s : streams) {
         names.push_back(streams.size() == 1 ? o.output : stream_output_name(o.output, s.ssrc));
-        refuse_same_file(o.input, names.back());
+        g729io::refuse_same_file(o.input, names.back());
     }
     if (streams.size() > 1) {
         std::string list;
@@ -115,7 +133,7 @@ int run_pcap_decode(const PcapDecodeOptions& o, Report report) {
 
     std::map<uint32_t, std::unique_ptr<OutputSink>> sinks;
     for (std::size_t i = 0; i < streams.size(); ++i) {
-        sinks[streams[i].ssrc] = std::make_unique<OutputSink>(AudioOutput::create(names[i]));
+        sinks[streams[i].ssrc] = std::make_unique<OutputSink>(names[i]);
     }
     g729rtp::TimelineOptions timeline;
     const auto results = g729rtp::decode_capture(
@@ -134,7 +152,7 @@ int run_pcap_decode(const PcapDecodeOptions& o, Report report) {
     return exit_ok;
 }
 
-int run_pcap_encode(const PcapEncodeOptions& o, Report report) {
+int run_pcap_encode(const PcapEncodeOptions& o) {
     g729rtp::WriterOptions w = g729rtp::default_writer_options();
     if (!g729rtp::valid_ptime(o.ptime_ms)) {
         report("--ptime " + std::to_string(o.ptime_ms) + ": expected 10 to 200 ms in steps of 10");
@@ -153,10 +171,18 @@ int run_pcap_encode(const PcapEncodeOptions& o, Report report) {
             return exit_usage;
         }
     }
-    refuse_same_file(o.input, o.output);
+    if (g729io::has_audio_extension(o.output)) {
+        report(o.output + ": the name says audio file, but the output is a packet capture; name "
+                          "it .pcap");
+        return exit_usage;
+    }
+    g729io::refuse_same_file(o.input, o.output);
 
-    const std::unique_ptr<AudioInput> input = AudioInput::open(o.input);
-    FileOutput output(o.output);
+    const std::unique_ptr<g729io::AudioReader> input = g729io::AudioReader::open(o.input);
+    if (!input->conversion_note().empty()) report(input->name() + ": " + input->conversion_note());
+    std::size_t warnings_shown = 0;
+    report_warnings(*input, &warnings_shown);
+    g729io::SafeOutput output(o.output);
     g729rtp::CaptureWriter writer(output.file(), w);
     auto encoder = std::make_unique<g729_encoder_state>();
     g729_encoder_init(encoder.get(), o.dtx ? 1 : 0);
@@ -176,10 +202,14 @@ int run_pcap_encode(const PcapEncodeOptions& o, Report report) {
         filled = 0;
         ++frames;
     }
-    for (const std::string& note : input->notes()) report(note);
-    if (filled != 0) {
-        report("warning: " + o.input + ": ignoring a partial final frame (" + std::to_string(filled) +
-               " samples)");
+    report_warnings(*input, &warnings_shown);
+    const std::size_t stray = input->stray_bytes();
+    if (frames == 0 && filled == 0 && stray == 0) {
+        warn(input->name() + ": the input is empty; no packets written");
+    } else if (filled != 0 || stray != 0) {
+        std::string what = std::to_string(filled) + " samples";
+        if (stray != 0) what += " and " + std::to_string(stray) + " byte";
+        warn(input->name() + ": ignoring a partial final frame (" + what + ")");
     }
     writer.finish();
     output.commit();

@@ -26,11 +26,12 @@ struct PcapEncodeOptions {
     std::string dst;
 };
 
-// Exit statuses as the tool's: 0 success, 1 failure of the work, 2 usage. Messages go to
-// stderr through report (one line each, without the program name).
-using Report = void (*)(const std::string& line);
-int run_pcap_decode(const PcapDecodeOptions& options, Report report);
-int run_pcap_encode(const PcapEncodeOptions& options, Report report);
+// True for --format pcap, and without --format for capture names (*.pcap, *.pcapng).
+bool uses_pcap_format(const std::string& format, const std::string& capture_path);
+
+// Each returns the exit status; input/output failures escape as exceptions (exit_failure).
+int run_pcap_decode(const PcapDecodeOptions& options);
+int run_pcap_encode(const PcapEncodeOptions& options);
 
 // OUTPUT with "-" and the SSRC's 8 hex digits inserted before the extension.
 std::string stream_output_name(const std::string& output, uint32_t ssrc);
