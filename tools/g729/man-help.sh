@@ -1,17 +1,18 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # The g729 tool as help2man runs it: --version passes through; --help prints the tool's help
 # followed by each subcommand's, headed by its usage line, so that the man page shows every
 # command and its options.
-#   man-help.sh TOOL --help|--version
-tool="$1"
-shift
-if [ "$1" != "--help" ]; then
-  exec "$tool" "$@"
+#   man-help.sh [EMULATOR...] TOOL --help|--version
+set -o pipefail
+option="${!#}"
+run=("${@:1:$#-1}")  # the tool, behind an emulator when it was cross-compiled
+if [ "$option" != "--help" ]; then
+  exec "${run[@]}" "$option"
 fi
-"$tool" --help || exit 1
-for command in $("$tool" --help | sed -n '/^Subcommands:/,$p' | awk 'NR > 1 && NF { print $1 }'); do
+"${run[@]}" --help || exit 1
+for command in $("${run[@]}" --help | sed -n '/^Subcommands:/,$p' | awk 'NR > 1 && NF { print $1 }'); do
   echo
-  "$tool" "$command" --help | awk '
+  "${run[@]}" "$command" --help | awk '
     NR == 1 { summary = $0; next }
     /^Usage: / { sub(/^Usage: /, ""); print $0 ":"; print "  " summary; next }
     /^Positionals:$/ { print "Arguments of " cmd ":"; next }

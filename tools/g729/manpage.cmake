@@ -8,11 +8,18 @@ if(NOT HELP2MAN)
   return()
 endif()
 
+# The page is made by running the tool: a cross build needs an emulator for that.
+if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  message(STATUS "Cross-compiling without CMAKE_CROSSCOMPILING_EMULATOR: no g729 man page")
+  return()
+endif()
+list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " G729_TOOL_EMULATOR)
+
 set(G729_MANPAGE ${CMAKE_CURRENT_BINARY_DIR}/g729.1)
 add_custom_command(OUTPUT ${G729_MANPAGE}
   COMMAND ${HELP2MAN} --no-info --section=1 --source=g729
           --include=${CMAKE_CURRENT_LIST_DIR}/g729.h2m --output=${G729_MANPAGE}
-          "sh ${CMAKE_CURRENT_LIST_DIR}/man-help.sh $<TARGET_FILE:g729>"
+          "bash ${CMAKE_CURRENT_LIST_DIR}/man-help.sh ${G729_TOOL_EMULATOR} $<TARGET_FILE:g729>"
   DEPENDS g729 ${CMAKE_CURRENT_LIST_DIR}/g729.h2m ${CMAKE_CURRENT_LIST_DIR}/man-help.sh
   COMMENT "Generating the g729 man page"
   VERBATIM)
