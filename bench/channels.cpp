@@ -17,12 +17,13 @@
 #include <sched.h>
 #include <time.h>
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -51,29 +52,6 @@ int online_cores() {
     if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set);
     const unsigned n = std::thread::hardware_concurrency();
     return n == 0 ? 1 : static_cast<int>(n);
-}
-
-Options parse(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (i + 1 >= argc) throw std::runtime_error("missing value after " + a);
-        const char* v = argv[++i];
-        if (a == "--channels") {
-            o.channels = std::atoi(v);
-        } else if (a == "--threads") {
-            o.threads = std::atoi(v);
-        } else if (a == "--seconds") {
-            o.seconds = std::atof(v);
-        } else if (a == "--module") {
-            o.module = v;
-        } else if (a == "--speech") {
-            o.speech = v;
-        } else {
-            throw std::runtime_error("unknown option " + a);
-        }
-    }
-    return o;
 }
 
 double cpu_seconds(clockid_t clock) {
@@ -245,8 +223,25 @@ int run(const Options& given) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    Options o;
+    CLI::App app{"Many full-duplex channels (lintog729 + g729tolin) at once through the module in "
+                 "the stand-in host; prints channels per core and per-frame latency.",
+                 "g729_channels"};
+    app.add_option("--channels", o.channels, "channels (default: cores x 64)");
+    app.add_option("--threads", o.threads, "worker threads (default: one per core)");
+    app.add_option("--seconds", o.seconds, "seconds of audio per channel")->capture_default_str();
+    app.add_option("--module", o.module, "module file")->capture_default_str();
+    app.add_option("--speech", o.speech, "speech file (default: the ITU speech vector, else the "
+                                         "project's recording)");
     try {
-        return run(parse(argc, argv));
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);  // --help
+        std::fprintf(stderr, "g729_channels: %s (see g729_channels --help)\n", e.what());
+        return 2;
+    }
+    try {
+        return run(o);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "g729_channels: %s\n", e.what());
         return 1;
