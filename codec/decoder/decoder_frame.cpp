@@ -4,6 +4,7 @@
 
 #include "codec/dtx/comfort_noise.h"
 #include "codec/encoder/gain_quantizer.h"
+#include "codec/frame_constants.h"
 #include "codec/encoder/pitch.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
@@ -13,9 +14,6 @@
 
 namespace {
 
-constexpr int kPastExcitation = 154;  // maximum lag 143 + 11 taps of interpolation
-constexpr int kMaxLag = 143;
-constexpr int kMinLag = 20;
 
 // Largest excitation magnitude kept. Decoded speech never comes near it (the loudest ITU
 // vectors peak below 2e6 while their output already saturates), but a hostile stream that
@@ -49,7 +47,7 @@ void conceal_lag(g729_decoder_state* st, int32_t* lag, int32_t* frac) {
     *lag = st->prev_t0;
     *frac = 0;
     st->prev_t0 += 1;
-    if (st->prev_t0 > kMaxLag) st->prev_t0 = kMaxLag;
+    if (st->prev_t0 > kMaxPitchLag) st->prev_t0 = kMaxPitchLag;
 }
 
 void decode_speech_frame(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
@@ -79,7 +77,7 @@ void decode_speech_frame(g729_decoder_state* st, int32_t params[G729_DECODED_PAR
         if (lag_lost) {
             conceal_lag(st, &t0, &frac);
         } else {
-            decode_pitch_lag(params[sf == 0 ? kPitch1 : kPitch2], kMinLag, kMaxLag, sf, &t0,
+            decode_pitch_lag(params[sf == 0 ? kPitch1 : kPitch2], kMinPitchLag, kMaxPitchLag, sf, &t0,
                              &frac);
             st->prev_t0 = t0;
         }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "codec/frame_constants.h"
 #include "codec/lpc/primitives.h"
 #include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
@@ -16,19 +17,18 @@ using g729simd::store4;
 using g729simd::v2d;
 using g729simd::v4d;
 
-constexpr int kMaxLag = 143;
 constexpr int kImpulseLength = 22;
 
 // Long-term postfilter on the residual of one subframe. res points at the current 40 samples
-// with kMaxLag past samples before them. Lags from the decoder are at least 19, so the search
+// with kMaxPitchLag past samples before them. Lags from the decoder are at least 19, so the search
 // window never reaches beyond the current subframe.
 template <Isa I>
 G729_INLINE void pitch_postfilter(const double* res, int lag, double out[40]) {
     int t_max = lag + 3;
     int t_min = lag - 3;
-    if (t_max > kMaxLag) {
-        t_max = kMaxLag;
-        t_min = kMaxLag - 6;
+    if (t_max > kMaxPitchLag) {
+        t_max = kMaxPitchLag;
+        t_min = kMaxPitchLag - 6;
     }
 
     double best = -1e38;
@@ -160,7 +160,7 @@ template <Isa I>
 G729_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, const double lpc[22],
                                  const int32_t lags[2], int32_t frame_type) {
     alignas(32) double out[80];
-    double* res = pf->residual_history + kMaxLag;
+    double* res = pf->residual_history + kMaxPitchLag;
 
     double num[2][11];
     double den[2][11];
@@ -195,17 +195,13 @@ G729_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, cons
 
         gain_control(&pf->agc_gain, s, o);
 
-        g729simd::copy_doubles(I, pf->residual_history + 40, pf->residual_history, kMaxLag);
+        g729simd::copy_doubles(I, pf->residual_history + 40, pf->residual_history, kMaxPitchLag);
     }
 
     // Keep the unfiltered end of the frame as the next frame's residual-filter past.
     g729simd::copy_doubles(I, speech + 70, speech - 10, 10);
     g729simd::copy_doubles(I, out, speech, 80);
 }
-
-// High-pass at 100 Hz with a gain of 2 on the output.
-constexpr SecondOrderCoefficients kOutputFilter = {1.9330735, -0.93589199, 0.93980581,
-                                                   -1.8795834, 0.93980581};
 
 G729_INLINE void highpass_impl(double mem[4], double* samples, int count) {
     second_order_section<false>(kOutputFilter, mem, samples, count);

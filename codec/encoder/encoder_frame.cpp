@@ -11,6 +11,7 @@
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/gain_quantizer.h"
 #include "codec/encoder/pitch.h"
+#include "codec/frame_constants.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/lpc/primitives.h"
@@ -40,8 +41,8 @@ template <Isa I>
 G729_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                                      const double lsp_new[10]) {
     double* s = st->speech_buf + 120;
-    double* w = st->wsp_buf + 143;
-    double* e = st->exc_buf + 154;
+    double* w = st->wsp_buf + kMaxPitchLag;
+    double* e = st->exc_buf + kPastExcitation;
 
     params[0] = G729_FRAME_SPEECH;
     st->vad_prev2 = st->vad_prev;
@@ -88,14 +89,14 @@ G729_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729
     const int32_t t_op = g729simd::open_loop_pitch_search(I, w, 80);
     int32_t t0_min = t_op - 3;
     int32_t t0_max;
-    if (t0_min < 20) {
-        t0_min = 20;
-        t0_max = 26;
+    if (t0_min < kMinPitchLag) {
+        t0_min = kMinPitchLag;
+        t0_max = kMinPitchLag + 6;
     } else {
         t0_max = t_op + 3;
-        if (t0_max > 143) {
-            t0_max = 143;
-            t0_min = 137;
+        if (t0_max > kMaxPitchLag) {
+            t0_max = kMaxPitchLag;
+            t0_min = kMaxPitchLag - 6;
         }
     }
 
@@ -118,7 +119,7 @@ G729_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729
         int32_t frac = 0;
         const int32_t t0 =
             g729simd::closed_loop_pitch_search(I, e + i, x, h, 40, t0_min, t0_max, i, &frac);
-        params[p] = encode_pitch_lag(t0, frac, &t0_min, &t0_max, 20, 143, i);
+        params[p] = encode_pitch_lag(t0, frac, &t0_min, &t0_max, kMinPitchLag, kMaxPitchLag, i);
         if (k == 0) {
             params[p + 1] = g729_pitch_parity(params[p]);
             p += 2;
@@ -164,8 +165,8 @@ G729_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729
 template <Isa I>
 G729_INLINE void encode_inactive(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE]) {
     double* s = st->speech_buf + 120;
-    double* w = st->wsp_buf + 143;
-    double* e = st->exc_buf + 154;
+    double* w = st->wsp_buf + kMaxPitchLag;
+    double* e = st->exc_buf + kPastExcitation;
 
     double ma_copy[4][10];
     lsf_ma_memory_save(st->lsf_ma_memory, ma_copy);
@@ -203,10 +204,6 @@ void preprocess_highpass(double hpf_mem[4], double* samples, int count) {
 }
 
 namespace {
-
-// High-pass at 140 Hz with the input scaled by 1/2; tiny outputs are flushed to zero.
-constexpr SecondOrderCoefficients kPreprocessFilter = {1.9059465, -0.9114024, 0.92727435,
-                                                       -1.8544941, 0.92727435};
 
 G729_INLINE void highpass_impl(double hpf_mem[4], double* samples, int count) {
     second_order_section<true>(kPreprocessFilter, hpf_mem, samples, count);
@@ -263,8 +260,8 @@ G729_INLINE void encode_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_
     }
 
     g729simd::copy_doubles(I, st->speech_buf + 80, st->speech_buf, 160);
-    g729simd::copy_doubles(I, st->wsp_buf + 80, st->wsp_buf, 143);
-    g729simd::copy_doubles(I, st->exc_buf + 80, st->exc_buf, 154);
+    g729simd::copy_doubles(I, st->wsp_buf + kFrameLength, st->wsp_buf, kMaxPitchLag);
+    g729simd::copy_doubles(I, st->exc_buf + kFrameLength, st->exc_buf, kPastExcitation);
 }
 
 void encode_baseline(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],

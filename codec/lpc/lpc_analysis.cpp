@@ -14,7 +14,7 @@ using g729simd::v4d;
 using g729simd::v4l;
 
 constexpr int kWindowLength = 240;
-constexpr int kMaxLag = 12;
+constexpr int kMaxAutocorrelationLag = 12;
 constexpr int kVectorLags = 16;  // lags the vector form computes at once
 constexpr int kGridIntervals = 50;
 
@@ -161,7 +161,7 @@ void lpc_autocorrelation(const double x[240], int m, double* r) {
 }
 
 void lpc_lag_window(int m, double* r) {
-    if (m > kMaxLag) m = kMaxLag;
+    if (m > kMaxAutocorrelationLag) m = kMaxAutocorrelationLag;
     for (int k = 0; k <= m; ++k) r[k] = r[k] * lag_window_table[k];
 }
 
