@@ -156,29 +156,30 @@ G729_INLINE void gain_control(double* agc_gain, const double* speech, double out
     *agc_gain = gain;
 }
 
+// Everything before the short-term synthesis filters: per subframe the residual, the long-term
+// postfilter and the tilt compensation into work->filtered, the filters' denominators into
+// work->den. Nothing here reads what the synthesis filters write.
 template <Isa I>
-G729_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, const double lpc[22],
-                                 const int32_t lags[2], int32_t frame_type) {
-    alignas(32) double out[80];
+G729_INLINE void postfilter_prepare_impl(g729_postfilter_state* pf, const double* speech,
+                                         const double lpc[22], const int32_t lags[2],
+                                         int32_t frame_type, PostfilterWork* work) {
     double* res = pf->residual_history + kMaxPitchLag;
 
     double num[2][11];
-    double den[2][11];
     for (int sf = 0; sf < 2; ++sf) {
         lpc_weight(lpc + sf * 11, 10, num[sf], 0.55);
-        lpc_weight(lpc + sf * 11, 10, den[sf], 0.7);
+        lpc_weight(lpc + sf * 11, 10, work->den[sf], 0.7);
     }
     double tilt[2];
-    tilt_factors<I>(num, den, tilt);
+    tilt_factors<I>(num, work->den, tilt);
 
     for (int sf = 0; sf < 2; ++sf) {
         const double* s = speech + sf * 40;
-        double* o = out + sf * 40;
 
         // Residual through the numerator; the previous 10 (unfiltered) samples are its past.
         g729simd::lpc_residual_filter(I, num[sf], s, res, 40);
 
-        alignas(32) double filtered[40];
+        double* filtered = work->filtered[sf];
         if (frame_type == 1) {
             pitch_postfilter<I>(res, lags[sf], filtered);
         } else {
@@ -190,17 +191,58 @@ G729_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, cons
         tilt_compensation<I>(filtered, mu, pf->tilt_memory);
         pf->tilt_memory = last;
 
-        g729simd::lpc_synthesis_filter(I, den[sf], filtered, o, 40,
-                                       pf->postfilter_synthesis_memory, 1);
-
-        gain_control(&pf->agc_gain, s, o);
-
         g729simd::copy_doubles(I, pf->residual_history + 40, pf->residual_history, kMaxPitchLag);
     }
+}
+
+// Subframe sf's short-term synthesis filter: work->filtered through 1/den into work->out.
+G729_INLINE g729simd::SynthesisJob postfilter_job(g729_postfilter_state* pf, PostfilterWork* work,
+                                                  int sf) {
+    return {work->den[sf], work->filtered[sf], work->out + 40 * sf,
+            pf->postfilter_synthesis_memory, 1};
+}
+
+// After the synthesis filters: gain control of both subframes, then the frame's output.
+template <Isa I>
+G729_INLINE void postfilter_finish_impl(g729_postfilter_state* pf, double* speech,
+                                        PostfilterWork* work) {
+    gain_control(&pf->agc_gain, speech, work->out);
+    gain_control(&pf->agc_gain, speech + 40, work->out + 40);
 
     // Keep the unfiltered end of the frame as the next frame's residual-filter past.
     g729simd::copy_doubles(I, speech + 70, speech - 10, 10);
-    g729simd::copy_doubles(I, out, speech, 80);
+    g729simd::copy_doubles(I, work->out, speech, 80);
+}
+
+template <Isa I>
+G729_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, const double lpc[22],
+                                 const int32_t lags[2], int32_t frame_type) {
+    PostfilterWork work;
+    postfilter_prepare_impl<I>(pf, speech, lpc, lags, frame_type, &work);
+    for (int sf = 0; sf < 2; ++sf) {
+        const g729simd::SynthesisJob job = postfilter_job(pf, &work, sf);
+        g729simd::lpc_synthesis_filter(I, job.a, job.x, job.y, 40, job.mem, job.update);
+    }
+    postfilter_finish_impl<I>(pf, speech, &work);
+}
+
+void prepare_baseline(g729_postfilter_state* pf, const double* speech, const double lpc[22],
+                      const int32_t lags[2], int32_t frame_type, PostfilterWork* work) {
+    postfilter_prepare_impl<Isa::baseline>(pf, speech, lpc, lags, frame_type, work);
+}
+
+G729_TARGET_AVX2 void prepare_avx2(g729_postfilter_state* pf, const double* speech,
+                                   const double lpc[22], const int32_t lags[2],
+                                   int32_t frame_type, PostfilterWork* work) {
+    postfilter_prepare_impl<Isa::avx2>(pf, speech, lpc, lags, frame_type, work);
+}
+
+void finish_baseline(g729_postfilter_state* pf, double* speech, PostfilterWork* work) {
+    postfilter_finish_impl<Isa::baseline>(pf, speech, work);
+}
+
+G729_TARGET_AVX2 void finish_avx2(g729_postfilter_state* pf, double* speech, PostfilterWork* work) {
+    postfilter_finish_impl<Isa::avx2>(pf, speech, work);
 }
 
 G729_INLINE void highpass_impl(double mem[4], double* samples, int count) {
@@ -254,4 +296,24 @@ void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lp
 
 void post_highpass_filter(double mem[4], double* samples, int count) {
     g729simd::post_highpass_filter(g729simd::best_isa(), mem, samples, count);
+}
+
+void postfilter_prepare(g729_postfilter_state* pf, const double* speech, const double lpc[22],
+                        const int32_t lags[2], int32_t frame_type, PostfilterWork* work,
+                        g729simd::SynthesisJob jobs[2]) {
+    if (g729simd::best_isa() == Isa::avx2) {
+        prepare_avx2(pf, speech, lpc, lags, frame_type, work);
+    } else {
+        prepare_baseline(pf, speech, lpc, lags, frame_type, work);
+    }
+    jobs[0] = postfilter_job(pf, work, 0);
+    jobs[1] = postfilter_job(pf, work, 1);
+}
+
+void postfilter_finish(g729_postfilter_state* pf, double* speech, PostfilterWork* work) {
+    if (g729simd::best_isa() == Isa::avx2) {
+        finish_avx2(pf, speech, work);
+    } else {
+        finish_baseline(pf, speech, work);
+    }
 }

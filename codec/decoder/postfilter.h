@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "codec/g729.h"
+#include "codec/simd_dispatch.h"
 
 // speech points at the frame (synth_buf + 10); speech[-10..-1] is the previous frame's
 // unfiltered synthesis and is refreshed for the next frame.
@@ -11,3 +12,16 @@ void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lp
                       const int32_t lags[2], int32_t frame_type);
 
 void post_highpass_filter(double mem[4], double* samples, int count);
+
+// postfilter_frame in three steps, for the batched decoder: postfilter_prepare, then the two
+// synthesis filters it returns in jobs (subframe 1, then 2: the second continues the first's
+// memory), then postfilter_finish. The work record carries the frame between the steps.
+struct PostfilterWork {
+    alignas(32) double out[80];
+    alignas(32) double filtered[2][40];
+    double den[2][11];
+};
+void postfilter_prepare(g729_postfilter_state* pf, const double* speech, const double lpc[22],
+                        const int32_t lags[2], int32_t frame_type, PostfilterWork* work,
+                        g729simd::SynthesisJob jobs[2]);
+void postfilter_finish(g729_postfilter_state* pf, double* speech, PostfilterWork* work);

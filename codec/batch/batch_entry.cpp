@@ -1,0 +1,136 @@
+// Batched entry points: many channels' frames in one call. The frame-by-frame work is that of
+// the single-channel entry points (entry_steps.h); the serial filters (the fixed high-pass
+// filters at the two ends, the decoder's speech synthesis) run the channels side by side, one
+// per vector lane (lane_filters.h). Every channel's output and state equal what the
+// single-channel entry point gives it alone.
+#include "codec/batch/lane_filters.h"
+#include "codec/entry_steps.h"
+#include "codec/g729.h"
+
+namespace {
+
+// Channels handled per pass: bounds the pointer arrays on the stack.
+constexpr int kGroup = 32;
+
+// A channel's frame between the steps of the batched decoder.
+struct DecodeWork {
+    g729_decoder_state* st;
+    int32_t erased;
+    double* speech;
+    double lpc[22];
+    int32_t lags[2];
+    int32_t frame_type;
+    g729simd::SynthesisJob jobs[2];
+    PostfilterWork post;
+};
+
+}  // namespace
+
+int g729_encode_frames(g729_encoder_state* const states[], int count,
+                       const int16_t* const samples[], uint8_t* const bytes[],
+                       int32_t byte_counts[]) {
+    if (count < 0 || (count > 0 && (states == nullptr || samples == nullptr || bytes == nullptr ||
+                                     byte_counts == nullptr))) {
+        return -1;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (states[i] == nullptr || samples[i] == nullptr || bytes[i] == nullptr) return -1;
+    }
+
+    for (int first = 0; first < count; first += kGroup) {
+        const int n = count - first < kGroup ? count - first : kGroup;
+        double* mems[kGroup];
+        double* blocks[kGroup];
+        for (int k = 0; k < n; ++k) {
+            g729_encoder_state* st = states[first + k];
+            blocks[k] = encoder_take_samples(st, samples[first + k]);
+            mems[k] = st->hpf_mem;
+        }
+        highpass_channels(Highpass::preprocess, mems, blocks, n, G729_FRAME_SIZE);
+        for (int k = 0; k < n; ++k) {
+            encoder_code_block(states[first + k], bytes[first + k], &byte_counts[first + k]);
+        }
+    }
+    return 0;
+}
+
+int g729_decode_frames(g729_decoder_state* const states[], int count, int16_t* const samples[],
+                       const uint8_t* const bytes[], const int32_t unit_lengths[],
+                       int32_t results[]) {
+    if (count < 0 || (count > 0 && (states == nullptr || samples == nullptr ||
+                                     unit_lengths == nullptr))) {
+        return -1;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (states[i] == nullptr || samples[i] == nullptr) return -1;
+        const int32_t len = unit_lengths[i];
+        const bool carries_bytes = len == G729_SPEECH_FRAME_BYTES || len == G729_SID_FRAME_BYTES;
+        if (carries_bytes && (bytes == nullptr || bytes[i] == nullptr)) return -1;
+    }
+
+    int failed = 0;
+    for (int first = 0; first < count; first += kGroup) {
+        const int n = count - first < kGroup ? count - first : kGroup;
+        double* mems[kGroup];
+        double* speech[kGroup];
+        int16_t* out[kGroup];
+        DecodeWork work[kGroup];
+        g729simd::SynthesisJob first_jobs[kGroup];
+        g729simd::SynthesisJob second_jobs[kGroup];
+        int synthesis_count = 0;
+        int lanes = 0;  // the channels of this pass with a frame to decode
+        for (int k = 0; k < n; ++k) {
+            const int i = first + k;
+            g729_decoded_params decoded;
+            const int32_t len = unit_lengths[i];
+            if (len == G729_SPEECH_FRAME_BYTES) {
+                g729_unpack_frame(decoded, bytes[i], G729_FRAME_SPEECH);
+            } else if (len == G729_SID_FRAME_BYTES) {
+                g729_unpack_frame(decoded, bytes[i], G729_FRAME_SID);
+            } else if (len == G729_UNIT_UNTRANSMITTED) {
+                untransmitted_frame_params(decoded);
+            } else if (len == G729_UNIT_LOST) {
+                lost_frame_params(decoded);
+            } else {
+                // Like g729_decode_frame: nothing decoded or written, the state unchanged.
+                if (results != nullptr) results[i] = -1;
+                ++failed;
+                continue;
+            }
+            if (results != nullptr) results[i] = 0;
+            DecodeWork& w = work[lanes];
+            w.st = states[i];
+            w.erased = decoded[0];
+            w.speech = w.st->synth_buf + 10;
+            if (decode_frame_begin(w.st, decoded, w.speech, w.lpc, w.lags, &w.frame_type,
+                                   w.jobs)) {
+                first_jobs[synthesis_count] = w.jobs[0];
+                second_jobs[synthesis_count] = w.jobs[1];
+                ++synthesis_count;
+            }
+            mems[lanes] = w.st->post_hpf_mem;
+            speech[lanes] = w.speech;
+            out[lanes] = samples[i];
+            ++lanes;
+        }
+        // The speech frames' synthesis, the channels side by side: subframe 1, then 2.
+        synthesis_channels(first_jobs, synthesis_count, G729_SUBFRAME_SIZE);
+        synthesis_channels(second_jobs, synthesis_count, G729_SUBFRAME_SIZE);
+        for (int k = 0; k < lanes; ++k) {
+            DecodeWork& w = work[k];
+            decode_frame_end(w.st, w.erased, w.frame_type);
+            postfilter_prepare(&w.st->postfilter, w.speech, w.lpc, w.lags, w.frame_type, &w.post,
+                               w.jobs);
+            first_jobs[k] = w.jobs[0];
+            second_jobs[k] = w.jobs[1];
+        }
+        // The postfilters' synthesis filters likewise.
+        synthesis_channels(first_jobs, lanes, G729_SUBFRAME_SIZE);
+        synthesis_channels(second_jobs, lanes, G729_SUBFRAME_SIZE);
+        for (int k = 0; k < lanes; ++k) postfilter_finish(&work[k].st->postfilter, work[k].speech,
+                                                          &work[k].post);
+        highpass_channels(Highpass::output, mems, speech, lanes, G729_FRAME_SIZE);
+        for (int k = 0; k < lanes; ++k) decoder_emit(speech[k], out[k]);
+    }
+    return failed == 0 ? 0 : -1;
+}

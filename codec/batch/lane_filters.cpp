@@ -1,0 +1,183 @@
+// Highway kernels of the channel-parallel filters, compiled for every instruction set Highway
+// targets and chosen at run time. Vectors are added and multiplied only (never fused), in the
+// order of the single-channel step; -ffp-contract=off keeps the compiler from fusing them.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "codec/batch/lane_filters.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "codec/batch/lane_filters.h"
+#include "codec/g729.h"
+#include "codec/lpc/second_order_section.h"
+#include "codec/simd_dispatch.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace g729lanes {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// At most 8 channels per vector (8 doubles fill an AVX-512 register).
+using Tag = hn::CappedTag<double, 8>;
+using Vec = hn::Vec<Tag>;
+constexpr int kMaxLanes = 8;
+
+#include "codec/lpc/second_order_step-inl.h"
+#include "codec/lpc/synthesis_step-inl.h"
+
+struct LaneCoefficients {
+    Vec a1;
+    Vec a2;
+    Vec b0;
+    Vec b1;
+    Vec b2;
+};
+
+// One group of up to Lanes(d) channels. The samples are interleaved (sample n of lane l at
+// n * lanes + l) so that every step loads and stores whole vectors; lanes without a channel
+// filter zeros from zero memory.
+template <bool FlushOutputs>
+void highpass_group(const SecondOrderCoefficients& c, double* const mems[],
+                    double* const samples[], int channels, int count) {
+    const Tag d;
+    const int lanes = static_cast<int>(hn::Lanes(d));
+    alignas(64) double buf[G729_FRAME_SIZE * kMaxLanes];
+    alignas(64) double mem[4 * kMaxLanes];
+    for (int l = 0; l < lanes; ++l) {
+        const bool used = l < channels;
+        for (int k = 0; k < 4; ++k) mem[k * lanes + l] = used ? mems[l][k] : 0.0;
+        for (int n = 0; n < count; ++n) buf[n * lanes + l] = used ? samples[l][n] : 0.0;
+    }
+
+    const LaneCoefficients lc{hn::Set(d, c.a1), hn::Set(d, c.a2), hn::Set(d, c.b0),
+                              hn::Set(d, c.b1), hn::Set(d, c.b2)};
+    const Vec threshold = hn::Set(d, kMemoryFlushThreshold);
+    // flush_tiny per lane: |v| < threshold gives +0.0, anything else (NaN too) passes.
+    const auto flush = [&](Vec v) { return hn::IfThenZeroElse(hn::Lt(hn::Abs(v), threshold), v); };
+    SecondOrderMemory<Vec> m{hn::Load(d, mem), hn::Load(d, mem + lanes),
+                             hn::Load(d, mem + 2 * lanes), hn::Load(d, mem + 3 * lanes)};
+    for (int n = 0; n < count; ++n) {
+        double* p = buf + n * lanes;
+        hn::Store(second_order_step<FlushOutputs>(lc, m, hn::Load(d, p), flush), d, p);
+    }
+    hn::Store(m.x1, d, mem);
+    hn::Store(m.x2, d, mem + lanes);
+    hn::Store(m.y1, d, mem + 2 * lanes);
+    hn::Store(m.y2, d, mem + 3 * lanes);
+
+    for (int l = 0; l < channels && l < lanes; ++l) {
+        for (int k = 0; k < 4; ++k) mems[l][k] = mem[k * lanes + l];
+        for (int n = 0; n < count; ++n) samples[l][n] = buf[n * lanes + l];
+    }
+}
+
+void HighpassChannels(int filter, double* const* mems, double* const* samples, int channels,
+                      int count) {
+    const int lanes = static_cast<int>(hn::Lanes(Tag()));
+    for (int first = 0; first < channels; first += lanes) {
+        const int n = channels - first < lanes ? channels - first : lanes;
+        if (filter == static_cast<int>(Highpass::preprocess)) {
+            highpass_group<true>(kPreprocessFilter, mems + first, samples + first, n, count);
+        } else {
+            highpass_group<false>(kOutputFilter, mems + first, samples + first, n, count);
+        }
+    }
+}
+
+
+// One group of up to Lanes(d) synthesis jobs of L (0..40) samples, one per lane: every lane
+// does the operations of the single filter (primitives.cpp) on its own job. Inputs and
+// memories are all read (interleaved by sample) before any output is written, so a job may
+// filter in place and its memory may lie in its input.
+void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
+    const Tag d;
+    const int lanes = static_cast<int>(hn::Lanes(d));
+    constexpr int kMaxBlock = G729_SUBFRAME_SIZE;
+    alignas(64) double xb[kMaxBlock * kMaxLanes];
+    alignas(64) double yb[kMaxBlock * kMaxLanes];
+    alignas(64) double ab[11 * kMaxLanes];
+    alignas(64) double mb[20 * kMaxLanes];
+    for (int l = 0; l < lanes; ++l) {
+        const bool used = l < n;
+        for (int k = 1; k <= 10; ++k) ab[k * lanes + l] = used ? jobs[l].a[k] : 0.0;
+        for (int k = 0; k < 10; ++k) mb[k * lanes + l] = used ? jobs[l].mem[k] : 0.0;
+        for (int i = 0; i < L; ++i) xb[i * lanes + l] = used ? jobs[l].x[i] : 0.0;
+    }
+    Vec a[11];
+    a[0] = hn::Set(d, 1.0);
+    for (int k = 1; k <= 10; ++k) a[k] = hn::Load(d, ab + k * lanes);
+    Vec m[10];
+    for (int k = 0; k < 10; ++k) m[k] = hn::Load(d, mb + k * lanes);
+
+    int i = 0;
+    for (; i + 10 <= L; i += 10) {
+        const double* x = xb + i * lanes;
+        double* y = yb + i * lanes;
+        hn::Store(synthesis_step<0>(a, hn::Load(d, x), m), d, y);
+        hn::Store(synthesis_step<1>(a, hn::Load(d, x + lanes), m), d, y + lanes);
+        hn::Store(synthesis_step<2>(a, hn::Load(d, x + 2 * lanes), m), d, y + 2 * lanes);
+        hn::Store(synthesis_step<3>(a, hn::Load(d, x + 3 * lanes), m), d, y + 3 * lanes);
+        hn::Store(synthesis_step<4>(a, hn::Load(d, x + 4 * lanes), m), d, y + 4 * lanes);
+        hn::Store(synthesis_step<5>(a, hn::Load(d, x + 5 * lanes), m), d, y + 5 * lanes);
+        hn::Store(synthesis_step<6>(a, hn::Load(d, x + 6 * lanes), m), d, y + 6 * lanes);
+        hn::Store(synthesis_step<7>(a, hn::Load(d, x + 7 * lanes), m), d, y + 7 * lanes);
+        hn::Store(synthesis_step<8>(a, hn::Load(d, x + 8 * lanes), m), d, y + 8 * lanes);
+        hn::Store(synthesis_step<9>(a, hn::Load(d, x + 9 * lanes), m), d, y + 9 * lanes);
+    }
+    // The last L mod 10 outputs through a work history, as in the single filter: w[k] is the
+    // output 10 before w[k + 10]; the history ends in mb.
+    for (int k = 0; k < 10; ++k) hn::Store(m[k], d, mb + k * lanes);
+    const int rest = L - i;
+    for (int r = 0; r < rest; ++r) {
+        Vec w[10];
+        for (int k = 0; k < 10; ++k) w[k] = hn::Load(d, mb + (r + k) * lanes);
+        const Vec out = history_step(a, hn::Load(d, xb + (i + r) * lanes), w);
+        hn::Store(out, d, mb + (r + 10) * lanes);
+        hn::Store(out, d, yb + (i + r) * lanes);
+    }
+
+    for (int l = 0; l < n && l < lanes; ++l) {
+        for (int k = 0; k < L; ++k) jobs[l].y[k] = yb[k * lanes + l];
+        if (jobs[l].update != 0) {
+            for (int k = 0; k < 10; ++k) jobs[l].mem[k] = flush_tiny(mb[(rest + k) * lanes + l]);
+        }
+    }
+}
+
+void SynthesisChannels(const g729simd::SynthesisJob* jobs, int count, int L) {
+    const int lanes = static_cast<int>(hn::Lanes(Tag()));
+    for (int first = 0; first < count; first += lanes) {
+        synthesis_group(jobs + first, count - first < lanes ? count - first : lanes, L);
+    }
+}
+
+int HighpassLanes() { return static_cast<int>(hn::Lanes(Tag())); }
+
+}  // namespace HWY_NAMESPACE
+}  // namespace g729lanes
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace g729lanes {
+HWY_EXPORT(HighpassChannels);
+HWY_EXPORT(HighpassLanes);
+HWY_EXPORT(SynthesisChannels);
+}  // namespace g729lanes
+
+void highpass_channels(Highpass filter, double* const mems[], double* const samples[],
+                       int channels, int count) {
+    if (channels <= 0) return;
+    if (count < 0) count = 0;
+    if (count > G729_FRAME_SIZE) count = G729_FRAME_SIZE;
+    HWY_DYNAMIC_DISPATCH(g729lanes::HighpassChannels)(static_cast<int>(filter), mems, samples,
+                                                      channels, count);
+}
+
+void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L) {
+    if (count <= 0) return;
+    if (L < 0) L = 0;
+    if (L > G729_SUBFRAME_SIZE) L = G729_SUBFRAME_SIZE;
+    HWY_DYNAMIC_DISPATCH(g729lanes::SynthesisChannels)(jobs, count, L);
+}
+
+int highpass_lanes() { return HWY_DYNAMIC_DISPATCH(g729lanes::HighpassLanes)(); }
+#endif  // HWY_ONCE
