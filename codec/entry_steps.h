@@ -21,17 +21,22 @@ G729_INLINE double* encoder_take_samples(g729_encoder_state* st, const int16_t s
     return block;
 }
 
-// Encoder, after the high-pass: the frame's parameters, packed.
-G729_INLINE void encoder_code_block(g729_encoder_state* st, uint8_t* bytes,
-                                    int32_t* byte_count) {
-    g729_params params = {};
-    encode_frame_parameters(st, params, st->frame_count, st->dtx_enabled);
-
+// The frame's parameters as bytes: none for an untransmitted frame.
+G729_INLINE void encoder_pack(const int32_t params[G729_PARAMS_SIZE], uint8_t* bytes,
+                              int32_t* byte_count) {
     if (params[0] == G729_FRAME_NO_TRANSMISSION) {
         *byte_count = 0;
     } else {
         g729_pack_frame(params, bytes, byte_count);
     }
+}
+
+// Encoder, after the high-pass: the frame's parameters, packed.
+G729_INLINE void encoder_code_block(g729_encoder_state* st, uint8_t* bytes,
+                                    int32_t* byte_count) {
+    g729_params params = {};
+    encode_frame_parameters(st, params, st->frame_count, st->dtx_enabled);
+    encoder_pack(params, bytes, byte_count);
 }
 
 // Decoder, up to the output high-pass: the frame's speech, postfiltered, at synth_buf + 10.

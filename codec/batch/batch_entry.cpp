@@ -1,7 +1,8 @@
 // Batched entry points: many channels' frames in one call. The frame-by-frame work is that of
-// the single-channel entry points (entry_steps.h); the serial filters (the fixed high-pass
-// filters at the two ends, the decoder's speech synthesis) run the channels side by side, one
-// per vector lane (lane_filters.h). Every channel's output and state equal what the
+// the single-channel entry points (entry_steps.h, and the steps of the encoder and decoder
+// frames); the serial filters between those steps (the fixed high-pass filters, the encoder's
+// weighting, target and impulse-response filters, the decoder's speech synthesis and the
+// postfilter's synthesis) run the channels side by side, one per vector lane (lane_filters.h). Every channel's output and state equal what the
 // single-channel entry point gives it alone.
 #include "codec/batch/lane_filters.h"
 #include "codec/entry_steps.h"
@@ -9,8 +10,14 @@
 
 namespace {
 
-// Channels handled per pass: bounds the pointer arrays on the stack.
-constexpr int kGroup = 32;
+// Channels handled per pass: bounds the work records on the stack (about 2 KB a channel).
+constexpr int kGroup = 16;
+
+// An active frame between the steps of the batched encoder.
+struct EncodeWork {
+    g729_encoder_state* st;
+    EncoderWork frame;
+};
 
 // A channel's frame between the steps of the batched decoder.
 struct DecodeWork {
@@ -41,14 +48,48 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
         const int n = count - first < kGroup ? count - first : kGroup;
         double* mems[kGroup];
         double* blocks[kGroup];
+        g729_params params[kGroup] = {};
         for (int k = 0; k < n; ++k) {
             g729_encoder_state* st = states[first + k];
             blocks[k] = encoder_take_samples(st, samples[first + k]);
             mems[k] = st->hpf_mem;
         }
         highpass_channels(Highpass::preprocess, mems, blocks, n, G729_FRAME_SIZE);
+
+        // The active frames' serial filters side by side across channels, between the steps
+        // of each channel's frame.
+        EncodeWork work[kGroup];
+        g729simd::SynthesisJob independent[4 * kGroup];
+        g729simd::SynthesisJob chained[kGroup];
+        int active = 0;
         for (int k = 0; k < n; ++k) {
-            encoder_code_block(states[first + k], bytes[first + k], &byte_counts[first + k]);
+            g729_encoder_state* st = states[first + k];
+            g729simd::SynthesisJob jobs[5];
+            EncodeWork& e = work[active];
+            e.st = st;
+            if (encode_frame_begin(st, params[k], st->frame_count, st->dtx_enabled, &e.frame,
+                                   jobs)) {
+                for (int j = 0; j < 4; ++j) independent[4 * active + j] = jobs[j];
+                chained[active] = jobs[4];
+                ++active;
+            }
+        }
+        synthesis_channels(independent, 4 * active, G729_SUBFRAME_SIZE);
+        synthesis_channels(chained, active, G729_SUBFRAME_SIZE);
+        for (int sf = 0; sf < 2; ++sf) {
+            for (int a = 0; a < active; ++a) {
+                encode_subframe_search(work[a].st, &work[a].frame, sf, &chained[a]);
+            }
+            synthesis_channels(chained, active, G729_SUBFRAME_SIZE);
+            for (int a = 0; a < active; ++a) {
+                encode_subframe_finish(work[a].st, &work[a].frame, sf, &chained[a]);
+            }
+            if (sf == 0) synthesis_channels(chained, active, G729_SUBFRAME_SIZE);
+        }
+
+        for (int k = 0; k < n; ++k) {
+            encode_frame_end(states[first + k]);
+            encoder_pack(params[k], bytes[first + k], &byte_counts[first + k]);
         }
     }
     return 0;

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "codec/g729.h"
+#include "codec/simd_dispatch.h"
 
 // Second-order 140 Hz high-pass filter, in place. mem: x[n-1], x[n-2], y[n-1], y[n-2].
 void preprocess_highpass(double hpf_mem[4], double* samples, int count);
@@ -12,6 +13,38 @@ void preprocess_highpass(double hpf_mem[4], double* samples, int count);
 // every history of the state.
 void encode_frame_parameters(g729_encoder_state* state, int32_t params[G729_PARAMS_SIZE],
                              int32_t frame_count, int32_t dtx_enabled);
+
+// encode_frame_parameters in steps, for the batched encoder, with the serial filters between
+// them (each filter job is one lpc_synthesis_filter call of 40 samples):
+//   encode_frame_begin: false for an inactive frame (coded already: go to encode_frame_end);
+//     true for an active one, with five jobs: jobs[0..3] independent, then jobs[4]
+//   encode_subframe_search(0), its job; encode_subframe_finish(0), its job;
+//   encode_subframe_search(1), its job; encode_subframe_finish(1) (no job);
+//   encode_frame_end.
+// The work record carries the frame between the steps; params is written through it.
+struct EncoderWork {
+    int32_t* params;
+    double ap[22];            // weighted LPC of both subframes
+    double ap1[2][11];        // the same with the tilt, for the weighted speech
+    double x_first[40];       // target of subframe 1
+    double h_both[2][40];     // impulse responses of both subframes
+    double zero_memory[2][10];
+    double x[40];             // target of the current subframe
+    double y1[40];            // its filtered adaptive-codebook vector
+    int32_t t0_min;
+    int32_t t0_max;
+    int32_t t0;
+    int32_t frac;
+    int p;                    // next parameter slot
+};
+bool encode_frame_begin(g729_encoder_state* state, int32_t params[G729_PARAMS_SIZE],
+                        int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
+                        g729simd::SynthesisJob jobs[5]);
+void encode_subframe_search(g729_encoder_state* state, EncoderWork* work, int subframe,
+                            g729simd::SynthesisJob* y1_job);
+void encode_subframe_finish(g729_encoder_state* state, EncoderWork* work, int subframe,
+                            g729simd::SynthesisJob* target_job);
+void encode_frame_end(g729_encoder_state* state);
 
 // 1 when the pitch gain must be limited to keep the excitation loop stable.
 int32_t taming_check(const double exc_err[4], int t0, int frac);
