@@ -2,8 +2,12 @@
 // routine with a build choice runs both on the same inputs, ordinary and awkward ones, and
 // the results are compared bit for bit. The AVX2 comparisons skip on a processor without
 // AVX2. Where a routine has an obvious direct form, the baseline is checked against it too.
+// The channel-parallel kernels (Highway) run on every target Highway built that the processor
+// runs, against the baseline single-channel filters.
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +17,7 @@
 #include <random>
 #include <vector>
 
+#include "codec/batch/lane_filters.h"
 #include "codec/g729.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/simd_dispatch.h"
@@ -437,4 +442,85 @@ TEST(SimdPaths, WholeEncoderGivesTheSameBitsInBothBuilds) {
             ASSERT_TRUE(same_doubles(st[0].hpf_mem, st[1].hpf_mem, 4));
         }
     }
+}
+
+// The channel-parallel Highway kernels on every instruction set Highway built them for that
+// this processor runs: each channel's samples and memory must equal the single-channel filter's
+// (the baseline build's), for any number of channels (partial and several vectors), lengths
+// that are not a multiple of 10, filtering in place, memories meeting the flush threshold, and
+// non-finite samples.
+TEST(SimdPaths, ChannelParallelKernelsOnEveryHighwayTarget) {
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    ASSERT_FALSE(targets.empty());
+    for (int64_t target : targets) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        Rng rng(static_cast<uint64_t>(target % 100003));
+        for (int trial = 0; trial < 40; ++trial) {
+            const int channels = 1 + trial % 19;
+            const int L = trial % 4 == 0 ? rng.integer(0, 40) : (trial % 4 == 1 ? 22 : 40);
+
+            // Synthesis jobs: every other one in place, alternating memory updates.
+            std::vector<std::array<double, 11>> a(channels);
+            std::vector<std::array<double, 40>> in(channels);
+            std::vector<std::array<double, 40>> out(channels);
+            std::vector<std::array<double, 40>> expect(channels);
+            std::vector<std::array<double, 10>> mem(channels);
+            std::vector<std::array<double, 10>> expect_mem(channels);
+            std::vector<g729simd::SynthesisJob> jobs(channels);
+            for (int c = 0; c < channels; ++c) {
+                random_lpc(rng, a[c].data());
+                for (double& v : in[c]) v = rng.uniform(-2000.0, 2000.0);
+                for (double& v : mem[c]) v = rng.uniform(-1e-4, 1e-4) * rng.integer(0, 3);
+                if (trial % 9 == 0) in[c][rng.integer(0, 39)] = std::numeric_limits<double>::quiet_NaN();
+                expect_mem[c] = mem[c];
+                const bool in_place = c % 2 == 1;
+                g729simd::lpc_synthesis_filter(Isa::baseline, a[c].data(), in[c].data(),
+                                               expect[c].data(), L, expect_mem[c].data(), c % 3 != 0);
+                if (in_place) out[c] = in[c];
+                jobs[c] = {a[c].data(), in_place ? out[c].data() : in[c].data(), out[c].data(),
+                           mem[c].data(), c % 3 != 0 ? 1 : 0};
+            }
+            synthesis_channels(jobs.data(), channels, L);
+            for (int c = 0; c < channels; ++c) {
+                ASSERT_TRUE(same_doubles(out[c].data(), expect[c].data(), L))
+                    << "synthesis, trial " << trial << " channel " << c;
+                ASSERT_TRUE(same_doubles(mem[c].data(), expect_mem[c].data(), 10))
+                    << "synthesis memory, trial " << trial << " channel " << c;
+            }
+
+            // Both high-pass filters over up to a frame, memories near the flush threshold.
+            const int count = trial % 5 == 0 ? rng.integer(0, 80) : 80;
+            for (Highpass filter : {Highpass::preprocess, Highpass::output}) {
+                std::vector<std::array<double, 80>> x(channels);
+                std::vector<std::array<double, 80>> ex(channels);
+                std::vector<std::array<double, 4>> m(channels);
+                std::vector<std::array<double, 4>> em(channels);
+                std::vector<double*> xs(channels);
+                std::vector<double*> ms(channels);
+                for (int c = 0; c < channels; ++c) {
+                    const double level = c % 4 == 0 ? 1e-5 : 3000.0;
+                    for (double& v : x[c]) v = rng.uniform(-level, level);
+                    for (double& v : m[c]) v = rng.uniform(-3e-5, 3e-5);
+                    ex[c] = x[c];
+                    em[c] = m[c];
+                    if (filter == Highpass::preprocess) {
+                        g729simd::preprocess_highpass(Isa::baseline, em[c].data(), ex[c].data(), count);
+                    } else {
+                        g729simd::post_highpass_filter(Isa::baseline, em[c].data(), ex[c].data(), count);
+                    }
+                    xs[c] = x[c].data();
+                    ms[c] = m[c].data();
+                }
+                highpass_channels(filter, ms.data(), xs.data(), channels, count);
+                for (int c = 0; c < channels; ++c) {
+                    ASSERT_TRUE(same_doubles(x[c].data(), ex[c].data(), count))
+                        << "high-pass, trial " << trial << " channel " << c;
+                    ASSERT_TRUE(same_doubles(m[c].data(), em[c].data(), 4))
+                        << "high-pass memory, trial " << trial << " channel " << c;
+                }
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
 }
