@@ -27,6 +27,8 @@
 #include "host/pel_host.h"
 #include "host/pel_host_control.h"
 
+using namespace g729;
+
 namespace {
 
 using g729bench::DecoderFrameInputs;

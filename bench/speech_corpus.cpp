@@ -14,6 +14,8 @@
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/primitives.h"
 
+using namespace g729;
+
 namespace g729bench {
 
 namespace {

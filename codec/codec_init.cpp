@@ -7,6 +7,8 @@
 #include "codec/g729.h"
 #include "codec/lpc/sid_lsf_quantizer.h"
 
+using namespace g729;
+
 void g729_encoder_init(g729_encoder_state* st, int dtx_flag) {
     // Start from an all-zero record so that no field is ever indeterminate.
     std::memset(st, 0, sizeof(*st));

@@ -4,6 +4,7 @@
 #include "codec/output_conversion.h"
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
 namespace {
 
 using g729simd::Isa;
@@ -57,6 +58,8 @@ void g729simd::pcm16_from_doubles(Isa isa, const double* x, int16_t* out, int co
     }
 }
 
+}  // namespace g729
+
 int g729_decode_frame(g729_decoder_state* st, int16_t samples[80], const uint8_t* bytes,
                       int unit_length) {
     int32_t frame_type;
@@ -70,20 +73,20 @@ int g729_decode_frame(g729_decoder_state* st, int16_t samples[80], const uint8_t
 
     g729_decoded_params decoded;
     g729_unpack_frame(decoded, bytes, frame_type);
-    synthesize(st, decoded, samples);
+    g729::synthesize(st, decoded, samples);
     return 0;
 }
 
 int g729_decode_lost_frame(g729_decoder_state* st, int16_t samples[80]) {
     g729_decoded_params decoded;
-    lost_frame_params(decoded);
-    synthesize(st, decoded, samples);
+    g729::lost_frame_params(decoded);
+    g729::synthesize(st, decoded, samples);
     return 0;
 }
 
 int g729_decode_untransmitted_frame(g729_decoder_state* st, int16_t samples[80]) {
     g729_decoded_params decoded;
-    untransmitted_frame_params(decoded);
-    synthesize(st, decoded, samples);
+    g729::untransmitted_frame_params(decoded);
+    g729::synthesize(st, decoded, samples);
     return 0;
 }

@@ -2,10 +2,12 @@
 #include "codec/entry_steps.h"
 #include "codec/g729.h"
 
+using g729::preprocess_highpass;
+
 int g729_encode_frame(g729_encoder_state* st, const int16_t samples[80], uint8_t* bytes,
                       int32_t* byte_count) {
-    double* block = encoder_take_samples(st, samples);
+    double* block = g729::encoder_take_samples(st, samples);
     preprocess_highpass(st->hpf_mem, block, G729_FRAME_SIZE);
-    encoder_code_block(st, bytes, byte_count);
+    g729::encoder_code_block(st, bytes, byte_count);
     return 0;
 }

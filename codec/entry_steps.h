@@ -10,6 +10,8 @@
 #include "codec/g729.h"
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
+
 // Encoder, before the high-pass: the new block into the analysis buffer (pre-processed there
 // in place afterwards) and the frame counter. Returns the block.
 G729_INLINE double* encoder_take_samples(g729_encoder_state* st, const int16_t samples[80]) {
@@ -68,3 +70,5 @@ G729_INLINE void untransmitted_frame_params(int32_t decoded[G729_DECODED_PARAMS_
     for (int k = 0; k < G729_DECODED_PARAMS_SIZE; ++k) decoded[k] = 0;
     decoded[1] = G729_FRAME_NO_TRANSMISSION;  // not erased: a pause in transmission
 }
+
+}  // namespace g729

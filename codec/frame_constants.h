@@ -1,6 +1,8 @@
 // Sizes and ranges shared by the encoder, the decoder and the comfort-noise generator.
 #pragma once
 
+namespace g729 {
+
 inline constexpr int kSubframeLength = 40;
 inline constexpr int kFrameLength = 80;
 
@@ -10,3 +12,5 @@ inline constexpr int kMaxPitchLag = 143;
 
 // Past excitation kept for the adaptive codebook: the longest lag plus the interpolation taps.
 inline constexpr int kPastExcitation = kMaxPitchLag + 11;
+
+}  // namespace g729

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace g729 {
+
 // Rounds half away from zero and saturates to the 16-bit range. A non-finite value can only
 // come from a corrupted state; it is emitted as silence rather than converted undefinedly.
 inline int16_t double_to_pcm16(double x) {
@@ -13,3 +15,5 @@ inline int16_t double_to_pcm16(double x) {
     if (rounded < -32768.0) return -32768;
     return static_cast<int16_t>(rounded);
 }
+
+}  // namespace g729

@@ -16,6 +16,7 @@
 
 #include "codec/g729.h"
 
+namespace g729 {
 namespace g729simd {
 
 enum class Isa { baseline, avx2 };
@@ -83,6 +84,7 @@ void lsp_quantize(Isa isa, double memory[4][10], const double lsp[10], double ls
                   int32_t index[2]);
 
 }  // namespace g729simd
+}  // namespace g729
 
 // Four doubles, handled as one AVX register or two SSE2 registers. Loads and stores go
 // through the unaligned alias type. The helpers and kernels are always inlined into their two
@@ -96,6 +98,7 @@ void lsp_quantize(Isa isa, double memory[4][10], const double lsp[10], double ls
 #define G729_TARGET_AVX2
 #endif
 
+namespace g729 {
 namespace g729simd {
 
 typedef double v4d __attribute__((vector_size(32)));
@@ -135,8 +138,9 @@ G729_INLINE bool any4(const v4l& m) {
 }
 
 }  // namespace g729simd
+}  // namespace g729
 
 // Four copies of a double. A macro rather than a function: a vector returned from a function
 // compiled for the baseline is rebuilt from two halves even after inlining into the AVX2 build,
 // where written in place it is one broadcast. x is evaluated four times: keep it a plain value.
-#define G729_SPLAT(x) (::g729simd::v4d{(x), (x), (x), (x)})
+#define G729_SPLAT(x) (::g729::g729simd::v4d{(x), (x), (x), (x)})

@@ -21,7 +21,7 @@ for tool in clang clang++; do
 done
 
 CC=clang CXX=clang++ cmake -S . -B "$FUZZ_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DG729_FUZZ=ON >/dev/null
+  -DG729_FUZZ=ON -DG729_WERROR=ON >/dev/null
 cmake --build "$FUZZ_BUILD_DIR" --target g729_fuzzers -j"$(nproc)"
 
 status=0

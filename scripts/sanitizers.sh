@@ -23,13 +23,13 @@ for run in $SANITIZERS; do
   case "$run" in
   asan)
     echo "== address + undefined: whole suite (build-asan)"
-    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Asan >/dev/null
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Asan -DG729_WERROR=ON >/dev/null
     cmake --build build-asan -j"$JOBS"
     ctest --test-dir build-asan --output-on-failure -j"$JOBS" || status=1
     ;;
   tsan)
     echo "== thread: multi-instance tests (build-tsan)"
-    cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Tsan >/dev/null
+    cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Tsan -DG729_WERROR=ON >/dev/null
     cmake --build build-tsan -j"$JOBS" --target module_tests g729_soak
     # Refuse a pattern that selects nothing: that would pass without testing anything.
     if ! ctest --test-dir build-tsan -N -R "$TSAN_TESTS" | grep -q 'Total Tests: [1-9]'; then

@@ -9,6 +9,8 @@
 #include "codec/tables/sid_lsf_tables.h"
 #include "codec/tables/vad_tables.h"
 
+using namespace g729;
+
 TEST(AnnexBTables, SidLsfTables) {
     EXPECT_EQ(sid_stage1_scale[0], 0.06594207137823105);
     EXPECT_EQ(sid_stage1_scale[1], 0.12644603848457336);

@@ -23,6 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using g729::highpass_lanes;
+
 // Speech to draw channels from: the ITU inputs when present, and the project's recording.
 std::vector<std::vector<int16_t>> speech_sources() {
     std::vector<std::vector<int16_t>> sources;

@@ -12,6 +12,8 @@
 #include "codec/lpc/sid_lsf_quantizer.h"
 #include "codec/tables/comfort_noise_tables.h"
 
+using namespace g729;
+
 namespace {
 
 int16_t lcg(int16_t s) { return static_cast<int16_t>(static_cast<uint16_t>(s * 31821 + 13849)); }

@@ -8,6 +8,8 @@
 #include "codec/g729.h"
 #include "codec/output_conversion.h"
 
+using namespace g729;
+
 TEST(OutputConversion, RoundsHalfAwayAndSaturates) {
     EXPECT_EQ(double_to_pcm16(32767.4), 32767);
     EXPECT_EQ(double_to_pcm16(32767.6), 32767);

@@ -15,6 +15,8 @@
 #include "codec/tables/decoder_tables.h"
 #include "codec/tables/gain_tables.h"
 
+using namespace g729;
+
 namespace {
 
 // The 16-bit congruential generator, written out for checking the concealment draws.

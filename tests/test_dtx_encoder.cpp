@@ -14,6 +14,8 @@
 #include "codec/lpc/sid_lsf_quantizer.h"
 #include "codec/tables/comfort_noise_tables.h"
 
+using namespace g729;
+
 namespace {
 
 // Autocorrelation of a first-order process: energy * rho^k.

@@ -9,6 +9,8 @@
 #include "codec/encoder/encoder_frame.h"
 #include "codec/g729.h"
 
+using namespace g729;
+
 TEST(Preprocess, ZerosStayZero) {
     double mem[4] = {0, 0, 0, 0};
     double block[80] = {};

@@ -6,6 +6,8 @@
 
 #include "codec/encoder/fixed_codebook.h"
 
+using namespace g729;
+
 namespace {
 
 struct Lcg {

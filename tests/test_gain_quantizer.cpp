@@ -8,6 +8,8 @@
 #include "codec/encoder/pitch.h"
 #include "codec/tables/gain_tables.h"
 
+using namespace g729;
+
 namespace {
 
 struct Lcg {

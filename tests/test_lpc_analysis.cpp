@@ -7,6 +7,8 @@
 #include "codec/g729.h"
 #include "codec/lpc/lpc_analysis.h"
 
+using namespace g729;
+
 namespace {
 
 const double kPi = 3.14159265358979323846;

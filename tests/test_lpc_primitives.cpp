@@ -6,6 +6,8 @@
 
 #include "codec/lpc/primitives.h"
 
+using namespace g729;
+
 namespace {
 
 // A stable 10th-order predictor (bandwidth-expanded resonances).

@@ -7,6 +7,8 @@
 #include "codec/tables/lpc_analysis_tables.h"
 #include "codec/tables/lsp_quantizer_tables.h"
 
+using namespace g729;
+
 namespace {
 const double kPi = 3.14159265358979323846;
 }

@@ -14,6 +14,8 @@
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/tables/lsp_quantizer_tables.h"
 
+using namespace g729;
+
 namespace {
 
 std::vector<int16_t> read_pcm(const std::string& path) {

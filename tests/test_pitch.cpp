@@ -9,6 +9,8 @@
 #include "codec/encoder/pitch.h"
 #include "codec/tables/pitch_tables.h"
 
+using namespace g729;
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;

@@ -8,6 +8,8 @@
 #include "codec/decoder/postfilter.h"
 #include "codec/g729.h"
 
+using namespace g729;
+
 namespace {
 
 // With A(z) = 1 both weighted filters are identities and the tilt factor is 0, so whatever

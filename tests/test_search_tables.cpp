@@ -6,6 +6,8 @@
 #include "codec/tables/gain_tables.h"
 #include "codec/tables/pitch_tables.h"
 
+using namespace g729;
+
 TEST(SearchTables, InterpolationFilterEntries) {
     const double* w = excitation_interpolation_filter;
     const double head[6] = {0.898517, 0.769271, 0.448635, 0.095915, -0.134333, -0.178528};

@@ -13,6 +13,8 @@
 #include "codec/tables/lsp_quantizer_tables.h"
 #include "codec/tables/sid_lsf_tables.h"
 
+using namespace g729;
+
 namespace {
 
 // Random increasing LSF set in (0, pi) with a chosen minimum spacing, as LSPs.

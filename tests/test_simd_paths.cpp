@@ -23,6 +23,8 @@
 #include "codec/simd_dispatch.h"
 #include "tools/io/pcm_io.h"
 
+using namespace g729;
+
 namespace {
 
 using g729simd::Isa;

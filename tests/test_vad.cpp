@@ -10,6 +10,8 @@
 #include "codec/g729.h"
 #include "codec/tables/vad_tables.h"
 
+using namespace g729;
+
 namespace {
 
 constexpr double kTwoPi = 6.283185308;

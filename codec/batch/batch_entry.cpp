@@ -8,6 +8,7 @@
 #include "codec/entry_steps.h"
 #include "codec/g729.h"
 
+namespace g729 {
 namespace {
 
 // Channels handled per pass: bounds the work records on the stack (about 2 KB a channel).
@@ -32,10 +33,12 @@ struct DecodeWork {
 };
 
 }  // namespace
+}  // namespace g729
 
 int g729_encode_frames(g729_encoder_state* const states[], int count,
                        const int16_t* const samples[], uint8_t* const bytes[],
                        int32_t byte_counts[]) {
+    using namespace g729;
     if (count < 0 || (count > 0 && (states == nullptr || samples == nullptr || bytes == nullptr ||
                                      byte_counts == nullptr))) {
         return -1;
@@ -98,6 +101,7 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
 int g729_decode_frames(g729_decoder_state* const states[], int count, int16_t* const samples[],
                        const uint8_t* const bytes[], const int32_t unit_lengths[],
                        int32_t results[]) {
+    using namespace g729;
     if (count < 0 || (count > 0 && (states == nullptr || samples == nullptr ||
                                      unit_lengths == nullptr))) {
         return -1;

@@ -12,7 +12,8 @@
 #include "codec/simd_dispatch.h"
 
 HWY_BEFORE_NAMESPACE();
-namespace g729lanes {
+namespace g729 {
+namespace lanes {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
@@ -153,22 +154,24 @@ void SynthesisChannels(const g729simd::SynthesisJob* jobs, int count, int L) {
 int HighpassLanes() { return static_cast<int>(hn::Lanes(Tag())); }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace g729lanes
+}  // namespace lanes
+}  // namespace g729
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
-namespace g729lanes {
+namespace g729 {
+namespace lanes {
 HWY_EXPORT(HighpassChannels);
 HWY_EXPORT(HighpassLanes);
 HWY_EXPORT(SynthesisChannels);
-}  // namespace g729lanes
+}  // namespace lanes
 
 void highpass_channels(Highpass filter, double* const mems[], double* const samples[],
                        int channels, int count) {
     if (channels <= 0) return;
     if (count < 0) count = 0;
     if (count > G729_FRAME_SIZE) count = G729_FRAME_SIZE;
-    HWY_DYNAMIC_DISPATCH(g729lanes::HighpassChannels)(static_cast<int>(filter), mems, samples,
+    HWY_DYNAMIC_DISPATCH(lanes::HighpassChannels)(static_cast<int>(filter), mems, samples,
                                                       channels, count);
 }
 
@@ -176,8 +179,9 @@ void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L) {
     if (count <= 0) return;
     if (L < 0) L = 0;
     if (L > G729_SUBFRAME_SIZE) L = G729_SUBFRAME_SIZE;
-    HWY_DYNAMIC_DISPATCH(g729lanes::SynthesisChannels)(jobs, count, L);
+    HWY_DYNAMIC_DISPATCH(lanes::SynthesisChannels)(jobs, count, L);
 }
 
-int highpass_lanes() { return HWY_DYNAMIC_DISPATCH(g729lanes::HighpassLanes)(); }
+int highpass_lanes() { return HWY_DYNAMIC_DISPATCH(lanes::HighpassLanes)(); }
+}  // namespace g729
 #endif  // HWY_ONCE

@@ -5,6 +5,8 @@
 
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
+
 // The two fixed high-pass filters (see second_order_section.h).
 enum class Highpass { preprocess, output };
 
@@ -21,3 +23,5 @@ void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L);
 
 // The number of channels a vector holds on this processor (the group size above).
 int highpass_lanes();
+
+}  // namespace g729

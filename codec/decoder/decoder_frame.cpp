@@ -13,6 +13,8 @@
 #include "codec/tables/decoder_tables.h"
 #include "codec/tables/gain_tables.h"
 
+namespace g729 {
+
 namespace {
 
 
@@ -278,3 +280,5 @@ void gain_predictor_erasure_update(double gain_pred_mem[4]) {
     gain_pred_mem[1] = gain_pred_mem[0];
     gain_pred_mem[0] = value;
 }
+
+}  // namespace g729

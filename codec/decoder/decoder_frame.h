@@ -6,6 +6,8 @@
 #include "codec/g729.h"
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
+
 // Synthesizes 80 samples into speech, and reports the two LPC sets, the two integer lags
 // and the frame type after erasure remapping.
 void decode_frame_parameters(g729_decoder_state* state, int32_t params[G729_DECODED_PARAMS_SIZE],
@@ -32,3 +34,5 @@ void decode_gains(double gain_pred_mem[4], int gain_index, const double code[40]
                   int erased, double* gain_pitch, double* gain_code);
 
 void gain_predictor_erasure_update(double gain_pred_mem[4]);
+
+}  // namespace g729

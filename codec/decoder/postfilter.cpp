@@ -9,6 +9,8 @@
 #include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
+
 namespace {
 
 using g729simd::Isa;
@@ -317,3 +319,5 @@ void postfilter_finish(g729_postfilter_state* pf, double* speech, PostfilterWork
         finish_baseline(pf, speech, work);
     }
 }
+
+}  // namespace g729

@@ -6,6 +6,8 @@
 #include "codec/g729.h"
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
+
 // speech points at the frame (synth_buf + 10); speech[-10..-1] is the previous frame's
 // unfiltered synthesis and is refreshed for the next frame.
 void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],
@@ -25,3 +27,5 @@ void postfilter_prepare(g729_postfilter_state* pf, const double* speech, const d
                         const int32_t lags[2], int32_t frame_type, PostfilterWork* work,
                         g729simd::SynthesisJob jobs[2]);
 void postfilter_finish(g729_postfilter_state* pf, double* speech, PostfilterWork* work);
+
+}  // namespace g729

@@ -12,6 +12,8 @@
 #include "codec/lpc/sid_lsf_quantizer.h"
 #include "codec/tables/comfort_noise_tables.h"
 
+namespace g729 {
+
 namespace {
 
 // One subframe of comfort excitation: scaled Gaussian noise plus a random adaptive
@@ -176,3 +178,5 @@ void decode_comfort_noise(g729_cng_state* cng, int32_t prev_frame_type, const in
     lsp_interpolate_to_lpc(lsp_prev, cng->lsp_sid, lpc);
     for (int i = 0; i < 10; i++) lsp_prev[i] = cng->lsp_sid[i];
 }
+
+}  // namespace g729

@@ -5,6 +5,8 @@
 
 #include "codec/g729.h"
 
+namespace g729 {
+
 // params: the decoded-parameter record from its frame-type entry on.
 void decode_comfort_noise(g729_cng_state* cng, int32_t prev_frame_type, const int32_t* params,
                           double exc[80], double lsp_prev[10], double lpc[22], double exc_energy,
@@ -16,3 +18,5 @@ void generate_comfort_excitation(double exc_err[4], double* exc, int16_t* seed, 
                                  double gain);
 
 void quantize_sid_gain(const double* energies, int count, double* level, int32_t* index);
+
+}  // namespace g729

@@ -10,6 +10,8 @@
 #include "codec/lpc/sid_lsf_quantizer.h"
 #include "codec/tables/comfort_noise_tables.h"
 
+namespace g729 {
+
 namespace {
 
 constexpr int kSize = 11;             // autocorrelation lags 0..10, filter 1, a1..a10
@@ -166,3 +168,5 @@ void encode_inactive_frame(g729_dtx_state* dtx, double exc[80], int32_t vad_prev
 
     if (dtx->autocorr_frame == 0) update_autocorr_sums(dtx);
 }
+
+}  // namespace g729

@@ -8,6 +8,8 @@
 
 #include "codec/tables/vad_tables.h"
 
+namespace g729 {
+
 namespace {
 
 constexpr int kOrder = 10;
@@ -241,3 +243,5 @@ void detect_voice_activity(g729_vad_state* vad, double lsf[10], const double r[1
     vad->prev_energy = energy;
     *decision = d;
 }
+
+}  // namespace g729

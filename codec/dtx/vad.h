@@ -5,6 +5,8 @@
 
 #include "codec/g729.h"
 
+namespace g729 {
+
 void vad_init(g729_vad_state* vad);
 
 // lsf is normalised in place (divided by 2 pi). speech_buf is the 240-sample analysis buffer.
@@ -16,3 +18,5 @@ void vector_subtract(const double* a, const double* b, double* out, int n);
 double dot_product(const double* a, const double* b, int n);
 void weighted_add(const double* x, double a, const double* y, double b, double* out, int n);
 void scale_vector(const double* x, double a, double* out, int n);
+
+}  // namespace g729

@@ -9,7 +9,7 @@
 
 #include "codec/simd_dispatch.h"
 
-namespace codebook {
+namespace g729::codebook {
 
 using g729simd::Isa;
 using g729simd::load4;
@@ -303,4 +303,4 @@ inline void correlate(const double* h, const double* x, double* d) {
 
 }  // namespace scalar
 
-}  // namespace codebook
+}  // namespace g729::codebook

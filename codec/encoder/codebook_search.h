@@ -6,7 +6,7 @@
 
 #include "codec/encoder/codebook_correlations.h"
 
-namespace codebook {
+namespace g729::codebook {
 
 // Blocks whose cross terms hold the signs of both positions once the search starts: the two
 // the search reads whole (see fold_signs).
@@ -382,4 +382,4 @@ inline void search_positions(const double* d, const double* rr, int pos[4]) {
 
 }  // namespace scalar
 
-}  // namespace codebook
+}  // namespace g729::codebook

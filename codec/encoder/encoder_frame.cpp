@@ -18,6 +18,8 @@
 #include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
+
 namespace {
 
 using g729simd::Isa;
@@ -454,3 +456,5 @@ void taming_update(double exc_err[4], int t0, double gain_pitch) {
     exc_err[1] = exc_err[0];
     exc_err[0] = worst;
 }
+
+}  // namespace g729

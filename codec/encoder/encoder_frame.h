@@ -6,6 +6,8 @@
 #include "codec/g729.h"
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
+
 // Second-order 140 Hz high-pass filter, in place. mem: x[n-1], x[n-2], y[n-1], y[n-2].
 void preprocess_highpass(double hpf_mem[4], double* samples, int count);
 
@@ -49,3 +51,5 @@ void encode_frame_end(g729_encoder_state* state);
 // 1 when the pitch gain must be limited to keep the excitation loop stable.
 int32_t taming_check(const double exc_err[4], int t0, int frac);
 void taming_update(double exc_err[4], int t0, double gain_pitch);
+
+}  // namespace g729

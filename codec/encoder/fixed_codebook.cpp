@@ -8,6 +8,8 @@
 #include "codec/lpc/primitives.h"
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
+
 namespace {
 
 using namespace codebook;
@@ -182,3 +184,5 @@ int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double c
     return g729simd::fixed_codebook_search(g729simd::best_isa(), x, h, t0, code, y, sign_index,
                                            sharp);
 }
+
+}  // namespace g729

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace g729 {
+
 // Returns the 13-bit position index; writes code, filtered code y and the sign index.
 // h is left pitch-sharpened.
 int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double code[40],
@@ -10,3 +12,5 @@ int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double c
 
 // d[n] = sum over i = n..39 of x[i] * h[i - n].
 void correlate_target_impulse(const double h[40], const double x[40], double d[40]);
+
+}  // namespace g729

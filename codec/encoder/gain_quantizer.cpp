@@ -7,6 +7,8 @@
 #include "codec/simd_dispatch.h"
 #include "codec/tables/gain_tables.h"
 
+namespace g729 {
+
 namespace {
 
 using g729simd::Isa;
@@ -260,3 +262,5 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
     return g729simd::quantize_gains(g729simd::best_isa(), gain_pred_mem, code, gain_correlations,
                                     length, gain_pitch, gain_code, taming);
 }
+
+}  // namespace g729

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace g729 {
+
 void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
                                  double gain_correlations[5]);
 
@@ -13,3 +15,5 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
 void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
                             double* g0);
 void gain_predictor_update(double gain_pred_mem[4], double gamma);
+
+}  // namespace g729

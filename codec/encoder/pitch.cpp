@@ -9,6 +9,8 @@
 #include "codec/simd_dispatch.h"
 #include "codec/tables/pitch_tables.h"
 
+namespace g729 {
+
 namespace {
 
 using g729simd::Isa;
@@ -532,3 +534,5 @@ double adaptive_codebook_gain(const double* x, const double* y, double gain_corr
     return g729simd::adaptive_codebook_gain(g729simd::best_isa(), x, y, gain_correlations,
                                             length);
 }
+
+}  // namespace g729

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace g729 {
+
 // Open-loop lag (20..143) of the frame starting at wsp; wsp[-143..-1] is read.
 int32_t open_loop_pitch_search(const double* wsp, int length);
 
@@ -29,3 +31,5 @@ inline double pitch_sharpening(double gain_pitch) {
     if (gain_pitch < 0.2) return 0.2;
     return gain_pitch;
 }
+
+}  // namespace g729

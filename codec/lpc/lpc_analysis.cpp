@@ -6,6 +6,8 @@
 #include "codec/simd_dispatch.h"
 #include "codec/tables/lpc_analysis_tables.h"
 
+namespace g729 {
+
 namespace {
 
 using g729simd::Isa;
@@ -310,3 +312,5 @@ void lsf_to_lsp(const double* src, double* dst, int n) {
 void lsp_to_lsf(const double* src, double* dst, int n) {
     for (int i = 0; i < n; ++i) dst[i] = std::acos(src[i]);
 }
+
+}  // namespace g729

@@ -1,6 +1,8 @@
 // LPC analysis (window, autocorrelation, Levinson-Durbin) and LPC/LSP/LSF conversions.
 #pragma once
 
+namespace g729 {
+
 // Windowed autocorrelation of the 240-sample analysis buffer, lags 0..m; r[0] >= 1.
 void lpc_autocorrelation(const double x[240], int m, double* r);
 
@@ -23,3 +25,5 @@ void lsp_interpolate_to_lpc(const double old_lsp[10], const double new_lsp[10], 
 
 void lsf_to_lsp(const double* src, double* dst, int n);
 void lsp_to_lsf(const double* src, double* dst, int n);
+
+}  // namespace g729

@@ -5,6 +5,8 @@
 #include "codec/simd_dispatch.h"
 #include "codec/tables/lsp_quantizer_tables.h"
 
+namespace g729 {
+
 namespace {
 
 using g729simd::Isa;
@@ -309,3 +311,5 @@ void lsp_decode(g729_lsp_decoder_state* state, const int32_t index[2], double ls
     }
     lsf_to_lsp(lsf, lsp_q, 10);
 }
+
+}  // namespace g729

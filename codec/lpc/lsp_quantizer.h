@@ -5,6 +5,8 @@
 
 #include "codec/g729.h"
 
+namespace g729 {
+
 void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], int32_t index[2]);
 void lsp_decode(g729_lsp_decoder_state* state, const int32_t index[2], double lsp_q[10],
                 int erased);
@@ -22,3 +24,5 @@ void lsf_expand_all(double buf[10], double gap);
 void lsf_reconstruct(const double cb1[128][10], const double cb2[32][10], int i1, int i2, int i3,
                      const double coef[4][10], double memory[4][10], double lsf[10],
                      const double sum[10]);
+
+}  // namespace g729

@@ -6,6 +6,8 @@
 
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
+
 namespace {
 
 #include "codec/lpc/synthesis_step-inl.h"
@@ -300,3 +302,5 @@ void lsf_ma_memory_save(const double mem[4][10], double copy[4][10]) {
 void lsf_ma_memory_restore(double mem[4][10], const double copy[4][10]) {
     for (int k = 0; k < 4; ++k) copy_doubles(copy[k], mem[k], 10);
 }
+
+}  // namespace g729

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace g729 {
+
 // Filter memories smaller than this in magnitude are stored as exact zeros.
 inline constexpr double kMemoryFlushThreshold = 2e-5;
 
@@ -32,3 +34,5 @@ int16_t random_next(int16_t* seed);
 
 void lsf_ma_memory_save(const double mem[4][10], double copy[4][10]);
 void lsf_ma_memory_restore(double mem[4][10], const double copy[4][10]);
+
+}  // namespace g729

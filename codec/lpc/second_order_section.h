@@ -5,6 +5,8 @@
 #include "codec/lpc/primitives.h"
 #include "codec/simd_dispatch.h"
 
+namespace g729 {
+
 // y[n] = a1 y[n-1] + a2 y[n-2] + b0 x[n] + b1 x[n-1] + b2 x[n-2], added in that order.
 struct SecondOrderCoefficients {
     double a1;
@@ -41,3 +43,5 @@ G729_INLINE void second_order_section(const SecondOrderCoefficients& c, double m
     mem[2] = m.y1;
     mem[3] = m.y2;
 }
+
+}  // namespace g729

@@ -8,6 +8,8 @@
 #include "codec/tables/lsp_quantizer_tables.h"
 #include "codec/tables/sid_lsf_tables.h"
 
+namespace g729 {
+
 namespace {
 
 constexpr int kOrder = 10;
@@ -154,3 +156,5 @@ void sid_lsf_decode(const double pred[2][4][10], const int32_t index[3], double 
     sid_lsf_rebuild(pred, mode, stage1, stage2, lsf_q, memory);
     lsf_to_lsp(lsf_q, lsp_q, kOrder);
 }
+
+}  // namespace g729

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace g729 {
+
 // Linear comfort-noise gain of each 5-bit SID energy index.
 inline constexpr double sid_gain_table[32] = {
     0.502, 1.262, 2.000, 3.170, 5.024, 7.962, 12.619, 15.887,
@@ -15,3 +17,5 @@ inline constexpr double sid_gain_table[32] = {
 inline constexpr double sid_gain_energy_factors[3] = {
     0.003125, 0.00078125, 0.000390625,
 };
+
+}  // namespace g729

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace g729 {
+
 // Stage A: (pitch-gain part, fixed-gain correction part).
 inline constexpr double gain_codebook_1[8][2] = {
     {0.000010, 0.185084},
@@ -66,3 +68,5 @@ inline constexpr double gain_preselection_thresholds_2[8] = {
 inline constexpr double gain_prediction_coefficients[4] = {
     0.68, 0.58, 0.34, 0.19,
 };
+
+}  // namespace g729

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace g729 {
+
 // Hamming-cosine analysis window over the 240-sample buffer.
 inline constexpr double lpc_analysis_window[240] = {
     0.08000000, 0.08005703, 0.08022812, 0.08051321, 0.08091225, 0.08142514, 0.08205172, 0.08279188,
@@ -53,3 +55,5 @@ inline constexpr double lsp_search_grid[51] = {
     -0.8090170, -0.8443279, -0.8763067, -0.9048271, -0.9297765, -0.9510565, -0.9685832, -0.9822872,
     -0.9921147, -0.9980267, -0.9997559,
 };
+
+}  // namespace g729

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace g729 {
+
 // First-stage distance scale per predictor mode.
 inline constexpr double sid_stage1_scale[2] = {
     0.065942075f, 0.12644604f,
@@ -33,3 +35,5 @@ inline constexpr int32_t sid_stage2_map[2][16] = {
     {31, 21, 9, 3, 10, 2, 19, 26, 4, 3, 11, 29, 15, 27, 21, 12},
     {16, 1, 0, 0, 8, 25, 22, 20, 19, 23, 20, 31, 4, 31, 20, 31},
 };
+
+}  // namespace g729

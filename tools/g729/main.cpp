@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/g729.h"
 #include "tools/eval/codec_runner.h"
 #include "tools/io/coded_io.h"
 #include "tools/io/file_io.h"
@@ -90,6 +91,7 @@ int main(int argc, char** argv) {
                  "16-bit little-endian PCM. The coded format defaults to itu for *.bit, else raw.",
                  "g729"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("g729 ") + g729_version_string());
 
     Options enc;
     CLI::App* encode = app.add_subcommand("encode", "Encode audio into coded frames");

@@ -1,0 +1,20 @@
+#!/bin/sh
+# The g729 tool as help2man runs it: --version passes through; --help prints the tool's help
+# followed by each subcommand's, headed by its usage line, so that the man page shows every
+# command and its options.
+#   man-help.sh TOOL --help|--version
+tool="$1"
+shift
+if [ "$1" != "--help" ]; then
+  exec "$tool" "$@"
+fi
+"$tool" --help || exit 1
+for command in $("$tool" --help | sed -n '/^Subcommands:/,$p' | awk 'NR > 1 && NF { print $1 }'); do
+  echo
+  "$tool" "$command" --help | awk '
+    NR == 1 { summary = $0; next }
+    /^Usage: / { sub(/^Usage: /, ""); print $0 ":"; print "  " summary; next }
+    /^Positionals:$/ { print "Arguments of " cmd ":"; next }
+    /^Options:$/ { print "Options of " cmd ":"; next }
+    { print }' cmd="$command" || exit 1
+done
