@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "codec/batch/lane_filters.h"
+#include "codec/encoder/fixed_codebook.h"
 #include "codec/g729.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/simd_dispatch.h"
@@ -521,6 +522,61 @@ TEST(SimdPaths, ChannelParallelKernelsOnEveryHighwayTarget) {
                     ASSERT_TRUE(same_doubles(m[c].data(), em[c].data(), 4))
                         << "high-pass memory, trial " << trial << " channel " << c;
                 }
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// The channel-parallel algebraic codebook search on every Highway target: each channel's code
+// vector, filtered code vector and indices equal the baseline single-channel search's, with
+// ordinary targets, silent ones (every candidate ties) and impulse responses of every shape.
+TEST(SimdPaths, ChannelParallelCodebookSearchOnEveryHighwayTarget) {
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        Rng rng(static_cast<uint64_t>(target % 99991) + 5);
+        for (int trial = 0; trial < 30; ++trial) {
+            const int channels = 1 + trial % 11;
+            std::vector<std::array<double, 40>> h(channels);
+            std::vector<std::array<double, 40>> x(channels);
+            std::vector<std::array<double, 40>> sign(channels);
+            std::vector<int> t0(channels);
+            std::vector<const double*> hp(channels);
+            std::vector<const double*> xp(channels);
+            std::vector<double*> sp(channels);
+            for (int c = 0; c < channels; ++c) {
+                double a[11];
+                random_lpc(rng, a);
+                double impulse[40] = {1.0};
+                double zero[10] = {};
+                g729simd::lpc_synthesis_filter(Isa::baseline, a, impulse, h[c].data(), 40, zero, 0);
+                const bool silent = (trial + c) % 7 == 0;
+                for (double& v : x[c]) v = silent ? 0.0 : rng.uniform(-3000.0, 3000.0);
+                t0[c] = rng.integer(20, 60);
+                hp[c] = h[c].data();
+                xp[c] = x[c].data();
+                sp[c] = sign[c].data();
+            }
+            std::vector<int> pos(4 * static_cast<std::size_t>(channels));
+            codebook_search_channels(hp.data(), xp.data(), channels,
+                                     reinterpret_cast<int(*)[4]>(pos.data()), sp.data());
+            for (int c = 0; c < channels; ++c) {
+                // The single-channel search sharpens h itself: give it the unsharpened copy
+                // with a sharpening gain of 0, which leaves h as it is.
+                std::array<double, 40> hs = h[c];
+                double code[2][40];
+                double y[2][40];
+                int32_t signs[2];
+                const int32_t index = g729simd::fixed_codebook_search(
+                    Isa::baseline, x[c].data(), hs.data(), t0[c], code[0], y[0], &signs[0], 0.0);
+                const int32_t lanes_index = fixed_codebook_code_vectors(
+                    h[c].data(), t0[c], &pos[4 * static_cast<std::size_t>(c)], sign[c].data(),
+                    code[1], y[1], &signs[1], 0.0);
+                ASSERT_EQ(index, lanes_index) << "trial " << trial << " channel " << c;
+                ASSERT_EQ(signs[0], signs[1]) << "trial " << trial << " channel " << c;
+                ASSERT_TRUE(same_doubles(code[0], code[1], 40));
+                ASSERT_TRUE(same_doubles(y[0], y[1], 40));
             }
         }
     }

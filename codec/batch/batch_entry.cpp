@@ -5,6 +5,7 @@
 // postfilter's synthesis) run the channels side by side, one per vector lane (lane_filters.h). Every channel's output and state equal what the
 // single-channel entry point gives it alone.
 #include "codec/batch/lane_filters.h"
+#include "codec/encoder/fixed_codebook.h"
 #include "codec/entry_steps.h"
 #include "codec/g729.h"
 
@@ -18,6 +19,7 @@ constexpr int kGroup = 16;
 struct EncodeWork {
     g729_encoder_state* st;
     EncoderWork frame;
+    double sign[G729_SUBFRAME_SIZE];  // signs of the codebook target correlation
 };
 
 // A channel's frame between the steps of the batched decoder.
@@ -64,6 +66,7 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
         EncodeWork work[kGroup];
         g729simd::SynthesisJob independent[4 * kGroup];
         g729simd::SynthesisJob chained[kGroup];
+        int positions[kGroup][4];
         int active = 0;
         for (int k = 0; k < n; ++k) {
             g729_encoder_state* st = states[first + k];
@@ -84,8 +87,25 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
                 encode_subframe_search(work[a].st, &work[a].frame, sf, &chained[a]);
             }
             synthesis_channels(chained, active, G729_SUBFRAME_SIZE);
+            // The algebraic codebook searches side by side.
+            const double* h[kGroup];
+            const double* target[kGroup];
+            double* sign[kGroup];
             for (int a = 0; a < active; ++a) {
-                encode_subframe_finish(work[a].st, &work[a].frame, sf, &chained[a]);
+                EncoderWork& w = work[a].frame;
+                encode_subframe_gain(work[a].st, &w);
+                fixed_codebook_sharpen_impulse(w.h_both[sf], w.t0, work[a].st->sharp);
+                h[a] = w.h_both[sf];
+                target[a] = w.x2;
+                sign[a] = work[a].sign;
+            }
+            codebook_search_channels(h, target, active, positions, sign);
+            for (int a = 0; a < active; ++a) {
+                EncoderWork& w = work[a].frame;
+                w.fcb_index = fixed_codebook_code_vectors(w.h_both[sf], w.t0, positions[a],
+                                                          work[a].sign, w.code, w.y2,
+                                                          &w.sign_index, work[a].st->sharp);
+                encode_subframe_finish(work[a].st, &w, sf, &chained[a]);
             }
             if (sf == 0) synthesis_channels(chained, active, G729_SUBFRAME_SIZE);
         }

@@ -21,6 +21,13 @@ void highpass_channels(Highpass filter, double* const mems[], double* const samp
 // (y, mem) anything another job reads or writes. A job may filter in place.
 void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L);
 
+// The algebraic codebook search of count channels side by side (lane_codebook.cpp): from the
+// sharpened impulse response h[i] and the target x[i] of channel i, its pulse positions by
+// track (0, 1, 2, 3/4) into pos[i] and the signs of its target correlation into sign[i] (40),
+// exactly as the single-channel search finds them.
+void codebook_search_channels(const double* const h[], const double* const x[], int count,
+                              int (*pos)[4], double* const sign[]);
+
 // The number of channels a vector holds on this processor (the group size above).
 int highpass_lanes();
 

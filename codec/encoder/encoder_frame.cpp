@@ -42,9 +42,9 @@ constexpr double kImpulse[40] = {1.0};
 // An active frame is coded in steps separated by its serial filters, so that the batched
 // encoder can run those filters for many channels side by side (EncoderWork carries the frame
 // between the steps). The single-channel encoder runs the same steps with the filters in
-// between: active_begin, the four filters of jobs[0..3] side by side, then jobs[4];
-// subframe_search(0), the filter it returns; subframe_finish(0), the filter it returns;
-// subframe_search(1), the filter it returns; subframe_finish(1).
+// between: active_begin, the four filters of jobs[0..3] side by side, then jobs[4]; then for
+// each subframe: subframe_search, the filter it returns, subframe_gain, the algebraic
+// codebook search, subframe_finish (and for subframe 1 the filter it returns).
 template <Isa I>
 G729_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const double lsp_new[10],
                               g729simd::SynthesisJob jobs[5]) {
@@ -135,9 +135,22 @@ G729_INLINE void subframe_search(g729_encoder_state* st, EncoderWork* w, int k,
     *y1_job = {w->ap + 11 * k, e + i, w->y1, st->mem_zero, 0};
 }
 
-// Subframe k from its filtered adaptive-codebook vector on: gains, algebraic codebook, the
-// excitation and the filter memories. For k = 0 returns in target_job the filter of subframe
-// 2's target, to run before subframe_search(1).
+// Subframe k's adaptive-codebook gain and the target of its algebraic codebook (w->x2).
+template <Isa I>
+G729_INLINE void subframe_gain(g729_encoder_state* st, EncoderWork* w) {
+    const double* x = w->x;
+    const double* y1 = w->y1;
+    double gp = g729simd::adaptive_codebook_gain(I, x, y1, w->gain_correlations, 40);
+    w->taming = taming_check(st->exc_err, w->t0, w->frac);
+    if (w->taming == 1 && gp > 0.95) gp = 0.95;
+    w->gp = gp;
+
+    for (int n = 0; n < 40; ++n) w->x2[n] = x[n] - gp * y1[n];
+}
+
+// Subframe k from its algebraic codebook vector (w->code, w->y2, w->fcb_index,
+// w->sign_index) on: gains, the excitation and the filter memories. For k = 0 returns in
+// target_job the filter of subframe 2's target, to run before subframe_search(1).
 template <Isa I>
 G729_INLINE void subframe_finish(g729_encoder_state* st, EncoderWork* w, int k,
                                  g729simd::SynthesisJob* target_job) {
@@ -146,28 +159,19 @@ G729_INLINE void subframe_finish(g729_encoder_state* st, EncoderWork* w, int k,
     const int i = 40 * k;
     const double* x = w->x;
     const double* y1 = w->y1;
+    const double* code = w->code;
+    const double* y2 = w->y2;
     int p = w->p;
+    double gp = w->gp;
 
-    double gain_correlations[5];
-    double gp = g729simd::adaptive_codebook_gain(I, x, y1, gain_correlations, 40);
-    const int32_t taming = taming_check(st->exc_err, w->t0, w->frac);
-    if (taming == 1 && gp > 0.95) gp = 0.95;
-
-    double x2[40];
-    for (int n = 0; n < 40; ++n) x2[n] = x[n] - gp * y1[n];
-
-    double code[40];
-    double y2[40];
-    int32_t sign_index = 0;
-    params[p] = g729simd::fixed_codebook_search(I, x2, w->h_both[k], w->t0, code, y2,
-                                                &sign_index, st->sharp);
-    params[p + 1] = sign_index;
+    params[p] = w->fcb_index;
+    params[p + 1] = w->sign_index;
     p += 2;
 
-    g729simd::fixed_codebook_correlations(I, x, y1, y2, gain_correlations);
+    g729simd::fixed_codebook_correlations(I, x, y1, y2, w->gain_correlations);
     double gc = 0.0;
-    params[p] = g729simd::quantize_gains(I, st->gain_pred_mem, code, gain_correlations, 40, &gp,
-                                         &gc, taming);
+    params[p] = g729simd::quantize_gains(I, st->gain_pred_mem, code, w->gain_correlations, 40,
+                                         &gp, &gc, w->taming);
     p += 1;
     w->p = p;
 
@@ -196,13 +200,15 @@ G729_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729
     g729simd::lpc_synthesis_filters(I, jobs, 4, 40);
     run_job(I, jobs[4]);
     g729simd::SynthesisJob job;
-    subframe_search<I>(st, &w, 0, &job);
-    run_job(I, job);
-    subframe_finish<I>(st, &w, 0, &job);
-    run_job(I, job);
-    subframe_search<I>(st, &w, 1, &job);
-    run_job(I, job);
-    subframe_finish<I>(st, &w, 1, &job);
+    for (int k = 0; k < 2; ++k) {
+        subframe_search<I>(st, &w, k, &job);
+        run_job(I, job);
+        subframe_gain<I>(st, &w);
+        w.fcb_index = g729simd::fixed_codebook_search(I, w.x2, w.h_both[k], w.t0, w.code, w.y2,
+                                                      &w.sign_index, st->sharp);
+        subframe_finish<I>(st, &w, k, &job);
+        if (k == 0) run_job(I, job);
+    }
 }
 
 template <Isa I>
@@ -364,6 +370,12 @@ G729_TARGET_AVX2 void search_avx2(g729_encoder_state* st, EncoderWork* w, int k,
     subframe_search<Isa::avx2>(st, w, k, j);
 }
 
+void gain_baseline(g729_encoder_state* st, EncoderWork* w) { subframe_gain<Isa::baseline>(st, w); }
+
+G729_TARGET_AVX2 void gain_avx2(g729_encoder_state* st, EncoderWork* w) {
+    subframe_gain<Isa::avx2>(st, w);
+}
+
 void finish_baseline(g729_encoder_state* st, EncoderWork* w, int k, g729simd::SynthesisJob* j) {
     subframe_finish<Isa::baseline>(st, w, k, j);
 }
@@ -393,6 +405,14 @@ void encode_subframe_search(g729_encoder_state* st, EncoderWork* work, int k,
         search_avx2(st, work, k, y1_job);
     } else {
         search_baseline(st, work, k, y1_job);
+    }
+}
+
+void encode_subframe_gain(g729_encoder_state* st, EncoderWork* work) {
+    if (g729simd::best_isa() == Isa::avx2) {
+        gain_avx2(st, work);
+    } else {
+        gain_baseline(st, work);
     }
 }
 

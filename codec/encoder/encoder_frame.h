@@ -20,8 +20,9 @@ void encode_frame_parameters(g729_encoder_state* state, int32_t params[G729_PARA
 // them (each filter job is one lpc_synthesis_filter call of 40 samples):
 //   encode_frame_begin: false for an inactive frame (coded already: go to encode_frame_end);
 //     true for an active one, with five jobs: jobs[0..3] independent, then jobs[4]
-//   encode_subframe_search(0), its job; encode_subframe_finish(0), its job;
-//   encode_subframe_search(1), its job; encode_subframe_finish(1) (no job);
+//   per subframe k: encode_subframe_search(k), its job; encode_subframe_gain; the algebraic
+//     codebook search on work->x2 (fixed_codebook.h) into work->code, y2, fcb_index and
+//     sign_index; encode_subframe_finish(k), for k = 0 its job;
 //   encode_frame_end.
 // The work record carries the frame between the steps; params is written through it.
 struct EncoderWork {
@@ -33,6 +34,14 @@ struct EncoderWork {
     double zero_memory[2][10];
     double x[40];             // target of the current subframe
     double y1[40];            // its filtered adaptive-codebook vector
+    double gain_correlations[5];
+    double gp;                // adaptive-codebook gain
+    int32_t taming;
+    double x2[40];            // target of the algebraic codebook
+    double code[40];          // algebraic codebook vector
+    double y2[40];            // its filtered form
+    int32_t fcb_index;
+    int32_t sign_index;
     int32_t t0_min;
     int32_t t0_max;
     int32_t t0;
@@ -44,6 +53,7 @@ bool encode_frame_begin(g729_encoder_state* state, int32_t params[G729_PARAMS_SI
                         g729simd::SynthesisJob jobs[5]);
 void encode_subframe_search(g729_encoder_state* state, EncoderWork* work, int subframe,
                             g729simd::SynthesisJob* y1_job);
+void encode_subframe_gain(g729_encoder_state* state, EncoderWork* work);
 void encode_subframe_finish(g729_encoder_state* state, EncoderWork* work, int subframe,
                             g729simd::SynthesisJob* target_job);
 void encode_frame_end(g729_encoder_state* state);

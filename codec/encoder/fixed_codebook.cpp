@@ -72,24 +72,20 @@ void scalar_search(const double* h, const double* x, int pos[4], double* sign) {
     scalar::search_positions(d, rr, pos);
 }
 
-template <Isa I>
-G729_INLINE int32_t search_impl(const double x[40], double h[40], int t0, double code[40],
-                                double y[40], int32_t* sign_index, double sharp) {
-    // Pitch sharpening of the impulse response; reads only h[0..19], never a changed sample.
+// Pitch sharpening of the impulse response; reads only h[0..19], never a changed sample.
+G729_INLINE void sharpen_impulse(double h[40], int t0, double sharp) {
     if (t0 < kLen) {
         for (int i = t0; i < kLen; i++) {
             h[i] = h[i] + sharp * h[i - t0];
         }
     }
+}
 
-    int pos[4];
-    alignas(32) double sign[kLen];
-    if constexpr (I == Isa::avx2) {
-        vector_search(h, x, pos, sign);
-    } else {
-        scalar_search(h, x, pos, sign);
-    }
-
+// From the chosen positions and the signs of d: the code vector, its filtered form, the sign
+// index and the position index.
+G729_INLINE int32_t code_vectors(const double h[40], int t0, const int pos[4],
+                                 const double sign[40], double code[40], double y[40],
+                                 int32_t* sign_index, double sharp) {
     zero_doubles(code, kLen);
     for (int k = 0; k < 4; k++) {
         code[pos[k]] = sign[pos[k]];
@@ -139,6 +135,21 @@ G729_INLINE int32_t search_impl(const double x[40], double h[40], int t0, double
     return index;
 }
 
+template <Isa I>
+G729_INLINE int32_t search_impl(const double x[40], double h[40], int t0, double code[40],
+                                double y[40], int32_t* sign_index, double sharp) {
+    sharpen_impulse(h, t0, sharp);
+
+    int pos[4];
+    alignas(32) double sign[kLen];
+    if constexpr (I == Isa::avx2) {
+        vector_search(h, x, pos, sign);
+    } else {
+        scalar_search(h, x, pos, sign);
+    }
+    return code_vectors(h, t0, pos, sign, code, y, sign_index, sharp);
+}
+
 int32_t search_baseline(const double x[40], double h[40], int t0, double code[40], double y[40],
                         int32_t* sign_index, double sharp) {
     return search_impl<Isa::baseline>(x, h, t0, code, y, sign_index, sharp);
@@ -177,6 +188,16 @@ void g729simd::correlate_target_impulse(Isa isa, const double h[40], const doubl
 
 void correlate_target_impulse(const double h[40], const double x[40], double d[40]) {
     g729simd::correlate_target_impulse(g729simd::best_isa(), h, x, d);
+}
+
+void fixed_codebook_sharpen_impulse(double h[40], int t0, double sharp) {
+    sharpen_impulse(h, t0, sharp);
+}
+
+int32_t fixed_codebook_code_vectors(const double h[40], int t0, const int pos[4],
+                                    const double sign[40], double code[40], double y[40],
+                                    int32_t* sign_index, double sharp) {
+    return code_vectors(h, t0, pos, sign, code, y, sign_index, sharp);
 }
 
 int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double code[40],
