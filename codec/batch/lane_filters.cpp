@@ -85,70 +85,105 @@ void HighpassChannels(int filter, double* const* mems, double* const* samples, i
 }
 
 
-// One group of up to Lanes(d) synthesis jobs of L (0..40) samples, one per lane: every lane
-// does the operations of the single filter (primitives.cpp) on its own job. Inputs and
-// memories are all read (interleaved by sample) before any output is written, so a job may
-// filter in place and its memory may lie in its input.
+// Sample R of a pass of ten for the G vectors of a group: G independent chains, so that their
+// latencies overlap.
+template <int R, int G>
+HWY_INLINE void synthesis_steps(const Vec (&a)[G][11], Vec (&m)[G][10], const double* const* xb,
+                                double* const* yb, int i, int lanes) {
+    const Tag d;
+    for (int g = 0; g < G; ++g) {
+        const int at = (i + R) * lanes;
+        hn::Store(synthesis_step<R>(a[g], hn::Load(d, xb[g] + at), m[g]), d, yb[g] + at);
+    }
+}
+
+// One group of up to G * Lanes(d) synthesis jobs of L (0..40) samples, one per lane of G
+// vectors: every lane does the operations of the single filter (primitives.cpp) on its own
+// job. Inputs and memories are all read (interleaved by sample) before any output is written,
+// so a job may filter in place and its memory may lie in its input.
+template <int G>
 void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
     const Tag d;
     const int lanes = static_cast<int>(hn::Lanes(d));
     constexpr int kMaxBlock = G729_SUBFRAME_SIZE;
-    alignas(64) double xb[kMaxBlock * kMaxLanes];
-    alignas(64) double yb[kMaxBlock * kMaxLanes];
-    alignas(64) double ab[11 * kMaxLanes];
-    alignas(64) double mb[20 * kMaxLanes];
-    for (int l = 0; l < lanes; ++l) {
-        const bool used = l < n;
-        for (int k = 1; k <= 10; ++k) ab[k * lanes + l] = used ? jobs[l].a[k] : 0.0;
-        for (int k = 0; k < 10; ++k) mb[k * lanes + l] = used ? jobs[l].mem[k] : 0.0;
-        for (int i = 0; i < L; ++i) xb[i * lanes + l] = used ? jobs[l].x[i] : 0.0;
+    alignas(64) double xbuf[G][kMaxBlock * kMaxLanes];
+    alignas(64) double ybuf[G][kMaxBlock * kMaxLanes];
+    alignas(64) double ab[G][11 * kMaxLanes];
+    alignas(64) double mb[G][20 * kMaxLanes];
+    const double* xb[G];
+    double* yb[G];
+    for (int g = 0; g < G; ++g) {
+        xb[g] = xbuf[g];
+        yb[g] = ybuf[g];
+        for (int l = 0; l < lanes; ++l) {
+            const int j = g * lanes + l;
+            if (j < n) {
+                for (int k = 1; k <= 10; ++k) ab[g][k * lanes + l] = jobs[j].a[k];
+                for (int k = 0; k < 10; ++k) mb[g][k * lanes + l] = jobs[j].mem[k];
+                for (int i = 0; i < L; ++i) xbuf[g][i * lanes + l] = jobs[j].x[i];
+            } else {
+                for (int k = 1; k <= 10; ++k) ab[g][k * lanes + l] = 0.0;
+                for (int k = 0; k < 10; ++k) mb[g][k * lanes + l] = 0.0;
+                for (int i = 0; i < L; ++i) xbuf[g][i * lanes + l] = 0.0;
+            }
+        }
     }
-    Vec a[11];
-    a[0] = hn::Set(d, 1.0);
-    for (int k = 1; k <= 10; ++k) a[k] = hn::Load(d, ab + k * lanes);
-    Vec m[10];
-    for (int k = 0; k < 10; ++k) m[k] = hn::Load(d, mb + k * lanes);
+    Vec a[G][11];
+    Vec m[G][10];
+    for (int g = 0; g < G; ++g) {
+        a[g][0] = hn::Set(d, 1.0);
+        for (int k = 1; k <= 10; ++k) a[g][k] = hn::Load(d, ab[g] + k * lanes);
+        for (int k = 0; k < 10; ++k) m[g][k] = hn::Load(d, mb[g] + k * lanes);
+    }
 
     int i = 0;
     for (; i + 10 <= L; i += 10) {
-        const double* x = xb + i * lanes;
-        double* y = yb + i * lanes;
-        hn::Store(synthesis_step<0>(a, hn::Load(d, x), m), d, y);
-        hn::Store(synthesis_step<1>(a, hn::Load(d, x + lanes), m), d, y + lanes);
-        hn::Store(synthesis_step<2>(a, hn::Load(d, x + 2 * lanes), m), d, y + 2 * lanes);
-        hn::Store(synthesis_step<3>(a, hn::Load(d, x + 3 * lanes), m), d, y + 3 * lanes);
-        hn::Store(synthesis_step<4>(a, hn::Load(d, x + 4 * lanes), m), d, y + 4 * lanes);
-        hn::Store(synthesis_step<5>(a, hn::Load(d, x + 5 * lanes), m), d, y + 5 * lanes);
-        hn::Store(synthesis_step<6>(a, hn::Load(d, x + 6 * lanes), m), d, y + 6 * lanes);
-        hn::Store(synthesis_step<7>(a, hn::Load(d, x + 7 * lanes), m), d, y + 7 * lanes);
-        hn::Store(synthesis_step<8>(a, hn::Load(d, x + 8 * lanes), m), d, y + 8 * lanes);
-        hn::Store(synthesis_step<9>(a, hn::Load(d, x + 9 * lanes), m), d, y + 9 * lanes);
+        synthesis_steps<0, G>(a, m, xb, yb, i, lanes);
+        synthesis_steps<1, G>(a, m, xb, yb, i, lanes);
+        synthesis_steps<2, G>(a, m, xb, yb, i, lanes);
+        synthesis_steps<3, G>(a, m, xb, yb, i, lanes);
+        synthesis_steps<4, G>(a, m, xb, yb, i, lanes);
+        synthesis_steps<5, G>(a, m, xb, yb, i, lanes);
+        synthesis_steps<6, G>(a, m, xb, yb, i, lanes);
+        synthesis_steps<7, G>(a, m, xb, yb, i, lanes);
+        synthesis_steps<8, G>(a, m, xb, yb, i, lanes);
+        synthesis_steps<9, G>(a, m, xb, yb, i, lanes);
     }
     // The last L mod 10 outputs through a work history, as in the single filter: w[k] is the
     // output 10 before w[k + 10]; the history ends in mb.
-    for (int k = 0; k < 10; ++k) hn::Store(m[k], d, mb + k * lanes);
     const int rest = L - i;
-    for (int r = 0; r < rest; ++r) {
-        Vec w[10];
-        for (int k = 0; k < 10; ++k) w[k] = hn::Load(d, mb + (r + k) * lanes);
-        const Vec out = history_step(a, hn::Load(d, xb + (i + r) * lanes), w);
-        hn::Store(out, d, mb + (r + 10) * lanes);
-        hn::Store(out, d, yb + (i + r) * lanes);
+    for (int g = 0; g < G; ++g) {
+        for (int k = 0; k < 10; ++k) hn::Store(m[g][k], d, mb[g] + k * lanes);
+        for (int r = 0; r < rest; ++r) {
+            Vec w[10];
+            for (int k = 0; k < 10; ++k) w[k] = hn::Load(d, mb[g] + (r + k) * lanes);
+            const Vec out = history_step(a[g], hn::Load(d, xb[g] + (i + r) * lanes), w);
+            hn::Store(out, d, mb[g] + (r + 10) * lanes);
+            hn::Store(out, d, yb[g] + (i + r) * lanes);
+        }
     }
 
-    for (int l = 0; l < n && l < lanes; ++l) {
-        for (int k = 0; k < L; ++k) jobs[l].y[k] = yb[k * lanes + l];
-        if (jobs[l].update != 0) {
-            for (int k = 0; k < 10; ++k) jobs[l].mem[k] = flush_tiny(mb[(rest + k) * lanes + l]);
+    for (int j = 0; j < n && j < G * lanes; ++j) {
+        const int g = j / lanes;
+        const int l = j % lanes;
+        for (int k = 0; k < L; ++k) jobs[j].y[k] = ybuf[g][k * lanes + l];
+        if (jobs[j].update != 0) {
+            for (int k = 0; k < 10; ++k) {
+                jobs[j].mem[k] = flush_tiny(mb[g][(rest + k) * lanes + l]);
+            }
         }
     }
 }
 
+// Groups of two vectors while more than one vector's worth of jobs is left.
 void SynthesisChannels(const g729simd::SynthesisJob* jobs, int count, int L) {
     const int lanes = static_cast<int>(hn::Lanes(Tag()));
-    for (int first = 0; first < count; first += lanes) {
-        synthesis_group(jobs + first, count - first < lanes ? count - first : lanes, L);
+    int first = 0;
+    for (; count - first > lanes; first += 2 * lanes) {
+        const int n = count - first < 2 * lanes ? count - first : 2 * lanes;
+        synthesis_group<2>(jobs + first, n, L);
     }
+    if (first < count) synthesis_group<1>(jobs + first, count - first, L);
 }
 
 int HighpassLanes() { return static_cast<int>(hn::Lanes(Tag())); }
