@@ -181,15 +181,22 @@ int g729_decode_frames(g729_decoder_state* const states[], int count, int16_t* c
         // The speech frames' synthesis, the channels side by side: subframe 1, then 2.
         synthesis_channels(first_jobs, synthesis_count, G729_SUBFRAME_SIZE);
         synthesis_channels(second_jobs, synthesis_count, G729_SUBFRAME_SIZE);
+        // The postfilters' impulse responses (two independent filters a channel), then their
+        // synthesis filters, side by side.
+        g729simd::SynthesisJob impulse_jobs[2 * kGroup];
         for (int k = 0; k < lanes; ++k) {
             DecodeWork& w = work[k];
             decode_frame_end(w.st, w.erased, w.frame_type);
-            postfilter_prepare(&w.st->postfilter, w.speech, w.lpc, w.lags, w.frame_type, &w.post,
+            postfilter_impulse_jobs(w.lpc, &w.post, impulse_jobs + 2 * k);
+        }
+        synthesis_channels(impulse_jobs, 2 * lanes, kPostfilterImpulseLength);
+        for (int k = 0; k < lanes; ++k) {
+            DecodeWork& w = work[k];
+            postfilter_prepare(&w.st->postfilter, w.speech, w.lags, w.frame_type, &w.post,
                                w.jobs);
             first_jobs[k] = w.jobs[0];
             second_jobs[k] = w.jobs[1];
         }
-        // The postfilters' synthesis filters likewise.
         synthesis_channels(first_jobs, lanes, G729_SUBFRAME_SIZE);
         synthesis_channels(second_jobs, lanes, G729_SUBFRAME_SIZE);
         for (int k = 0; k < lanes; ++k) postfilter_finish(&work[k].st->postfilter, work[k].speech,
