@@ -33,20 +33,24 @@ struct LaneCoefficients {
     Vec b2;
 };
 
-// One group of up to Lanes(d) channels. The samples are interleaved (sample n of lane l at
-// n * lanes + l) so that every step loads and stores whole vectors; lanes without a channel
-// filter zeros from zero memory.
-template <bool FlushOutputs>
+// One group of up to G * Lanes(d) channels, one per lane of G vectors (G independent chains
+// whose latencies overlap). The samples are interleaved (sample n of lane l at n * lanes + l)
+// so that every step loads and stores whole vectors; lanes without a channel filter zeros
+// from zero memory.
+template <bool FlushOutputs, int G>
 void highpass_group(const SecondOrderCoefficients& c, double* const mems[],
                     double* const samples[], int channels, int count) {
     const Tag d;
     const int lanes = static_cast<int>(hn::Lanes(d));
-    alignas(64) double buf[G729_FRAME_SIZE * kMaxLanes];
-    alignas(64) double mem[4 * kMaxLanes];
-    for (int l = 0; l < lanes; ++l) {
-        const bool used = l < channels;
-        for (int k = 0; k < 4; ++k) mem[k * lanes + l] = used ? mems[l][k] : 0.0;
-        for (int n = 0; n < count; ++n) buf[n * lanes + l] = used ? samples[l][n] : 0.0;
+    alignas(64) double buf[G][G729_FRAME_SIZE * kMaxLanes];
+    alignas(64) double mem[G][4 * kMaxLanes];
+    for (int g = 0; g < G; ++g) {
+        for (int l = 0; l < lanes; ++l) {
+            const int j = g * lanes + l;
+            const bool used = j < channels;
+            for (int k = 0; k < 4; ++k) mem[g][k * lanes + l] = used ? mems[j][k] : 0.0;
+            for (int n = 0; n < count; ++n) buf[g][n * lanes + l] = used ? samples[j][n] : 0.0;
+        }
     }
 
     const LaneCoefficients lc{hn::Set(d, c.a1), hn::Set(d, c.a2), hn::Set(d, c.b0),
@@ -54,36 +58,56 @@ void highpass_group(const SecondOrderCoefficients& c, double* const mems[],
     const Vec threshold = hn::Set(d, kMemoryFlushThreshold);
     // flush_tiny per lane: |v| < threshold gives +0.0, anything else (NaN too) passes.
     const auto flush = [&](Vec v) { return hn::IfThenZeroElse(hn::Lt(hn::Abs(v), threshold), v); };
-    SecondOrderMemory<Vec> m{hn::Load(d, mem), hn::Load(d, mem + lanes),
-                             hn::Load(d, mem + 2 * lanes), hn::Load(d, mem + 3 * lanes)};
+    SecondOrderMemory<Vec> m[G];
+    for (int g = 0; g < G; ++g) {
+        m[g] = {hn::Load(d, mem[g]), hn::Load(d, mem[g] + lanes), hn::Load(d, mem[g] + 2 * lanes),
+                hn::Load(d, mem[g] + 3 * lanes)};
+    }
     for (int n = 0; n < count; ++n) {
-        double* p = buf + n * lanes;
-        hn::Store(second_order_step<FlushOutputs>(lc, m, hn::Load(d, p), flush), d, p);
-    }
-    hn::Store(m.x1, d, mem);
-    hn::Store(m.x2, d, mem + lanes);
-    hn::Store(m.y1, d, mem + 2 * lanes);
-    hn::Store(m.y2, d, mem + 3 * lanes);
-
-    for (int l = 0; l < channels && l < lanes; ++l) {
-        for (int k = 0; k < 4; ++k) mems[l][k] = mem[k * lanes + l];
-        for (int n = 0; n < count; ++n) samples[l][n] = buf[n * lanes + l];
-    }
-}
-
-void HighpassChannels(int filter, double* const* mems, double* const* samples, int channels,
-                      int count) {
-    const int lanes = static_cast<int>(hn::Lanes(Tag()));
-    for (int first = 0; first < channels; first += lanes) {
-        const int n = channels - first < lanes ? channels - first : lanes;
-        if (filter == static_cast<int>(Highpass::preprocess)) {
-            highpass_group<true>(kPreprocessFilter, mems + first, samples + first, n, count);
-        } else {
-            highpass_group<false>(kOutputFilter, mems + first, samples + first, n, count);
+        for (int g = 0; g < G; ++g) {
+            double* p = buf[g] + n * lanes;
+            hn::Store(second_order_step<FlushOutputs>(lc, m[g], hn::Load(d, p), flush), d, p);
         }
     }
+    for (int g = 0; g < G; ++g) {
+        hn::Store(m[g].x1, d, mem[g]);
+        hn::Store(m[g].x2, d, mem[g] + lanes);
+        hn::Store(m[g].y1, d, mem[g] + 2 * lanes);
+        hn::Store(m[g].y2, d, mem[g] + 3 * lanes);
+    }
+
+    for (int j = 0; j < channels && j < G * lanes; ++j) {
+        const int g = j / lanes;
+        const int l = j % lanes;
+        for (int k = 0; k < 4; ++k) mems[j][k] = mem[g][k * lanes + l];
+        for (int n = 0; n < count; ++n) samples[j][n] = buf[g][n * lanes + l];
+    }
 }
 
+template <bool FlushOutputs>
+void highpass_all(const SecondOrderCoefficients& c, double* const* mems, double* const* samples,
+                  int channels, int count) {
+    const int lanes = static_cast<int>(hn::Lanes(Tag()));
+    int first = 0;
+    for (; channels - first > lanes; first += 2 * lanes) {
+        const int n = channels - first < 2 * lanes ? channels - first : 2 * lanes;
+        highpass_group<FlushOutputs, 2>(c, mems + first, samples + first, n, count);
+    }
+    if (first < channels) {
+        highpass_group<FlushOutputs, 1>(c, mems + first, samples + first, channels - first,
+                                        count);
+    }
+}
+
+// Groups of two vectors while more than one vector's worth of channels is left.
+void HighpassChannels(int filter, double* const* mems, double* const* samples, int channels,
+                      int count) {
+    if (filter == static_cast<int>(Highpass::preprocess)) {
+        highpass_all<true>(kPreprocessFilter, mems, samples, channels, count);
+    } else {
+        highpass_all<false>(kOutputFilter, mems, samples, channels, count);
+    }
+}
 
 // Sample R of a pass of ten for the G vectors of a group: G independent chains, so that their
 // latencies overlap.
