@@ -21,6 +21,7 @@
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/g729.h"
 #include "codec/lpc/lpc_analysis.h"
+#include "codec/lpc/lsp_quantizer.h"
 #include "codec/simd_dispatch.h"
 #include "tools/io/pcm_io.h"
 
@@ -577,6 +578,68 @@ TEST(SimdPaths, ChannelParallelCodebookSearchOnEveryHighwayTarget) {
                 ASSERT_EQ(signs[0], signs[1]) << "trial " << trial << " channel " << c;
                 ASSERT_TRUE(same_doubles(code[0], code[1], 40));
                 ASSERT_TRUE(same_doubles(y[0], y[1], 40));
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// The channel-parallel LSP quantizer searches on every Highway target: the quantizer run in
+// its steps with the lane searches gives each channel the baseline quantizer's indices,
+// quantized LSPs and predictor memory, frame after frame (the memories diverge per channel).
+TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        Rng rng(static_cast<uint64_t>(target % 99989) + 9);
+        constexpr int kChannels = 13;
+        double memory[2][kChannels][4][10];
+        for (int c = 0; c < kChannels; ++c) {
+            for (int k = 0; k < 4; ++k) {
+                for (int i = 0; i < 10; ++i) memory[0][c][k][i] = memory[1][c][k][i] = initial_lsf[i];
+            }
+        }
+        for (int frame = 0; frame < 25; ++frame) {
+            const int channels = 1 + (frame * 5) % kChannels;
+            double lsp[kChannels][10];
+            LspQuantizeWork work[kChannels];
+            const double* targets[2 * kChannels];
+            const double* weights[2 * kChannels];
+            int best[2 * kChannels];
+            for (int c = 0; c < channels; ++c) {
+                double a[11];
+                random_lpc(rng, a);
+                g729simd::lpc_to_lsp(Isa::baseline, a, lsp[c], initial_lsp);
+                lsp_quantize_targets(memory[1][c], lsp[c], &work[c]);
+                targets[2 * c] = work[c].target[0];
+                targets[2 * c + 1] = work[c].target[1];
+                weights[2 * c] = weights[2 * c + 1] = work[c].w;
+            }
+            lsp_first_stage_channels(targets, 2 * channels, best);
+            for (int c = 0; c < channels; ++c) {
+                work[c].i1[0] = best[2 * c];
+                work[c].i1[1] = best[2 * c + 1];
+                lsp_quantize_rests(&work[c]);
+                targets[2 * c] = work[c].rest[0];
+                targets[2 * c + 1] = work[c].rest[1];
+            }
+            lsp_second_stage_channels(targets, weights, 2 * channels, 0, 4, best);
+            for (int c = 0; c < channels; ++c) {
+                work[c].i2[0] = best[2 * c];
+                work[c].i2[1] = best[2 * c + 1];
+            }
+            lsp_second_stage_channels(targets, weights, 2 * channels, 5, 9, best);
+            for (int c = 0; c < channels; ++c) {
+                work[c].i3[0] = best[2 * c];
+                work[c].i3[1] = best[2 * c + 1];
+                double q[2][10];
+                int32_t index[2][2];
+                g729simd::lsp_quantize(Isa::baseline, memory[0][c], lsp[c], q[0], index[0]);
+                lsp_quantize_finish(memory[1][c], &work[c], q[1], index[1]);
+                ASSERT_EQ(index[0][0], index[1][0]) << "frame " << frame << " channel " << c;
+                ASSERT_EQ(index[0][1], index[1][1]) << "frame " << frame << " channel " << c;
+                ASSERT_TRUE(same_doubles(q[0], q[1], 10));
+                ASSERT_TRUE(same_doubles(&memory[0][c][0][0], &memory[1][c][0][0], 40));
             }
         }
     }

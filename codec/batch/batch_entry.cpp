@@ -6,6 +6,7 @@
 // single-channel entry point gives it alone.
 #include "codec/batch/lane_filters.h"
 #include "codec/encoder/fixed_codebook.h"
+#include "codec/lpc/lsp_quantizer.h"
 #include "codec/entry_steps.h"
 #include "codec/g729.h"
 
@@ -19,6 +20,7 @@ constexpr int kGroup = 16;
 struct EncodeWork {
     g729_encoder_state* st;
     EncoderWork frame;
+    LspQuantizeWork lsp;
     double sign[G729_SUBFRAME_SIZE];  // signs of the codebook target correlation
 };
 
@@ -70,14 +72,53 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
         int active = 0;
         for (int k = 0; k < n; ++k) {
             g729_encoder_state* st = states[first + k];
-            g729simd::SynthesisJob jobs[5];
             EncodeWork& e = work[active];
             e.st = st;
-            if (encode_frame_begin(st, params[k], st->frame_count, st->dtx_enabled, &e.frame,
-                                   jobs)) {
-                for (int j = 0; j < 4; ++j) independent[4 * active + j] = jobs[j];
-                chained[active] = jobs[4];
+            if (encode_frame_begin(st, params[k], st->frame_count, st->dtx_enabled, &e.frame)) {
                 ++active;
+            }
+        }
+
+        // The active frames' LSP quantizers, their searches side by side: two targets a
+        // channel (the two predictor modes), the second stage on both halves.
+        {
+            const double* targets[2 * kGroup];
+            const double* weights[2 * kGroup];
+            int best[2 * kGroup];
+            for (int a = 0; a < active; ++a) {
+                LspQuantizeWork& q = work[a].lsp;
+                lsp_quantize_targets(work[a].st->lsf_ma_memory, work[a].frame.lsp_new, &q);
+                targets[2 * a] = q.target[0];
+                targets[2 * a + 1] = q.target[1];
+                weights[2 * a] = q.w;
+                weights[2 * a + 1] = q.w;
+            }
+            lsp_first_stage_channels(targets, 2 * active, best);
+            for (int a = 0; a < active; ++a) {
+                LspQuantizeWork& q = work[a].lsp;
+                q.i1[0] = best[2 * a];
+                q.i1[1] = best[2 * a + 1];
+                lsp_quantize_rests(&q);
+                targets[2 * a] = q.rest[0];
+                targets[2 * a + 1] = q.rest[1];
+            }
+            lsp_second_stage_channels(targets, weights, 2 * active, 0, 4, best);
+            for (int a = 0; a < active; ++a) {
+                work[a].lsp.i2[0] = best[2 * a];
+                work[a].lsp.i2[1] = best[2 * a + 1];
+            }
+            lsp_second_stage_channels(targets, weights, 2 * active, 5, 9, best);
+            for (int a = 0; a < active; ++a) {
+                EncodeWork& e = work[a];
+                e.lsp.i3[0] = best[2 * a];
+                e.lsp.i3[1] = best[2 * a + 1];
+                double lsp_q[10];
+                int32_t index[2];
+                lsp_quantize_finish(e.st->lsf_ma_memory, &e.lsp, lsp_q, index);
+                g729simd::SynthesisJob jobs[5];
+                encode_frame_active_begin(e.st, &e.frame, lsp_q, index, jobs);
+                for (int j = 0; j < 4; ++j) independent[4 * a + j] = jobs[j];
+                chained[a] = jobs[4];
             }
         }
         synthesis_channels(independent, 4 * active, G729_SUBFRAME_SIZE);

@@ -1,4 +1,5 @@
-// Highway kernel of the algebraic codebook search for many channels at once, one channel per
+// Highway kernels of the codebook searches (algebraic codebook, LSP quantizer) for many
+// channels at once, one channel per
 // vector lane. It makes, lane by lane, exactly the computations of the scalar search
 // (codebook_correlations.h, codebook_search.h, namespace scalar): the same sums in the same
 // order from the same start, the same comparisons in the same order. The tree of candidates
@@ -12,6 +13,7 @@
 
 #include "codec/batch/lane_filters.h"
 #include "codec/encoder/codebook_correlations.h"
+#include "codec/tables/lsp_quantizer_tables.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace g729 {
@@ -292,6 +294,64 @@ void CodebookSearchChannels(const double* const* h, const double* const* x, int 
     }
 }
 
+
+// The LSP quantizer's searches, one target per lane, each as its scalar loop: the error of
+// every entry summed over the dimensions in order from 0.0, the first strictly smallest kept
+// (from 1e38, entry 0).
+template <int Rows>
+void lsp_search_group(const double (&codebook)[Rows][10], const double* const* target,
+                      const double* const* weight, int n, int lo, int hi, int* best_out) {
+    Lanes L;
+    L.n = static_cast<int>(hn::Lanes(L.d));
+    alignas(64) double tb[10 * kMaxLanes] = {};
+    alignas(64) double wb[10 * kMaxLanes] = {};
+    for (int l = 0; l < n && l < L.n; ++l) {
+        for (int j = lo; j <= hi; ++j) {
+            tb[j * L.n + l] = target[l][j];
+            if (weight != nullptr) wb[j * L.n + l] = weight[l][j];
+        }
+    }
+    Vec t[10];
+    Vec w[10];
+    for (int j = lo; j <= hi; ++j) {
+        t[j] = L.load(tb, j);
+        w[j] = L.load(wb, j);
+    }
+    Vec best = L.set(1e38);
+    Vec best_n = L.set(0.0);
+    for (int e_n = 0; e_n < Rows; ++e_n) {
+        Vec e = L.set(0.0);
+        for (int j = lo; j <= hi; ++j) {
+            const Vec d = t[j] - L.set(codebook[e_n][j]);
+            if (weight != nullptr) {
+                e += w[j] * (d * d);
+            } else {
+                e += d * d;
+            }
+        }
+        const auto take = hn::Lt(e, best);
+        best = hn::IfThenElse(take, e, best);
+        best_n = hn::IfThenElse(take, L.set(e_n), best_n);
+    }
+    alignas(64) double out[kMaxLanes] = {};
+    hn::Store(best_n, L.d, out);
+    for (int l = 0; l < n && l < L.n; ++l) best_out[l] = static_cast<int>(out[l]);
+}
+
+void LspStageChannels(int stage, const double* const* target, const double* const* weight,
+                      int count, int lo, int hi, int* best) {
+    const int lanes = static_cast<int>(hn::Lanes(Tag()));
+    for (int first = 0; first < count; first += lanes) {
+        const int n = count - first < lanes ? count - first : lanes;
+        if (stage == 1) {
+            lsp_search_group(lsp_codebook_1, target + first, nullptr, n, 0, 9, best + first);
+        } else {
+            lsp_search_group(lsp_codebook_2, target + first, weight + first, n, lo, hi,
+                             best + first);
+        }
+    }
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace lanes
 }  // namespace g729
@@ -301,7 +361,19 @@ HWY_AFTER_NAMESPACE();
 namespace g729 {
 namespace lanes {
 HWY_EXPORT(CodebookSearchChannels);
+HWY_EXPORT(LspStageChannels);
 }  // namespace lanes
+
+void lsp_first_stage_channels(const double* const target[], int count, int best[]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(lanes::LspStageChannels)(1, target, nullptr, count, 0, 9, best);
+}
+
+void lsp_second_stage_channels(const double* const rest[], const double* const w[], int count,
+                               int lo, int hi, int best[]) {
+    if (count <= 0 || lo < 0 || hi > 9 || lo > hi) return;
+    HWY_DYNAMIC_DISPATCH(lanes::LspStageChannels)(2, rest, w, count, lo, hi, best);
+}
 
 void codebook_search_channels(const double* const h[], const double* const x[], int count,
                               int (*pos)[4], double* const sign[]) {

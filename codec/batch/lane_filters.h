@@ -28,6 +28,13 @@ void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L);
 void codebook_search_channels(const double* const h[], const double* const x[], int count,
                               int (*pos)[4], double* const sign[]);
 
+// The LSP quantizer's searches (lsp_quantizer.h, LspQuantizeWork) for count targets side by
+// side: the first stage (unweighted, 10 dimensions, 128 entries) of target[i] into best[i];
+// the second stage (weighted by w[i], dimensions lo..hi, 32 entries) of rest[i] into best[i].
+void lsp_first_stage_channels(const double* const target[], int count, int best[]);
+void lsp_second_stage_channels(const double* const rest[], const double* const w[], int count,
+                               int lo, int hi, int best[]);
+
 // The number of channels a vector holds on this processor (the group size above).
 int highpass_lanes();
 

@@ -47,6 +47,7 @@ constexpr double kImpulse[40] = {1.0};
 // codebook search, subframe_finish (and for subframe 1 the filter it returns).
 template <Isa I>
 G729_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const double lsp_new[10],
+                              const double lsp_new_q[10], const int32_t lsp_index[2],
                               g729simd::SynthesisJob jobs[5]) {
     int32_t* params = w->params;
     double* s = st->speech_buf + 120;
@@ -58,9 +59,6 @@ G729_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const doub
     st->vad_prev = 1;
     st->cng_seed = 11111;
 
-    double lsp_new_q[10];
-    int32_t lsp_index[2];
-    g729simd::lsp_quantize(I, st->lsf_ma_memory, lsp_new, lsp_new_q, lsp_index);
     params[1] = lsp_index[0];
     params[2] = lsp_index[1];
 
@@ -196,7 +194,10 @@ G729_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729
     EncoderWork w;
     w.params = params;
     g729simd::SynthesisJob jobs[5];
-    active_begin<I>(st, &w, lsp_new, jobs);
+    double lsp_new_q[10];
+    int32_t lsp_index[2];
+    g729simd::lsp_quantize(I, st->lsf_ma_memory, lsp_new, lsp_new_q, lsp_index);
+    active_begin<I>(st, &w, lsp_new, lsp_new_q, lsp_index, jobs);
     g729simd::lpc_synthesis_filters(I, jobs, 4, 40);
     run_job(I, jobs[4]);
     g729simd::SynthesisJob job;
@@ -337,28 +338,31 @@ G729_TARGET_AVX2 void encode_avx2(g729_encoder_state* st, int32_t params[G729_PA
 // The steps for the batched encoder, in both builds.
 template <Isa I>
 G729_INLINE bool begin_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
-                            int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
-                            g729simd::SynthesisJob jobs[5]) {
-    double lsp_new[10];
+                            int32_t frame_count, int32_t dtx_enabled, EncoderWork* w) {
     w->params = params;
-    if (frame_analysis<I>(st, frame_count, dtx_enabled, lsp_new)) {
-        active_begin<I>(st, w, lsp_new, jobs);
-        return true;
-    }
+    if (frame_analysis<I>(st, frame_count, dtx_enabled, w->lsp_new)) return true;
     encode_inactive<I>(st, params);
     return false;
 }
 
 bool begin_baseline(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
-                    int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
-                    g729simd::SynthesisJob jobs[5]) {
-    return begin_impl<Isa::baseline>(st, params, frame_count, dtx_enabled, w, jobs);
+                    int32_t frame_count, int32_t dtx_enabled, EncoderWork* w) {
+    return begin_impl<Isa::baseline>(st, params, frame_count, dtx_enabled, w);
 }
 
 G729_TARGET_AVX2 bool begin_avx2(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
-                                 int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
-                                 g729simd::SynthesisJob jobs[5]) {
-    return begin_impl<Isa::avx2>(st, params, frame_count, dtx_enabled, w, jobs);
+                                 int32_t frame_count, int32_t dtx_enabled, EncoderWork* w) {
+    return begin_impl<Isa::avx2>(st, params, frame_count, dtx_enabled, w);
+}
+
+void active_baseline(g729_encoder_state* st, EncoderWork* w, const double lsp_q[10],
+                     const int32_t index[2], g729simd::SynthesisJob jobs[5]) {
+    active_begin<Isa::baseline>(st, w, w->lsp_new, lsp_q, index, jobs);
+}
+
+G729_TARGET_AVX2 void active_avx2(g729_encoder_state* st, EncoderWork* w, const double lsp_q[10],
+                                  const int32_t index[2], g729simd::SynthesisJob jobs[5]) {
+    active_begin<Isa::avx2>(st, w, w->lsp_new, lsp_q, index, jobs);
 }
 
 void search_baseline(g729_encoder_state* st, EncoderWork* w, int k, g729simd::SynthesisJob* j) {
@@ -392,11 +396,20 @@ G729_TARGET_AVX2 void end_avx2(g729_encoder_state* st) { frame_end<Isa::avx2>(st
 }  // namespace
 
 bool encode_frame_begin(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
-                        int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
-                        g729simd::SynthesisJob jobs[5]) {
+                        int32_t frame_count, int32_t dtx_enabled, EncoderWork* work) {
     return g729simd::best_isa() == Isa::avx2
-               ? begin_avx2(st, params, frame_count, dtx_enabled, work, jobs)
-               : begin_baseline(st, params, frame_count, dtx_enabled, work, jobs);
+               ? begin_avx2(st, params, frame_count, dtx_enabled, work)
+               : begin_baseline(st, params, frame_count, dtx_enabled, work);
+}
+
+void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,
+                               const double lsp_new_q[10], const int32_t lsp_index[2],
+                               g729simd::SynthesisJob jobs[5]) {
+    if (g729simd::best_isa() == Isa::avx2) {
+        active_avx2(st, work, lsp_new_q, lsp_index, jobs);
+    } else {
+        active_baseline(st, work, lsp_new_q, lsp_index, jobs);
+    }
 }
 
 void encode_subframe_search(g729_encoder_state* st, EncoderWork* work, int k,

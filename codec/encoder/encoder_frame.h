@@ -19,7 +19,10 @@ void encode_frame_parameters(g729_encoder_state* state, int32_t params[G729_PARA
 // encode_frame_parameters in steps, for the batched encoder, with the serial filters between
 // them (each filter job is one lpc_synthesis_filter call of 40 samples):
 //   encode_frame_begin: false for an inactive frame (coded already: go to encode_frame_end);
-//     true for an active one, with five jobs: jobs[0..3] independent, then jobs[4]
+//     true for an active one, whose unquantized LSPs are then in work->lsp_new;
+//   for an active frame, the LSP quantizer on work->lsp_new (lsp_quantize or its steps), then
+//     encode_frame_active_begin with its result, which returns five jobs: jobs[0..3]
+//     independent, then jobs[4];
 //   per subframe k: encode_subframe_search(k), its job; encode_subframe_gain; the algebraic
 //     codebook search on work->x2 (fixed_codebook.h) into work->code, y2, fcb_index and
 //     sign_index; encode_subframe_finish(k), for k = 0 its job;
@@ -27,6 +30,7 @@ void encode_frame_parameters(g729_encoder_state* state, int32_t params[G729_PARA
 // The work record carries the frame between the steps; params is written through it.
 struct EncoderWork {
     int32_t* params;
+    double lsp_new[10];       // unquantized LSPs of the frame
     double ap[22];            // weighted LPC of both subframes
     double ap1[2][11];        // the same with the tilt, for the weighted speech
     double x_first[40];       // target of subframe 1
@@ -49,8 +53,10 @@ struct EncoderWork {
     int p;                    // next parameter slot
 };
 bool encode_frame_begin(g729_encoder_state* state, int32_t params[G729_PARAMS_SIZE],
-                        int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
-                        g729simd::SynthesisJob jobs[5]);
+                        int32_t frame_count, int32_t dtx_enabled, EncoderWork* work);
+void encode_frame_active_begin(g729_encoder_state* state, EncoderWork* work,
+                               const double lsp_new_q[10], const int32_t lsp_index[2],
+                               g729simd::SynthesisJob jobs[5]);
 void encode_subframe_search(g729_encoder_state* state, EncoderWork* work, int subframe,
                             g729simd::SynthesisJob* y1_job);
 void encode_subframe_gain(g729_encoder_state* state, EncoderWork* work);
