@@ -41,16 +41,35 @@ struct Lanes {
     Vec load(const double* a, int i) const { return hn::Load(d, a + i * n); }
     void store(Vec v, double* a, int i) const { hn::Store(v, d, a + i * n); }
     Vec set(double v) const { return hn::Set(d, v); }
-    // Lane l of the result: a[(offset + stride * rows[l]) * n + l], rows stored as doubles.
-    Vec gather(const double* a, int offset, int stride, const double* rows) const {
+    // Lane l of the result: a[offset * n + at[l]] (at from RowLanes).
+    Vec gather(const double* a, int offset, const int* at) const {
         alignas(64) double out[kMaxLanes] = {};
-        for (int l = 0; l < n; ++l) {
-            const int i = offset + stride * static_cast<int>(rows[l]);
-            out[l] = a[i * n + l];
-        }
+        for (int l = 0; l < n; ++l) out[l] = a[offset * n + at[l]];
         return hn::Load(d, out);
     }
 };
+
+// A row of each lane's own, as the offsets of its elements in interleaved arrays when the row
+// steps by 1, 5 or 8 elements: lane l's element offset + stride * row[l] is at
+// (offset * n) + s<stride>[l].
+struct RowLanes {
+    int s1[kMaxLanes] = {};
+    int s5[kMaxLanes] = {};
+    int s8[kMaxLanes] = {};
+};
+
+RowLanes row_lanes(const Lanes& L, Vec rows) {
+    alignas(64) double r[kMaxLanes] = {};
+    hn::Store(rows, L.d, r);
+    RowLanes out;
+    for (int l = 0; l < L.n; ++l) {
+        const int row = static_cast<int>(r[l]);
+        out.s1[l] = row * L.n + l;
+        out.s5[l] = kTracks * row * L.n + l;
+        out.s8[l] = kPerTrack * row * L.n + l;
+    }
+    return out;
+}
 
 // Cross term of row ri of track Ti and row rj of track Tj (Ti != Tj), from the stored block:
 // the element index of the pair.
@@ -65,11 +84,11 @@ constexpr int cross_index(int ri, int rj) {
 
 // The cross term (Ti row ri[l], Tj row rj) per lane, ri a lane's own row.
 template <int Ti, int Tj>
-Vec cross_gather(const Lanes& L, const double* rr, const double* ri, int rj) {
+Vec cross_gather(const Lanes& L, const double* rr, const RowLanes& ri, int rj) {
     if constexpr (Ti < Tj) {
-        return L.gather(rr, kBlock[Ti][Tj] + rj, kPerTrack, ri);
+        return L.gather(rr, kBlock[Ti][Tj] + rj, ri.s8);
     } else {
-        return L.gather(rr, kBlock[Tj][Ti] + kPerTrack * rj, 1, ri);
+        return L.gather(rr, kBlock[Tj][Ti] + kPerTrack * rj, ri.s1);
     }
 }
 
@@ -145,11 +164,9 @@ auto better(Vec ps2, Vec alp2, Vec sq, Vec alp, const Lanes& L) {
 // scalar::search_pairs, lane by lane.
 template <int A, int B, int C, int D>
 Choice search_pairs(const Lanes& L, const double* d, const double* rr) {
-    alignas(64) double cand[2][kMaxLanes] = {};
     const Vec c0 = track_maximum(L, d, A, L.set(-1.0));
     const Vec c1 = track_maximum(L, d, A, c0);
-    hn::Store(c0, L.d, cand[0]);
-    hn::Store(c1, L.d, cand[1]);
+    const RowLanes cand[2] = {row_lanes(L, c0), row_lanes(L, c1)};
 
     Vec sq = L.set(-1.0);
     Vec alp = L.set(1.0);
@@ -159,8 +176,8 @@ Choice search_pairs(const Lanes& L, const double* d, const double* rr) {
     const Vec half = L.set(0.5);
     for (int c = 0; c < 2; c++) {
         const Vec ra = c == 0 ? c0 : c1;
-        const Vec d_a = L.gather(d, A, kTracks, cand[c]);
-        const Vec diag_a = L.gather(rr, kDiag[A], 1, cand[c]);
+        const Vec d_a = L.gather(d, A, cand[c].s5);
+        const Vec diag_a = L.gather(rr, kDiag[A], cand[c].s1);
         for (int k = 0; k < kPerTrack; k++) {
             const Vec ps2 = L.load(d, B + kTracks * k) + d_a;
             const Vec alp2 = (cross_gather<A, B>(L, rr, cand[c], k) + half * diag_a) +
@@ -174,10 +191,8 @@ Choice search_pairs(const Lanes& L, const double* d, const double* rr) {
         }
     }
 
-    alignas(64) double row0[kMaxLanes] = {};
-    alignas(64) double row1[kMaxLanes] = {};
-    hn::Store(r0, L.d, row0);
-    hn::Store(r1, L.d, row1);
+    const RowLanes row0 = row_lanes(L, r0);
+    const RowLanes row1 = row_lanes(L, r1);
     Vec tmp[kPerTrack];
     for (int k = 0; k < kPerTrack; k++) {
         tmp[k] = (cross_gather<A, D>(L, rr, row0, k) + cross_gather<B, D>(L, rr, row1, k)) +
