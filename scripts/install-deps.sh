@@ -7,14 +7,31 @@ set -euo pipefail
 # fuzz targets and readable sanitizer reports; help2man writes the g729 tool's man page.
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libcli11-dev libhwy-dev valgrind clang libclang-rt-14-dev llvm help2man)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
+# The GStreamer plugin (gst/) and its tests: the core, the base classes, gst-inspect/gst-launch
+# and the base and good plugin packs (wavparse, wavenc, the G.729 RTP payloader, jitter buffer,
+# UDP). Installed without recommends, and nothing else of the multimedia stack: the libav,
+# bad and ugly plugin packs and ffmpeg carry another implementation of this codec.
+gst_packages=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
+              gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
+
+missing_of() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+mapfile -t missing < <(missing_of "${packages[@]}")
+mapfile -t missing_gst < <(missing_of "${gst_packages[@]}")
+if ((${#missing[@]} + ${#missing_gst[@]})); then
+  echo "installing: ${missing[*]} ${missing_gst[*]}"
   SUDO=""
   if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  if ((${#missing[@]})); then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+  if ((${#missing_gst[@]})); then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+      "${missing_gst[@]}" >/dev/null
+  fi
 fi

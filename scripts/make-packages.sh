@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (libg729-1, libg729-dev, g729-tools, pellarion-codec-orvane) for
-# the /usr prefix in build-pkg and writes them to build-pkg/packages. Install one with
+# Builds the Debian packages (libg729-1, libg729-dev, g729-tools, pellarion-codec-orvane, and
+# gstreamer1.0-g729 where GStreamer is found) for the /usr prefix in build-pkg and writes them
+# to build-pkg/packages. Install one with
 #   sudo apt install ./build-pkg/packages/libg729-1_*.deb
 #
 #   PKG_BUILD_DIR   build directory (default build-pkg)
