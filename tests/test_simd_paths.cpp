@@ -19,6 +19,7 @@
 
 #include "codec/batch/lane_filters.h"
 #include "codec/encoder/fixed_codebook.h"
+#include "codec/encoder/pitch.h"
 #include "codec/g729.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
@@ -640,6 +641,40 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
                 ASSERT_EQ(index[0][1], index[1][1]) << "frame " << frame << " channel " << c;
                 ASSERT_TRUE(same_doubles(q[0], q[1], 10));
                 ASSERT_TRUE(same_doubles(&memory[0][c][0][0], &memory[1][c][0][0], 40));
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// The channel-parallel open-loop pitch correlations on every Highway target: with
+// open_loop_choose, each channel's lag equals the baseline search's, for voiced signals of
+// many periods, silence (every lag ties) and noise.
+TEST(SimdPaths, ChannelParallelOpenLoopPitchOnEveryHighwayTarget) {
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        Rng rng(static_cast<uint64_t>(target % 99961) + 3);
+        for (int trial = 0; trial < 20; ++trial) {
+            const int channels = 1 + trial % 17;
+            std::vector<std::vector<double>> signal(channels);
+            std::vector<const double*> wsp(channels);
+            for (int c = 0; c < channels; ++c) {
+                const int kind = (trial + c) % 5;
+                signal[c] = kind == 0 ? std::vector<double>(223, 0.0)
+                                      : voiced(rng, 223, rng.uniform(18.0, 150.0),
+                                               kind == 1 ? 0.0 : 2000.0);
+                wsp[c] = signal[c].data() + 143;
+            }
+            std::vector<std::array<int, 3>> lags(channels);
+            std::vector<std::array<double, 3>> maxima(channels);
+            open_loop_maxima_channels(wsp.data(), channels,
+                                      reinterpret_cast<int(*)[3]>(lags.data()),
+                                      reinterpret_cast<double(*)[3]>(maxima.data()));
+            for (int c = 0; c < channels; ++c) {
+                ASSERT_EQ(open_loop_choose(wsp[c], 80, lags[c].data(), maxima[c].data()),
+                          g729simd::open_loop_pitch_search(Isa::baseline, wsp[c], 80))
+                    << "trial " << trial << " channel " << c;
             }
         }
     }

@@ -6,6 +6,8 @@
 // single-channel entry point gives it alone.
 #include "codec/batch/lane_filters.h"
 #include "codec/encoder/fixed_codebook.h"
+#include "codec/encoder/pitch.h"
+#include "codec/frame_constants.h"
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/entry_steps.h"
 #include "codec/g729.h"
@@ -123,6 +125,19 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
         }
         synthesis_channels(independent, 4 * active, G729_SUBFRAME_SIZE);
         synthesis_channels(chained, active, G729_SUBFRAME_SIZE);
+
+        // The open-loop pitch searches' correlations side by side.
+        {
+            const double* wsp[kGroup];
+            int lags[kGroup][3];
+            double maxima[kGroup][3];
+            for (int a = 0; a < active; ++a) wsp[a] = work[a].st->wsp_buf + kMaxPitchLag;
+            open_loop_maxima_channels(wsp, active, lags, maxima);
+            for (int a = 0; a < active; ++a) {
+                work[a].frame.t_op = open_loop_choose(wsp[a], G729_FRAME_SIZE, lags[a], maxima[a]);
+            }
+        }
+
         for (int sf = 0; sf < 2; ++sf) {
             for (int a = 0; a < active; ++a) {
                 encode_subframe_search(work[a].st, &work[a].frame, sf, &chained[a]);

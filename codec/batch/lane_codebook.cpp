@@ -1,5 +1,5 @@
-// Highway kernels of the codebook searches (algebraic codebook, LSP quantizer) for many
-// channels at once, one channel per
+// Highway kernels of the searches (algebraic codebook, LSP quantizer, open-loop pitch) for
+// many channels at once, one channel per
 // vector lane. It makes, lane by lane, exactly the computations of the scalar search
 // (codebook_correlations.h, codebook_search.h, namespace scalar): the same sums in the same
 // order from the same start, the same comparisons in the same order. The tree of candidates
@@ -367,6 +367,50 @@ void LspStageChannels(int stage, const double* const* target, const double* cons
     }
 }
 
+// The open-loop pitch search's correlations of a frame of 80 weighted-speech samples with
+// every lag (even samples, in order from 0.0) and the best lag of each of its three ranges
+// (the first strictly largest, from -1e38), one channel per lane.
+void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)[3]) {
+    constexpr int kPast = 143;  // wsp[-143..-1] is read
+    constexpr int kLength = 80;
+    Lanes L;
+    L.n = static_cast<int>(hn::Lanes(L.d));
+    alignas(64) double sw[(kPast + kLength) * kMaxLanes] = {};
+    for (int l = 0; l < n && l < L.n; ++l) {
+        for (int i = -kPast; i < kLength; ++i) sw[(i + kPast) * L.n + l] = wsp[l][i];
+    }
+    const int ranges[3][3] = {{20, 39, 1}, {40, 79, 1}, {80, 142, 2}};
+    for (int range = 0; range < 3; ++range) {
+        Vec best = L.set(-1e38);
+        Vec lag = L.set(ranges[range][0]);
+        for (int t_lag = ranges[range][0]; t_lag <= ranges[range][1]; t_lag += ranges[range][2]) {
+            Vec c = L.set(0.0);
+            for (int j = 0; j < kLength; j += 2) {
+                c += L.load(sw, j + kPast) * L.load(sw, j - t_lag + kPast);
+            }
+            const auto take = hn::Gt(c, best);
+            best = hn::IfThenElse(take, c, best);
+            lag = hn::IfThenElse(take, L.set(t_lag), lag);
+        }
+        alignas(64) double b[kMaxLanes] = {};
+        alignas(64) double g[kMaxLanes] = {};
+        hn::Store(best, L.d, b);
+        hn::Store(lag, L.d, g);
+        for (int l = 0; l < n && l < L.n; ++l) {
+            max[l][range] = b[l];
+            t[l][range] = static_cast<int>(g[l]);
+        }
+    }
+}
+
+void OpenLoopMaximaChannels(const double* const* wsp, int count, int (*t)[3], double (*max)[3]) {
+    const int lanes = static_cast<int>(hn::Lanes(Tag()));
+    for (int first = 0; first < count; first += lanes) {
+        open_loop_group(wsp + first, count - first < lanes ? count - first : lanes, t + first,
+                        max + first);
+    }
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace lanes
 }  // namespace g729
@@ -377,7 +421,14 @@ namespace g729 {
 namespace lanes {
 HWY_EXPORT(CodebookSearchChannels);
 HWY_EXPORT(LspStageChannels);
+HWY_EXPORT(OpenLoopMaximaChannels);
 }  // namespace lanes
+
+void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],
+                               double (*max)[3]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(lanes::OpenLoopMaximaChannels)(wsp, count, t, max);
+}
 
 void lsp_first_stage_channels(const double* const target[], int count, int best[]) {
     if (count <= 0) return;

@@ -35,6 +35,13 @@ void lsp_first_stage_channels(const double* const target[], int count, int best[
 void lsp_second_stage_channels(const double* const rest[], const double* const w[], int count,
                                int lo, int hi, int best[]);
 
+// The open-loop pitch search's correlations for count frames of 80 weighted-speech samples
+// (wsp[i][-143..79] read) side by side: the best lag of 20..39, of 40..79 and of the even
+// lags 80..142 into t[i] and their correlations into max[i], as the single search finds them
+// (then open_loop_choose, pitch.h).
+void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],
+                               double (*max)[3]);
+
 // The number of channels a vector holds on this processor (the group size above).
 int highpass_lanes();
 

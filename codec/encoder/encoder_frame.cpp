@@ -97,11 +97,10 @@ G729_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const doub
 template <Isa I>
 G729_INLINE void subframe_search(g729_encoder_state* st, EncoderWork* w, int k,
                                  g729simd::SynthesisJob* y1_job) {
-    double* wsp = st->wsp_buf + kMaxPitchLag;
     double* e = st->exc_buf + kPastExcitation;
     int32_t* params = w->params;
     if (k == 0) {
-        const int32_t t_op = g729simd::open_loop_pitch_search(I, wsp, 80);
+        const int32_t t_op = w->t_op;
         w->t0_min = t_op - 3;
         if (w->t0_min < kMinPitchLag) {
             w->t0_min = kMinPitchLag;
@@ -200,6 +199,7 @@ G729_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729
     active_begin<I>(st, &w, lsp_new, lsp_new_q, lsp_index, jobs);
     g729simd::lpc_synthesis_filters(I, jobs, 4, 40);
     run_job(I, jobs[4]);
+    w.t_op = g729simd::open_loop_pitch_search(I, st->wsp_buf + kMaxPitchLag, 80);
     g729simd::SynthesisJob job;
     for (int k = 0; k < 2; ++k) {
         subframe_search<I>(st, &w, k, &job);

@@ -22,7 +22,8 @@ void encode_frame_parameters(g729_encoder_state* state, int32_t params[G729_PARA
 //     true for an active one, whose unquantized LSPs are then in work->lsp_new;
 //   for an active frame, the LSP quantizer on work->lsp_new (lsp_quantize or its steps), then
 //     encode_frame_active_begin with its result, which returns five jobs: jobs[0..3]
-//     independent, then jobs[4];
+//     independent, then jobs[4]; then the open-loop lag of the weighted speech
+//     (wsp_buf + 143, 80 samples) into work->t_op;
 //   per subframe k: encode_subframe_search(k), its job; encode_subframe_gain; the algebraic
 //     codebook search on work->x2 (fixed_codebook.h) into work->code, y2, fcb_index and
 //     sign_index; encode_subframe_finish(k), for k = 0 its job;
@@ -46,6 +47,7 @@ struct EncoderWork {
     double y2[40];            // its filtered form
     int32_t fcb_index;
     int32_t sign_index;
+    int32_t t_op;             // open-loop lag, set before encode_subframe_search(0)
     int32_t t0_min;
     int32_t t0_max;
     int32_t t0;

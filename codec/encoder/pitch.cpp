@@ -487,6 +487,10 @@ double g729simd::adaptive_codebook_gain(Isa isa, const double* x, const double* 
                             : gain_baseline(x, y, gain_correlations, length);
 }
 
+int32_t open_loop_choose(const double* wsp, int length, const int t[3], const double max[3]) {
+    return choose_open_loop_lag(wsp, length, t, max);
+}
+
 int32_t open_loop_pitch_search(const double* wsp, int length) {
     return g729simd::open_loop_pitch_search(g729simd::best_isa(), wsp, length);
 }
