@@ -680,3 +680,37 @@ TEST(SimdPaths, ChannelParallelOpenLoopPitchOnEveryHighwayTarget) {
     }
     hwy::SetSupportedTargetsForTest(0);
 }
+
+// The channel-parallel autocorrelation on every Highway target: with autocorrelation_floor,
+// each channel's lags 0..12 equal the baseline lpc_autocorrelation's, for speech-like signals,
+// silence (the floor) and full-scale noise.
+TEST(SimdPaths, ChannelParallelAutocorrelationOnEveryHighwayTarget) {
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        Rng rng(static_cast<uint64_t>(target % 99929) + 7);
+        for (int trial = 0; trial < 12; ++trial) {
+            const int channels = 1 + trial % 11;
+            std::vector<std::vector<double>> x(channels);
+            std::vector<const double*> xp(channels);
+            for (int c = 0; c < channels; ++c) {
+                const int kind = (trial + c) % 3;
+                x[c] = kind == 0 ? std::vector<double>(240, 0.0)
+                                 : voiced(rng, 240, rng.uniform(20.0, 140.0),
+                                          kind == 1 ? 30000.0 : 500.0);
+                xp[c] = x[c].data();
+            }
+            std::vector<std::array<double, 13>> r(channels);
+            autocorrelation_channels(xp.data(), channels,
+                                     reinterpret_cast<double(*)[13]>(r.data()));
+            for (int c = 0; c < channels; ++c) {
+                autocorrelation_floor(r[c].data());
+                double expect[13];
+                g729simd::lpc_autocorrelation(Isa::baseline, xp[c], 12, expect);
+                ASSERT_TRUE(same_doubles(r[c].data(), expect, 13))
+                    << "trial " << trial << " channel " << c;
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}

@@ -8,6 +8,7 @@
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/pitch.h"
 #include "codec/frame_constants.h"
+#include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/entry_steps.h"
 #include "codec/g729.h"
@@ -71,12 +72,20 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
         g729simd::SynthesisJob independent[4 * kGroup];
         g729simd::SynthesisJob chained[kGroup];
         int positions[kGroup][4];
+        // The analysis windows' autocorrelations side by side.
+        const double* windows[kGroup];
+        double autocorrelations[kGroup][13];
+        for (int k = 0; k < n; ++k) windows[k] = states[first + k]->speech_buf;
+        autocorrelation_channels(windows, n, autocorrelations);
+
         int active = 0;
         for (int k = 0; k < n; ++k) {
             g729_encoder_state* st = states[first + k];
             EncodeWork& e = work[active];
             e.st = st;
-            if (encode_frame_begin(st, params[k], st->frame_count, st->dtx_enabled, &e.frame)) {
+            autocorrelation_floor(autocorrelations[k]);
+            if (encode_frame_begin(st, params[k], st->frame_count, st->dtx_enabled, &e.frame,
+                                   autocorrelations[k])) {
                 ++active;
             }
         }

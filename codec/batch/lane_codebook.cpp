@@ -1,5 +1,5 @@
-// Highway kernels of the searches (algebraic codebook, LSP quantizer, open-loop pitch) for
-// many channels at once, one channel per
+// Highway kernels of the searches (algebraic codebook, LSP quantizer, open-loop pitch) and of
+// the LPC analysis's autocorrelation for many channels at once, one channel per
 // vector lane. It makes, lane by lane, exactly the computations of the scalar search
 // (codebook_correlations.h, codebook_search.h, namespace scalar): the same sums in the same
 // order from the same start, the same comparisons in the same order. The tree of candidates
@@ -13,6 +13,7 @@
 
 #include "codec/batch/lane_filters.h"
 #include "codec/encoder/codebook_correlations.h"
+#include "codec/tables/lpc_analysis_tables.h"
 #include "codec/tables/lsp_quantizer_tables.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -411,6 +412,32 @@ void OpenLoopMaximaChannels(const double* const* wsp, int count, int (*t)[3], do
     }
 }
 
+// The LPC analysis's autocorrelation of a 240-sample window, lags 0..12, one channel per lane:
+// the windowed signal, then each lag's sum in order from 0.0 (the floor is the caller's).
+void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
+    constexpr int kWindow = 240;
+    Lanes L;
+    L.n = static_cast<int>(hn::Lanes(L.d));
+    alignas(64) double y[kWindow * kMaxLanes] = {};
+    for (int l = 0; l < n && l < L.n; ++l) {
+        for (int i = 0; i < kWindow; ++i) y[i * L.n + l] = x[l][i] * lpc_analysis_window[i];
+    }
+    for (int k = 0; k <= 12; ++k) {
+        Vec s = L.set(0.0);
+        for (int j = 0; j < kWindow - k; ++j) s += L.load(y, j) * L.load(y, j + k);
+        alignas(64) double out[kMaxLanes] = {};
+        hn::Store(s, L.d, out);
+        for (int l = 0; l < n && l < L.n; ++l) r[l][k] = out[l];
+    }
+}
+
+void AutocorrelationChannels(const double* const* x, int count, double (*r)[13]) {
+    const int lanes = static_cast<int>(hn::Lanes(Tag()));
+    for (int first = 0; first < count; first += lanes) {
+        autocorrelation_group(x + first, count - first < lanes ? count - first : lanes, r + first);
+    }
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace lanes
 }  // namespace g729
@@ -422,7 +449,13 @@ namespace lanes {
 HWY_EXPORT(CodebookSearchChannels);
 HWY_EXPORT(LspStageChannels);
 HWY_EXPORT(OpenLoopMaximaChannels);
+HWY_EXPORT(AutocorrelationChannels);
 }  // namespace lanes
+
+void autocorrelation_channels(const double* const x[], int count, double (*r)[13]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(lanes::AutocorrelationChannels)(x, count, r);
+}
 
 void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],
                                double (*max)[3]) {

@@ -42,6 +42,10 @@ void lsp_second_stage_channels(const double* const rest[], const double* const w
 void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],
                                double (*max)[3]);
 
+// lpc_autocorrelation(x[i], 12, r[i]) for count channels side by side, without its floor
+// (autocorrelation_floor, lpc_analysis.h).
+void autocorrelation_channels(const double* const x[], int count, double (*r)[13]);
+
 // The number of channels a vector holds on this processor (the group size above).
 int highpass_lanes();
 

@@ -281,11 +281,16 @@ void g729simd::preprocess_highpass(Isa isa, double hpf_mem[4], double* samples, 
 namespace {
 
 // LPC analysis and, with DTX, the voice decision of the frame: true for an active frame.
+// r_given: the frame's autocorrelation computed already (batched encoder), or null.
 template <Isa I>
 G729_INLINE bool frame_analysis(g729_encoder_state* st, int32_t frame_count, int32_t dtx_enabled,
-                                double lsp_new[10]) {
+                                double lsp_new[10], const double* r_given = nullptr) {
     double r[13];
-    g729simd::lpc_autocorrelation(I, st->speech_buf, 12, r);
+    if (r_given != nullptr) {
+        for (int k = 0; k <= 12; ++k) r[k] = r_given[k];
+    } else {
+        g729simd::lpc_autocorrelation(I, st->speech_buf, 12, r);
+    }
     double r_raw[11];
     g729simd::copy_doubles(I, r, r_raw, 11);
     lpc_lag_window(12, r);
@@ -338,21 +343,24 @@ G729_TARGET_AVX2 void encode_avx2(g729_encoder_state* st, int32_t params[G729_PA
 // The steps for the batched encoder, in both builds.
 template <Isa I>
 G729_INLINE bool begin_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
-                            int32_t frame_count, int32_t dtx_enabled, EncoderWork* w) {
+                            int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
+                            const double r[13]) {
     w->params = params;
-    if (frame_analysis<I>(st, frame_count, dtx_enabled, w->lsp_new)) return true;
+    if (frame_analysis<I>(st, frame_count, dtx_enabled, w->lsp_new, r)) return true;
     encode_inactive<I>(st, params);
     return false;
 }
 
 bool begin_baseline(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
-                    int32_t frame_count, int32_t dtx_enabled, EncoderWork* w) {
-    return begin_impl<Isa::baseline>(st, params, frame_count, dtx_enabled, w);
+                    int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
+                    const double r[13]) {
+    return begin_impl<Isa::baseline>(st, params, frame_count, dtx_enabled, w, r);
 }
 
 G729_TARGET_AVX2 bool begin_avx2(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
-                                 int32_t frame_count, int32_t dtx_enabled, EncoderWork* w) {
-    return begin_impl<Isa::avx2>(st, params, frame_count, dtx_enabled, w);
+                                 int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
+                                 const double r[13]) {
+    return begin_impl<Isa::avx2>(st, params, frame_count, dtx_enabled, w, r);
 }
 
 void active_baseline(g729_encoder_state* st, EncoderWork* w, const double lsp_q[10],
@@ -396,10 +404,11 @@ G729_TARGET_AVX2 void end_avx2(g729_encoder_state* st) { frame_end<Isa::avx2>(st
 }  // namespace
 
 bool encode_frame_begin(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
-                        int32_t frame_count, int32_t dtx_enabled, EncoderWork* work) {
+                        int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
+                        const double r[13]) {
     return g729simd::best_isa() == Isa::avx2
-               ? begin_avx2(st, params, frame_count, dtx_enabled, work)
-               : begin_baseline(st, params, frame_count, dtx_enabled, work);
+               ? begin_avx2(st, params, frame_count, dtx_enabled, work, r)
+               : begin_baseline(st, params, frame_count, dtx_enabled, work, r);
 }
 
 void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,

@@ -154,8 +154,7 @@ void g729simd::lpc_autocorrelation(Isa isa, const double x[240], int m, double* 
     } else {
         autocorrelate_baseline(x, m, r);
     }
-    // A silent frame still yields a usable (flat) predictor.
-    if (m >= 0 && r[0] < 1.0) r[0] = 1.0;
+    if (m >= 0) autocorrelation_floor(r);
 }
 
 void lpc_autocorrelation(const double x[240], int m, double* r) {
