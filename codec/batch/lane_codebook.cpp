@@ -136,6 +136,7 @@ void correlation_matrix(const Lanes& L, const double* h, double* rr) {
 }
 
 struct Choice {
+    Choice() {}  // written out: an implicit constructor would miss the target's attributes
     Vec sq;
     Vec alp;
     Vec pos[4];  // positions by slot: tracks 0, 1, 2, 3/4
@@ -451,33 +452,35 @@ HWY_EXPORT(LspStageChannels);
 HWY_EXPORT(OpenLoopMaximaChannels);
 HWY_EXPORT(AutocorrelationChannels);
 }  // namespace lanes
+// The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
+using namespace lanes;
 
 void autocorrelation_channels(const double* const x[], int count, double (*r)[13]) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(lanes::AutocorrelationChannels)(x, count, r);
+    HWY_DYNAMIC_DISPATCH(AutocorrelationChannels)(x, count, r);
 }
 
 void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],
                                double (*max)[3]) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(lanes::OpenLoopMaximaChannels)(wsp, count, t, max);
+    HWY_DYNAMIC_DISPATCH(OpenLoopMaximaChannels)(wsp, count, t, max);
 }
 
 void lsp_first_stage_channels(const double* const target[], int count, int best[]) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(lanes::LspStageChannels)(1, target, nullptr, count, 0, 9, best);
+    HWY_DYNAMIC_DISPATCH(LspStageChannels)(1, target, nullptr, count, 0, 9, best);
 }
 
 void lsp_second_stage_channels(const double* const rest[], const double* const w[], int count,
                                int lo, int hi, int best[]) {
     if (count <= 0 || lo < 0 || hi > 9 || lo > hi) return;
-    HWY_DYNAMIC_DISPATCH(lanes::LspStageChannels)(2, rest, w, count, lo, hi, best);
+    HWY_DYNAMIC_DISPATCH(LspStageChannels)(2, rest, w, count, lo, hi, best);
 }
 
 void codebook_search_channels(const double* const h[], const double* const x[], int count,
                               int (*pos)[4], double* const sign[]) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(lanes::CodebookSearchChannels)(h, x, count, pos, sign);
+    HWY_DYNAMIC_DISPATCH(CodebookSearchChannels)(h, x, count, pos, sign);
 }
 }  // namespace g729
 #endif  // HWY_ONCE

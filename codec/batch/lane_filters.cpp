@@ -224,13 +224,15 @@ HWY_EXPORT(HighpassChannels);
 HWY_EXPORT(HighpassLanes);
 HWY_EXPORT(SynthesisChannels);
 }  // namespace lanes
+// The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
+using namespace lanes;
 
 void highpass_channels(Highpass filter, double* const mems[], double* const samples[],
                        int channels, int count) {
     if (channels <= 0) return;
     if (count < 0) count = 0;
     if (count > G729_FRAME_SIZE) count = G729_FRAME_SIZE;
-    HWY_DYNAMIC_DISPATCH(lanes::HighpassChannels)(static_cast<int>(filter), mems, samples,
+    HWY_DYNAMIC_DISPATCH(HighpassChannels)(static_cast<int>(filter), mems, samples,
                                                       channels, count);
 }
 
@@ -238,9 +240,9 @@ void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L) {
     if (count <= 0) return;
     if (L < 0) L = 0;
     if (L > G729_SUBFRAME_SIZE) L = G729_SUBFRAME_SIZE;
-    HWY_DYNAMIC_DISPATCH(lanes::SynthesisChannels)(jobs, count, L);
+    HWY_DYNAMIC_DISPATCH(SynthesisChannels)(jobs, count, L);
 }
 
-int highpass_lanes() { return HWY_DYNAMIC_DISPATCH(lanes::HighpassLanes)(); }
+int highpass_lanes() { return HWY_DYNAMIC_DISPATCH(HighpassLanes)(); }
 }  // namespace g729
 #endif  // HWY_ONCE

@@ -6,8 +6,12 @@
 // The running values of a section: x[n-1], x[n-2], y[n-1], y[n-2]. T is a double for one
 // filter, or a vector of independent filters, one per lane, with Coef the coefficients
 // broadcast to every lane. Flush is flush_tiny on T.
+// The constructors are written out: an implicit one would not be compiled for the instruction
+// set of the namespace it is used in.
 template <typename T>
 struct SecondOrderMemory {
+    SecondOrderMemory() : x1(), x2(), y1(), y2() {}
+    SecondOrderMemory(T a, T b, T c, T d) : x1(a), x2(b), y1(c), y2(d) {}
     T x1;
     T x2;
     T y1;
