@@ -119,7 +119,7 @@ protected:
     RunResult run(const std::string& args) const {
         const fs::path out = file("stdout.txt");
         const fs::path err = file("stderr.txt");
-        const std::string cmd = std::string("'") + G729_TOOL_PATH + "' " + args + " >'" +
+        const std::string cmd = std::string(G729_CHILD_LAUNCHER) + "'" + G729_TOOL_PATH + "' " + args + " >'" +
                                 out.string() + "' 2>'" + err.string() + "'";
         const int rc = std::system(cmd.c_str());
         RunResult r;

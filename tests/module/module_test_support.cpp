@@ -44,6 +44,8 @@ void expect_single_error(const LogCapture& log, const std::string& function,
 
 std::string module_path() { return ORVANE_MODULE_PATH; }
 
+std::string pelhost_command() { return std::string(G729_CHILD_LAUNCHER) + PELHOST_PATH; }
+
 std::string run(const std::string& command, int* status) {
     FILE* p = popen(command.c_str(), "r");
     if (p == nullptr) {

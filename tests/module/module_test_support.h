@@ -83,6 +83,8 @@ std::vector<uint8_t> encode_direct(std::span<const int16_t> samples);
 std::vector<int16_t> decode_direct(std::span<const uint8_t> bytes, std::span<const int> units);
 
 std::string module_path();
+// The command that starts pelhost (through the emulator in a cross build).
+std::string pelhost_command();
 
 // Runs a shell command; returns its stdout and stores its exit status (-1 if it did not exit).
 std::string run(const std::string& command, int* status);

@@ -57,7 +57,7 @@ TEST(Pelhost, TranscodeWritesTheDecodedSpeech) {
     pelhost::write_wav(in, input);
     int status = 0;
     const std::string printed = orvane_test::run(
-        std::string(PELHOST_PATH) + " transcode " + in + " " + out + " --packet-ms 30 2>/dev/null",
+        orvane_test::pelhost_command() + " transcode " + in + " " + out + " --packet-ms 30 2>/dev/null",
         &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(printed.find("lintog729"), std::string::npos);
@@ -67,7 +67,7 @@ TEST(Pelhost, TranscodeWritesTheDecodedSpeech) {
     EXPECT_EQ(printed.substr(printed.rfind(out)), out + "\n");
     EXPECT_EQ(pelhost::read_wav(out), expected_output(input));
 
-    EXPECT_EQ(orvane_test::run(std::string(PELHOST_PATH) + " transcode " + in + " " + out +
+    EXPECT_EQ(orvane_test::run(orvane_test::pelhost_command() + " transcode " + in + " " + out +
                                    " --packet-ms 0 2>/dev/null",
                                &status),
               "");
@@ -79,7 +79,7 @@ TEST(Pelhost, TranscodeWritesTheDecodedSpeech) {
 TEST(Pelhost, ShowTranslationGivesACostForBothTranslators) {
     int status = 0;
     const std::string printed =
-        orvane_test::run(std::string(PELHOST_PATH) + " show translation 2>/dev/null", &status);
+        orvane_test::run(orvane_test::pelhost_command() + " show translation 2>/dev/null", &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(printed.find("lintog729  slin -> g729"), std::string::npos) << printed;
     EXPECT_NE(printed.find("g729tolin  g729 -> slin"), std::string::npos) << printed;

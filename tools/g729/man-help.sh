@@ -3,15 +3,21 @@
 # followed by each subcommand's, headed by its usage line, so that the man page shows every
 # command and its options.
 #   man-help.sh TOOL --help|--version
+# G729_TOOL_LAUNCHER, when set, is the command that runs TOOL (an emulator in a cross build).
 tool="$1"
 shift
+run() {
+  # shellcheck disable=SC2086  # the launcher is a command with its arguments
+  ${G729_TOOL_LAUNCHER:-} "$tool" "$@"
+}
 if [ "$1" != "--help" ]; then
-  exec "$tool" "$@"
+  run "$@"
+  exit
 fi
-"$tool" --help || exit 1
-for command in $("$tool" --help | sed -n '/^Subcommands:/,$p' | awk 'NR > 1 && NF { print $1 }'); do
+run --help || exit 1
+for command in $(run --help | sed -n '/^Subcommands:/,$p' | awk 'NR > 1 && NF { print $1 }'); do
   echo
-  "$tool" "$command" --help | awk '
+  run "$command" --help | awk '
     NR == 1 { summary = $0; next }
     /^Usage: / { sub(/^Usage: /, ""); print $0 ":"; print "  " summary; next }
     /^Positionals:$/ { print "Arguments of " cmd ":"; next }

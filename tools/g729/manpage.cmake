@@ -9,8 +9,10 @@ if(NOT HELP2MAN)
 endif()
 
 set(G729_MANPAGE ${CMAKE_CURRENT_BINARY_DIR}/g729.1)
+# A cross build runs the tool through its emulator (qemu-user under the aarch64 toolchain file).
+list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " G729_TOOL_LAUNCHER)
 add_custom_command(OUTPUT ${G729_MANPAGE}
-  COMMAND ${HELP2MAN} --no-info --section=1 --source=g729
+  COMMAND ${CMAKE_COMMAND} -E env "G729_TOOL_LAUNCHER=${G729_TOOL_LAUNCHER}" ${HELP2MAN} --no-info --section=1 --source=g729
           --include=${CMAKE_CURRENT_LIST_DIR}/g729.h2m --output=${G729_MANPAGE}
           "sh ${CMAKE_CURRENT_LIST_DIR}/man-help.sh $<TARGET_FILE:g729>"
   DEPENDS g729 ${CMAKE_CURRENT_LIST_DIR}/g729.h2m ${CMAKE_CURRENT_LIST_DIR}/man-help.sh
