@@ -29,12 +29,13 @@
 #include <sched.h>
 #include <time.h>
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -66,43 +67,6 @@ int online_cores() {
     if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set);
     const unsigned n = std::thread::hardware_concurrency();
     return n == 0 ? 1 : static_cast<int>(n);
-}
-
-Options parse(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (i + 1 >= argc) throw std::runtime_error("missing value after " + a);
-        const char* v = argv[++i];
-        if (a == "--channels") {
-            o.channels = std::atoi(v);
-        } else if (a == "--threads") {
-            o.threads = std::atoi(v);
-        } else if (a == "--seconds") {
-            o.seconds = std::atof(v);
-        } else if (a == "--module") {
-            o.module = v;
-        } else if (a == "--speech") {
-            o.speech = v;
-        } else if (a == "--engine") {
-            o.engines.clear();
-            std::string list = v;
-            for (std::size_t at = 0; at <= list.size();) {
-                const std::size_t comma = std::min(list.find(',', at), list.size());
-                const std::string e = list.substr(at, comma - at);
-                if (e != "module" && e != "single" && e != "batch") {
-                    throw std::runtime_error("unknown engine '" + e + "' (module, single, batch)");
-                }
-                o.engines.push_back(e);
-                at = comma + 1;
-            }
-        } else if (a == "--repeat") {
-            o.repeat = std::atoi(v);
-        } else {
-            throw std::runtime_error("unknown option " + a);
-        }
-    }
-    return o;
 }
 
 double cpu_seconds(clockid_t clock) {
@@ -412,8 +376,34 @@ int run(const Options& given) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    Options o;
+    CLI::App app{"Many full-duplex channels at once, through the module in the stand-in host or "
+                 "the codec's entry points; prints channels per core and per-frame latency.",
+                 "g729_channels"};
+    app.add_option("--channels", o.channels, "channels (default: cores x 64)");
+    app.add_option("--threads", o.threads, "worker threads (default: one per core)");
+    app.add_option("--seconds", o.seconds, "seconds of audio per channel")->capture_default_str();
+    app.add_option("--module", o.module, "module file")->capture_default_str();
+    app.add_option("--speech", o.speech, "speech file (default: the ITU speech vector, else the "
+                                         "project's recording)");
+    app.add_option("--engine", o.engines,
+                   "what codes the channels: module, single (the single-channel entry points), "
+                   "batch (the batched entry points); several, comma-separated, run in turn")
+        ->delimiter(',')
+        ->check(CLI::IsMember({"module", "single", "batch"}))
+        ->capture_default_str();
+    app.add_option("--repeat", o.repeat, "runs of each engine, in turn")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
     try {
-        return run(parse(argc, argv));
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);  // --help
+        std::fprintf(stderr, "g729_channels: %s (see g729_channels --help)\n", e.what());
+        return 2;
+    }
+    try {
+        return run(o);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "g729_channels: %s\n", e.what());
         return 1;

@@ -18,6 +18,7 @@
 
 #include "bench/speech_corpus.h"
 #include "codec/g729.h"
+#include "tools/io/file_io.h"
 
 namespace {
 
@@ -29,16 +30,6 @@ long parse_frames(const char* text) {
     const long n = std::strtol(text, &end, 10);
     if (end == text || *end != '\0' || n < 0) throw std::runtime_error("bad frame count");
     return n;
-}
-
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!f) throw std::runtime_error("cannot open " + path);
-    std::vector<uint8_t> data;
-    uint8_t buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) data.insert(data.end(), buf, buf + n);
-    return data;
 }
 
 unsigned checksum(const uint8_t* p, std::size_t n) {
@@ -65,7 +56,7 @@ int run_encode(long frames, const std::string& path) {
 }
 
 int run_decode(long frames, const std::string& path) {
-    const std::vector<uint8_t> bits = read_file(path);
+    const std::vector<uint8_t> bits = g729io::read_file(path);
     const long available = static_cast<long>(bits.size()) / G729_SPEECH_FRAME_BYTES;
     if (available == 0) throw std::runtime_error(path + ": no whole 10-byte frame");
     auto dec = std::make_unique<g729_decoder_state>();
@@ -84,22 +75,19 @@ int run_decode(long frames, const std::string& path) {
 int run_write_bits(const std::string& speech_path, const std::string& out_path) {
     const g729bench::Speech speech = g729bench::load_speech(speech_path);
     const std::vector<uint8_t> bits = g729bench::encode_stream(speech.samples);
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(out_path.c_str(), "wb"), &std::fclose);
-    if (!f || std::fwrite(bits.data(), 1, bits.size(), f.get()) != bits.size()) {
-        throw std::runtime_error("cannot write " + out_path);
-    }
+    g729io::write_file(out_path, bits);
     std::printf("%d frames\n", speech.frames());
     return 0;
 }
 
-int usage() {
-    std::fprintf(stderr,
+int usage(std::FILE* to, int status) {
+    std::fprintf(to,
                  "usage: g729_frame_driver encode FRAMES [SPEECH]\n"
                  "       g729_frame_driver decode FRAMES BITSTREAM\n"
                  "       g729_frame_driver write-bits SPEECH OUT\n"
                  "default SPEECH: %s\n",
                  g729bench::default_speech_path().c_str());
-    return 2;
+    return status;
 }
 
 }  // namespace
@@ -107,13 +95,14 @@ int usage() {
 int main(int argc, char** argv) {
     try {
         const std::string mode = argc > 1 ? argv[1] : "";
+        if (argc == 2 && (mode == "--help" || mode == "-h")) return usage(stdout, 0);
         if (mode == "encode" && (argc == 3 || argc == 4)) {
             return run_encode(parse_frames(argv[2]),
                               argc == 4 ? argv[3] : g729bench::default_speech_path());
         }
         if (mode == "decode" && argc == 4) return run_decode(parse_frames(argv[2]), argv[3]);
         if (mode == "write-bits" && argc == 4) return run_write_bits(argv[2], argv[3]);
-        return usage();
+        return usage(stderr, 2);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "g729_frame_driver: %s\n", e.what());
         return 1;

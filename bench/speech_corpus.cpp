@@ -1,8 +1,5 @@
 #include "bench/speech_corpus.h"
 
-#include <sndfile.h>
-
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -13,47 +10,13 @@
 #include "codec/encoder/pitch.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/primitives.h"
+#include "tools/io/audio_reader.h"
 
 using namespace g729;
 
 namespace g729bench {
 
 namespace {
-
-bool has_raw_extension(const std::string& path) {
-    const std::string ext = std::filesystem::path(path).extension().string();
-    return ext == ".in" || ext == ".raw" || ext == ".pcm";
-}
-
-std::vector<int16_t> read_raw(const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!f) throw std::runtime_error("cannot open " + path);
-    std::vector<unsigned char> bytes;
-    unsigned char buf[1 << 16];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) bytes.insert(bytes.end(), buf, buf + n);
-    // Little-endian 16-bit words; a trailing odd byte is ignored.
-    std::vector<int16_t> samples(bytes.size() / 2);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<int16_t>(
-            static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-    }
-    return samples;
-}
-
-std::vector<int16_t> read_sound_file(const std::string& path) {
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (f == nullptr) throw std::runtime_error(path + ": " + sf_strerror(nullptr));
-    std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> guard(f, &sf_close);
-    if (info.channels != 1 || info.samplerate != 8000) {
-        throw std::runtime_error(path + ": not mono 8000 Hz");
-    }
-    std::vector<int16_t> samples(static_cast<std::size_t>(info.frames));
-    const sf_count_t got = sf_read_short(f, samples.data(), info.frames);
-    samples.resize(static_cast<std::size_t>(got));
-    return samples;
-}
 
 // The weighting filter of the weighted speech: ap(z) times (1 - 0.7 z^-1).
 void tilted(const double ap[11], double out[11]) {
@@ -133,7 +96,8 @@ void fill_encoder_inputs(const g729_encoder_state& pre, const g729_encoder_state
 Speech load_speech(const std::string& path) {
     Speech s;
     s.path = path;
-    s.samples = has_raw_extension(path) ? read_raw(path) : read_sound_file(path);
+    const std::unique_ptr<g729io::AudioReader> reader = g729io::AudioReader::open(path);
+    s.samples = g729io::read_all(*reader);
     s.samples.resize(s.samples.size() / G729_FRAME_SIZE * G729_FRAME_SIZE);
     if (s.samples.empty()) throw std::runtime_error(path + ": no whole frame of speech");
     return s;

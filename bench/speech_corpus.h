@@ -17,8 +17,9 @@ struct Speech {
     int frames() const { return static_cast<int>(samples.size() / G729_FRAME_SIZE); }
 };
 
-// Raw 16-bit little-endian PCM (*.in, *.raw, *.pcm) or any file libsndfile reads (must be
-// mono 8000 Hz). Throws std::runtime_error naming the file and the problem.
+// Any audio file the tools read (converted to 8000 Hz mono 16-bit), or raw 16-bit
+// little-endian PCM (any other name, e.g. *.in). Throws std::runtime_error naming the file and
+// the problem.
 Speech load_speech(const std::string& path);
 
 // The shared ITU speech sequence when present, otherwise the project's own recording.

@@ -1,10 +1,14 @@
 // pelhost: a stand-in Pellarion host that loads a translator module and drives it.
 //
 //   pelhost [--module PATH] cli "COMMAND"
-//   pelhost [--module PATH] transcode INPUT.wav OUTPUT.wav [--packet-ms N]
+//   pelhost [--module PATH] transcode INPUT OUTPUT [--packet-ms N]
 //   pelhost [--module PATH] show translation
 //
-// Log lines go to stderr; stdout carries only what the command prints.
+// transcode reads what the g729 tool encodes (any audio file libsndfile reads, converted to
+// 8000 Hz mono 16-bit, or raw PCM; "-" for stdin) and writes WAV for *.wav, raw PCM otherwise
+// ("-" for stdout), streaming. Log lines go to stderr; stdout carries only what the command
+// prints (the transcode report goes to stderr when the audio goes to stdout).
+// Exit status: 0 on success, 1 when the work failed, 2 on a usage error.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -15,12 +19,17 @@
 
 #include "host/pel_host_control.h"
 #include "host/transcode.h"
-#include "host/wav_io.h"
+#include "tools/io/audio_reader.h"
+#include "tools/io/audio_writer.h"
+#include "tools/io/file_io.h"
+#include "tools/io/safe_output.h"
 
 namespace {
 
 constexpr int kSampleRate = 8000;
 constexpr double kCostSeconds = 10.0;
+constexpr int kExitUsage = 2;
+constexpr std::size_t kReadBlock = 4000;  // half a second
 
 std::string default_module_path() {
     char exe[4096];
@@ -52,27 +61,59 @@ int run_cli_command(const std::vector<std::string>& words) {
 int run_transcode(const std::string& input, const std::string& output, int packet_ms) {
     pel_translator* enc = require_translator("lintog729");
     pel_translator* dec = require_translator("g729tolin");
-    const std::vector<int16_t> audio = pelhost::read_wav(input);
-    const int packet = packet_ms * kSampleRate / 1000;
-    const pelhost::TranscodeResult r = pelhost::transcode(enc, dec, audio, packet);
-    pelhost::write_wav(output, r.output);
-
-    const double seconds = static_cast<double>(r.input_samples) / kSampleRate;
-    std::printf("input:      %s, %zu samples (%.2f s)", input.c_str(), r.input_samples, seconds);
-    if (r.padding_samples != 0) {
-        std::printf(", padded with %zu samples of silence to whole 10 ms blocks",
-                    r.padding_samples);
+    const std::unique_ptr<g729io::AudioReader> reader = g729io::AudioReader::open(input);
+    if (!reader->conversion_note().empty()) {
+        std::fprintf(stderr, "pelhost: %s: %s\n", reader->name().c_str(),
+                     reader->conversion_note().c_str());
     }
-    std::printf("\npackets:    %d ms (%d samples)\n", packet_ms, packet);
-    std::printf("lintog729:  %ld slin frames in, %ld G.729 frames out, %ld bytes (%ld 10-byte frames)\n",
-                r.encode.frames_in, r.encode.frames_out, r.encode.bytes_out, r.encode.bytes_out / 10);
-    std::printf("g729tolin:  %ld G.729 frames in, %ld slin frames out, %ld samples\n",
-                r.decode.frames_in, r.decode.frames_out, r.decode.samples_out);
-    std::printf("cost:       lintog729 %.3f ms CPU per second of audio\n",
-                pelhost::cpu_ms_per_audio_second(r.encode.cpu_seconds, r.encode.samples_out));
-    std::printf("            g729tolin %.3f ms CPU per second of audio\n",
-                pelhost::cpu_ms_per_audio_second(r.decode.cpu_seconds, r.decode.samples_out));
-    std::printf("output:     %s\n", output.c_str());
+    std::size_t warned = 0;
+    auto warn_new = [&] {
+        for (; warned < reader->warnings().size(); ++warned) {
+            std::fprintf(stderr, "pelhost: warning: %s\n", reader->warnings()[warned].c_str());
+        }
+    };
+    warn_new();
+    const std::unique_ptr<g729io::AudioWriter> writer = g729io::AudioWriter::create(output);
+    const int packet = packet_ms * kSampleRate / 1000;
+    pelhost::Transcoder t(enc, dec, packet,
+                          [&writer](std::span<const int16_t> s) { writer->write(s); });
+    std::vector<int16_t> block(kReadBlock);
+    for (;;) {
+        const std::size_t n = reader->read(block);
+        t.feed(std::span<const int16_t>(block.data(), n));
+        if (n < block.size()) break;
+    }
+    t.finish();
+    warn_new();
+    if (t.result().input_samples == 0) {
+        std::fprintf(stderr, "pelhost: warning: %s: the input is empty; no audio written\n",
+                     reader->name().c_str());
+    }
+    writer->commit();
+
+    // The report goes where the audio does not.
+    std::FILE* report = g729io::is_std_stream(output) ? stderr : stdout;
+    const pelhost::TranscodeResult& r = t.result();
+    const std::string in_name = g729io::display_name(input, false);
+    const std::string out_name = g729io::display_name(output, true);
+    const double seconds = static_cast<double>(r.input_samples) / kSampleRate;
+    std::fprintf(report, "input:      %s, %zu samples (%.2f s)", in_name.c_str(), r.input_samples,
+                 seconds);
+    if (r.padding_samples != 0) {
+        std::fprintf(report, ", padded with %zu samples of silence to whole 10 ms blocks",
+                     r.padding_samples);
+    }
+    std::fprintf(report, "\npackets:    %d ms (%d samples)\n", packet_ms, packet);
+    std::fprintf(report,
+                 "lintog729:  %ld slin frames in, %ld G.729 frames out, %ld bytes (%ld 10-byte frames)\n",
+                 r.encode.frames_in, r.encode.frames_out, r.encode.bytes_out, r.encode.bytes_out / 10);
+    std::fprintf(report, "g729tolin:  %ld G.729 frames in, %ld slin frames out, %ld samples\n",
+                 r.decode.frames_in, r.decode.frames_out, r.decode.samples_out);
+    std::fprintf(report, "cost:       lintog729 %.3f ms CPU per second of audio\n",
+                 pelhost::cpu_ms_per_audio_second(r.encode.cpu_seconds, r.encode.samples_out));
+    std::fprintf(report, "            g729tolin %.3f ms CPU per second of audio\n",
+                 pelhost::cpu_ms_per_audio_second(r.decode.cpu_seconds, r.decode.samples_out));
+    std::fprintf(report, "output:     %s, %s\n", writer->format_name(), out_name.c_str());
     return 0;
 }
 
@@ -106,9 +147,13 @@ int main(int argc, char** argv) {
     std::string output;
     int packet_ms = 20;
     CLI::App* transcode = app.add_subcommand(
-        "transcode", "send a WAV file through lintog729 and g729tolin and report the cost");
-    transcode->add_option("input", input, "8 kHz mono WAV file")->required();
-    transcode->add_option("output", output, "WAV file for the decoded audio")->required();
+        "transcode", "send audio through lintog729 and g729tolin and report the cost");
+    transcode->add_option("input", input, "audio file (any rate, channels and sample format "
+                                          "libsndfile reads), raw 8 kHz 16-bit PCM, or - for stdin")
+        ->required();
+    transcode->add_option("output", output, "decoded audio: WAV for *.wav, raw PCM otherwise, "
+                                            "- for stdout")
+        ->required();
     transcode->add_option("--packet-ms", packet_ms, "host frame length in ms (default 20)")
         ->check(CLI::Range(1, 1000));
 
@@ -117,7 +162,29 @@ int main(int argc, char** argv) {
     CLI::App* translation =
         show->add_subcommand("translation", "CPU cost of the module's translators");
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);  // --help
+        std::fprintf(stderr, "pelhost: %s (see pelhost --help)\n", e.what());
+        return kExitUsage;
+    }
+    // Before the module is loaded or anything is opened for writing: the output must name a
+    // format that is written, and must not be the input.
+    if (transcode->parsed()) {
+        try {
+            g729io::refuse_unwritten_audio_name(output);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "pelhost: %s\n", e.what());
+            return kExitUsage;
+        }
+        try {
+            g729io::refuse_same_file(input, output);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "pelhost: %s\n", e.what());
+            return 1;
+        }
+    }
 
     std::string error;
     pelhost::LoadedModule* module = pelhost::load_module_file(module_path, &error);

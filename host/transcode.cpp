@@ -21,10 +21,7 @@ double thread_cpu_seconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-struct InstanceDeleter {
-    void operator()(pel_trans_pvt* pvt) const { free_instance(pvt); }
-};
-using Instance = std::unique_ptr<pel_trans_pvt, InstanceDeleter>;
+using Instance = std::unique_ptr<pel_trans_pvt, pel_trans_pvt_deleter>;
 
 Instance make_instance(pel_translator* t) {
     Instance pvt(new_instance(t));
@@ -54,31 +51,72 @@ pel_frame* step(pel_trans_pvt* pvt, pel_frame* in, DirectionStats& stats) {
 
 }  // namespace
 
+void pel_trans_pvt_deleter::operator()(pel_trans_pvt* pvt) const { free_instance(pvt); }
+
+Transcoder::Transcoder(pel_translator* encoder, pel_translator* decoder, int packet_samples,
+                       Sink sink)
+    : packet_samples_(packet_samples), sink_(std::move(sink)) {
+    if (packet_samples <= 0) throw std::runtime_error("packet size must be positive");
+    enc_ = make_instance(encoder);
+    dec_ = make_instance(decoder);
+    result_.packet_samples = packet_samples;
+    packet_.reserve(static_cast<std::size_t>(packet_samples));
+}
+
+void Transcoder::send(std::span<int16_t> packet) {
+    const int n = static_cast<int>(packet.size());
+    pel_frame in{PEL_FRAME_VOICE, pel_format_slin, 2 * n, n, "pelhost", packet.data(), 0, 0};
+    pel_frame* coded = step(enc_.get(), &in, result_.encode);
+    if (coded == nullptr) return;
+    pel_frame* decoded = step(dec_.get(), coded, result_.decode);
+    if (decoded == nullptr) return;
+    const auto* s = static_cast<const int16_t*>(decoded->data);
+    sink_(std::span<const int16_t>(s, static_cast<std::size_t>(decoded->samples)));
+}
+
+void Transcoder::feed(std::span<const int16_t> samples) {
+    result_.input_samples += samples.size();
+    const auto full = static_cast<std::size_t>(packet_samples_);
+    while (!samples.empty()) {
+        const std::size_t take = std::min(full - packet_.size(), samples.size());
+        packet_.insert(packet_.end(), samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(take));
+        samples = samples.subspan(take);
+        if (packet_.size() == full) {
+            send(packet_);
+            packet_.clear();
+        }
+    }
+}
+
+void Transcoder::finish() {
+    const std::size_t whole =
+        (result_.input_samples + kBlockSamples - 1) / kBlockSamples * kBlockSamples;
+    result_.padding_samples = whole - result_.input_samples;
+    // The padding completes the last block; a packet may take only part of it.
+    std::size_t padding = result_.padding_samples;
+    const auto full = static_cast<std::size_t>(packet_samples_);
+    while (padding > 0 || !packet_.empty()) {
+        const std::size_t take = std::min(full - packet_.size(), padding);
+        packet_.insert(packet_.end(), take, 0);
+        padding -= take;
+        if (packet_.size() == full || padding == 0) {
+            send(packet_);
+            packet_.clear();
+        }
+    }
+}
+
 TranscodeResult transcode(pel_translator* encoder, pel_translator* decoder,
                           std::span<const int16_t> input, int packet_samples) {
-    if (packet_samples <= 0) throw std::runtime_error("packet size must be positive");
-    TranscodeResult r;
-    r.input_samples = input.size();
-    r.packet_samples = packet_samples;
-    std::vector<int16_t> audio(input.begin(), input.end());
-    const std::size_t whole = (audio.size() + kBlockSamples - 1) / kBlockSamples * kBlockSamples;
-    r.padding_samples = whole - audio.size();
-    audio.resize(whole, 0);
-    r.output.reserve(whole);
-
-    Instance enc = make_instance(encoder);
-    Instance dec = make_instance(decoder);
-    for (std::size_t pos = 0; pos < audio.size(); pos += static_cast<std::size_t>(packet_samples)) {
-        const int n = static_cast<int>(
-            std::min<std::size_t>(static_cast<std::size_t>(packet_samples), audio.size() - pos));
-        pel_frame in{PEL_FRAME_VOICE, pel_format_slin, 2 * n, n, "pelhost", audio.data() + pos, 0, 0};
-        pel_frame* coded = step(enc.get(), &in, r.encode);
-        if (coded == nullptr) continue;
-        pel_frame* decoded = step(dec.get(), coded, r.decode);
-        if (decoded == nullptr) continue;
-        const auto* s = static_cast<const int16_t*>(decoded->data);
-        r.output.insert(r.output.end(), s, s + decoded->samples);
-    }
+    std::vector<int16_t> output;
+    output.reserve((input.size() + kBlockSamples - 1) / kBlockSamples * kBlockSamples);
+    Transcoder t(encoder, decoder, packet_samples, [&output](std::span<const int16_t> s) {
+        output.insert(output.end(), s.begin(), s.end());
+    });
+    t.feed(input);
+    t.finish();
+    TranscodeResult r = t.result();
+    r.output = std::move(output);
     return r;
 }
 

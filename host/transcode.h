@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -26,6 +28,35 @@ struct TranscodeResult {
     DirectionStats encode;            // slin -> g729
     DirectionStats decode;            // g729 -> slin
     std::vector<int16_t> output;
+};
+
+struct pel_trans_pvt_deleter {
+    void operator()(pel_trans_pvt* pvt) const;
+};
+
+// The streaming form of transcode(): input fed in pieces of any size, decoded audio handed to
+// the sink as it comes out. Memory use is one host frame whatever the input's length.
+class Transcoder {
+public:
+    using Sink = std::function<void(std::span<const int16_t>)>;
+    // Throws std::runtime_error for a packet size that is not positive or when an instance
+    // cannot be created.
+    Transcoder(pel_translator* encoder, pel_translator* decoder, int packet_samples, Sink sink);
+    void feed(std::span<const int16_t> samples);
+    // Pads the input with silence to whole 80-sample blocks and sends the last host frame.
+    void finish();
+    // Counts and costs so far (output stays empty: it went to the sink).
+    const TranscodeResult& result() const { return result_; }
+
+private:
+    void send(std::span<int16_t> packet);
+
+    std::unique_ptr<pel_trans_pvt, pel_trans_pvt_deleter> enc_;
+    std::unique_ptr<pel_trans_pvt, pel_trans_pvt_deleter> dec_;
+    int packet_samples_;
+    Sink sink_;
+    std::vector<int16_t> packet_;
+    TranscodeResult result_;
 };
 
 // Sends the input through one encoder instance in host frames of packet_samples (the last one

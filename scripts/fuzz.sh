@@ -24,6 +24,9 @@ CC=clang CXX=clang++ cmake -S . -B "$FUZZ_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithD
   -DG729_FUZZ=ON -DG729_WERROR=ON >/dev/null
 cmake --build "$FUZZ_BUILD_DIR" --target g729_fuzzers -j"$(nproc)"
 
+# Leaks of the system libraries (tests/fuzz/lsan.supp says which) are not the project's.
+export LSAN_OPTIONS="suppressions=$PWD/tests/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 status=0
 summary=()
 for name in $FUZZ_TARGETS; do

@@ -195,18 +195,32 @@ TEST_F(CliTest, RawAndItuFormatsCarryTheSameFrames) {
     EXPECT_EQ(bytes_of(file("a.pcm")), bytes_of(file("b.pcm")));
 }
 
-TEST_F(CliTest, RefusesWavOtherThan16BitMono8k) {
+// WAV files other than 16-bit mono 8 kHz used to be refused; they are converted now, and the
+// tool says what it converted (tests/test_cli_files.cpp checks the converted samples).
+TEST_F(CliTest, ConvertsWavOtherThan16BitMono8k) {
     const std::vector<uint8_t> pcm16(1600, 0);
-    put(file("rate.wav"), wav_file(1, 16000, 16, pcm16));
-    expect_one_line_failure(run("encode " + q("rate.wav") + " " + q("x.bit")),
-                            {"rate.wav", "sample rate 16000 Hz, expected 8000 Hz"});
-    put(file("stereo.wav"), wav_file(2, 8000, 16, pcm16));
-    expect_one_line_failure(run("encode " + q("stereo.wav") + " " + q("x.bit")),
-                            {"stereo.wav", "2 channels, expected mono"});
-    put(file("byte.wav"), wav_file(1, 8000, 8, std::vector<uint8_t>(800, 128)));
-    expect_one_line_failure(run("encode " + q("byte.wav") + " " + q("x.bit")),
-                            {"byte.wav", "8 bit", "expected 16-bit PCM"});
-    EXPECT_FALSE(fs::exists(file("x.bit")));
+    struct Case {
+        std::string name;
+        std::vector<uint8_t> file;
+        std::string note;
+        std::size_t frames;
+    };
+    const std::vector<Case> cases = {
+        {"rate.wav", wav_file(1, 16000, 16, pcm16), "input: 16000 Hz mono 16-bit", 5},
+        {"stereo.wav", wav_file(2, 8000, 16, pcm16), "input: 8000 Hz stereo 16-bit", 5},
+        {"byte.wav", wav_file(1, 8000, 8, std::vector<uint8_t>(800, 128)),
+         "input: 8000 Hz mono 8-bit unsigned", 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        put(file(c.name), c.file);
+        const RunResult r = run("encode " + q(c.name) + " " + q("x.bit"));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "g729: " + file(c.name).string() + ": " + c.note +
+                             ", converted to 8000 Hz mono 16-bit\n");
+        const g729io::CodedStream coded = g729io::parse_itu(bytes_of(file("x.bit")), "x.bit");
+        EXPECT_EQ(coded.frames.size(), c.frames);
+    }
 }
 
 TEST_F(CliTest, PartialRawCodedFrameDecodesCompleteFramesAndFails) {

@@ -1,6 +1,11 @@
 // Golden outputs: the exact bytes the codec produces for speech with and without DTX, for
-// comfort-noise and erased frames, and for the project's own recording. Any change to the
+// comfort-noise and erased frames, and for the project's own inputs. Any change to the
 // codec's arithmetic shows up here and must be explained.
+//
+// The ITU vectors live outside the repository; the tests over the project's own inputs (the
+// recording, the generated noise-and-pause signal, the stored lossy stream) always run, so a
+// clone of this repository alone still pins every part of the codec: encoder, VAD and DTX,
+// decoder, comfort noise, erasure concealment and the parity check.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/noise_pause_signal.h"
 #include "tools/eval/codec_runner.h"
 #include "tools/io/coded_io.h"
 #include "tools/io/file_io.h"
@@ -31,6 +37,10 @@ constexpr uint64_t golden_decode_tstseq6_hash = 0x63d7a5dad21d3d98ull;  // tstse
 constexpr uint64_t golden_decode_erasure_hash = 0xa2f348a760a3bbb3ull;  // erasure.bit: 60 erased frames
 constexpr uint64_t golden_recording_encode_hash = 0xa8ddab6aa50512acull;  // data/speech_sample.wav, DTX off
 constexpr uint64_t golden_recording_dtx_decode_hash = 0x43b75c69d5e3bce5ull;  // the same, DTX on, decoded
+constexpr uint64_t golden_noise_pause_encode_hash = 0x1293f0c68320ee38ull;      // noise_pause_signal(), DTX off: raw
+constexpr uint64_t golden_noise_pause_dtx_encode_hash = 0x7c8523ec9d8981e5ull;  // the same, DTX on: ITU serial bytes
+constexpr uint64_t golden_noise_pause_dtx_decode_hash = 0x8eac6e85f9dea59dull;  // the DTX frames decoded: PCM
+constexpr uint64_t golden_lossy_stream_decode_hash = 0x8e3ee1bb3f06862cull;     // data/noise_pause_lossy.bit decoded
 // ======================================================================================
 
 uint64_t fnv1a64(const std::vector<uint8_t>& data) {
@@ -139,6 +149,58 @@ TEST(Golden, ProjectRecording) {
     ASSERT_TRUE(d.ok()) << d.error;
     check_hash(fnv1a64(g729io::pcm_to_le_bytes(d.samples)), golden_recording_dtx_decode_hash,
                "golden_recording_dtx_decode_hash");
+}
+
+size_t count_kind(const std::vector<g729io::CodedFrame>& frames, g729io::FrameKind kind) {
+    size_t n = 0;
+    for (const g729io::CodedFrame& f : frames) n += (f.kind == kind) ? 1 : 0;
+    return n;
+}
+
+// Background noise, voiced bursts, a louder stretch and digital silence, with and without
+// DTX: the detector's decisions, the SID frames and the comfort noise the decoder makes.
+TEST(Golden, NoisePauseSignal) {
+    const std::vector<int16_t> pcm = g729test::noise_pause_signal();
+    ASSERT_EQ(pcm.size(), 450u * 80u);
+
+    const std::vector<g729io::CodedFrame> frames = g729eval::encode_samples(pcm, false);
+    check_hash(fnv1a64(g729io::format_raw(frames)), golden_noise_pause_encode_hash,
+               "golden_noise_pause_encode_hash");
+
+    const std::vector<g729io::CodedFrame> dtx = g729eval::encode_samples(pcm, true);
+    // The signal must reach every DTX path, or the hashes below would not cover them.
+    EXPECT_GE(count_kind(dtx, g729io::FrameKind::speech), 100u);
+    EXPECT_GE(count_kind(dtx, g729io::FrameKind::sid), 3u);
+    EXPECT_GE(count_kind(dtx, g729io::FrameKind::untransmitted), 100u);
+    check_hash(fnv1a64(g729io::format_itu(dtx)), golden_noise_pause_dtx_encode_hash,
+               "golden_noise_pause_dtx_encode_hash");
+
+    const g729eval::Decoded d = g729eval::decode_frames(dtx);
+    ASSERT_TRUE(d.ok()) << d.error;
+    ASSERT_EQ(d.samples.size(), pcm.size());
+    check_hash(fnv1a64(g729io::pcm_to_le_bytes(d.samples)), golden_noise_pause_dtx_decode_hash,
+               "golden_noise_pause_dtx_decode_hash");
+}
+
+// A stored stream, so that it pins the decoder alone: the DTX coding of noise_pause_signal()
+// made by `g729 encode --dtx`, then 21 frames marked lost (a burst of five, a lost SID frame
+// and the two after it, others spread over speech and pauses) and the parity bit of speech
+// frame 60 flipped.
+TEST(Golden, DecodeStoredLossyStream) {
+    const fs::path bit = fs::path(G729_SOURCE_DIR) / "data" / "noise_pause_lossy.bit";
+    const g729io::CodedStream s = g729io::parse_itu(g729io::read_file(bit.string()), bit.string());
+    ASSERT_TRUE(s.ok()) << s.error;
+    ASSERT_EQ(s.frames.size(), 450u);
+    EXPECT_EQ(count_kind(s.frames, g729io::FrameKind::lost), 21u);
+    EXPECT_GE(count_kind(s.frames, g729io::FrameKind::sid), 3u);
+    EXPECT_GE(count_kind(s.frames, g729io::FrameKind::untransmitted), 100u);
+    EXPECT_GE(count_kind(s.frames, g729io::FrameKind::speech), 100u);
+
+    const g729eval::Decoded d = g729eval::decode_frames(s.frames);
+    ASSERT_TRUE(d.ok()) << d.error;
+    ASSERT_EQ(d.samples.size(), 450u * 80u);
+    check_hash(fnv1a64(g729io::pcm_to_le_bytes(d.samples)), golden_lossy_stream_decode_hash,
+               "golden_lossy_stream_decode_hash");
 }
 
 }  // namespace

@@ -82,13 +82,21 @@ inline constexpr uint8_t sweep = 7;
 
 // ---- Readers target ----
 //
-// First byte % 4 selects the reader: 0 WAV (libsndfile, through a file), 1 ITU serial,
-// 2 raw coded frames, 3 raw PCM (through a file). The rest of the input is the file content.
+// First byte % 5 selects the reader; the rest of the input is the file content, except for 4:
+//   0  an audio file of any format, through libsndfile and the conversion to 8 kHz mono
+//   1  ITU serial, streamed and whole
+//   2  raw coded frames, streamed and whole
+//   3  raw PCM (through a file)
+//   4  a well-formed WAV file built from the input: a rate byte (a common rate, or one from
+//      1000 to 193000 Hz), a channels byte (1 to 8), a sample format byte (8, 16, 24-bit,
+//      float) and the sample data; it must be read, and converted to the right length
 namespace reader_op {
 inline constexpr uint8_t wav = 0;
 inline constexpr uint8_t itu = 1;
 inline constexpr uint8_t raw_coded = 2;
 inline constexpr uint8_t raw_pcm = 3;
+inline constexpr uint8_t converted = 4;
+inline constexpr uint8_t count = 5;
 }  // namespace reader_op
 
 }  // namespace g729_fuzz

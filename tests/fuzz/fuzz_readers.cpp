@@ -1,15 +1,20 @@
-// Fuzz target: the g729 tool's readers (input layout in fuzz_ops.h): WAV through libsndfile
-// and raw PCM, both read from a file, the ITU serial format and raw coded frames, parsed from
-// memory. A reader may refuse its input only with the tools' one-line IoError (or, for the
-// coded formats, an error message beside the frames read so far); whatever it accepts must
-// survive a write and a re-read unchanged, and coded frames must decode through the tool's
-// decoding path.
+// Fuzz target: the tools' readers (input layout in fuzz_ops.h): audio files of any format
+// through libsndfile and the conversion to 8 kHz mono (mixing, libsoxr resampling, scaling),
+// raw PCM, and the ITU serial and raw coded formats both streamed frame by frame and parsed
+// whole. A reader may refuse its input only with the tools' one-line IoError (or, for the coded
+// formats, a message beside the frames read so far); the streamed and the whole-buffer coded
+// readers must agree frame for frame and message for message; a well-formed WAV file must be
+// read, converted to the length its rate implies; accepted audio must survive a WAV write and
+// re-read unchanged; coded frames must decode through the tool's decoding path.
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,13 +22,20 @@
 #include "tests/fuzz/fuzz_ops.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tools/eval/codec_runner.h"
+#include "tools/io/audio_kind.h"
+#include "tools/io/audio_reader.h"
 #include "tools/io/coded_io.h"
+#include "tools/io/coded_stream.h"
 #include "tools/io/file_io.h"
 #include "tools/io/pcm_io.h"
 
 namespace {
 
 using g729_fuzz::fail;
+
+// At most this many converted samples are read from one input (a rate of 1000 Hz makes eight
+// output samples of each input sample).
+constexpr std::size_t kMaxSamples = 1 << 20;
 
 // An in-memory file with a path, so that the path-taking readers run without touching disk.
 class MemoryFile {
@@ -58,6 +70,17 @@ MemoryFile& scratch() {
     return f;
 }
 
+// A real file for the writers, which write beside their output and rename.
+const std::string& written_wav() {
+    static const std::string path =
+        (std::filesystem::temp_directory_path() / ("g729_fuzz_" + std::to_string(getpid()) + ".wav")).string();
+    return path;
+}
+
+void check_message(const std::string& what, const char* where) {
+    if (what.empty() || what.find('\n') != std::string::npos) fail("bad %s message: '%s'", where, what.c_str());
+}
+
 void check_decodes(const std::vector<g729io::CodedFrame>& frames) {
     const g729eval::Decoded d = g729eval::decode_frames(frames);
     if (!d.ok()) fail("the tool's decoder refused a parsed frame: %s", d.error.c_str());
@@ -76,21 +99,49 @@ void check_kinds(const std::vector<g729io::CodedFrame>& frames) {
     }
 }
 
+// The streamed reader over the same bytes must give what the whole-buffer parser gives, or
+// refuse an input that starts like an audio file.
+void check_streamed(std::span<const uint8_t> data, g729io::CodedFormat format,
+                    const g729io::CodedStream& whole) {
+    MemoryFile& file = scratch();
+    file.set(data);
+    std::unique_ptr<g729io::CodedReader> reader;
+    try {
+        reader = g729io::CodedReader::open(file.path(), format);
+    } catch (const g729io::IoError& e) {
+        if (g729io::audio_magic(data.first(std::min(data.size(), g729io::audio_magic_bytes))).empty()) {
+            fail("coded input refused without audio magic: %s", e.what());
+        }
+        check_message(e.what(), "audio-magic");
+        return;
+    }
+    std::vector<g729io::CodedFrame> frames;
+    g729io::CodedFrame f;
+    while (reader->next(f)) frames.push_back(f);
+    if (frames != whole.frames) fail("streamed and whole-buffer frames differ");
+    if (reader->frames_read() != frames.size()) fail("frames_read wrong");
+    if (reader->error() != whole.error) {
+        fail("streamed and whole-buffer messages differ: '%s' / '%s'", reader->error().c_str(),
+             whole.error.c_str());
+    }
+}
+
 void fuzz_itu(std::span<const uint8_t> data) {
-    const g729io::CodedStream s = g729io::parse_itu(data, "fuzz.bit");
+    const g729io::CodedStream s = g729io::parse_itu(data, scratch().path());
     check_kinds(s.frames);
     // Frames take 4 to 164 bytes each; an input read whole leaves no message.
     if (s.frames.size() * 4 > data.size()) fail("more ITU frames than the input can hold");
     if (s.ok() && s.frames.empty() && !data.empty()) fail("non-empty ITU input read as nothing");
-    if (!s.ok() && s.error.find('\n') != std::string::npos) fail("multi-line ITU message");
+    if (!s.ok()) check_message(s.error, "ITU");
     const std::vector<uint8_t> again = g729io::format_itu(s.frames);
     const g729io::CodedStream back = g729io::parse_itu(again, "again.bit");
     if (!back.ok() || back.frames != s.frames) fail("ITU frames do not survive a round trip");
+    check_streamed(data, g729io::CodedFormat::itu, s);
     check_decodes(s.frames);
 }
 
 void fuzz_raw_coded(std::span<const uint8_t> data) {
-    const g729io::CodedStream s = g729io::parse_raw(data, "fuzz.g729");
+    const g729io::CodedStream s = g729io::parse_raw(data, scratch().path());
     if (s.frames.size() != data.size() / 10) fail("raw frame count wrong");
     if (s.ok() != (data.size() % 10 == 0)) fail("raw partial-frame message wrong");
     check_kinds(s.frames);
@@ -99,26 +150,106 @@ void fuzz_raw_coded(std::span<const uint8_t> data) {
         !std::equal(again.begin(), again.end(), data.begin())) {
         fail("raw frames do not survive a round trip");
     }
+    check_streamed(data, g729io::CodedFormat::raw, s);
     check_decodes(s.frames);
 }
 
-void fuzz_wav(std::span<const uint8_t> data) {
+// Reads up to kMaxSamples; IoError is the only refusal allowed.
+bool read_audio(const std::string& path, std::vector<int16_t>* samples, std::string* note) {
+    try {
+        const std::unique_ptr<g729io::AudioReader> reader = g729io::AudioReader::open_audio_file(path);
+        samples->resize(kMaxSamples);
+        samples->resize(reader->read(*samples));
+        *note = reader->conversion_note();
+        for (const std::string& w : reader->warnings()) check_message(w, "warning");
+        return true;
+    } catch (const g729io::IoError& e) {
+        check_message(e.what(), "audio");
+        return false;
+    }
+}
+
+void check_wav_round_trip(const std::vector<int16_t>& samples) {
+    if (samples.size() > 65536) return;
+    g729io::write_wav(written_wav(), samples);
+    if (g729io::read_wav(written_wav()) != samples) fail("WAV samples do not survive a round trip");
+}
+
+void fuzz_audio_file(std::span<const uint8_t> data) {
     MemoryFile& file = scratch();
     file.set(data);
     std::vector<int16_t> samples;
-    try {
-        samples = g729io::read_wav(file.path());
-    } catch (const g729io::IoError& e) {
-        const std::string what = e.what();
-        if (what.empty() || what.find('\n') != std::string::npos) fail("bad WAV message");
-        return;
+    std::string note;
+    if (!read_audio(file.path(), &samples, &note)) return;
+    // 8 kHz mono 16-bit passes unchanged: two bytes of the file per sample at least.
+    if (note.empty() && samples.size() * 2 > data.size()) {
+        fail("%zu samples read from a %zu-byte 16-bit file", samples.size(), data.size());
     }
-    // 16-bit mono: two bytes of the file per sample at least.
-    if (samples.size() * 2 > data.size()) {
-        fail("%zu samples read from a %zu-byte WAV file", samples.size(), data.size());
+    check_wav_round_trip(samples);
+}
+
+void put16(std::vector<uint8_t>& v, unsigned x) {
+    v.push_back(static_cast<uint8_t>(x & 0xff));
+    v.push_back(static_cast<uint8_t>((x >> 8) & 0xff));
+}
+void put32(std::vector<uint8_t>& v, uint32_t x) {
+    put16(v, x & 0xffff);
+    put16(v, x >> 16);
+}
+
+void fuzz_converted(std::span<const uint8_t> data) {
+    static const int common[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 96000};
+    g729_fuzz::ByteReader in(data.data(), data.size());
+    const uint8_t r = in.byte();
+    const int rate = r < 128 ? common[r % 8] : 1000 + (r - 128) * 3000;
+    const int channels = 1 + in.byte() % 8;
+    const int kind = in.byte() % 4;  // 8-bit, 16-bit, 24-bit, float
+    const int bits = kind == 0 ? 8 : kind == 1 ? 16 : kind == 2 ? 24 : 32;
+    const int frame_bytes = channels * bits / 8;
+    std::vector<uint8_t> samples(in.left() / static_cast<std::size_t>(frame_bytes) * static_cast<std::size_t>(frame_bytes));
+    in.bytes(samples.data(), samples.size());
+    if (kind == 3) {
+        // Keep the floats finite and within twice full scale.
+        for (std::size_t i = 0; i + 4 <= samples.size(); i += 4) {
+            const int32_t v = static_cast<int16_t>(samples[i] | (samples[i + 1] << 8));
+            const float f = static_cast<float>(v) / 16384.0f;
+            std::memcpy(&samples[i], &f, 4);
+        }
     }
-    g729io::write_wav(file.path(), samples);
-    if (g729io::read_wav(file.path()) != samples) fail("WAV samples do not survive a round trip");
+    std::vector<uint8_t> wav = {'R', 'I', 'F', 'F'};
+    put32(wav, static_cast<uint32_t>(36 + samples.size()));
+    wav.insert(wav.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    put32(wav, 16);
+    put16(wav, kind == 3 ? 3 : 1);
+    put16(wav, static_cast<unsigned>(channels));
+    put32(wav, static_cast<uint32_t>(rate));
+    put32(wav, static_cast<uint32_t>(rate * frame_bytes));
+    put16(wav, static_cast<unsigned>(frame_bytes));
+    put16(wav, static_cast<unsigned>(bits));
+    wav.insert(wav.end(), {'d', 'a', 't', 'a'});
+    put32(wav, static_cast<uint32_t>(samples.size()));
+    wav.insert(wav.end(), samples.begin(), samples.end());
+
+    MemoryFile& file = scratch();
+    file.set(wav);
+    std::vector<int16_t> out;
+    std::string note;
+    if (!read_audio(file.path(), &out, &note)) fail("a well-formed WAV file was refused");
+    const double frames = static_cast<double>(samples.size() / static_cast<std::size_t>(frame_bytes));
+    const double expected = frames * 8000.0 / rate;
+    if (out.size() < kMaxSamples && std::fabs(static_cast<double>(out.size()) - expected) > 2.0) {
+        fail("%zu samples from %.0f frames at %d Hz (expected about %.1f)", out.size(), frames,
+             rate, expected);
+    }
+    const bool passthrough = rate == 8000 && channels == 1 && bits == 16;
+    if (note.empty() != passthrough) fail("conversion note wrong: '%s'", note.c_str());
+    if (passthrough) {
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            if (static_cast<uint16_t>(out[i]) != (samples[2 * i] | (samples[2 * i + 1] << 8))) {
+                fail("8 kHz mono 16-bit input changed at sample %zu", i);
+            }
+        }
+    }
 }
 
 void fuzz_raw_pcm(std::span<const uint8_t> data) {
@@ -142,11 +273,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::span<const uint8_t> content(data + 1, size - 1);
     // The tools report every problem as an IoError; anything else escaping is a fault and
     // ends the run as a crash.
-    switch (data[0] % 4) {
-    case op::wav: fuzz_wav(content); break;
+    switch (data[0] % op::count) {
+    case op::wav: fuzz_audio_file(content); break;
     case op::itu: fuzz_itu(content); break;
     case op::raw_coded: fuzz_raw_coded(content); break;
-    default: fuzz_raw_pcm(content); break;
+    case op::raw_pcm: fuzz_raw_pcm(content); break;
+    default: fuzz_converted(content); break;
     }
     return 0;
 }

@@ -1,7 +1,12 @@
 // g729_fuzz_seeds DIR: writes the seed corpora of the fuzz targets into DIR/decoder,
 // DIR/module, DIR/encoder and DIR/readers, all made by the project's own encoder from its
 // speech recording (or from synthetic signals). The files in tests/fuzz/corpus come from here.
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -161,6 +166,29 @@ void encoder_seeds(const fs::path& dir) {
     put(dir, "sweep", Bytes{0, op::sweep, 31});
 }
 
+// A short file libsndfile writes in the given format: a tone, the same in every channel.
+Bytes sndfile_bytes(int format, int rate, int channels, int frames) {
+    const fs::path tmp = fs::temp_directory_path() / ("g729_fuzz_seed_" + std::to_string(getpid()));
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(tmp.string().c_str(), SFM_WRITE, &info);
+    if (f == nullptr) {
+        std::fprintf(stderr, "g729_fuzz_seeds: libsndfile: %s\n", sf_strerror(nullptr));
+        std::exit(1);
+    }
+    std::vector<double> v;
+    for (int i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels; ++c) v.push_back(0.3 * std::sin(0.06 * i));
+    }
+    sf_writef_double(f, v.data(), frames);
+    sf_close(f);
+    const Bytes b = g729io::read_file(tmp.string());
+    fs::remove(tmp);
+    return b;
+}
+
 void reader_seeds(const fs::path& dir) {
     namespace op = g729_fuzz::reader_op;
     const std::vector<int16_t>& s = g729_fuzz::speech_samples();
@@ -190,6 +218,44 @@ void reader_seeds(const fs::path& dir) {
     Bytes raw{op::raw_coded};
     for (const Bytes& f : encode(20000, 3, 0)) raw.insert(raw.end(), f.begin(), f.end());
     put(dir, "raw_frames", raw);
+
+    // Audio files of other formats, rates and channel counts, and a header never fixed up.
+    const struct {
+        const char* name;
+        int format;
+        int rate;
+        int channels;
+    } files[] = {
+        {"float_extensible_wav", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, 44100, 2},
+        {"pcm24_wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 16000, 1},
+        {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 22050, 1},
+        {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 2},
+        {"ogg_vorbis", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 1},
+    };
+    for (const auto& f : files) {
+        Bytes b{op::wav};
+        const Bytes content = sndfile_bytes(f.format, f.rate, f.channels, f.rate / 50);
+        b.insert(b.end(), content.begin(), content.end());
+        put(dir, f.name, b);
+    }
+    Bytes unfixed = wav;
+    const char data_id[] = {'d', 'a', 't', 'a'};
+    const auto at = std::search(unfixed.begin(), unfixed.end(), data_id, data_id + 4);
+    if (at != unfixed.end()) std::fill(at + 4, at + 8, 0);  // data length 0
+    put(dir, "unfixed_wav", unfixed);
+
+    // Well-formed WAV files built by the target: 44.1 kHz stereo float, 8 kHz mono 16-bit.
+    Bytes stereo_float{op::converted, 5, 1, 3};
+    Bytes mono16{op::converted, 0, 0, 1};
+    for (int i = 0; i < 441; ++i) {
+        const auto v = static_cast<uint16_t>(s[static_cast<std::size_t>(4000 + i)]);
+        for (int c = 0; c < 2; ++c) {
+            stereo_float.insert(stereo_float.end(), {static_cast<uint8_t>(v & 0xff), static_cast<uint8_t>(v >> 8), 0, 0});
+        }
+        mono16.insert(mono16.end(), {static_cast<uint8_t>(v & 0xff), static_cast<uint8_t>(v >> 8)});
+    }
+    put(dir, "converted_stereo_float", stereo_float);
+    put(dir, "converted_passthrough", mono16);
 
     Bytes pcm{op::raw_pcm};
     const Bytes le = g729io::pcm_to_le_bytes(few);

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "codec/g729.h"
-#include "host/wav_io.h"
+#include "tools/io/pcm_io.h"
 
 namespace orvane_test {
 
@@ -86,7 +86,7 @@ pel_frame g729_frame(const uint8_t* bytes, int length) {
 }
 
 const std::vector<int16_t>& speech() {
-    static const std::vector<int16_t> samples = pelhost::read_wav(ORVANE_SPEECH_WAV);
+    static const std::vector<int16_t> samples = g729io::read_wav(ORVANE_SPEECH_WAV);
     return samples;
 }
 

@@ -2,13 +2,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "host/transcode.h"
-#include "host/wav_io.h"
+#include "tools/io/pcm_io.h"
 #include "module_test_support.h"
+#include "tests/audio_test_files.h"
 
 namespace {
 
@@ -54,7 +57,7 @@ TEST(Pelhost, TranscodeWritesTheDecodedSpeech) {
     const std::string out = dir + "orvane_out_" + std::to_string(getpid()) + ".wav";
     const std::vector<int16_t> input(orvane_test::speech().begin(),
                                      orvane_test::speech().begin() + kLength);
-    pelhost::write_wav(in, input);
+    g729io::write_wav(in, input);
     int status = 0;
     const std::string printed = orvane_test::run(
         orvane_test::pelhost_command() + " transcode " + in + " " + out + " --packet-ms 30 2>/dev/null",
@@ -65,7 +68,7 @@ TEST(Pelhost, TranscodeWritesTheDecodedSpeech) {
     EXPECT_NE(printed.find("1550 bytes"), std::string::npos);  // 155 frames of 10 bytes
     // The path of the written file closes the report.
     EXPECT_EQ(printed.substr(printed.rfind(out)), out + "\n");
-    EXPECT_EQ(pelhost::read_wav(out), expected_output(input));
+    EXPECT_EQ(g729io::read_wav(out), expected_output(input));
 
     EXPECT_EQ(orvane_test::run(orvane_test::pelhost_command() + " transcode " + in + " " + out +
                                    " --packet-ms 0 2>/dev/null",
@@ -84,5 +87,147 @@ TEST(Pelhost, ShowTranslationGivesACostForBothTranslators) {
     EXPECT_NE(printed.find("lintog729  slin -> g729"), std::string::npos) << printed;
     EXPECT_NE(printed.find("g729tolin  g729 -> slin"), std::string::npos) << printed;
 }
+
+// ---- pelhost with the files people have ----
+
+namespace files {
+
+namespace fs = std::filesystem;
+using namespace test_audio;
+
+class PelhostFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int counter = 0;
+        dir_ = fs::temp_directory_path() /
+               ("pelhost_files_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string p(const std::string& name) const { return (dir_ / name).string(); }
+    std::string q(const std::string& name) const { return "'" + p(name) + "'"; }
+    RunResult pelhost(const std::string& args) const {
+        return run_captured(orvane_test::pelhost_command() + " " + args, dir_);
+    }
+    fs::path dir_;
+};
+
+bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+
+std::vector<int16_t> some_speech() {
+    return {orvane_test::speech().begin(), orvane_test::speech().begin() + kLength};
+}
+
+TEST_F(PelhostFiles, NeverOverwritesTheInput) {
+    g729io::write_wav(p("in.wav"), some_speech());
+    fs::create_directory(dir_ / "sub");
+    fs::create_symlink(p("in.wav"), p("link.wav"));
+    fs::create_hard_link(p("in.wav"), p("hard.wav"));
+    const std::vector<uint8_t> original = bytes_of(p("in.wav"));
+    for (const char* out : {"in.wav", "sub/../in.wav", "link.wav", "hard.wav"}) {
+        SCOPED_TRACE(out);
+        const RunResult r = pelhost("transcode " + q("in.wav") + " " + q(std::string(out)));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, "is the same file as")) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(bytes_of(p("in.wav")), original);
+    }
+}
+
+TEST_F(PelhostFiles, FloatAndExtensibleWavAreTranscodedAtTheirLevel) {
+    const double a = 0.24;  // a 440 Hz tone at 0.24 of full scale
+    const double want_rms = 32768.0 * a / std::sqrt(2.0);
+    struct Case {
+        std::string name;
+        WavSpec spec;
+        std::string note;
+    };
+    const std::vector<Case> cases = {
+        {"float.wav", wav_spec(1, 8000, Sample::f32), "input: 8000 Hz mono float"},
+        {"extensible.wav", wav_spec(2, 44100, Sample::f32, true), "input: 44100 Hz stereo float"},
+        {"extensible16.wav", wav_spec(1, 8000, Sample::s16, true), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        put(p(c.name), wav_file(c.spec, tone(440, a, c.spec.rate, c.spec.channels, 1.0)));
+        const RunResult r = pelhost("transcode " + q(c.name) + " " + q("out.wav"));
+        ASSERT_EQ(r.status, 0) << r.err;
+        if (c.note.empty()) {
+            EXPECT_FALSE(contains(r.err, "converted")) << r.err;
+        } else {
+            EXPECT_TRUE(contains(r.err, c.note + ", converted to 8000 Hz mono 16-bit")) << r.err;
+        }
+        const std::vector<int16_t> out = g729io::read_wav(p("out.wav"));
+        EXPECT_EQ(out.size(), 8000u);
+        EXPECT_NEAR(20 * std::log10(rms(out, 800) / want_rms), 0.0, 1.5);
+    }
+}
+
+TEST_F(PelhostFiles, OutputFormatFollowsTheExtension) {
+    const std::vector<int16_t> input = some_speech();
+    g729io::write_wav(p("in.wav"), input);
+    const RunResult r = pelhost("transcode " + q("in.wav") + " " + q("out.raw"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "output:     raw PCM, " + p("out.raw"))) << r.out;
+    EXPECT_EQ(bytes_of(p("out.raw")), g729io::pcm_to_le_bytes(expected_output(input)));
+
+    const RunResult flac = pelhost("transcode " + q("in.wav") + " " + q("out.flac"));
+    EXPECT_EQ(flac.status, 2);
+    EXPECT_TRUE(contains(flac.err, "WAV (.wav) or raw PCM")) << flac.err;
+    EXPECT_FALSE(fs::exists(p("out.flac")));
+}
+
+TEST_F(PelhostFiles, UsageErrorsExitTwoAndHelpExitsZero) {
+    g729io::write_wav(p("in.wav"), some_speech());
+    for (const std::string& args :
+         {std::string("transcode"), "transcode " + q("in.wav"), std::string("--bogus"),
+          "transcode " + q("in.wav") + " " + q("o.wav") + " --packet-ms 0",
+          "transcode " + q("in.wav") + " " + q("o.wav") + " --packet-ms x", std::string("show"),
+          std::string("")}) {
+        SCOPED_TRACE(args);
+        const RunResult r = pelhost(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(p("o.wav")));
+    for (const char* args : {"--help", "transcode --help"}) {
+        const RunResult r = pelhost(std::string(args));
+        EXPECT_EQ(r.status, 0) << args;
+        EXPECT_TRUE(contains(r.out, "transcode")) << r.out;
+    }
+}
+
+TEST_F(PelhostFiles, AWavHeaderNeverFixedUpIsTranscodedWhole) {
+    put(p("unfixed.wav"), wav_file(wav_spec(1, 8000, Sample::s16, false, 0), tone(440, 0.24, 8000, 1, 1.0)));
+    const RunResult r = pelhost("transcode " + q("unfixed.wav") + " " + q("out.wav"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(contains(r.err, "declares 0 bytes of audio data but the file holds 16000")) << r.err;
+    EXPECT_TRUE(contains(r.out, "8000 samples (1.00 s)")) << r.out;
+    EXPECT_EQ(g729io::read_wav(p("out.wav")).size(), 8000u);
+
+    put(p("empty.raw"), {});
+    const RunResult e = pelhost("transcode " + q("empty.raw") + " " + q("out.raw"));
+    EXPECT_EQ(e.status, 0);
+    EXPECT_TRUE(contains(e.err, "warning")) << e.err;
+    EXPECT_TRUE(contains(e.err, "empty")) << e.err;
+}
+
+TEST_F(PelhostFiles, StreamsThroughStandardInputAndOutput) {
+    const std::vector<int16_t> input = some_speech();
+    g729io::write_raw_pcm(p("in.raw"), input);
+    const RunResult r = run_captured(orvane_test::pelhost_command() + " transcode - - <" + q("in.raw"), dir_);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<int16_t> want = expected_output(input);
+    EXPECT_EQ(r.out, std::string(reinterpret_cast<const char*>(g729io::pcm_to_le_bytes(want).data()),
+                                 want.size() * 2));
+    // The report goes to stderr when the audio takes stdout.
+    EXPECT_TRUE(contains(r.err, "lintog729")) << r.err;
+}
+
+}  // namespace files
 
 }  // namespace

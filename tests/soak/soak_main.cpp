@@ -33,7 +33,7 @@
 #include "codec/g729.h"
 #include "host/pel_host.h"
 #include "host/pel_host_control.h"
-#include "host/wav_io.h"
+#include "tools/io/pcm_io.h"
 #include "module/codec_orvane.h"
 #include "tests/fuzz/state_check.h"
 
@@ -277,13 +277,21 @@ bool parse(int argc, char** argv, Options* o) {
 
 }  // namespace
 
+void usage(std::FILE* to) {
+    std::fprintf(to,
+                 "usage: g729_soak [--decoders N] [--encoders N] [--decoder-frames N]\n"
+                 "                 [--encoder-frames N] [--seconds S] [--threads N]\n"
+                 "                 [--corrupt-every N] [--no-hostile] [--rss-growth-limit-kb N]\n");
+}
+
 int main(int argc, char** argv) {
     Options opt;
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        usage(stdout);
+        return 0;
+    }
     if (!parse(argc, argv, &opt)) {
-        std::fprintf(stderr,
-                     "usage: g729_soak [--decoders N] [--encoders N] [--decoder-frames N]\n"
-                     "                 [--encoder-frames N] [--seconds S] [--threads N]\n"
-                     "                 [--corrupt-every N] [--no-hostile] [--rss-growth-limit-kb N]\n");
+        usage(stderr);
         return 2;
     }
     const int threads = opt.threads > 0 ? opt.threads
@@ -300,7 +308,7 @@ int main(int argc, char** argv) {
     pel_translator* encoder = pelhost::find_translator("lintog729");
 
     Sources src;
-    src.speech = pelhost::read_wav(G729_SOAK_SPEECH_WAV);
+    src.speech = g729io::read_wav(G729_SOAK_SPEECH_WAV);
     src.coded_plain = encode_all(src.speech, 0);
     src.coded_dtx = encode_all(src.speech, 1);
     {

@@ -1,6 +1,6 @@
 // g729_conformance [VECTOR_DIR]: measures the codec against the ITU test vectors and prints
-// the figures as tables. Exit status 0 when every measurement could be made (or the vector
-// folder is absent), 1 when some could not.
+// the figures as tables. Exit status 0 when every measurement could be made, 1 when some could
+// not or the folder holds no vectors, 2 on a usage error.
 
 #include <CLI/CLI.hpp>
 
@@ -204,9 +204,14 @@ int main(int argc, char** argv) {
 
     const fs::path dir(vector_dir);
     std::error_code ec;
+    if (!fs::is_directory(dir, ec)) {
+        std::fprintf(stderr, "g729_conformance: %s: no such folder\n", dir.string().c_str());
+        return 1;
+    }
     if (!fs::is_directory(dir / "annex-a", ec) && !fs::is_directory(dir / "annex-ab", ec)) {
-        std::printf("no test vectors in %s: nothing measured\n", dir.string().c_str());
-        return 0;
+        std::fprintf(stderr, "g729_conformance: no test vectors in %s (expected annex-a/ or "
+                             "annex-ab/): nothing measured\n", dir.string().c_str());
+        return 1;
     }
     std::printf("test vectors: %s\n", dir.string().c_str());
     std::printf("segSNR: mean of per-frame SNR over 80-sample frames, each clamped to "

@@ -8,6 +8,12 @@ if(NOT HELP2MAN)
   return()
 endif()
 
+# The page is made by running the tool: a cross build needs an emulator for that.
+if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  message(STATUS "Cross-compiling without CMAKE_CROSSCOMPILING_EMULATOR: no g729 man page")
+  return()
+endif()
+
 set(G729_MANPAGE ${CMAKE_CURRENT_BINARY_DIR}/g729.1)
 # A cross build runs the tool through its emulator (qemu-user under the aarch64 toolchain file).
 list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " G729_TOOL_LAUNCHER)

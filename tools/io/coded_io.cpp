@@ -5,34 +5,19 @@
 #include <stdexcept>
 
 #include "tools/io/file_io.h"
+#include "tools/io/itu_frame_parser.h"
 
 namespace g729io {
 
 namespace {
-
-uint16_t word_at(std::span<const uint8_t> data, std::size_t offset) {
-    return static_cast<uint16_t>(data[offset] | (data[offset + 1] << 8));
-}
 
 void put_word(std::vector<uint8_t>& out, uint16_t w) {
     out.push_back(static_cast<uint8_t>(w & 0xff));
     out.push_back(static_cast<uint8_t>(w >> 8));
 }
 
-std::string hex4(unsigned v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%04X", v);
-    return buf;
-}
-
-std::string where(std::string_view name, std::size_t frame_index, std::size_t offset) {
-    return std::string(name) + ": frame " + std::to_string(frame_index + 1) + " at byte offset " +
-           std::to_string(offset) + ": ";
-}
-
 // Bit k of a frame: bit 0 is the most significant bit of byte 0.
 int get_bit(const uint8_t* bytes, int k) { return (bytes[k / 8] >> (7 - k % 8)) & 1; }
-void set_bit(uint8_t* bytes, int k) { bytes[k / 8] = static_cast<uint8_t>(bytes[k / 8] | (0x80 >> (k % 8))); }
 
 }  // namespace
 
@@ -90,67 +75,10 @@ const char* kind_name(FrameKind kind) {
 
 CodedStream parse_itu(std::span<const uint8_t> data, std::string_view name) {
     CodedStream out;
-    std::size_t pos = 0;
-    while (pos < data.size()) {
-        const std::size_t index = out.frames.size();
-        const std::size_t left = data.size() - pos;
-        if (left < 4) {
-            out.error = where(name, index, pos) + "truncated frame (header needs 4 bytes, " +
-                        std::to_string(left) + " left)";
-            return out;
-        }
-        const uint16_t sync = word_at(data, pos);
-        const uint16_t length = word_at(data, pos + 2);
-        if (sync != itu_sync_received && sync != itu_sync_lost) {
-            out.error = where(name, index, pos) + "unknown sync word " + hex4(sync) +
-                        " (expected 0x6B21 or 0x6B20)";
-            return out;
-        }
-        if (length != itu_speech_bits && length != itu_sid_bits && length != 0) {
-            out.error = where(name, index, pos) + "length word " + std::to_string(length) +
-                        ", expected 80, 16 or 0";
-            return out;
-        }
-        const std::size_t frame_size = 4 + 2 * static_cast<std::size_t>(length);
-        if (left < frame_size) {
-            out.error = where(name, index, pos) + "truncated frame (needs " +
-                        std::to_string(frame_size) + " bytes, " + std::to_string(left) + " left)";
-            return out;
-        }
-
-        uint8_t bytes[speech_frame_bytes] = {};
-        int erased_words = 0;
-        for (int k = 0; k < length; ++k) {
-            const std::size_t at = pos + 4 + 2 * static_cast<std::size_t>(k);
-            const uint16_t w = word_at(data, at);
-            if (w == itu_bit_one) {
-                // The final bit of a SID frame is padding and always reads as 0.
-                if (k < 15 || length == itu_speech_bits) {
-                    set_bit(bytes, k);
-                }
-            } else if (w == itu_bit_erased) {
-                ++erased_words;
-            } else if (w != itu_bit_zero) {
-                out.error = where(name, index, at) + "unknown bit word " + hex4(w) +
-                            " (expected 0x007F or 0x0081)";
-                return out;
-            }
-        }
-        if (erased_words != 0 && erased_words != length) {
-            out.error = where(name, index, pos) + "mixes erased (0x0000) and valid bit words";
-            return out;
-        }
-
-        if (sync == itu_sync_lost || (length != 0 && erased_words == length)) {
-            out.frames.push_back(CodedFrame::lost());
-        } else if (length == itu_speech_bits) {
-            out.frames.push_back(CodedFrame::speech(bytes));
-        } else if (length == itu_sid_bits) {
-            out.frames.push_back(CodedFrame::sid(bytes));
-        } else {
-            out.frames.push_back(CodedFrame::untransmitted());
-        }
-        pos += frame_size;
+    SpanSource source(data);
+    CodedFrame frame;
+    while (next_itu_frame(source, name, out.frames.size(), frame, out.error)) {
+        out.frames.push_back(frame);
     }
     return out;
 }

@@ -54,7 +54,8 @@ struct CodedStream {
     bool ok() const { return error.empty(); }
 };
 
-// name is used in messages only.
+// Whole-buffer parsing and formatting, for inputs known to be small. name is used in messages
+// only.
 CodedStream parse_itu(std::span<const uint8_t> data, std::string_view name);
 void append_itu(std::vector<uint8_t>& out, const CodedFrame& frame);
 std::vector<uint8_t> format_itu(std::span<const CodedFrame> frames);

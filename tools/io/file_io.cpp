@@ -2,73 +2,108 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
+
+#include "tools/io/safe_output.h"
 
 namespace g729io {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 std::string errno_text(int err) { return std::strerror(err); }
 
 }  // namespace
 
-namespace {
+std::string display_name(const std::string& path, bool output) {
+    if (is_std_stream(path)) return output ? "stdout" : "stdin";
+    return path;
+}
 
-FilePtr open_for_reading(const std::string& path) {
+InputStream::InputStream(const std::string& path) : name_(display_name(path, false)) {
+    if (is_std_stream(path)) {
+        file_ = stdin;
+        return;
+    }
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
         throw IoError(path + ": is a directory");
     }
-    FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f) {
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr) {
         throw IoError(path + ": cannot open: " + errno_text(errno));
     }
-    return f;
+    owned_ = true;
 }
 
-}  // namespace
+InputStream::~InputStream() {
+    if (owned_) std::fclose(file_);
+}
 
-void check_readable(const std::string& path) { (void)open_for_reading(path); }
-
-std::vector<uint8_t> read_file(const std::string& path) {
-    FilePtr f = open_for_reading(path);
-    std::vector<uint8_t> data;
-    uint8_t chunk[65536];
-    for (;;) {
-        std::size_t n = std::fread(chunk, 1, sizeof chunk, f.get());
-        data.insert(data.end(), chunk, chunk + n);
-        if (n < sizeof chunk) {
+std::size_t InputStream::read_through(uint8_t* out, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        const std::size_t got = std::fread(out + done, 1, n - done, file_);
+        done += got;
+        if (got == 0) {
+            if (std::ferror(file_)) {
+                throw IoError(name_ + ": read error: " + errno_text(errno));
+            }
             break;
         }
     }
-    if (std::ferror(f.get())) {
-        throw IoError(path + ": read error: " + errno_text(errno));
+    return done;
+}
+
+std::span<const uint8_t> InputStream::peek(std::size_t n) {
+    const std::size_t have = peeked_.size() - peeked_pos_;
+    if (have < n) {
+        peeked_.erase(peeked_.begin(), peeked_.begin() + static_cast<std::ptrdiff_t>(peeked_pos_));
+        peeked_pos_ = 0;
+        peeked_.resize(n);
+        const std::size_t got = read_through(peeked_.data() + have, n - have);
+        peeked_.resize(have + got);
+    }
+    return {peeked_.data() + peeked_pos_, std::min(n, peeked_.size() - peeked_pos_)};
+}
+
+std::size_t InputStream::read(uint8_t* out, std::size_t n) {
+    std::size_t done = 0;
+    const std::size_t have = peeked_.size() - peeked_pos_;
+    if (have > 0) {
+        done = std::min(have, n);
+        std::memcpy(out, peeked_.data() + peeked_pos_, done);
+        peeked_pos_ += done;
+        if (peeked_pos_ == peeked_.size()) {
+            peeked_.clear();
+            peeked_pos_ = 0;
+        }
+    }
+    if (done < n) done += read_through(out + done, n - done);
+    offset_ += done;
+    return done;
+}
+
+void check_readable(const std::string& path) { InputStream probe(path); }
+
+std::vector<uint8_t> read_file(const std::string& path) {
+    InputStream in(path);
+    std::vector<uint8_t> data;
+    uint8_t chunk[65536];
+    for (;;) {
+        const std::size_t n = in.read(chunk, sizeof chunk);
+        data.insert(data.end(), chunk, chunk + n);
+        if (n < sizeof chunk) break;
     }
     return data;
 }
 
 void write_file(const std::string& path, std::span<const uint8_t> bytes) {
-    std::FILE* raw = std::fopen(path.c_str(), "wb");
-    if (!raw) {
-        throw IoError(path + ": cannot create: " + errno_text(errno));
+    SafeOutput out(path);
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out.file()) != bytes.size()) {
+        throw IoError(display_name(path, true) + ": write error: " + errno_text(errno));
     }
-    FilePtr f(raw);
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), raw) != bytes.size()) {
-        throw IoError(path + ": write error: " + errno_text(errno));
-    }
-    // Close explicitly: a failing flush is a failed write.
-    f.release();
-    if (std::fclose(raw) != 0) {
-        throw IoError(path + ": write error: " + errno_text(errno));
-    }
+    out.commit();
 }
 
 bool has_extension(const std::string& path, const std::string& ext) {

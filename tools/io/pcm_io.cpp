@@ -1,36 +1,23 @@
 #include "tools/io/pcm_io.h"
 
-#include <sndfile.h>
-
-#include <memory>
-
+#include "tools/io/audio_reader.h"
+#include "tools/io/audio_writer.h"
 #include "tools/io/file_io.h"
 
 namespace g729io {
 
 namespace {
 
-struct SndfileCloser {
-    void operator()(SNDFILE* f) const { sf_close(f); }
-};
-using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
-
-std::string subtype_name(int format) {
-    SF_FORMAT_INFO info{};
-    info.format = format & SF_FORMAT_SUBMASK;
-    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.name) {
-        return info.name;
-    }
-    return "unknown encoding";
+void write_with(std::unique_ptr<AudioWriter> writer, std::span<const int16_t> samples) {
+    writer->write(samples);
+    writer->commit();
 }
 
-std::string major_name(int format) {
-    SF_FORMAT_INFO info{};
-    info.format = format & SF_FORMAT_TYPEMASK;
-    if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 && info.name) {
-        return info.name;
-    }
-    return "unknown container";
+Pcm read_with(std::unique_ptr<AudioReader> reader) {
+    Pcm pcm;
+    pcm.samples = read_all(*reader);
+    pcm.stray_bytes = reader->stray_bytes();
+    return pcm;
 }
 
 }  // namespace
@@ -54,93 +41,26 @@ std::vector<uint8_t> pcm_to_le_bytes(std::span<const int16_t> samples) {
     return bytes;
 }
 
-Pcm read_raw_pcm(const std::string& path) {
-    const std::vector<uint8_t> bytes = read_file(path);
-    Pcm pcm;
-    pcm.samples = pcm_from_le_bytes(bytes);
-    pcm.stray_bytes = bytes.size() % 2;
-    return pcm;
-}
+Pcm read_raw_pcm(const std::string& path) { return read_with(AudioReader::open_raw(path)); }
 
 void write_raw_pcm(const std::string& path, std::span<const int16_t> samples) {
-    write_file(path, pcm_to_le_bytes(samples));
+    write_with(AudioWriter::create_raw(path), samples);
 }
 
 std::vector<int16_t> read_wav(const std::string& path) {
-    // Opening through stdio first gives the system's reason for a missing or unreadable file.
-    check_readable(path);
-
-    SF_INFO info{};
-    SndfilePtr f(sf_open(path.c_str(), SFM_READ, &info));
-    if (!f) {
-        throw IoError(path + ": not a readable WAV file (" + sf_strerror(nullptr) + ")");
-    }
-    const int major = info.format & SF_FORMAT_TYPEMASK;
-    const int subtype = info.format & SF_FORMAT_SUBMASK;
-    std::string problems;
-    auto add = [&problems](const std::string& p) {
-        problems += problems.empty() ? p : ", " + p;
-    };
-    if (major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX) {
-        add("container " + major_name(info.format) + ", expected WAV");
-    }
-    if (subtype != SF_FORMAT_PCM_16) {
-        add("sample format " + subtype_name(info.format) + ", expected 16-bit PCM");
-    }
-    if (info.channels != 1) {
-        add(std::to_string(info.channels) + " channels, expected mono");
-    }
-    if (info.samplerate != pcm_sample_rate) {
-        add("sample rate " + std::to_string(info.samplerate) + " Hz, expected " +
-            std::to_string(pcm_sample_rate) + " Hz");
-    }
-    if (!problems.empty()) {
-        throw IoError(path + ": " + problems);
-    }
-    std::vector<int16_t> samples(static_cast<std::size_t>(info.frames));
-    const sf_count_t got = sf_readf_short(f.get(), samples.data(), info.frames);
-    if (got != info.frames) {
-        throw IoError(path + ": read error after " + std::to_string(got) + " of " +
-                      std::to_string(info.frames) + " samples (" + sf_strerror(f.get()) + ")");
-    }
-    return samples;
+    return read_with(AudioReader::open_audio_file(path)).samples;
 }
 
 void write_wav(const std::string& path, std::span<const int16_t> samples) {
-    SF_INFO info{};
-    info.samplerate = pcm_sample_rate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SndfilePtr f(sf_open(path.c_str(), SFM_WRITE, &info));
-    if (!f) {
-        throw IoError(path + ": cannot create WAV file (" + sf_strerror(nullptr) + ")");
-    }
-    const auto count = static_cast<sf_count_t>(samples.size());
-    if (count > 0 && sf_writef_short(f.get(), samples.data(), count) != count) {
-        throw IoError(path + ": write error (" + std::string(sf_strerror(f.get())) + ")");
-    }
-    if (sf_close(f.release()) != 0) {
-        throw IoError(path + ": write error while closing");
-    }
+    write_with(AudioWriter::create_wav(path), samples);
 }
 
-bool is_wav_name(const std::string& path) { return has_extension(path, ".wav"); }
+bool is_wav_name(const std::string& path) { return writes_wav(path); }
 
-Pcm read_audio(const std::string& path) {
-    if (is_wav_name(path)) {
-        Pcm pcm;
-        pcm.samples = read_wav(path);
-        return pcm;
-    }
-    return read_raw_pcm(path);
-}
+Pcm read_audio(const std::string& path) { return read_with(AudioReader::open(path)); }
 
 void write_audio(const std::string& path, std::span<const int16_t> samples) {
-    if (is_wav_name(path)) {
-        write_wav(path, samples);
-    } else {
-        write_raw_pcm(path, samples);
-    }
+    write_with(AudioWriter::create(path), samples);
 }
 
 }  // namespace g729io

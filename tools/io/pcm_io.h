@@ -1,4 +1,5 @@
-// Audio files: WAV (16-bit PCM, mono, 8000 Hz only) and raw 16-bit little-endian PCM.
+// Whole-buffer audio helpers over AudioReader and AudioWriter, for inputs known to be small
+// (test vectors, the project's recording, test data). The tools stream instead.
 #pragma once
 
 #include <cstddef>
@@ -22,11 +23,12 @@ std::vector<uint8_t> pcm_to_le_bytes(std::span<const int16_t> samples);
 Pcm read_raw_pcm(const std::string& path);
 void write_raw_pcm(const std::string& path, std::span<const int16_t> samples);
 
-// Refuses, with an IoError naming the problem, any WAV that is not 16-bit PCM, mono, 8000 Hz.
+// Any audio file libsndfile reads, converted to 8000 Hz mono 16-bit (see AudioReader).
 std::vector<int16_t> read_wav(const std::string& path);
+// 16-bit PCM, mono, 8000 Hz WAV.
 void write_wav(const std::string& path, std::span<const int16_t> samples);
 
-// Dispatch on the name: ".wav" (any case) is WAV, anything else raw PCM.
+// Dispatch as AudioReader::open and AudioWriter::create do.
 bool is_wav_name(const std::string& path);
 Pcm read_audio(const std::string& path);
 void write_audio(const std::string& path, std::span<const int16_t> samples);

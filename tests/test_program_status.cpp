@@ -1,0 +1,55 @@
+// Every program's exit status: 0 for success and --help, 1 when the work failed, 2 for a usage
+// error. (g729 itself: tests/test_cli.cpp; pelhost: tests/module/test_pelhost_transcode.cpp.)
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/audio_test_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Case {
+    std::string program;
+    std::string args;
+    int status;
+    std::string says;  // on stdout for status 0, on stderr otherwise
+};
+
+TEST(ProgramStatus, HelpUsageAndFailureAreToldApart) {
+    const fs::path dir = fs::temp_directory_path() / ("g729_status_" + std::to_string(::getpid()));
+    fs::create_directories(dir / "empty");
+    std::vector<Case> cases = {
+        {G729_CONFORMANCE_PATH, "--help", 0, "VECTOR_DIR"},
+        {G729_CONFORMANCE_PATH, "--bogus", 2, "bogus"},
+        {G729_CONFORMANCE_PATH, "/no/such/dir", 1, "/no/such/dir: no such folder"},
+        {G729_CONFORMANCE_PATH, "'" + (dir / "empty").string() + "'", 1, "no test vectors"},
+        {G729_SOAK_PATH, "--help", 0, "usage: g729_soak"},
+        {G729_SOAK_PATH, "--bogus 1", 2, "usage: g729_soak"},
+#ifdef G729_CHANNELS_PATH
+        {G729_CHANNELS_PATH, "--help", 0, "--channels"},
+        {G729_CHANNELS_PATH, "--channels", 2, "--channels"},
+        {G729_CHANNELS_PATH, "--bogus", 2, "bogus"},
+        {G729_CHANNELS_PATH, "--seconds 0.02 --channels 1 --speech /no/such.wav", 1, "/no/such.wav"},
+        {G729_FRAME_DRIVER_PATH, "--help", 0, "usage: g729_frame_driver"},
+        {G729_FRAME_DRIVER_PATH, "encode", 2, "usage: g729_frame_driver"},
+        {G729_FRAME_DRIVER_PATH, "decode 1 /no/such.bits", 1, "/no/such.bits"},
+#endif
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program + " " + c.args);
+        const test_audio::RunResult r = test_audio::run_captured(
+            std::string(G729_CHILD_LAUNCHER) + "'" + c.program + "' " + c.args, dir);
+        EXPECT_EQ(r.status, c.status);
+        const std::string& text = c.status == 0 ? r.out : r.err;
+        EXPECT_NE(text.find(c.says), std::string::npos) << text;
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+#include "tools/io/audio_reader.h"
+
+#include <sys/stat.h>
+
+#include "tools/io/audio_kind.h"
+#include "tools/io/file_io.h"
+#include "tools/io/raw_pcm_reader.h"
+#include "tools/io/sndfile_reader.h"
+
+namespace g729io {
+
+std::unique_ptr<AudioReader> AudioReader::open(const std::string& path) {
+    if (is_std_stream(path)) {
+        auto raw = std::make_unique<RawPcmReader>(path);
+        // libsndfile seeks in the files it reads, which a pipe cannot do: say so rather than
+        // take a header for samples.
+        const std::string kind = audio_magic(raw->peek(audio_magic_bytes));
+        if (!kind.empty()) {
+            throw IoError("stdin: starts like a " + kind + " file, but standard input is read "
+                          "as raw 16-bit PCM only; give the file's name instead of '-'");
+        }
+        return raw;
+    }
+    if (has_audio_extension(path)) return open_audio_file(path);
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        InputStream probe(path);
+        if (!audio_magic(probe.peek(audio_magic_bytes)).empty()) return open_audio_file(path);
+    }
+    return open_raw(path);
+}
+
+std::unique_ptr<AudioReader> AudioReader::open_audio_file(const std::string& path) {
+    return std::make_unique<SndfileReader>(path);
+}
+
+std::unique_ptr<AudioReader> AudioReader::open_raw(const std::string& path) {
+    return std::make_unique<RawPcmReader>(path);
+}
+
+std::size_t AudioReader::read(std::span<int16_t> out) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const std::size_t n = read_some(out.subspan(done));
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
+std::vector<int16_t> read_all(AudioReader& reader) {
+    std::vector<int16_t> samples;
+    int16_t block[8192];
+    for (;;) {
+        const std::size_t n = reader.read(block);
+        samples.insert(samples.end(), block, block + n);
+        if (n < std::size(block)) break;
+    }
+    return samples;
+}
+
+}  // namespace g729io
