@@ -1,6 +1,18 @@
-// g729_channels: many full-duplex channels at once through the module in the stand-in host.
+// g729_channels: many full-duplex channels at once, through the module in the stand-in host or
+// straight through the codec's entry points.
 //
 //   g729_channels [--channels N] [--threads T] [--seconds S] [--module PATH] [--speech PATH]
+//                 [--engine module|single|batch[,...]] [--repeat R]
+//
+// --engine chooses what codes the channels (default: module):
+//   module  the module's translators, 20 ms host frames (described below)
+//   single  the codec's single-channel entry points: every 10 ms each channel's frame is
+//           encoded (g729_encode_frame) and its 10 bytes decoded (g729_decode_frame)
+//   batch   the batched entry points: every 10 ms one g729_encode_frames and one
+//           g729_decode_frames call per thread for all of its channels
+// Several engines, comma-separated, run one after the other in the same run on the same
+// channels and audio, R times each in turn (--repeat, default 1); for single and batch the
+// ratio of their best channels-per-core figures is printed at the end.
 //
 // A channel is one lintog729 and one g729tolin instance. Every 20 ms step of a channel feeds
 // 160 samples of speech to its encoder, takes the 20 bytes out, feeds them to its decoder and
@@ -31,6 +43,7 @@
 #include <vector>
 
 #include "bench/speech_corpus.h"
+#include "codec/g729.h"
 #include "host/pel_host.h"
 #include "host/pel_host_control.h"
 
@@ -45,6 +58,8 @@ struct Options {
     double seconds = 10.0;
     std::string module = ORVANE_MODULE_PATH;
     std::string speech;
+    std::vector<std::string> engines{"module"};
+    int repeat = 1;
 };
 
 int online_cores() {
@@ -135,17 +150,13 @@ void print_latency(const char* what, std::vector<float>& v) {
                 static_cast<double>(max));
 }
 
-int run(const Options& given) {
-    const int cores = online_cores();
-    Options o = given;
-    if (o.threads <= 0) o.threads = cores;
-    if (o.channels <= 0) o.channels = cores * 64;
-    if (o.seconds <= 0) throw std::runtime_error("--seconds must be positive");
-    if (o.speech.empty()) o.speech = g729bench::default_speech_path();
+// Result of one engine run: channels per core (wall clock) and per CPU second.
+struct Figures {
+    double per_core = 0.0;
+    double per_cpu_second = 0.0;
+};
 
-    g729bench::Speech speech = g729bench::load_speech(o.speech);
-    speech.samples.resize(speech.samples.size() / kStepSamples * kStepSamples);
-    if (speech.samples.empty()) throw std::runtime_error("speech shorter than 20 ms");
+Figures run_module(const Options& o, const g729bench::Speech& speech, int cores) {
     const int steps = static_cast<int>(o.seconds * 50.0 + 0.5);
     const double audio_seconds = steps * 0.02;
 
@@ -190,7 +201,7 @@ int run(const Options& given) {
         pelhost::free_instance(c.enc);
         pelhost::free_instance(c.dec);
     }
-    const int unload = pelhost::unload_module(module);
+    if (pelhost::unload_module(module) != 0) throw std::runtime_error("module unload failed");
 
     Latencies all;
     for (Latencies& l : lat) {
@@ -202,7 +213,6 @@ int run(const Options& given) {
 
     const double channel_seconds = o.channels * audio_seconds;
     const int used = std::min(o.threads, cores);
-    std::printf("speech:        %s\n", speech.path.c_str());
     std::printf("channels:      %d full-duplex (lintog729 + g729tolin), 20 ms host frames\n",
                 o.channels);
     std::printf("threads:       %d on %d cores (%d in use)\n", o.threads, cores, used);
@@ -217,15 +227,158 @@ int run(const Options& given) {
     print_latency("full-duplex", all.both);
     print_latency("encode", all.enc);
     print_latency("decode", all.dec);
-    return unload == 0 ? 0 : 1;
+    return Figures{channel_seconds / (wall * used), channel_seconds / cpu};
+}
+
+// One full-duplex channel coded straight through the codec (DTX off, as in the module).
+struct CodecChannel {
+    g729_encoder_state enc;
+    g729_decoder_state dec;
+    std::size_t offset = 0;
+    uint8_t bytes[G729_SPEECH_FRAME_BYTES] = {};
+    int32_t byte_count = 0;
+    int16_t out[G729_FRAME_SIZE] = {};
+};
+
+// Codes `frames` 10 ms frames of each channel: per frame, every channel encoded then decoded,
+// through the single-channel or the batched entry points. Sets *failed on a coding error.
+void code_channels(bool batch, const std::vector<CodecChannel*>& mine,
+                   const std::vector<int16_t>& speech, int frames, const std::atomic<bool>* go,
+                   bool* failed) {
+    const std::size_t n = mine.size();
+    std::vector<g729_encoder_state*> enc(n);
+    std::vector<g729_decoder_state*> dec(n);
+    std::vector<const int16_t*> in(n);
+    std::vector<uint8_t*> bytes(n);
+    std::vector<const uint8_t*> units(n);
+    std::vector<int32_t> counts(n);
+    std::vector<int16_t*> out(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        enc[i] = &mine[i]->enc;
+        dec[i] = &mine[i]->dec;
+        bytes[i] = mine[i]->bytes;
+        units[i] = mine[i]->bytes;
+        out[i] = mine[i]->out;
+    }
+    while (!go->load(std::memory_order_acquire)) {
+    }
+    const int count = static_cast<int>(n);
+    for (int f = 0; f < frames; ++f) {
+        for (std::size_t i = 0; i < n; ++i) {
+            in[i] = speech.data() +
+                    (mine[i]->offset + static_cast<std::size_t>(f) * G729_FRAME_SIZE) % speech.size();
+        }
+        if (batch) {
+            g729_encode_frames(enc.data(), count, in.data(), bytes.data(), counts.data());
+            if (g729_decode_frames(dec.data(), count, out.data(), units.data(), counts.data(),
+                                   nullptr) != 0) {
+                *failed = true;
+                return;
+            }
+        } else {
+            for (std::size_t i = 0; i < n; ++i) {
+                g729_encode_frame(enc[i], in[i], bytes[i], &counts[i]);
+                if (g729_decode_frame(dec[i], out[i], units[i], counts[i]) != 0) {
+                    *failed = true;
+                    return;
+                }
+            }
+        }
+    }
+}
+
+Figures run_codec(bool batch, const Options& o, const g729bench::Speech& speech, int cores) {
+    const int frames = static_cast<int>(o.seconds * 100.0 + 0.5);
+    const double audio_seconds = frames * 0.01;
+    const std::size_t frame_count = speech.samples.size() / G729_FRAME_SIZE;
+    std::vector<CodecChannel> channels(static_cast<std::size_t>(o.channels));
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        g729_encoder_init(&channels[i].enc, 0);
+        g729_decoder_init(&channels[i].dec);
+        channels[i].offset = (i * frame_count / channels.size()) * G729_FRAME_SIZE;
+    }
+    std::vector<std::vector<CodecChannel*>> share(static_cast<std::size_t>(o.threads));
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        share[i % share.size()].push_back(&channels[i]);
+    }
+    std::vector<char> failed(share.size(), 0);
+    std::atomic<bool> go{false};
+    std::vector<std::thread> workers;
+    for (std::size_t t = 0; t < share.size(); ++t) {
+        workers.emplace_back(
+            [&, t] {
+                bool f = false;
+                code_channels(batch, share[t], speech.samples, frames, &go, &f);
+                failed[t] = f ? 1 : 0;
+            });
+    }
+    const double cpu0 = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
+    const Clock::time_point wall0 = Clock::now();
+    go.store(true, std::memory_order_release);
+    for (std::thread& w : workers) w.join();
+    const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
+    const double cpu = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
+    for (char f : failed) {
+        if (f != 0) throw std::runtime_error("a decoder refused its channel's frame");
+    }
+
+    const double channel_seconds = o.channels * audio_seconds;
+    const int used = std::min(o.threads, cores);
+    const Figures fig{channel_seconds / (wall * used), channel_seconds / cpu};
+    std::printf("engine %-6s %d full-duplex channels, %d threads on %d cores, %.2f s of audio "
+                "each: wall %.3f s, CPU %.3f s\n",
+                batch ? "batch" : "single", o.channels, o.threads, used, audio_seconds, wall, cpu);
+    std::printf("engine %-6s channels per core %.1f   channels per CPU second %.1f\n",
+                batch ? "batch" : "single", fig.per_core, fig.per_cpu_second);
+    return fig;
+}
+
+int run(const Options& given) {
+    const int cores = online_cores();
+    Options o = given;
+    if (o.threads <= 0) o.threads = cores;
+    if (o.channels <= 0) o.channels = cores * 64;
+    if (o.seconds <= 0) throw std::runtime_error("--seconds must be positive");
+    if (o.repeat <= 0) throw std::runtime_error("--repeat must be positive");
+    if (o.speech.empty()) o.speech = g729bench::default_speech_path();
+
+    g729bench::Speech speech = g729bench::load_speech(o.speech);
+    speech.samples.resize(speech.samples.size() / kStepSamples * kStepSamples);
+    if (speech.samples.empty()) throw std::runtime_error("speech shorter than 20 ms");
+    std::printf("speech:        %s\n", speech.path.c_str());
+
+    Figures best_single;
+    Figures best_batch;
+    for (int r = 0; r < o.repeat; ++r) {
+        for (const std::string& e : o.engines) {
+            if (e == "module") {
+                run_module(o, speech, cores);
+            } else {
+                const bool batch = e == "batch";
+                const Figures f = run_codec(batch, o, speech, cores);
+                Figures& best = batch ? best_batch : best_single;
+                best.per_core = std::max(best.per_core, f.per_core);
+                best.per_cpu_second = std::max(best.per_cpu_second, f.per_cpu_second);
+            }
+        }
+    }
+    if (best_single.per_core > 0.0 && best_batch.per_core > 0.0) {
+        std::printf("batch / single (best of %d each): channels per core %.1f / %.1f = %.2fx, "
+                    "per CPU second %.1f / %.1f = %.2fx\n",
+                    o.repeat, best_batch.per_core, best_single.per_core,
+                    best_batch.per_core / best_single.per_core, best_batch.per_cpu_second,
+                    best_single.per_cpu_second,
+                    best_batch.per_cpu_second / best_single.per_cpu_second);
+    }
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     Options o;
-    CLI::App app{"Many full-duplex channels (lintog729 + g729tolin) at once through the module in "
-                 "the stand-in host; prints channels per core and per-frame latency.",
+    CLI::App app{"Many full-duplex channels at once, through the module in the stand-in host or "
+                 "the codec's entry points; prints channels per core and per-frame latency.",
                  "g729_channels"};
     app.add_option("--channels", o.channels, "channels (default: cores x 64)");
     app.add_option("--threads", o.threads, "worker threads (default: one per core)");
@@ -233,6 +386,15 @@ int main(int argc, char** argv) {
     app.add_option("--module", o.module, "module file")->capture_default_str();
     app.add_option("--speech", o.speech, "speech file (default: the ITU speech vector, else the "
                                          "project's recording)");
+    app.add_option("--engine", o.engines,
+                   "what codes the channels: module, single (the single-channel entry points), "
+                   "batch (the batched entry points); several, comma-separated, run in turn")
+        ->delimiter(',')
+        ->check(CLI::IsMember({"module", "single", "batch"}))
+        ->capture_default_str();
+    app.add_option("--repeat", o.repeat, "runs of each engine, in turn")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

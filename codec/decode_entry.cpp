@@ -1,6 +1,5 @@
 // Per-frame decoder entry points: received units, lost frames and untransmitted frames.
-#include "codec/decoder/decoder_frame.h"
-#include "codec/decoder/postfilter.h"
+#include "codec/entry_steps.h"
 #include "codec/g729.h"
 #include "codec/output_conversion.h"
 #include "codec/simd_dispatch.h"
@@ -44,16 +43,9 @@ G729_TARGET_AVX2 void to_pcm16_avx2(const double* x, int16_t* out, int count) {
 
 void synthesize(g729_decoder_state* st, int32_t decoded[G729_DECODED_PARAMS_SIZE],
                 int16_t samples[80]) {
-    double lpc[22];
-    int32_t lags[2];
-    int32_t frame_type = 0;
-    double* speech = st->synth_buf + 10;
-
-    decode_frame_parameters(st, decoded, speech, lpc, lags, &frame_type);
-    postfilter_frame(&st->postfilter, speech, lpc, lags, frame_type);
+    double* speech = decoder_postfiltered_speech(st, decoded);
     post_highpass_filter(st->post_hpf_mem, speech, G729_FRAME_SIZE);
-
-    g729simd::pcm16_from_doubles(g729simd::best_isa(), speech, samples, G729_FRAME_SIZE);
+    decoder_emit(speech, samples);
 }
 
 }  // namespace
@@ -87,15 +79,14 @@ int g729_decode_frame(g729_decoder_state* st, int16_t samples[80], const uint8_t
 
 int g729_decode_lost_frame(g729_decoder_state* st, int16_t samples[80]) {
     g729_decoded_params decoded;
-    g729_unpack_frame(decoded, nullptr, G729_FRAME_NO_TRANSMISSION);  // erasure flag 1
+    g729::lost_frame_params(decoded);
     g729::synthesize(st, decoded, samples);
     return 0;
 }
 
 int g729_decode_untransmitted_frame(g729_decoder_state* st, int16_t samples[80]) {
-    g729_decoded_params decoded = {};
-    decoded[0] = 0;  // not erased: the sender chose not to transmit
-    decoded[1] = G729_FRAME_NO_TRANSMISSION;
+    g729_decoded_params decoded;
+    g729::untransmitted_frame_params(decoded);
     g729::synthesize(st, decoded, samples);
     return 0;
 }

@@ -28,7 +28,7 @@ JOBS="$(nproc)"
 step "dependencies"
 native=(g++-aarch64-linux-gnu libc6-dev-arm64-cross binutils-aarch64-linux-gnu qemu-user cmake
         pkg-config libcli11-dev)
-arm=(libsndfile1-dev libgtest-dev libsoxr-dev libpcap-dev)
+arm=(libsndfile1-dev libgtest-dev libsoxr-dev libpcap-dev libhwy-dev)
 missing=()
 for p in "${native[@]}" "${arm[@]/%/:arm64}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

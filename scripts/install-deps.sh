@@ -2,12 +2,13 @@
 # Installs the Debian packages the build, the tools and the tests need, if any is missing.
 set -euo pipefail
 
+# libhwy-dev: Highway, the SIMD library of the channel-parallel kernels.
 # clang, its runtime libraries (libFuzzer, sanitizers) and llvm (llvm-symbolizer) are for the
 # fuzz targets and readable sanitizer reports; help2man writes the g729 tool's man page;
 # libsndfile reads and writes audio files, libsoxr converts their sample rate to 8000 Hz.
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsndfile1-dev libsoxr-dev libcli11-dev libpcap-dev valgrind clang libclang-rt-14-dev llvm
-          help2man)
+          libsndfile1-dev libsoxr-dev libcli11-dev libhwy-dev libpcap-dev valgrind clang libclang-rt-14-dev
+          llvm help2man)
 # The GStreamer plugin (gst/) and its tests: the core, the base classes, gst-inspect/gst-launch
 # and the base and good plugin packs (wavparse, wavenc, the G.729 RTP payloader, jitter buffer,
 # UDP). Installed without recommends, and nothing else of the multimedia stack: the libav,

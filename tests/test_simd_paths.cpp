@@ -2,8 +2,12 @@
 // routine with a build choice runs both on the same inputs, ordinary and awkward ones, and
 // the results are compared bit for bit. The AVX2 comparisons skip on a processor without
 // AVX2. Where a routine has an obvious direct form, the baseline is checked against it too.
+// The channel-parallel kernels (Highway) run on every target Highway built that the processor
+// runs, against the baseline single-channel filters.
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,8 +17,12 @@
 #include <random>
 #include <vector>
 
+#include "codec/batch/lane_filters.h"
+#include "codec/encoder/fixed_codebook.h"
+#include "codec/encoder/pitch.h"
 #include "codec/g729.h"
 #include "codec/lpc/lpc_analysis.h"
+#include "codec/lpc/lsp_quantizer.h"
 #include "codec/simd_dispatch.h"
 #include "tools/io/pcm_io.h"
 
@@ -439,4 +447,270 @@ TEST(SimdPaths, WholeEncoderGivesTheSameBitsInBothBuilds) {
             ASSERT_TRUE(same_doubles(st[0].hpf_mem, st[1].hpf_mem, 4));
         }
     }
+}
+
+// The channel-parallel Highway kernels on every instruction set Highway built them for that
+// this processor runs: each channel's samples and memory must equal the single-channel filter's
+// (the baseline build's), for any number of channels (partial and several vectors), lengths
+// that are not a multiple of 10, filtering in place, memories meeting the flush threshold, and
+// non-finite samples.
+TEST(SimdPaths, ChannelParallelKernelsOnEveryHighwayTarget) {
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    ASSERT_FALSE(targets.empty());
+    for (int64_t target : targets) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        Rng rng(static_cast<uint64_t>(target % 100003));
+        for (int trial = 0; trial < 40; ++trial) {
+            const int channels = 1 + trial % 19;
+            const int L = trial % 4 == 0 ? rng.integer(0, 40) : (trial % 4 == 1 ? 22 : 40);
+
+            // Synthesis jobs: every other one in place, alternating memory updates.
+            std::vector<std::array<double, 11>> a(channels);
+            std::vector<std::array<double, 40>> in(channels);
+            std::vector<std::array<double, 40>> out(channels);
+            std::vector<std::array<double, 40>> expect(channels);
+            std::vector<std::array<double, 10>> mem(channels);
+            std::vector<std::array<double, 10>> expect_mem(channels);
+            std::vector<g729simd::SynthesisJob> jobs(channels);
+            for (int c = 0; c < channels; ++c) {
+                random_lpc(rng, a[c].data());
+                for (double& v : in[c]) v = rng.uniform(-2000.0, 2000.0);
+                for (double& v : mem[c]) v = rng.uniform(-1e-4, 1e-4) * rng.integer(0, 3);
+                if (trial % 9 == 0) in[c][rng.integer(0, 39)] = std::numeric_limits<double>::quiet_NaN();
+                expect_mem[c] = mem[c];
+                const bool in_place = c % 2 == 1;
+                g729simd::lpc_synthesis_filter(Isa::baseline, a[c].data(), in[c].data(),
+                                               expect[c].data(), L, expect_mem[c].data(), c % 3 != 0);
+                if (in_place) out[c] = in[c];
+                jobs[c] = {a[c].data(), in_place ? out[c].data() : in[c].data(), out[c].data(),
+                           mem[c].data(), c % 3 != 0 ? 1 : 0};
+            }
+            synthesis_channels(jobs.data(), channels, L);
+            for (int c = 0; c < channels; ++c) {
+                ASSERT_TRUE(same_doubles(out[c].data(), expect[c].data(), L))
+                    << "synthesis, trial " << trial << " channel " << c;
+                ASSERT_TRUE(same_doubles(mem[c].data(), expect_mem[c].data(), 10))
+                    << "synthesis memory, trial " << trial << " channel " << c;
+            }
+
+            // Both high-pass filters over up to a frame, memories near the flush threshold.
+            const int count = trial % 5 == 0 ? rng.integer(0, 80) : 80;
+            for (Highpass filter : {Highpass::preprocess, Highpass::output}) {
+                std::vector<std::array<double, 80>> x(channels);
+                std::vector<std::array<double, 80>> ex(channels);
+                std::vector<std::array<double, 4>> m(channels);
+                std::vector<std::array<double, 4>> em(channels);
+                std::vector<double*> xs(channels);
+                std::vector<double*> ms(channels);
+                for (int c = 0; c < channels; ++c) {
+                    const double level = c % 4 == 0 ? 1e-5 : 3000.0;
+                    for (double& v : x[c]) v = rng.uniform(-level, level);
+                    for (double& v : m[c]) v = rng.uniform(-3e-5, 3e-5);
+                    ex[c] = x[c];
+                    em[c] = m[c];
+                    if (filter == Highpass::preprocess) {
+                        g729simd::preprocess_highpass(Isa::baseline, em[c].data(), ex[c].data(), count);
+                    } else {
+                        g729simd::post_highpass_filter(Isa::baseline, em[c].data(), ex[c].data(), count);
+                    }
+                    xs[c] = x[c].data();
+                    ms[c] = m[c].data();
+                }
+                highpass_channels(filter, ms.data(), xs.data(), channels, count);
+                for (int c = 0; c < channels; ++c) {
+                    ASSERT_TRUE(same_doubles(x[c].data(), ex[c].data(), count))
+                        << "high-pass, trial " << trial << " channel " << c;
+                    ASSERT_TRUE(same_doubles(m[c].data(), em[c].data(), 4))
+                        << "high-pass memory, trial " << trial << " channel " << c;
+                }
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// The channel-parallel algebraic codebook search on every Highway target: each channel's code
+// vector, filtered code vector and indices equal the baseline single-channel search's, with
+// ordinary targets, silent ones (every candidate ties) and impulse responses of every shape.
+TEST(SimdPaths, ChannelParallelCodebookSearchOnEveryHighwayTarget) {
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        Rng rng(static_cast<uint64_t>(target % 99991) + 5);
+        for (int trial = 0; trial < 30; ++trial) {
+            const int channels = 1 + trial % 11;
+            std::vector<std::array<double, 40>> h(channels);
+            std::vector<std::array<double, 40>> x(channels);
+            std::vector<std::array<double, 40>> sign(channels);
+            std::vector<int> t0(channels);
+            std::vector<const double*> hp(channels);
+            std::vector<const double*> xp(channels);
+            std::vector<double*> sp(channels);
+            for (int c = 0; c < channels; ++c) {
+                double a[11];
+                random_lpc(rng, a);
+                double impulse[40] = {1.0};
+                double zero[10] = {};
+                g729simd::lpc_synthesis_filter(Isa::baseline, a, impulse, h[c].data(), 40, zero, 0);
+                const bool silent = (trial + c) % 7 == 0;
+                for (double& v : x[c]) v = silent ? 0.0 : rng.uniform(-3000.0, 3000.0);
+                t0[c] = rng.integer(20, 60);
+                hp[c] = h[c].data();
+                xp[c] = x[c].data();
+                sp[c] = sign[c].data();
+            }
+            std::vector<int> pos(4 * static_cast<std::size_t>(channels));
+            codebook_search_channels(hp.data(), xp.data(), channels,
+                                     reinterpret_cast<int(*)[4]>(pos.data()), sp.data());
+            for (int c = 0; c < channels; ++c) {
+                // The single-channel search sharpens h itself: give it the unsharpened copy
+                // with a sharpening gain of 0, which leaves h as it is.
+                std::array<double, 40> hs = h[c];
+                double code[2][40];
+                double y[2][40];
+                int32_t signs[2];
+                const int32_t index = g729simd::fixed_codebook_search(
+                    Isa::baseline, x[c].data(), hs.data(), t0[c], code[0], y[0], &signs[0], 0.0);
+                const int32_t lanes_index = fixed_codebook_code_vectors(
+                    h[c].data(), t0[c], &pos[4 * static_cast<std::size_t>(c)], sign[c].data(),
+                    code[1], y[1], &signs[1], 0.0);
+                ASSERT_EQ(index, lanes_index) << "trial " << trial << " channel " << c;
+                ASSERT_EQ(signs[0], signs[1]) << "trial " << trial << " channel " << c;
+                ASSERT_TRUE(same_doubles(code[0], code[1], 40));
+                ASSERT_TRUE(same_doubles(y[0], y[1], 40));
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// The channel-parallel LSP quantizer searches on every Highway target: the quantizer run in
+// its steps with the lane searches gives each channel the baseline quantizer's indices,
+// quantized LSPs and predictor memory, frame after frame (the memories diverge per channel).
+TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        Rng rng(static_cast<uint64_t>(target % 99989) + 9);
+        constexpr int kChannels = 13;
+        double memory[2][kChannels][4][10];
+        for (int c = 0; c < kChannels; ++c) {
+            for (int k = 0; k < 4; ++k) {
+                for (int i = 0; i < 10; ++i) memory[0][c][k][i] = memory[1][c][k][i] = initial_lsf[i];
+            }
+        }
+        for (int frame = 0; frame < 25; ++frame) {
+            const int channels = 1 + (frame * 5) % kChannels;
+            double lsp[kChannels][10];
+            LspQuantizeWork work[kChannels];
+            const double* targets[2 * kChannels];
+            const double* weights[2 * kChannels];
+            int best[2 * kChannels];
+            for (int c = 0; c < channels; ++c) {
+                double a[11];
+                random_lpc(rng, a);
+                g729simd::lpc_to_lsp(Isa::baseline, a, lsp[c], initial_lsp);
+                lsp_quantize_targets(memory[1][c], lsp[c], &work[c]);
+                targets[2 * c] = work[c].target[0];
+                targets[2 * c + 1] = work[c].target[1];
+                weights[2 * c] = weights[2 * c + 1] = work[c].w;
+            }
+            lsp_first_stage_channels(targets, 2 * channels, best);
+            for (int c = 0; c < channels; ++c) {
+                work[c].i1[0] = best[2 * c];
+                work[c].i1[1] = best[2 * c + 1];
+                lsp_quantize_rests(&work[c]);
+                targets[2 * c] = work[c].rest[0];
+                targets[2 * c + 1] = work[c].rest[1];
+            }
+            lsp_second_stage_channels(targets, weights, 2 * channels, 0, 4, best);
+            for (int c = 0; c < channels; ++c) {
+                work[c].i2[0] = best[2 * c];
+                work[c].i2[1] = best[2 * c + 1];
+            }
+            lsp_second_stage_channels(targets, weights, 2 * channels, 5, 9, best);
+            for (int c = 0; c < channels; ++c) {
+                work[c].i3[0] = best[2 * c];
+                work[c].i3[1] = best[2 * c + 1];
+                double q[2][10];
+                int32_t index[2][2];
+                g729simd::lsp_quantize(Isa::baseline, memory[0][c], lsp[c], q[0], index[0]);
+                lsp_quantize_finish(memory[1][c], &work[c], q[1], index[1]);
+                ASSERT_EQ(index[0][0], index[1][0]) << "frame " << frame << " channel " << c;
+                ASSERT_EQ(index[0][1], index[1][1]) << "frame " << frame << " channel " << c;
+                ASSERT_TRUE(same_doubles(q[0], q[1], 10));
+                ASSERT_TRUE(same_doubles(&memory[0][c][0][0], &memory[1][c][0][0], 40));
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// The channel-parallel open-loop pitch correlations on every Highway target: with
+// open_loop_choose, each channel's lag equals the baseline search's, for voiced signals of
+// many periods, silence (every lag ties) and noise.
+TEST(SimdPaths, ChannelParallelOpenLoopPitchOnEveryHighwayTarget) {
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        Rng rng(static_cast<uint64_t>(target % 99961) + 3);
+        for (int trial = 0; trial < 20; ++trial) {
+            const int channels = 1 + trial % 17;
+            std::vector<std::vector<double>> signal(channels);
+            std::vector<const double*> wsp(channels);
+            for (int c = 0; c < channels; ++c) {
+                const int kind = (trial + c) % 5;
+                signal[c] = kind == 0 ? std::vector<double>(223, 0.0)
+                                      : voiced(rng, 223, rng.uniform(18.0, 150.0),
+                                               kind == 1 ? 0.0 : 2000.0);
+                wsp[c] = signal[c].data() + 143;
+            }
+            std::vector<std::array<int, 3>> lags(channels);
+            std::vector<std::array<double, 3>> maxima(channels);
+            open_loop_maxima_channels(wsp.data(), channels,
+                                      reinterpret_cast<int(*)[3]>(lags.data()),
+                                      reinterpret_cast<double(*)[3]>(maxima.data()));
+            for (int c = 0; c < channels; ++c) {
+                ASSERT_EQ(open_loop_choose(wsp[c], 80, lags[c].data(), maxima[c].data()),
+                          g729simd::open_loop_pitch_search(Isa::baseline, wsp[c], 80))
+                    << "trial " << trial << " channel " << c;
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// The channel-parallel autocorrelation on every Highway target: with autocorrelation_floor,
+// each channel's lags 0..12 equal the baseline lpc_autocorrelation's, for speech-like signals,
+// silence (the floor) and full-scale noise.
+TEST(SimdPaths, ChannelParallelAutocorrelationOnEveryHighwayTarget) {
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        Rng rng(static_cast<uint64_t>(target % 99929) + 7);
+        for (int trial = 0; trial < 12; ++trial) {
+            const int channels = 1 + trial % 11;
+            std::vector<std::vector<double>> x(channels);
+            std::vector<const double*> xp(channels);
+            for (int c = 0; c < channels; ++c) {
+                const int kind = (trial + c) % 3;
+                x[c] = kind == 0 ? std::vector<double>(240, 0.0)
+                                 : voiced(rng, 240, rng.uniform(20.0, 140.0),
+                                          kind == 1 ? 30000.0 : 500.0);
+                xp[c] = x[c].data();
+            }
+            std::vector<std::array<double, 13>> r(channels);
+            autocorrelation_channels(xp.data(), channels,
+                                     reinterpret_cast<double(*)[13]>(r.data()));
+            for (int c = 0; c < channels; ++c) {
+                autocorrelation_floor(r[c].data());
+                double expect[13];
+                g729simd::lpc_autocorrelation(Isa::baseline, xp[c], 12, expect);
+                ASSERT_TRUE(same_doubles(r[c].data(), expect, 13))
+                    << "trial " << trial << " channel " << c;
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
 }

@@ -4,10 +4,12 @@
 
 #include "codec/dtx/comfort_noise.h"
 #include "codec/encoder/gain_quantizer.h"
+#include "codec/frame_constants.h"
 #include "codec/encoder/pitch.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/lpc/primitives.h"
+#include "codec/simd_dispatch.h"
 #include "codec/tables/decoder_tables.h"
 #include "codec/tables/gain_tables.h"
 
@@ -15,9 +17,6 @@ namespace g729 {
 
 namespace {
 
-constexpr int kPastExcitation = 154;  // maximum lag 143 + 11 taps of interpolation
-constexpr int kMaxLag = 143;
-constexpr int kMinLag = 20;
 
 // Largest excitation magnitude kept. Decoded speech never comes near it (the loudest ITU
 // vectors peak below 2e6 while their output already saturates), but a hostile stream that
@@ -51,11 +50,15 @@ void conceal_lag(g729_decoder_state* st, int32_t* lag, int32_t* frac) {
     *lag = st->prev_t0;
     *frac = 0;
     st->prev_t0 += 1;
-    if (st->prev_t0 > kMaxLag) st->prev_t0 = kMaxLag;
+    if (st->prev_t0 > kMaxPitchLag) st->prev_t0 = kMaxPitchLag;
 }
 
-void decode_speech_frame(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
-                         double speech[80], double lpc[22], int32_t lags[2]) {
+// The excitation of a speech frame (both subframes) and its filters; the speech itself is
+// synthesized afterwards (synthesize_speech_frame): nothing here reads the synthesis or its
+// memory.
+G729_INLINE void decode_speech_excitation(g729_decoder_state* st,
+                                          int32_t params[G729_DECODED_PARAMS_SIZE], double lpc[22],
+                                          int32_t lags[2]) {
     const int32_t erased = params[kErasure];
     double* exc = st->exc_buf + kPastExcitation;
 
@@ -81,7 +84,7 @@ void decode_speech_frame(g729_decoder_state* st, int32_t params[G729_DECODED_PAR
         if (lag_lost) {
             conceal_lag(st, &t0, &frac);
         } else {
-            decode_pitch_lag(params[sf == 0 ? kPitch1 : kPitch2], kMinLag, kMaxLag, sf, &t0,
+            decode_pitch_lag(params[sf == 0 ? kPitch1 : kPitch2], kMinPitchLag, kMaxPitchLag, sf, &t0,
                              &frac);
             st->prev_t0 = t0;
         }
@@ -114,10 +117,15 @@ void decode_speech_frame(g729_decoder_state* st, int32_t params[G729_DECODED_PAR
         for (int i = 0; i < G729_SUBFRAME_SIZE; ++i) {
             exc[offset + i] = bound_excitation(gain_pitch * exc[offset + i] + gain_code * code[i]);
         }
-
-        lpc_synthesis_filter(lpc + sf * G729_LPC_SIZE, exc + offset, speech + offset,
-                             G729_SUBFRAME_SIZE, st->mem_syn, 1);
     }
+}
+
+// The speech of subframe sf of a speech frame from its excitation.
+G729_INLINE g729simd::SynthesisJob speech_synthesis_job(g729_decoder_state* st, const double lpc[22],
+                                                        double speech[80], int sf) {
+    const int offset = sf * G729_SUBFRAME_SIZE;
+    return {lpc + sf * G729_LPC_SIZE, st->exc_buf + kPastExcitation + offset, speech + offset,
+            st->mem_syn, 1};
 }
 
 void decode_inactive_frame(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
@@ -144,11 +152,10 @@ void decode_inactive_frame(g729_decoder_state* st, int32_t params[G729_DECODED_P
     st->sharp = 0.2;
 }
 
-}  // namespace
-
-void decode_frame_parameters(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
-                             double speech[80], double lpc[22], int32_t lags[2],
-                             int32_t* frame_type) {
+G729_INLINE bool decode_frame_begin_impl(g729_decoder_state* st,
+                                        int32_t params[G729_DECODED_PARAMS_SIZE],
+                                        double speech[80], double lpc[22], int32_t lags[2],
+                                        int32_t* frame_type) {
     const int32_t erased = params[kErasure];
     int32_t type = params[kFrameType];
     if (erased != 0) {
@@ -160,20 +167,52 @@ void decode_frame_parameters(g729_decoder_state* st, int32_t params[G729_DECODED
     *frame_type = type;
 
     if (type == G729_FRAME_SPEECH) {
-        decode_speech_frame(st, params, speech, lpc, lags);
-    } else {
-        decode_inactive_frame(st, params, speech, lpc, lags);
+        decode_speech_excitation(st, params, lpc, lags);
+        return true;
     }
+    decode_inactive_frame(st, params, speech, lpc, lags);
+    return false;
+}
 
+G729_INLINE void decode_frame_end_impl(g729_decoder_state* st, int32_t erased,
+                                       int32_t frame_type) {
     double* exc = st->exc_buf + kPastExcitation;
     if (erased == 0) {
         double energy = 0.0;
         for (int i = 0; i < G729_FRAME_SIZE; ++i) energy += exc[i] * exc[i];
         st->exc_energy = energy;
     }
-    st->prev_frame_type = type;
+    st->prev_frame_type = frame_type;
 
     copy_doubles(st->exc_buf + G729_FRAME_SIZE, st->exc_buf, kPastExcitation);
+}
+
+}  // namespace
+
+void decode_frame_parameters(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
+                             double speech[80], double lpc[22], int32_t lags[2],
+                             int32_t* frame_type) {
+    const int32_t erased = params[kErasure];
+    if (decode_frame_begin_impl(st, params, speech, lpc, lags, frame_type)) {
+        for (int sf = 0; sf < 2; ++sf) {
+            const g729simd::SynthesisJob job = speech_synthesis_job(st, lpc, speech, sf);
+            lpc_synthesis_filter(job.a, job.x, job.y, G729_SUBFRAME_SIZE, job.mem, job.update);
+        }
+    }
+    decode_frame_end_impl(st, erased, *frame_type);
+}
+
+bool decode_frame_begin(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
+                        double speech[80], double lpc[22], int32_t lags[2], int32_t* frame_type,
+                        g729simd::SynthesisJob jobs[2]) {
+    if (!decode_frame_begin_impl(st, params, speech, lpc, lags, frame_type)) return false;
+    jobs[0] = speech_synthesis_job(st, lpc, speech, 0);
+    jobs[1] = speech_synthesis_job(st, lpc, speech, 1);
+    return true;
+}
+
+void decode_frame_end(g729_decoder_state* st, int32_t erased, int32_t frame_type) {
+    decode_frame_end_impl(st, erased, frame_type);
 }
 
 void decode_pitch_lag(int index, int lag_min, int lag_max, int subframe, int32_t* lag,

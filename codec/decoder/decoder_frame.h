@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "codec/g729.h"
+#include "codec/simd_dispatch.h"
 
 namespace g729 {
 
@@ -12,6 +13,16 @@ namespace g729 {
 void decode_frame_parameters(g729_decoder_state* state, int32_t params[G729_DECODED_PARAMS_SIZE],
                              double speech[80], double lpc[22], int32_t lags[2],
                              int32_t* frame_type);
+
+// decode_frame_parameters in three steps, for the batched decoder: the first does all but the
+// speech synthesis of a speech frame and the last step's bookkeeping. When it returns true,
+// jobs holds the two synthesis filters (subframe 1, then 2: the second continues the first's
+// memory) that must run between it and decode_frame_end; otherwise the speech is done.
+// erased is element 0 of params as passed in.
+bool decode_frame_begin(g729_decoder_state* state, int32_t params[G729_DECODED_PARAMS_SIZE],
+                        double speech[80], double lpc[22], int32_t lags[2], int32_t* frame_type,
+                        g729simd::SynthesisJob jobs[2]);
+void decode_frame_end(g729_decoder_state* state, int32_t erased, int32_t frame_type);
 
 // subframe: 0 for subframe 1, 1 for subframe 2 (lag holds the subframe-1 lag on entry).
 void decode_pitch_lag(int index, int lag_min, int lag_max, int subframe, int32_t* lag,

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "codec/frame_constants.h"
 #include "codec/lpc/primitives.h"
 #include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
@@ -18,19 +19,18 @@ using g729simd::store4;
 using g729simd::v2d;
 using g729simd::v4d;
 
-constexpr int kMaxLag = 143;
-constexpr int kImpulseLength = 22;
+constexpr int kImpulseLength = kPostfilterImpulseLength;
 
 // Long-term postfilter on the residual of one subframe. res points at the current 40 samples
-// with kMaxLag past samples before them. Lags from the decoder are at least 19, so the search
+// with kMaxPitchLag past samples before them. Lags from the decoder are at least 19, so the search
 // window never reaches beyond the current subframe.
 template <Isa I>
 G729_INLINE void pitch_postfilter(const double* res, int lag, double out[40]) {
     int t_max = lag + 3;
     int t_min = lag - 3;
-    if (t_max > kMaxLag) {
-        t_max = kMaxLag;
-        t_min = kMaxLag - 6;
+    if (t_max > kMaxPitchLag) {
+        t_max = kMaxPitchLag;
+        t_min = kMaxPitchLag - 6;
     }
 
     double best = -1e38;
@@ -93,22 +93,25 @@ G729_INLINE void pitch_postfilter(const double* res, int lag, double out[40]) {
     for (int j = 0; j < 40; ++j) out[j] = g0 * res[j] + g * res[j - best_lag];
 }
 
-// Tilt factors of both subframes from the first correlations of the truncated impulse
-// responses of num/den; the two impulse responses are filtered side by side.
-template <Isa I>
-G729_INLINE void tilt_factors(const double num[2][11], const double den[2][11], double mu[2]) {
-    double h[2][kImpulseLength];
-    double zero_mem[2][10] = {};
+// The short-term filters' numerators and denominators of both subframes, and the filters of
+// the truncated impulse responses of num/den (in place in work->h, from zero memory), whose
+// first correlations give the tilt factors.
+G729_INLINE void postfilter_weights(const double lpc[22], PostfilterWork* work,
+                                    g729simd::SynthesisJob jobs[2]) {
     for (int sf = 0; sf < 2; ++sf) {
-        for (int i = 0; i < 11; ++i) h[sf][i] = num[sf][i];
-        for (int i = 11; i < kImpulseLength; ++i) h[sf][i] = 0.0;
+        lpc_weight(lpc + sf * 11, 10, work->num[sf], 0.55);
+        lpc_weight(lpc + sf * 11, 10, work->den[sf], 0.7);
     }
-    const g729simd::SynthesisJob jobs[2] = {
-        {den[0], h[0], h[0], zero_mem[0], 0},
-        {den[1], h[1], h[1], zero_mem[1], 0},
-    };
-    g729simd::lpc_synthesis_filters(I, jobs, 2, kImpulseLength);
+    for (int sf = 0; sf < 2; ++sf) {
+        for (int i = 0; i < 11; ++i) work->h[sf][i] = work->num[sf][i];
+        for (int i = 11; i < kImpulseLength; ++i) work->h[sf][i] = 0.0;
+        for (double& m : work->zero_mem[sf]) m = 0.0;
+        jobs[sf] = {work->den[sf], work->h[sf], work->h[sf], work->zero_mem[sf], 0};
+    }
+}
 
+// Tilt factors of both subframes from the filtered impulse responses.
+G729_INLINE void tilt_factors(const double h[2][kImpulseLength], double mu[2]) {
     for (int sf = 0; sf < 2; ++sf) {
         double r0 = 0.0;
         for (int i = 0; i < kImpulseLength; ++i) r0 += h[sf][i] * h[sf][i];
@@ -158,29 +161,26 @@ G729_INLINE void gain_control(double* agc_gain, const double* speech, double out
     *agc_gain = gain;
 }
 
+// Everything before the short-term synthesis filters: per subframe the residual, the long-term
+// postfilter and the tilt compensation into work->filtered, the filters' denominators into
+// work->den. Nothing here reads what the synthesis filters write.
+// (After postfilter_weights and its impulse-response filters.)
 template <Isa I>
-G729_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, const double lpc[22],
-                                 const int32_t lags[2], int32_t frame_type) {
-    alignas(32) double out[80];
-    double* res = pf->residual_history + kMaxLag;
-
-    double num[2][11];
-    double den[2][11];
-    for (int sf = 0; sf < 2; ++sf) {
-        lpc_weight(lpc + sf * 11, 10, num[sf], 0.55);
-        lpc_weight(lpc + sf * 11, 10, den[sf], 0.7);
-    }
+G729_INLINE void postfilter_prepare_impl(g729_postfilter_state* pf, const double* speech,
+                                         const int32_t lags[2], int32_t frame_type,
+                                         PostfilterWork* work) {
+    double* res = pf->residual_history + kMaxPitchLag;
+    const double (&num)[2][11] = work->num;
     double tilt[2];
-    tilt_factors<I>(num, den, tilt);
+    tilt_factors(work->h, tilt);
 
     for (int sf = 0; sf < 2; ++sf) {
         const double* s = speech + sf * 40;
-        double* o = out + sf * 40;
 
         // Residual through the numerator; the previous 10 (unfiltered) samples are its past.
         g729simd::lpc_residual_filter(I, num[sf], s, res, 40);
 
-        alignas(32) double filtered[40];
+        double* filtered = work->filtered[sf];
         if (frame_type == 1) {
             pitch_postfilter<I>(res, lags[sf], filtered);
         } else {
@@ -192,22 +192,62 @@ G729_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, cons
         tilt_compensation<I>(filtered, mu, pf->tilt_memory);
         pf->tilt_memory = last;
 
-        g729simd::lpc_synthesis_filter(I, den[sf], filtered, o, 40,
-                                       pf->postfilter_synthesis_memory, 1);
-
-        gain_control(&pf->agc_gain, s, o);
-
-        g729simd::copy_doubles(I, pf->residual_history + 40, pf->residual_history, kMaxLag);
+        g729simd::copy_doubles(I, pf->residual_history + 40, pf->residual_history, kMaxPitchLag);
     }
+}
+
+// Subframe sf's short-term synthesis filter: work->filtered through 1/den into work->out.
+G729_INLINE g729simd::SynthesisJob postfilter_job(g729_postfilter_state* pf, PostfilterWork* work,
+                                                  int sf) {
+    return {work->den[sf], work->filtered[sf], work->out + 40 * sf,
+            pf->postfilter_synthesis_memory, 1};
+}
+
+// After the synthesis filters: gain control of both subframes, then the frame's output.
+template <Isa I>
+G729_INLINE void postfilter_finish_impl(g729_postfilter_state* pf, double* speech,
+                                        PostfilterWork* work) {
+    gain_control(&pf->agc_gain, speech, work->out);
+    gain_control(&pf->agc_gain, speech + 40, work->out + 40);
 
     // Keep the unfiltered end of the frame as the next frame's residual-filter past.
     g729simd::copy_doubles(I, speech + 70, speech - 10, 10);
-    g729simd::copy_doubles(I, out, speech, 80);
+    g729simd::copy_doubles(I, work->out, speech, 80);
 }
 
-// High-pass at 100 Hz with a gain of 2 on the output.
-constexpr SecondOrderCoefficients kOutputFilter = {1.9330735, -0.93589199, 0.93980581,
-                                                   -1.8795834, 0.93980581};
+template <Isa I>
+G729_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, const double lpc[22],
+                                 const int32_t lags[2], int32_t frame_type) {
+    PostfilterWork work;
+    g729simd::SynthesisJob impulse_jobs[2];
+    postfilter_weights(lpc, &work, impulse_jobs);
+    g729simd::lpc_synthesis_filters(I, impulse_jobs, 2, kImpulseLength);
+    postfilter_prepare_impl<I>(pf, speech, lags, frame_type, &work);
+    for (int sf = 0; sf < 2; ++sf) {
+        const g729simd::SynthesisJob job = postfilter_job(pf, &work, sf);
+        g729simd::lpc_synthesis_filter(I, job.a, job.x, job.y, 40, job.mem, job.update);
+    }
+    postfilter_finish_impl<I>(pf, speech, &work);
+}
+
+void prepare_baseline(g729_postfilter_state* pf, const double* speech, const int32_t lags[2],
+                      int32_t frame_type, PostfilterWork* work) {
+    postfilter_prepare_impl<Isa::baseline>(pf, speech, lags, frame_type, work);
+}
+
+G729_TARGET_AVX2 void prepare_avx2(g729_postfilter_state* pf, const double* speech,
+                                   const int32_t lags[2], int32_t frame_type,
+                                   PostfilterWork* work) {
+    postfilter_prepare_impl<Isa::avx2>(pf, speech, lags, frame_type, work);
+}
+
+void finish_baseline(g729_postfilter_state* pf, double* speech, PostfilterWork* work) {
+    postfilter_finish_impl<Isa::baseline>(pf, speech, work);
+}
+
+G729_TARGET_AVX2 void finish_avx2(g729_postfilter_state* pf, double* speech, PostfilterWork* work) {
+    postfilter_finish_impl<Isa::avx2>(pf, speech, work);
+}
 
 G729_INLINE void highpass_impl(double mem[4], double* samples, int count) {
     second_order_section<false>(kOutputFilter, mem, samples, count);
@@ -260,6 +300,31 @@ void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lp
 
 void post_highpass_filter(double mem[4], double* samples, int count) {
     g729simd::post_highpass_filter(g729simd::best_isa(), mem, samples, count);
+}
+
+void postfilter_impulse_jobs(const double lpc[22], PostfilterWork* work,
+                             g729simd::SynthesisJob jobs[2]) {
+    postfilter_weights(lpc, work, jobs);
+}
+
+void postfilter_prepare(g729_postfilter_state* pf, const double* speech, const int32_t lags[2],
+                        int32_t frame_type, PostfilterWork* work,
+                        g729simd::SynthesisJob jobs[2]) {
+    if (g729simd::best_isa() == Isa::avx2) {
+        prepare_avx2(pf, speech, lags, frame_type, work);
+    } else {
+        prepare_baseline(pf, speech, lags, frame_type, work);
+    }
+    jobs[0] = postfilter_job(pf, work, 0);
+    jobs[1] = postfilter_job(pf, work, 1);
+}
+
+void postfilter_finish(g729_postfilter_state* pf, double* speech, PostfilterWork* work) {
+    if (g729simd::best_isa() == Isa::avx2) {
+        finish_avx2(pf, speech, work);
+    } else {
+        finish_baseline(pf, speech, work);
+    }
 }
 
 }  // namespace g729

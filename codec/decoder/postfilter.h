@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "codec/g729.h"
+#include "codec/simd_dispatch.h"
 
 namespace g729 {
 
@@ -13,5 +14,26 @@ void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lp
                       const int32_t lags[2], int32_t frame_type);
 
 void post_highpass_filter(double mem[4], double* samples, int count);
+
+// postfilter_frame in steps, for the batched decoder: postfilter_impulse_jobs, then the two
+// impulse-response filters it returns (22 samples each, independent); postfilter_prepare,
+// then the two synthesis filters it returns (40 samples, subframe 1 then 2: the second
+// continues the first's memory); then postfilter_finish. The work record carries the frame
+// between the steps.
+inline constexpr int kPostfilterImpulseLength = 22;
+struct PostfilterWork {
+    alignas(32) double out[80];
+    alignas(32) double filtered[2][40];
+    double num[2][11];
+    double den[2][11];
+    double h[2][kPostfilterImpulseLength];  // truncated impulse responses of num/den
+    double zero_mem[2][10];
+};
+void postfilter_impulse_jobs(const double lpc[22], PostfilterWork* work,
+                             g729simd::SynthesisJob jobs[2]);
+void postfilter_prepare(g729_postfilter_state* pf, const double* speech, const int32_t lags[2],
+                        int32_t frame_type, PostfilterWork* work,
+                        g729simd::SynthesisJob jobs[2]);
+void postfilter_finish(g729_postfilter_state* pf, double* speech, PostfilterWork* work);
 
 }  // namespace g729

@@ -6,6 +6,7 @@
 
 #include "codec/encoder/encoder_frame.h"
 #include "codec/encoder/pitch.h"
+#include "codec/frame_constants.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/primitives.h"
 #include "codec/lpc/sid_lsf_quantizer.h"
@@ -14,9 +15,6 @@
 namespace g729 {
 
 namespace {
-
-constexpr int kSubframe = 40;
-constexpr int kFrame = 80;
 
 // One subframe of comfort excitation: scaled Gaussian noise plus a random adaptive
 // contribution, then four pulses whose amplitude brings the energy to 40 * gain^2.
@@ -45,21 +43,21 @@ void comfort_subframe(double exc_err[4], double* exc, int16_t* seed, int encoder
     double gp = (r3 & 0x1FFF) * 0.00006103515625;
 
     // Gaussian vector: sum of 12 uniform draws per sample.
-    double gauss[kSubframe];
+    double gauss[kSubframeLength];
     double eg = 0.0;
-    for (int i = 0; i < kSubframe; i++) {
+    for (int i = 0; i < kSubframeLength; i++) {
         int32_t acc = 0;
         for (int k = 0; k < 12; k++) acc += random_next(seed);
         gauss[i] = (acc >> 7) * 0.001953125;
         eg += gauss[i] * gauss[i];
     }
     const double scale = (3.16227766 * gain) / std::sqrt(eg);
-    for (int i = 0; i < kSubframe; i++) gauss[i] *= scale;
+    for (int i = 0; i < kSubframeLength; i++) gauss[i] *= scale;
 
-    adaptive_codebook_interpolate(exc, lag, frac, kSubframe);
+    adaptive_codebook_interpolate(exc, lag, frac, kSubframeLength);
 
     double energy = 0.0;
-    for (int i = 0; i < kSubframe; i++) {
+    for (int i = 0; i < kSubframeLength; i++) {
         exc[i] = gp * exc[i] + gauss[i];
         energy += exc[i] * exc[i];
     }
@@ -71,7 +69,7 @@ void comfort_subframe(double exc_err[4], double* exc, int16_t* seed, int encoder
     double delta = b * b - 4.0 * (energy - 40.0 * gain2);
     if (delta < 0.0) {
         // No real pulse amplitude reaches the target energy: drop the adaptive part.
-        for (int i = 0; i < kSubframe; i++) exc[i] = gauss[i];
+        for (int i = 0; i < kSubframeLength; i++) exc[i] = gauss[i];
         gp = 0.0;
         b = 0.0;
         for (int k = 0; k < 4; k++) b += sign[k] * exc[pos[k]];
@@ -95,7 +93,7 @@ void comfort_subframe(double exc_err[4], double* exc, int16_t* seed, int encoder
 void generate_comfort_excitation(double exc_err[4], double* exc, int16_t* seed, int encoder_mode,
                                  double gain) {
     if (gain == 0.0) {
-        for (int i = 0; i < kFrame; i++) exc[i] = 0.0;
+        for (int i = 0; i < kFrameLength; i++) exc[i] = 0.0;
         if (encoder_mode != 0) {
             taming_update(exc_err, 41, 0.0);
             taming_update(exc_err, 41, 0.0);
@@ -103,7 +101,7 @@ void generate_comfort_excitation(double exc_err[4], double* exc, int16_t* seed, 
         return;
     }
     comfort_subframe(exc_err, exc, seed, encoder_mode, gain);
-    comfort_subframe(exc_err, exc + kSubframe, seed, encoder_mode, gain);
+    comfort_subframe(exc_err, exc + kSubframeLength, seed, encoder_mode, gain);
 }
 
 void quantize_sid_gain(const double* energies, int count, double* level, int32_t* index) {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "codec/encoder/fixed_codebook.h"
+#include "codec/frame_constants.h"
 #include "codec/lpc/primitives.h"
 #include "codec/simd_dispatch.h"
 #include "codec/tables/pitch_tables.h"
@@ -17,9 +18,6 @@ using g729simd::load4;
 using g729simd::store4;
 using g729simd::v4d;
 
-constexpr int kSubframe = 40;
-constexpr int kMaxLag = 143;
-constexpr int kMaxFrame = 80;
 
 // Correlation of the even samples of the frame with the signal lag samples back.
 G729_INLINE double even_correlation(const double* sw, int length, int lag) {
@@ -156,9 +154,9 @@ G729_INLINE void correlate_even(const double* even, int length, int lag, double*
         acc[v] = G729_SPLAT(0.0);
     }
     for (int i = 0; 2 * i < length; i++) {
-        const v4d s = G729_SPLAT(even[i + kMaxLag / 2]);
+        const v4d s = G729_SPLAT(even[i + kMaxPitchLag / 2]);
         for (int v = 0; v < V; v++) {
-            acc[v] += s * load4(even + i - (lag / 2 + 4 * v) + kMaxLag / 2 - 3);
+            acc[v] += s * load4(even + i - (lag / 2 + 4 * v) + kMaxPitchLag / 2 - 3);
         }
     }
     for (int v = 0; v < V; v++) {
@@ -190,15 +188,15 @@ G729_INLINE int index_of_max(const double* corr, int count, double* best) {
 
 // The three lag ranges' maxima; every correlation as even_correlation computes it.
 G729_INLINE void open_loop_maxima(const double* sw, int length, int t[3], double max[3]) {
-    alignas(32) double corr[kMaxLag + 1];
+    alignas(32) double corr[kMaxPitchLag + 1];
     correlate_consecutive<4>(sw, length, 20, corr);
     correlate_consecutive<4>(sw, length, 36, corr);
     correlate_consecutive<4>(sw, length, 52, corr);
     correlate_consecutive<3>(sw, length, 68, corr);
 
-    alignas(32) double even[(kMaxLag - 1 + kMaxFrame) / 2 + 1];
-    for (int i = 0; 2 * i - (kMaxLag - 1) < length; i++) {
-        even[i] = sw[2 * i - (kMaxLag - 1)];
+    alignas(32) double even[(kMaxPitchLag - 1 + kFrameLength) / 2 + 1];
+    for (int i = 0; 2 * i - (kMaxPitchLag - 1) < length; i++) {
+        even[i] = sw[2 * i - (kMaxPitchLag - 1)];
     }
     alignas(32) double even_corr[32];  // lags 80, 82, ..., 142
     correlate_even<4>(even, length, 80, even_corr);
@@ -240,8 +238,8 @@ G729_INLINE int best_integer_lag(const double* exc, const double* d, int len, in
     int t0 = t0_min;
     const int count = t0_max - t0_min + 1;
     if constexpr (I == Isa::avx2) {
-        if (count >= 4 && count <= 12 && t0_min >= 0 && t0_max <= kMaxLag) {
-            double r[kMaxLag + 1];
+        if (count >= 4 && count <= 12 && t0_min >= 0 && t0_max <= kMaxPitchLag) {
+            double r[kMaxPitchLag + 1];
             int start[3];
             for (int g = 0; g < 3; g++) {
                 start[g] = t0_min + 4 * g < t0_max - 3 ? t0_min + 4 * g : t0_max - 3;
@@ -340,7 +338,7 @@ G729_INLINE int32_t refine_fraction(double* exc, const double* d, int len, int t
         return t0;
     }
 
-    double saved[kSubframe];
+    double saved[kSubframeLength];
     copy_doubles(exc, saved, len);
 
     double best = r0;
@@ -367,7 +365,7 @@ G729_INLINE int32_t open_loop_impl(const double* wsp, int length) {
     int t[3];
     double max[3];
     if constexpr (I == Isa::avx2) {
-        if (length >= 0 && length <= kMaxFrame) {
+        if (length >= 0 && length <= kFrameLength) {
             open_loop_maxima(wsp, length, t, max);
             return choose_open_loop_lag(wsp, length, t, max);
         }
@@ -382,9 +380,9 @@ template <Isa I>
 G729_INLINE int32_t closed_loop_impl(double* exc, const double x[40], const double h[40],
                                      int length, int t0_min, int t0_max, int subframe_offset,
                                      int32_t* frac) {
-    const int len = length < 0 ? 0 : (length > kSubframe ? kSubframe : length);
+    const int len = length < 0 ? 0 : (length > kSubframeLength ? kSubframeLength : length);
 
-    double d[kSubframe];
+    double d[kSubframeLength];
     g729simd::correlate_target_impulse(I, h, x, d);
 
     // Integer lag: correlate the backward-filtered target with the past excitation.
@@ -487,6 +485,10 @@ double g729simd::adaptive_codebook_gain(Isa isa, const double* x, const double* 
                                         double gain_correlations[5], int length) {
     return isa == Isa::avx2 ? gain_avx2(x, y, gain_correlations, length)
                             : gain_baseline(x, y, gain_correlations, length);
+}
+
+int32_t open_loop_choose(const double* wsp, int length, const int t[3], const double max[3]) {
+    return choose_open_loop_lag(wsp, length, t, max);
 }
 
 int32_t open_loop_pitch_search(const double* wsp, int length) {

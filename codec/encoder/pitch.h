@@ -9,6 +9,11 @@ namespace g729 {
 // Open-loop lag (20..143) of the frame starting at wsp; wsp[-143..-1] is read.
 int32_t open_loop_pitch_search(const double* wsp, int length);
 
+// The open-loop search's last step, for the batched encoder: from the best lag of 20..39,
+// 40..79 and the even lags 80..142 (t) with their correlations (max; see
+// open_loop_maxima_channels in lane_filters.h), the open-loop lag.
+int32_t open_loop_choose(const double* wsp, int length, const int t[3], const double max[3]);
+
 // Integer lag and fraction of a subframe; leaves the adaptive-codebook vector at exc.
 int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h[40], int length,
                                  int t0_min, int t0_max, int subframe_offset, int32_t* frac);

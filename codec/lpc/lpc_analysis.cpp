@@ -16,7 +16,7 @@ using g729simd::v4d;
 using g729simd::v4l;
 
 constexpr int kWindowLength = 240;
-constexpr int kMaxLag = 12;
+constexpr int kMaxAutocorrelationLag = 12;
 constexpr int kVectorLags = 16;  // lags the vector form computes at once
 constexpr int kGridIntervals = 50;
 
@@ -154,8 +154,7 @@ void g729simd::lpc_autocorrelation(Isa isa, const double x[240], int m, double* 
     } else {
         autocorrelate_baseline(x, m, r);
     }
-    // A silent frame still yields a usable (flat) predictor.
-    if (m >= 0 && r[0] < 1.0) r[0] = 1.0;
+    if (m >= 0) autocorrelation_floor(r);
 }
 
 void lpc_autocorrelation(const double x[240], int m, double* r) {
@@ -163,7 +162,7 @@ void lpc_autocorrelation(const double x[240], int m, double* r) {
 }
 
 void lpc_lag_window(int m, double* r) {
-    if (m > kMaxLag) m = kMaxLag;
+    if (m > kMaxAutocorrelationLag) m = kMaxAutocorrelationLag;
     for (int k = 0; k <= m; ++k) r[k] = r[k] * lag_window_table[k];
 }
 

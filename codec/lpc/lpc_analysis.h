@@ -6,6 +6,12 @@ namespace g729 {
 // Windowed autocorrelation of the 240-sample analysis buffer, lags 0..m; r[0] >= 1.
 void lpc_autocorrelation(const double x[240], int m, double* r);
 
+// The last step of lpc_autocorrelation: a silent frame still yields a usable (flat)
+// predictor.
+inline void autocorrelation_floor(double* r) {
+    if (r[0] < 1.0) r[0] = 1.0;
+}
+
 // r[k] *= lag_window_table[k] for k = 0..m (m <= 12).
 void lpc_lag_window(int m, double* r);
 

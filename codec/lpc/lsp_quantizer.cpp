@@ -208,59 +208,75 @@ void lsf_reconstruct(const double cb1[128][10], const double cb2[32][10], int i1
 
 namespace {
 
-template <Isa I>
-G729_INLINE void quantize_impl(double memory[4][10], const double lsp[10], double lsp_q[10],
-                               int32_t index[2]) {
-    double lsf[10];
-    double w[10];
-    lsp_to_lsf(lsp, lsf, 10);
-    lsf_weights(lsf, w);
-
-    int i1[2];
-    int i2[2];
-    int i3[2];
-    double err[2];
-
+// The targets of both predictor modes, and the weights.
+G729_INLINE void quantize_targets(const double memory[4][10], const double lsp[10],
+                                  LspQuantizeWork* work) {
+    lsp_to_lsf(lsp, work->lsf, 10);
+    lsf_weights(work->lsf, work->w);
     for (int mode = 0; mode < 2; ++mode) {
-        double target[10];
-        lsf_residual_extract(lsf, target, lsf_ma_predictor[mode], memory,
+        lsf_residual_extract(work->lsf, work->target[mode], lsf_ma_predictor[mode], memory,
                              lsf_ma_predictor_sum_inv[mode]);
+    }
+}
 
-        // First stage: unweighted distance over all 10 dimensions.
-        const int best_n = search_first_stage<I>(target);
-        i1[mode] = best_n;
+// What the first stage (entry i1[mode]) leaves for the second.
+G729_INLINE void quantize_rest(LspQuantizeWork* work, int mode) {
+    const int best_n = work->i1[mode];
+    for (int j = 0; j < 10; ++j) work->rest[mode][j] = work->target[mode][j] - lsp_codebook_1[best_n][j];
+}
 
-        // What the first stage leaves for the second.
-        double rest[10];
-        for (int j = 0; j < 10; ++j) rest[j] = target[j] - lsp_codebook_1[best_n][j];
-
+// The weighted error of a mode's choice, the mode with the smaller one (equal errors keep mode
+// 0), the indices and the quantized LSPs; the predictor memory moves on.
+G729_INLINE void quantize_finish(double memory[4][10], const LspQuantizeWork* work,
+                                 double lsp_q[10], int32_t index[2]) {
+    const double* w = work->w;
+    double err[2];
+    for (int mode = 0; mode < 2; ++mode) {
+        const int best_n = work->i1[mode];
         double buf[10];
-        i2[mode] = search_second_stage<I>(rest, w, 0, 4);
-        for (int j = 0; j < 5; ++j) buf[j] = lsp_codebook_1[best_n][j] + lsp_codebook_2[i2[mode]][j];
+        for (int j = 0; j < 5; ++j) {
+            buf[j] = lsp_codebook_1[best_n][j] + lsp_codebook_2[work->i2[mode]][j];
+        }
         lsf_expand_low(buf, kGapFirst);
-
-        i3[mode] = search_second_stage<I>(rest, w, 5, 9);
-        for (int j = 5; j < 10; ++j) buf[j] = lsp_codebook_1[best_n][j] + lsp_codebook_2[i3[mode]][j];
+        for (int j = 5; j < 10; ++j) {
+            buf[j] = lsp_codebook_1[best_n][j] + lsp_codebook_2[work->i3[mode]][j];
+        }
         lsf_expand_high(buf, kGapFirst);
         lsf_expand_all(buf, kGapSecond);
 
         double e = 0.0;
         for (int j = 0; j < 10; ++j) {
-            const double d = (buf[j] - target[j]) * lsf_ma_predictor_sum[mode][j];
+            const double d = (buf[j] - work->target[mode][j]) * lsf_ma_predictor_sum[mode][j];
             e += w[j] * (d * d);
         }
         err[mode] = e;
     }
 
-    // Equal errors keep mode 0.
     const int mode = (err[0] > err[1]) ? 1 : 0;
-    index[0] = mode * 128 + i1[mode];
-    index[1] = i2[mode] * 32 + i3[mode];
+    index[0] = mode * 128 + work->i1[mode];
+    index[1] = work->i2[mode] * 32 + work->i3[mode];
 
     double lsf_q[10];
-    lsf_reconstruct(lsp_codebook_1, lsp_codebook_2, i1[mode], i2[mode], i3[mode],
-                    lsf_ma_predictor[mode], memory, lsf_q, lsf_ma_predictor_sum[mode]);
+    lsf_reconstruct(lsp_codebook_1, lsp_codebook_2, work->i1[mode], work->i2[mode],
+                    work->i3[mode], lsf_ma_predictor[mode], memory, lsf_q,
+                    lsf_ma_predictor_sum[mode]);
     lsf_to_lsp(lsf_q, lsp_q, 10);
+}
+
+template <Isa I>
+G729_INLINE void quantize_impl(double memory[4][10], const double lsp[10], double lsp_q[10],
+                               int32_t index[2]) {
+    LspQuantizeWork work;
+    quantize_targets(memory, lsp, &work);
+    for (int mode = 0; mode < 2; ++mode) {
+        // First stage: unweighted distance over all 10 dimensions; then the second stage on
+        // each half of what it leaves.
+        work.i1[mode] = search_first_stage<I>(work.target[mode]);
+        quantize_rest(&work, mode);
+        work.i2[mode] = search_second_stage<I>(work.rest[mode], work.w, 0, 4);
+        work.i3[mode] = search_second_stage<I>(work.rest[mode], work.w, 5, 9);
+    }
+    quantize_finish(memory, &work, lsp_q, index);
 }
 
 void quantize_baseline(double memory[4][10], const double lsp[10], double lsp_q[10],
@@ -282,6 +298,21 @@ void g729simd::lsp_quantize(Isa isa, double memory[4][10], const double lsp[10],
     } else {
         quantize_baseline(memory, lsp, lsp_q, index);
     }
+}
+
+void lsp_quantize_targets(const double memory[4][10], const double lsp[10],
+                          LspQuantizeWork* work) {
+    quantize_targets(memory, lsp, work);
+}
+
+void lsp_quantize_rests(LspQuantizeWork* work) {
+    quantize_rest(work, 0);
+    quantize_rest(work, 1);
+}
+
+void lsp_quantize_finish(double memory[4][10], const LspQuantizeWork* work, double lsp_q[10],
+                         int32_t index[2]) {
+    quantize_finish(memory, work, lsp_q, index);
 }
 
 void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], int32_t index[2]) {

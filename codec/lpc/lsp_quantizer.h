@@ -8,6 +8,25 @@
 namespace g729 {
 
 void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], int32_t index[2]);
+// lsp_quantize in steps, for the batched encoder: lsp_quantize_targets; the first-stage
+// search of target[0] and target[1] into i1 (lsp_first_stage_channels, lane_filters.h);
+// lsp_quantize_rests; the second-stage searches of rest[mode] weighted by w over dimensions
+// 0..4 into i2 and 5..9 into i3; lsp_quantize_finish.
+struct LspQuantizeWork {
+    double lsf[10];
+    double w[10];            // weights of the second stage and of the error
+    double target[2][10];    // per predictor mode
+    double rest[2][10];      // what the first stage leaves
+    int i1[2];
+    int i2[2];
+    int i3[2];
+};
+void lsp_quantize_targets(const double memory[4][10], const double lsp[10],
+                          LspQuantizeWork* work);
+void lsp_quantize_rests(LspQuantizeWork* work);
+void lsp_quantize_finish(double memory[4][10], const LspQuantizeWork* work, double lsp_q[10],
+                         int32_t index[2]);
+
 void lsp_decode(g729_lsp_decoder_state* state, const int32_t index[2], double lsp_q[10],
                 int erased);
 

@@ -204,6 +204,38 @@ G729_API int g729_decode_lost_frame(g729_decoder_state *state, int16_t samples[8
  * comfort noise. Returns 0. */
 G729_API int g729_decode_untransmitted_frame(g729_decoder_state *state, int16_t samples[80]);
 
+/* ---- Many channels at once ----
+ *
+ * Each channel has its own state; one call codes one frame of every channel, running the
+ * channels' serial filters side by side in vector lanes. Every channel's output and state
+ * afterwards are exactly what the single-channel entry points give it, in any mix of channels
+ * (DTX on or off, any kind of unit, any count). The channels' states, samples and bytes must
+ * not overlap. Nothing is allocated and no lock is taken. The calls work on the stack: give
+ * the calling thread at least 256 KB of it (the test suite's batched runs need between 128 and
+ * 160 KB; single-channel calls need far less). */
+
+/* Unit lengths of g729_decode_frames besides 10 (speech) and 2 (SID). */
+#define G729_UNIT_UNTRANSMITTED 0   /* a DTX pause: comfort noise */
+#define G729_UNIT_LOST (-1)         /* a frame that never arrived: concealed */
+
+/* Encodes 80 samples for each of count channels: channel i reads samples[i], writes 10, 2 or
+ * 0 bytes to bytes[i] (room for 10) and stores that count in byte_counts[i]. Returns 0, or -1
+ * (nothing coded) when count is negative or a needed pointer is null. */
+G729_API int g729_encode_frames(g729_encoder_state *const states[], int count,
+                                const int16_t *const samples[], uint8_t *const bytes[],
+                                int32_t byte_counts[]);
+
+/* Decodes one frame for each of count channels into samples[i] (80 samples). unit_lengths[i]
+ * is 10 or 2 for a unit in bytes[i], G729_UNIT_UNTRANSMITTED or G729_UNIT_LOST (bytes[i] is
+ * then not read and may be null, as may bytes when no channel has a unit). A channel with any
+ * other length is left alone, as g729_decode_frame leaves it. results, when not null,
+ * receives each channel's g729_decode_frame-style result (0 decoded, -1 invalid length).
+ * Returns 0 when every channel was decoded, -1 otherwise (with nothing decoded when count is
+ * negative or a needed pointer is null). */
+G729_API int g729_decode_frames(g729_decoder_state *const states[], int count,
+                                int16_t *const samples[], const uint8_t *const bytes[],
+                                const int32_t unit_lengths[], int32_t results[]);
+
 /* ---- Bitstream ---- */
 
 /* Packs a parameter array: 10 bytes for a speech frame, 2 for a SID frame, nothing otherwise. */

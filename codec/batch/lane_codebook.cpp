@@ -1,0 +1,486 @@
+// Highway kernels of the searches (algebraic codebook, LSP quantizer, open-loop pitch) and of
+// the LPC analysis's autocorrelation for many channels at once, one channel per
+// vector lane. It makes, lane by lane, exactly the computations of the scalar search
+// (codebook_correlations.h, codebook_search.h, namespace scalar): the same sums in the same
+// order from the same start, the same comparisons in the same order. The tree of candidates
+// is fixed, so most reads are at the same index in every lane; the few that depend on a
+// lane's choices (the best positions of a track, the rows of the first stage's winner) are
+// gathered lane by lane, and a lane's running best is kept with per-lane selects.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "codec/batch/lane_codebook.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "codec/batch/lane_filters.h"
+#include "codec/encoder/codebook_correlations.h"
+#include "codec/tables/lpc_analysis_tables.h"
+#include "codec/tables/lsp_quantizer_tables.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace g729 {
+namespace lanes {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using codebook::kBlock;
+using codebook::kDiag;
+using codebook::kLen;
+using codebook::kMatrixSize;
+using codebook::kPerTrack;
+using codebook::kScratch;
+using codebook::kTargets;
+using codebook::kTracks;
+
+using Tag = hn::CappedTag<double, 8>;
+using Vec = hn::Vec<Tag>;
+constexpr int kMaxLanes = 8;
+
+// Interleaved arrays: element i of lane l at i * lanes + l.
+struct Lanes {
+    Tag d;
+    int n;  // lanes
+    Vec load(const double* a, int i) const { return hn::Load(d, a + i * n); }
+    void store(Vec v, double* a, int i) const { hn::Store(v, d, a + i * n); }
+    Vec set(double v) const { return hn::Set(d, v); }
+    // Lane l of the result: a[offset * n + at[l]] (at from RowLanes).
+    Vec gather(const double* a, int offset, const int* at) const {
+        alignas(64) double out[kMaxLanes] = {};
+        for (int l = 0; l < n; ++l) out[l] = a[offset * n + at[l]];
+        return hn::Load(d, out);
+    }
+};
+
+// A row of each lane's own, as the offsets of its elements in interleaved arrays when the row
+// steps by 1, 5 or 8 elements: lane l's element offset + stride * row[l] is at
+// (offset * n) + s<stride>[l].
+struct RowLanes {
+    int s1[kMaxLanes] = {};
+    int s5[kMaxLanes] = {};
+    int s8[kMaxLanes] = {};
+};
+
+RowLanes row_lanes(const Lanes& L, Vec rows) {
+    alignas(64) double r[kMaxLanes] = {};
+    hn::Store(rows, L.d, r);
+    RowLanes out;
+    for (int l = 0; l < L.n; ++l) {
+        const int row = static_cast<int>(r[l]);
+        out.s1[l] = row * L.n + l;
+        out.s5[l] = kTracks * row * L.n + l;
+        out.s8[l] = kPerTrack * row * L.n + l;
+    }
+    return out;
+}
+
+// Cross term of row ri of track Ti and row rj of track Tj (Ti != Tj), from the stored block:
+// the element index of the pair.
+template <int Ti, int Tj>
+constexpr int cross_index(int ri, int rj) {
+    if constexpr (Ti < Tj) {
+        return kBlock[Ti][Tj] + kPerTrack * ri + rj;
+    } else {
+        return kBlock[Tj][Ti] + kPerTrack * rj + ri;
+    }
+}
+
+// The cross term (Ti row ri[l], Tj row rj) per lane, ri a lane's own row.
+template <int Ti, int Tj>
+Vec cross_gather(const Lanes& L, const double* rr, const RowLanes& ri, int rj) {
+    if constexpr (Ti < Tj) {
+        return L.gather(rr, kBlock[Ti][Tj] + rj, ri.s8);
+    } else {
+        return L.gather(rr, kBlock[Tj][Ti] + kPerTrack * rj, ri.s1);
+    }
+}
+
+// scalar::correlation_matrix, lane by lane.
+void correlation_matrix(const Lanes& L, const double* h, double* rr) {
+    // The main diagonal: positions 39, 38, ... on tracks 4, 3, ..., one row up every 5.
+    Vec cor = L.set(0.0);
+    for (int k = 0; k < kLen; k += kTracks) {
+        const int row = kPerTrack - 1 - k / kTracks;
+        for (int u = 0; u < 5; ++u) {
+            const Vec hk = L.load(h, k + u);
+            cor += hk * hk;
+            L.store(cor, rr, kDiag[4 - u] + row);
+        }
+    }
+    alignas(64) double scratch[kMaxLanes] = {};
+    for (int delta = 1; delta < kLen; delta++) {
+        if (delta % kTracks == 0) continue;
+        int p[5];
+        for (int u = 0; u < 5; u++) p[u] = kTargets.first[delta][u];
+        const int len = kLen - delta;
+        cor = L.set(0.0);
+        int k = 0;
+        for (; k + 5 <= len; k += 5) {
+            for (int u = 0; u < 5; u++) {
+                cor += L.load(h, k + u) * L.load(h, k + u + delta);
+                if (p[u] != kScratch) {
+                    L.store(cor, rr, p[u]);
+                    p[u] -= kPerTrack + 1;
+                } else {
+                    hn::Store(cor, L.d, scratch);
+                }
+            }
+        }
+        for (int u = 0; k < len; k++, u++) {
+            cor += L.load(h, k) * L.load(h, k + delta);
+            if (p[u] != kScratch) {
+                L.store(cor, rr, p[u]);
+            } else {
+                hn::Store(cor, L.d, scratch);
+            }
+        }
+    }
+}
+
+struct Choice {
+    Choice() {}  // written out: an implicit constructor would miss the target's attributes
+    Vec sq;
+    Vec alp;
+    Vec pos[4];  // positions by slot: tracks 0, 1, 2, 3/4
+};
+
+// Best position (as a row) of a track, skipping the row `excluded` (-1: none) of each lane;
+// the lowest position wins a tie.
+Vec track_maximum(const Lanes& L, const double* d, int track, Vec excluded) {
+    Vec best = L.set(-1.0);
+    Vec row = L.set(0.0);
+    for (int r = 0; r < kPerTrack; ++r) {
+        const Vec dp = L.load(d, track + kTracks * r);
+        const auto take = hn::AndNot(hn::Eq(excluded, L.set(r)), hn::Gt(dp, best));
+        best = hn::IfThenElse(take, dp, best);
+        row = hn::IfThenElse(take, L.set(r), row);
+    }
+    return row;
+}
+
+constexpr int slot(int track) { return track < 3 ? track : 3; }
+
+// (ps2^2, alp2) beats (sq, alp): ps2 * ps2 * alp - alp2 * sq > 0.
+auto better(Vec ps2, Vec alp2, Vec sq, Vec alp, const Lanes& L) {
+    return hn::Gt(ps2 * ps2 * alp - alp2 * sq, L.set(0.0));
+}
+
+// scalar::search_pairs, lane by lane.
+template <int A, int B, int C, int D>
+Choice search_pairs(const Lanes& L, const double* d, const double* rr) {
+    const Vec c0 = track_maximum(L, d, A, L.set(-1.0));
+    const Vec c1 = track_maximum(L, d, A, c0);
+    const RowLanes cand[2] = {row_lanes(L, c0), row_lanes(L, c1)};
+
+    Vec sq = L.set(-1.0);
+    Vec alp = L.set(1.0);
+    Vec ps = L.set(0.0);
+    Vec r0 = c0;
+    Vec r1 = L.set(0.0);
+    const Vec half = L.set(0.5);
+    for (int c = 0; c < 2; c++) {
+        const Vec ra = c == 0 ? c0 : c1;
+        const Vec d_a = L.gather(d, A, cand[c].s5);
+        const Vec diag_a = L.gather(rr, kDiag[A], cand[c].s1);
+        for (int k = 0; k < kPerTrack; k++) {
+            const Vec ps2 = L.load(d, B + kTracks * k) + d_a;
+            const Vec alp2 = (cross_gather<A, B>(L, rr, cand[c], k) + half * diag_a) +
+                             half * L.load(rr, kDiag[B] + k);
+            const auto win = better(ps2, alp2, sq, alp, L);
+            sq = hn::IfThenElse(win, ps2 * ps2, sq);
+            alp = hn::IfThenElse(win, alp2, alp);
+            ps = hn::IfThenElse(win, ps2, ps);
+            r0 = hn::IfThenElse(win, ra, r0);
+            r1 = hn::IfThenElse(win, L.set(k), r1);
+        }
+    }
+
+    const RowLanes row0 = row_lanes(L, r0);
+    const RowLanes row1 = row_lanes(L, r1);
+    Vec tmp[kPerTrack];
+    for (int k = 0; k < kPerTrack; k++) {
+        tmp[k] = (cross_gather<A, D>(L, rr, row0, k) + cross_gather<B, D>(L, rr, row1, k)) +
+                 half * L.load(rr, kDiag[D] + k);
+    }
+
+    Vec sq_b = L.set(-1.0);
+    Vec alp_b = L.set(1.0);
+    Vec k2_best = L.set(0.0);
+    Vec k3_best = L.set(0.0);
+    for (int k2 = 0; k2 < kPerTrack; k2++) {
+        const Vec ps1 = L.load(d, C + kTracks * k2) + ps;
+        const Vec alp1 =
+            ((cross_gather<A, C>(L, rr, row0, k2) + alp) + cross_gather<B, C>(L, rr, row1, k2)) +
+            half * L.load(rr, kDiag[C] + k2);
+        for (int k3 = 0; k3 < kPerTrack; k3++) {
+            const Vec ps2 = L.load(d, D + kTracks * k3) + ps1;
+            const Vec alp2 = (L.load(rr, cross_index<C, D>(k2, k3)) + alp1) + tmp[k3];
+            const auto win = better(ps2, alp2, sq_b, alp_b, L);
+            sq_b = hn::IfThenElse(win, ps2 * ps2, sq_b);
+            alp_b = hn::IfThenElse(win, alp2, alp_b);
+            k2_best = hn::IfThenElse(win, L.set(k2), k2_best);
+            k3_best = hn::IfThenElse(win, L.set(k3), k3_best);
+        }
+    }
+    const Vec five = L.set(kTracks);
+    Choice choice;
+    choice.sq = sq_b;
+    choice.alp = alp_b;
+    choice.pos[slot(A)] = L.set(A) + five * r0;
+    choice.pos[slot(B)] = L.set(B) + five * r1;
+    choice.pos[slot(C)] = L.set(C) + five * k2_best;
+    choice.pos[slot(D)] = L.set(D) + five * k3_best;
+    return choice;
+}
+
+void keep_better(const Lanes& L, const Choice& c, Vec* psk, Vec* alpk, Vec pos[4]) {
+    const auto win = hn::Gt(*alpk * c.sq - *psk * c.alp, L.set(0.0));
+    *psk = hn::IfThenElse(win, c.sq, *psk);
+    *alpk = hn::IfThenElse(win, c.alp, *alpk);
+    for (int k = 0; k < 4; k++) pos[k] = hn::IfThenElse(win, c.pos[k], pos[k]);
+}
+
+// One group of up to Lanes(d) channels.
+void search_group(const double* const h[], const double* const x[], int n, int (*pos)[4],
+                  double* const sign[]) {
+    Lanes L;
+    L.n = static_cast<int>(hn::Lanes(L.d));
+    alignas(64) double hb[kLen * kMaxLanes];
+    alignas(64) double xb[kLen * kMaxLanes];
+    for (int l = 0; l < L.n; ++l) {
+        for (int i = 0; i < kLen; ++i) {
+            hb[i * L.n + l] = l < n ? h[l][i] : 0.0;
+            xb[i * L.n + l] = l < n ? x[l][i] : 0.0;
+        }
+    }
+    alignas(64) double rr[kMatrixSize * kMaxLanes];
+    correlation_matrix(L, hb, rr);
+
+    // d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0; its sign and
+    // magnitude.
+    alignas(64) double db[kLen * kMaxLanes];
+    alignas(64) double sb[kLen * kMaxLanes];
+    alignas(64) double nsb[kLen * kMaxLanes];
+    for (int i = 0; i < kLen; i++) {
+        Vec s = L.set(0.0);
+        for (int j = 0; j < kLen - i; j++) s += L.load(xb, i + j) * L.load(hb, j);
+        const auto nonnegative = hn::Ge(s, L.set(0.0));
+        const Vec sg = hn::IfThenElse(nonnegative, L.set(1.0), L.set(-1.0));
+        L.store(sg, sb, i);
+        L.store(hn::Neg(sg), nsb, i);
+        L.store(hn::IfThenElse(nonnegative, s, hn::Neg(s)), db, i);
+    }
+
+    // scalar::fold_signs: every stored cross term times sign[i] * sign[j].
+    for (int ti = 0; ti < kTracks; ti++) {
+        for (int tj = ti + 1; tj < kTracks; tj++) {
+            const int block = kBlock[ti][tj];
+            if (block < 0) continue;
+            for (int r = 0; r < kPerTrack; r++) {
+                const auto positive = hn::Gt(L.load(sb, ti + kTracks * r), L.set(0.0));
+                for (int c = 0; c < kPerTrack; c++) {
+                    const int j = tj + kTracks * c;
+                    const Vec s = hn::IfThenElse(positive, L.load(sb, j), L.load(nsb, j));
+                    const int e = block + kPerTrack * r + c;
+                    L.store(L.load(rr, e) * s, rr, e);
+                }
+            }
+        }
+    }
+
+    Vec psk = L.set(-1.0);
+    Vec alpk = L.set(1.0);
+    Vec best[4] = {L.set(0.0), L.set(1.0), L.set(2.0), L.set(3.0)};
+    keep_better(L, search_pairs<2, 3, 0, 1>(L, db, rr), &psk, &alpk, best);
+    keep_better(L, search_pairs<3, 0, 1, 2>(L, db, rr), &psk, &alpk, best);
+    keep_better(L, search_pairs<2, 4, 0, 1>(L, db, rr), &psk, &alpk, best);
+    keep_better(L, search_pairs<4, 0, 1, 2>(L, db, rr), &psk, &alpk, best);
+
+    alignas(64) double out[4][kMaxLanes];
+    for (int k = 0; k < 4; ++k) hn::Store(best[k], L.d, out[k]);
+    for (int l = 0; l < n && l < L.n; ++l) {
+        for (int k = 0; k < 4; ++k) pos[l][k] = static_cast<int>(out[k][l]);
+        for (int i = 0; i < kLen; ++i) sign[l][i] = sb[i * L.n + l];
+    }
+}
+
+void CodebookSearchChannels(const double* const* h, const double* const* x, int count,
+                            int (*pos)[4], double* const* sign) {
+    const int lanes = static_cast<int>(hn::Lanes(Tag()));
+    for (int first = 0; first < count; first += lanes) {
+        search_group(h + first, x + first, count - first < lanes ? count - first : lanes,
+                     pos + first, sign + first);
+    }
+}
+
+
+// The LSP quantizer's searches, one target per lane, each as its scalar loop: the error of
+// every entry summed over the dimensions in order from 0.0, the first strictly smallest kept
+// (from 1e38, entry 0).
+template <int Rows>
+void lsp_search_group(const double (&codebook)[Rows][10], const double* const* target,
+                      const double* const* weight, int n, int lo, int hi, int* best_out) {
+    Lanes L;
+    L.n = static_cast<int>(hn::Lanes(L.d));
+    alignas(64) double tb[10 * kMaxLanes] = {};
+    alignas(64) double wb[10 * kMaxLanes] = {};
+    for (int l = 0; l < n && l < L.n; ++l) {
+        for (int j = lo; j <= hi; ++j) {
+            tb[j * L.n + l] = target[l][j];
+            if (weight != nullptr) wb[j * L.n + l] = weight[l][j];
+        }
+    }
+    Vec t[10];
+    Vec w[10];
+    for (int j = lo; j <= hi; ++j) {
+        t[j] = L.load(tb, j);
+        w[j] = L.load(wb, j);
+    }
+    Vec best = L.set(1e38);
+    Vec best_n = L.set(0.0);
+    for (int e_n = 0; e_n < Rows; ++e_n) {
+        Vec e = L.set(0.0);
+        for (int j = lo; j <= hi; ++j) {
+            const Vec d = t[j] - L.set(codebook[e_n][j]);
+            if (weight != nullptr) {
+                e += w[j] * (d * d);
+            } else {
+                e += d * d;
+            }
+        }
+        const auto take = hn::Lt(e, best);
+        best = hn::IfThenElse(take, e, best);
+        best_n = hn::IfThenElse(take, L.set(e_n), best_n);
+    }
+    alignas(64) double out[kMaxLanes] = {};
+    hn::Store(best_n, L.d, out);
+    for (int l = 0; l < n && l < L.n; ++l) best_out[l] = static_cast<int>(out[l]);
+}
+
+void LspStageChannels(int stage, const double* const* target, const double* const* weight,
+                      int count, int lo, int hi, int* best) {
+    const int lanes = static_cast<int>(hn::Lanes(Tag()));
+    for (int first = 0; first < count; first += lanes) {
+        const int n = count - first < lanes ? count - first : lanes;
+        if (stage == 1) {
+            lsp_search_group(lsp_codebook_1, target + first, nullptr, n, 0, 9, best + first);
+        } else {
+            lsp_search_group(lsp_codebook_2, target + first, weight + first, n, lo, hi,
+                             best + first);
+        }
+    }
+}
+
+// The open-loop pitch search's correlations of a frame of 80 weighted-speech samples with
+// every lag (even samples, in order from 0.0) and the best lag of each of its three ranges
+// (the first strictly largest, from -1e38), one channel per lane.
+void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)[3]) {
+    constexpr int kPast = 143;  // wsp[-143..-1] is read
+    constexpr int kLength = 80;
+    Lanes L;
+    L.n = static_cast<int>(hn::Lanes(L.d));
+    alignas(64) double sw[(kPast + kLength) * kMaxLanes] = {};
+    for (int l = 0; l < n && l < L.n; ++l) {
+        for (int i = -kPast; i < kLength; ++i) sw[(i + kPast) * L.n + l] = wsp[l][i];
+    }
+    const int ranges[3][3] = {{20, 39, 1}, {40, 79, 1}, {80, 142, 2}};
+    for (int range = 0; range < 3; ++range) {
+        Vec best = L.set(-1e38);
+        Vec lag = L.set(ranges[range][0]);
+        for (int t_lag = ranges[range][0]; t_lag <= ranges[range][1]; t_lag += ranges[range][2]) {
+            Vec c = L.set(0.0);
+            for (int j = 0; j < kLength; j += 2) {
+                c += L.load(sw, j + kPast) * L.load(sw, j - t_lag + kPast);
+            }
+            const auto take = hn::Gt(c, best);
+            best = hn::IfThenElse(take, c, best);
+            lag = hn::IfThenElse(take, L.set(t_lag), lag);
+        }
+        alignas(64) double b[kMaxLanes] = {};
+        alignas(64) double g[kMaxLanes] = {};
+        hn::Store(best, L.d, b);
+        hn::Store(lag, L.d, g);
+        for (int l = 0; l < n && l < L.n; ++l) {
+            max[l][range] = b[l];
+            t[l][range] = static_cast<int>(g[l]);
+        }
+    }
+}
+
+void OpenLoopMaximaChannels(const double* const* wsp, int count, int (*t)[3], double (*max)[3]) {
+    const int lanes = static_cast<int>(hn::Lanes(Tag()));
+    for (int first = 0; first < count; first += lanes) {
+        open_loop_group(wsp + first, count - first < lanes ? count - first : lanes, t + first,
+                        max + first);
+    }
+}
+
+// The LPC analysis's autocorrelation of a 240-sample window, lags 0..12, one channel per lane:
+// the windowed signal, then each lag's sum in order from 0.0 (the floor is the caller's).
+void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
+    constexpr int kWindow = 240;
+    Lanes L;
+    L.n = static_cast<int>(hn::Lanes(L.d));
+    alignas(64) double y[kWindow * kMaxLanes] = {};
+    for (int l = 0; l < n && l < L.n; ++l) {
+        for (int i = 0; i < kWindow; ++i) y[i * L.n + l] = x[l][i] * lpc_analysis_window[i];
+    }
+    for (int k = 0; k <= 12; ++k) {
+        Vec s = L.set(0.0);
+        for (int j = 0; j < kWindow - k; ++j) s += L.load(y, j) * L.load(y, j + k);
+        alignas(64) double out[kMaxLanes] = {};
+        hn::Store(s, L.d, out);
+        for (int l = 0; l < n && l < L.n; ++l) r[l][k] = out[l];
+    }
+}
+
+void AutocorrelationChannels(const double* const* x, int count, double (*r)[13]) {
+    const int lanes = static_cast<int>(hn::Lanes(Tag()));
+    for (int first = 0; first < count; first += lanes) {
+        autocorrelation_group(x + first, count - first < lanes ? count - first : lanes, r + first);
+    }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace lanes
+}  // namespace g729
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace g729 {
+namespace lanes {
+HWY_EXPORT(CodebookSearchChannels);
+HWY_EXPORT(LspStageChannels);
+HWY_EXPORT(OpenLoopMaximaChannels);
+HWY_EXPORT(AutocorrelationChannels);
+}  // namespace lanes
+// The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
+using namespace lanes;
+
+void autocorrelation_channels(const double* const x[], int count, double (*r)[13]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(AutocorrelationChannels)(x, count, r);
+}
+
+void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],
+                               double (*max)[3]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(OpenLoopMaximaChannels)(wsp, count, t, max);
+}
+
+void lsp_first_stage_channels(const double* const target[], int count, int best[]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(LspStageChannels)(1, target, nullptr, count, 0, 9, best);
+}
+
+void lsp_second_stage_channels(const double* const rest[], const double* const w[], int count,
+                               int lo, int hi, int best[]) {
+    if (count <= 0 || lo < 0 || hi > 9 || lo > hi) return;
+    HWY_DYNAMIC_DISPATCH(LspStageChannels)(2, rest, w, count, lo, hi, best);
+}
+
+void codebook_search_channels(const double* const h[], const double* const x[], int count,
+                              int (*pos)[4], double* const sign[]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(CodebookSearchChannels)(h, x, count, pos, sign);
+}
+}  // namespace g729
+#endif  // HWY_ONCE

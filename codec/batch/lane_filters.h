@@ -1,0 +1,52 @@
+// Filters of many channels at once, one channel per vector lane. Each channel's samples and
+// memory come out exactly as its own single-channel filter leaves them: every lane does the
+// single-channel operations in the same order.
+#pragma once
+
+#include "codec/simd_dispatch.h"
+
+namespace g729 {
+
+// The two fixed high-pass filters (see second_order_section.h).
+enum class Highpass { preprocess, output };
+
+// Runs the filter of every channel over its count (0..80) samples in place. mems[i] is
+// channel i's {x[n-1], x[n-2], y[n-1], y[n-2]}; no two channels may share memory or samples.
+// The channels go through the widest vectors the processor has, in groups of that many.
+void highpass_channels(Highpass filter, double* const mems[], double* const samples[],
+                       int channels, int count);
+
+// count lpc_synthesis_filter calls of L (0..40) samples each, side by side in the lanes of the
+// widest vectors; each gives exactly what its own call gives, provided that no job writes
+// (y, mem) anything another job reads or writes. A job may filter in place.
+void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L);
+
+// The algebraic codebook search of count channels side by side (lane_codebook.cpp): from the
+// sharpened impulse response h[i] and the target x[i] of channel i, its pulse positions by
+// track (0, 1, 2, 3/4) into pos[i] and the signs of its target correlation into sign[i] (40),
+// exactly as the single-channel search finds them.
+void codebook_search_channels(const double* const h[], const double* const x[], int count,
+                              int (*pos)[4], double* const sign[]);
+
+// The LSP quantizer's searches (lsp_quantizer.h, LspQuantizeWork) for count targets side by
+// side: the first stage (unweighted, 10 dimensions, 128 entries) of target[i] into best[i];
+// the second stage (weighted by w[i], dimensions lo..hi, 32 entries) of rest[i] into best[i].
+void lsp_first_stage_channels(const double* const target[], int count, int best[]);
+void lsp_second_stage_channels(const double* const rest[], const double* const w[], int count,
+                               int lo, int hi, int best[]);
+
+// The open-loop pitch search's correlations for count frames of 80 weighted-speech samples
+// (wsp[i][-143..79] read) side by side: the best lag of 20..39, of 40..79 and of the even
+// lags 80..142 into t[i] and their correlations into max[i], as the single search finds them
+// (then open_loop_choose, pitch.h).
+void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],
+                               double (*max)[3]);
+
+// lpc_autocorrelation(x[i], 12, r[i]) for count channels side by side, without its floor
+// (autocorrelation_floor, lpc_analysis.h).
+void autocorrelation_channels(const double* const x[], int count, double (*r)[13]);
+
+// The number of channels a vector holds on this processor (the group size above).
+int highpass_lanes();
+
+}  // namespace g729

@@ -1,0 +1,16 @@
+// Sizes and ranges shared by the encoder, the decoder and the comfort-noise generator.
+#pragma once
+
+namespace g729 {
+
+inline constexpr int kSubframeLength = 40;
+inline constexpr int kFrameLength = 80;
+
+// Pitch lags of speech frames, in whole samples.
+inline constexpr int kMinPitchLag = 20;
+inline constexpr int kMaxPitchLag = 143;
+
+// Past excitation kept for the adaptive codebook: the longest lag plus the interpolation taps.
+inline constexpr int kPastExcitation = kMaxPitchLag + 11;
+
+}  // namespace g729

@@ -1,0 +1,277 @@
+// The batched entry points against the single-channel ones: random mixes of channels (speech
+// from the ITU vectors and the project's recording at random places, silence and noise, DTX
+// on and off, speech/SID/untransmitted/lost/invalid units, batches of every size in random
+// order). After every batch each channel's output and its whole state record must equal, bit
+// for bit, what the channel's solo run gives.
+#include <gtest/gtest.h>
+
+#include <hwy/targets.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/batch/lane_filters.h"
+#include "codec/g729.h"
+#include "tools/io/pcm_io.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using g729::highpass_lanes;
+
+// Speech to draw channels from: the ITU inputs when present, and the project's recording.
+std::vector<std::vector<int16_t>> speech_sources() {
+    std::vector<std::vector<int16_t>> sources;
+    sources.push_back(
+        g729io::read_audio((fs::path(G729_SOURCE_DIR) / "data" / "speech_sample.wav").string())
+            .samples);
+    for (const char* name : {"annex-a/speech.in", "annex-ab/tstseq1.in", "annex-ab/tstseq2.in"}) {
+        const fs::path p = fs::path(G729_SHARED_DIR) / "itu-vectors" / name;
+        if (fs::exists(p)) sources.push_back(g729io::read_audio(p.string()).samples);
+    }
+    return sources;
+}
+
+// One channel's input: a stretch of a source, with bursts of silence and of loud noise (the
+// detector then sends SID frames and pauses).
+std::vector<int16_t> channel_audio(std::mt19937_64& rng,
+                                   const std::vector<std::vector<int16_t>>& sources, int frames) {
+    const auto& src = sources[rng() % sources.size()];
+    const std::size_t n = static_cast<std::size_t>(frames) * G729_FRAME_SIZE;
+    std::vector<int16_t> out(n);
+    const std::size_t start = src.size() > n ? rng() % (src.size() - n) : 0;
+    for (std::size_t i = 0; i < n; ++i) out[i] = src.empty() ? 0 : src[(start + i) % src.size()];
+    // A pause of 30 frames of faint noise somewhere, and single frames of silence and of loud
+    // noise here and there.
+    const int pause = static_cast<int>(rng() % static_cast<uint64_t>(frames > 30 ? frames - 30 : 1));
+    for (int f = 0; f < frames; ++f) {
+        const int kind = f >= pause && f < pause + 30 ? 2 : static_cast<int>(rng() % 16);
+        for (int s = 0; s < G729_FRAME_SIZE; ++s) {
+            int16_t& v = out[static_cast<std::size_t>(f) * G729_FRAME_SIZE + s];
+            if (kind == 0) v = 0;
+            if (kind == 1) v = static_cast<int16_t>(static_cast<int>(rng() % 65536) - 32768);
+            if (kind == 2) v = static_cast<int16_t>(static_cast<int>(rng() % 9) - 4);
+        }
+    }
+    return out;
+}
+
+struct EncoderChannel {
+    g729_encoder_state batch;
+    g729_encoder_state solo;
+    std::vector<int16_t> audio;
+    std::vector<std::vector<uint8_t>> units;  // the solo run's output, one unit per frame
+    int next = 0;                             // next frame to code
+};
+
+struct DecoderChannel {
+    g729_decoder_state batch;
+    g729_decoder_state solo;
+    std::vector<std::vector<uint8_t>> units;
+    std::vector<int32_t> lengths;  // 10, 2, 0 (untransmitted), -1 (lost), or invalid
+    int next = 0;
+};
+
+int32_t solo_decode(g729_decoder_state* st, int16_t out[80], const std::vector<uint8_t>& unit,
+                    int32_t length) {
+    if (length == G729_UNIT_LOST) return g729_decode_lost_frame(st, out);
+    if (length == G729_UNIT_UNTRANSMITTED) return g729_decode_untransmitted_frame(st, out);
+    return g729_decode_frame(st, out, unit.data(), length);
+}
+
+// Random batches over the channels until every channel has coded all its frames: each batch
+// is a random subset in random order, so channels join and leave batches freely.
+// Counts the SID frames and the pauses the encoders sent into *sids and *pauses.
+void run_mix(uint64_t seed, int channel_count, int frames, int* sids, int* pauses) {
+    std::mt19937_64 rng(seed);
+    const auto sources = speech_sources();
+
+    std::vector<EncoderChannel> enc(static_cast<std::size_t>(channel_count));
+    std::vector<DecoderChannel> dec(enc.size());
+    for (std::size_t c = 0; c < enc.size(); ++c) {
+        const int dtx = c == 0 ? 1 : static_cast<int>(rng() % 2);
+        g729_encoder_init(&enc[c].batch, dtx);
+        g729_encoder_init(&enc[c].solo, dtx);
+        enc[c].audio = channel_audio(rng, sources, frames);
+        g729_decoder_init(&dec[c].batch);
+        g729_decoder_init(&dec[c].solo);
+    }
+
+    *sids = 0;
+    *pauses = 0;
+    for (;;) {
+        std::vector<int> members;
+        for (int c = 0; c < channel_count; ++c) {
+            if (enc[static_cast<std::size_t>(c)].next < frames && rng() % 4 != 0) {
+                members.push_back(c);
+            }
+        }
+        bool left = false;
+        for (const auto& e : enc) left = left || e.next < frames;
+        if (!left) break;
+        if (members.empty()) continue;
+        std::shuffle(members.begin(), members.end(), rng);
+
+        const int n = static_cast<int>(members.size());
+        std::vector<g729_encoder_state*> states;
+        std::vector<const int16_t*> in;
+        std::vector<std::vector<uint8_t>> bytes(members.size(), std::vector<uint8_t>(10, 0xEE));
+        std::vector<uint8_t*> out;
+        std::vector<int32_t> counts(members.size(), -7);
+        for (std::size_t k = 0; k < members.size(); ++k) {
+            EncoderChannel& e = enc[static_cast<std::size_t>(members[k])];
+            states.push_back(&e.batch);
+            in.push_back(e.audio.data() + static_cast<std::size_t>(e.next) * G729_FRAME_SIZE);
+            out.push_back(bytes[k].data());
+        }
+        ASSERT_EQ(g729_encode_frames(states.data(), n, in.data(), out.data(), counts.data()), 0);
+        for (std::size_t k = 0; k < members.size(); ++k) {
+            EncoderChannel& e = enc[static_cast<std::size_t>(members[k])];
+            std::vector<uint8_t> solo(10, 0xEE);
+            int32_t solo_count = -7;
+            g729_encode_frame(&e.solo, in[k], solo.data(), &solo_count);
+            ASSERT_EQ(counts[k], solo_count) << "channel " << members[k] << " frame " << e.next;
+            ASSERT_EQ(bytes[k], solo) << "channel " << members[k] << " frame " << e.next;
+            ASSERT_EQ(std::memcmp(&e.batch, &e.solo, sizeof e.solo), 0)
+                << "encoder state of channel " << members[k] << " after frame " << e.next;
+            solo.resize(static_cast<std::size_t>(solo_count));
+            *sids += solo_count == G729_SID_FRAME_BYTES;
+            *pauses += solo_count == 0;
+            e.units.push_back(solo);
+            ++e.next;
+        }
+    }
+
+    // The decoders receive each encoder's units, some of them lost, some replaced by a pause,
+    // a few with a length no decoder accepts.
+    for (std::size_t c = 0; c < dec.size(); ++c) {
+        for (const auto& u : enc[c].units) {
+            const int r = static_cast<int>(rng() % 20);
+            int32_t len = static_cast<int32_t>(u.size());
+            if (r == 0) len = G729_UNIT_LOST;
+            if (r == 1) len = G729_UNIT_UNTRANSMITTED;
+            if (r == 2) len = 7;
+            dec[c].units.push_back(u);
+            dec[c].lengths.push_back(len);
+        }
+    }
+    for (;;) {
+        std::vector<int> members;
+        bool left = false;
+        for (int c = 0; c < channel_count; ++c) {
+            const auto& d = dec[static_cast<std::size_t>(c)];
+            left = left || d.next < frames;
+            if (d.next < frames && rng() % 4 != 0) members.push_back(c);
+        }
+        if (!left) break;
+        if (members.empty()) continue;
+        std::shuffle(members.begin(), members.end(), rng);
+
+        const int n = static_cast<int>(members.size());
+        std::vector<g729_decoder_state*> states;
+        std::vector<std::vector<int16_t>> pcm(members.size(), std::vector<int16_t>(80, 0x5555));
+        std::vector<int16_t*> out;
+        std::vector<const uint8_t*> in;
+        std::vector<int32_t> lengths;
+        std::vector<int32_t> results(members.size(), 99);
+        bool any_invalid = false;
+        for (std::size_t k = 0; k < members.size(); ++k) {
+            DecoderChannel& d = dec[static_cast<std::size_t>(members[k])];
+            const std::size_t f = static_cast<std::size_t>(d.next);
+            states.push_back(&d.batch);
+            out.push_back(pcm[k].data());
+            const int32_t len = d.lengths[f];
+            // Units without bytes are passed as null: they must not be read.
+            in.push_back(len > 0 ? d.units[f].data() : nullptr);
+            lengths.push_back(len);
+            any_invalid = any_invalid || (len != 10 && len != 2 && len != 0 && len != -1);
+        }
+        const int rc = g729_decode_frames(states.data(), n, out.data(), in.data(), lengths.data(),
+                                          results.data());
+        ASSERT_EQ(rc, any_invalid ? -1 : 0);
+        for (std::size_t k = 0; k < members.size(); ++k) {
+            DecoderChannel& d = dec[static_cast<std::size_t>(members[k])];
+            const std::size_t f = static_cast<std::size_t>(d.next);
+            std::vector<int16_t> solo(80, 0x5555);
+            const int32_t solo_rc = solo_decode(&d.solo, solo.data(), d.units[f], d.lengths[f]);
+            ASSERT_EQ(results[k], solo_rc) << "channel " << members[k] << " frame " << f;
+            ASSERT_EQ(pcm[k], solo) << "channel " << members[k] << " frame " << f;
+            ASSERT_EQ(std::memcmp(&d.batch, &d.solo, sizeof d.solo), 0)
+                << "decoder state of channel " << members[k] << " after frame " << f;
+            ++d.next;
+        }
+    }
+}
+
+// Mixes of 1 to 37 channels: one lane, part of a vector, several vectors, more than one pass
+// of the batched entry points (32 channels).
+TEST(BatchApi, EveryChannelEqualsItsSoloRun) {
+    const int sizes[] = {1, 3, 8, 13, 37};
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(sizes[i]);
+        int sids = 0;
+        int pauses = 0;
+        run_mix(1000 + static_cast<uint64_t>(i), sizes[i], 120, &sids, &pauses);
+        if (HasFatalFailure()) return;
+        // Every mix really had SID frames and pauses in it (its first channel has DTX on).
+        EXPECT_GT(sids, 0);
+        EXPECT_GT(pauses, 0);
+    }
+}
+
+// The same on every instruction set Highway built the kernels for that this processor runs.
+TEST(BatchApi, EveryHighwayTarget) {
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    ASSERT_FALSE(targets.empty());
+    for (int64_t target : targets) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        EXPECT_GE(highpass_lanes(), 1);
+        int sids = 0;
+        int pauses = 0;
+        run_mix(77 + static_cast<uint64_t>(target % 1000), 11, 60, &sids, &pauses);
+        if (HasFatalFailure()) break;
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+TEST(BatchApi, RejectsBadArguments) {
+    g729_encoder_state es;
+    g729_encoder_init(&es, 0);
+    g729_encoder_state* states[1] = {&es};
+    const int16_t pcm[80] = {};
+    const int16_t* in[1] = {pcm};
+    uint8_t buf[10];
+    uint8_t* out[1] = {buf};
+    int32_t count = 0;
+    const g729_encoder_state before = es;
+    EXPECT_EQ(g729_encode_frames(states, -1, in, out, &count), -1);
+    const int16_t* missing[1] = {nullptr};
+    EXPECT_EQ(g729_encode_frames(states, 1, missing, out, &count), -1);
+    EXPECT_EQ(std::memcmp(&es, &before, sizeof es), 0);
+    EXPECT_EQ(g729_encode_frames(states, 0, in, out, &count), 0);
+
+    g729_decoder_state ds;
+    g729_decoder_init(&ds);
+    const g729_decoder_state dbefore = ds;
+    g729_decoder_state* dstates[1] = {&ds};
+    int16_t samples[80];
+    int16_t* dout[1] = {samples};
+    const int32_t speech_len[1] = {10};
+    int32_t result = 5;
+    // A speech unit with no bytes is refused before anything is decoded.
+    EXPECT_EQ(g729_decode_frames(dstates, 1, dout, nullptr, speech_len, &result), -1);
+    EXPECT_EQ(result, 5);
+    EXPECT_EQ(std::memcmp(&ds, &dbefore, sizeof ds), 0);
+    // Lost frames need no bytes at all.
+    const int32_t lost[1] = {G729_UNIT_LOST};
+    EXPECT_EQ(g729_decode_frames(dstates, 1, dout, nullptr, lost, nullptr), 0);
+}
+
+}  // namespace
