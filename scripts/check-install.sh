@@ -33,8 +33,11 @@ echo
 if echo "$exports" | grep -qv '^g729_'; then fail "libg729.so exports a symbol without the g729_ prefix"; fi
 
 echo "== C example with pkg-config (prefix only)"
-export PKG_CONFIG_LIBDIR="$libdir/pkgconfig"
+# The prefix first; the system's own folders only for what g729 requires (Highway).
+export PKG_CONFIG_LIBDIR="$libdir/pkgconfig:$(pkg-config --variable pc_path pkg-config)"
 export PKG_CONFIG_PATH=""
+[ "$(pkg-config --variable pcfiledir g729)" = "$libdir/pkgconfig" ] ||
+  fail "pkg-config did not take g729.pc from the prefix"
 # shellcheck disable=SC2046
 cc -std=c99 -Wall -Wextra -pedantic -Werror examples/c/roundtrip.c \
   $(pkg-config --cflags --libs g729) -o "$work/roundtrip"
