@@ -264,6 +264,7 @@ TEST_F(RtpToolTest, RefusalsAreOneLineAndLeaveFilesAlone) {
     ASSERT_EQ(run("encode " + q("in.raw") + " " + q("ok.pcap")).status, 0);
     const Bytes ok = bytes_of(file("ok.pcap"));
     fs::create_hard_link(file("ok.pcap"), file("link.pcap"));
+    fs::copy_file(file("ok.pcap"), file("call.cap"));  // a capture under a name that says nothing
     struct Case {
         std::string args;
         int status;
@@ -286,6 +287,8 @@ TEST_F(RtpToolTest, RefusalsAreOneLineAndLeaveFilesAlone) {
         {"decode " + q("missing.pcap") + " " + q("x.raw"), 1, "missing.pcap"},
         {"decode " + q("ok.pcap") + " " + q("link.pcap"), 1, "same file"},
         {"encode --format pcap " + q("ok.pcap") + " " + q("link.pcap"), 1, "same file"},
+        {"encode " + q("call.cap") + " " + q("x.bit"), 1, "is a packet capture (pcap), not audio"},
+        {"decode " + q("call.cap") + " " + q("x.raw"), 1, "decode it with 'g729 decode --format pcap'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
@@ -293,7 +296,7 @@ TEST_F(RtpToolTest, RefusalsAreOneLineAndLeaveFilesAlone) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(lines(r.err), 1) << r.err;
         EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
-        for (const char* name : {"x.pcap", "x.raw", "x.wav", "x.flac"}) EXPECT_FALSE(fs::exists(file(name)));
+        for (const char* name : {"x.pcap", "x.raw", "x.wav", "x.flac", "x.bit"}) EXPECT_FALSE(fs::exists(file(name)));
     }
     EXPECT_EQ(bytes_of(file("ok.pcap")), ok);
     // No temporary files are left behind.

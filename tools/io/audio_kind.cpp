@@ -28,6 +28,20 @@ std::string audio_magic(std::span<const uint8_t> head) {
     return "";
 }
 
+std::string capture_magic(std::span<const uint8_t> head) {
+    if (head.size() < 4) return "";
+    const uint32_t le = static_cast<uint32_t>(head[0] | (head[1] << 8) | (head[2] << 16)) |
+                        (static_cast<uint32_t>(head[3]) << 24);
+    // Classic pcap in either byte order, microsecond or nanosecond timestamps.
+    for (const uint32_t magic : {0xa1b2c3d4u, 0xa1b23c4du}) {
+        const uint32_t swapped = ((magic & 0xffu) << 24) | ((magic & 0xff00u) << 8) |
+                                 ((magic >> 8) & 0xff00u) | (magic >> 24);
+        if (le == magic || le == swapped) return "pcap";
+    }
+    if (le == 0x0a0d0d0au) return "pcapng";  // section header block, the same in both orders
+    return "";
+}
+
 bool has_audio_extension(const std::string& path) {
     static const char* const extensions[] = {".wav", ".wave", ".aif", ".aiff", ".aifc",
                                              ".flac", ".ogg", ".oga", ".opus", ".mp3",

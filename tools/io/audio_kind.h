@@ -14,6 +14,9 @@ inline constexpr std::size_t audio_magic_bytes = 12;
 // (FORM/AIFF)", ...), or "" when they start like none.
 std::string audio_magic(std::span<const uint8_t> head);
 
+// "pcap" or "pcapng" when the bytes start like a packet capture file, else "".
+std::string capture_magic(std::span<const uint8_t> head);
+
 // True for names ending in an audio file extension (.wav, .aiff, .flac, .ogg, ...).
 bool has_audio_extension(const std::string& path);
 

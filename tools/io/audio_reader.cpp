@@ -25,7 +25,14 @@ std::unique_ptr<AudioReader> AudioReader::open(const std::string& path) {
     struct stat st{};
     if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         InputStream probe(path);
-        if (!audio_magic(probe.peek(audio_magic_bytes)).empty()) return open_audio_file(path);
+        const std::span<const uint8_t> head = probe.peek(audio_magic_bytes);
+        if (!audio_magic(head).empty()) return open_audio_file(path);
+        // A capture read as raw PCM would code its headers as sound.
+        const std::string capture = capture_magic(head);
+        if (!capture.empty()) {
+            throw IoError(path + ": is a packet capture (" + capture + "), not audio; to hear "
+                          "the calls in it use 'g729 decode --format pcap'");
+        }
     }
     return open_raw(path);
 }

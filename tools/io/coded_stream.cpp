@@ -101,6 +101,11 @@ std::unique_ptr<CodedReader> CodedReader::open(const std::string& path, CodedFor
         throw IoError(in->name() + ": starts like a " + kind +
                       " file, not coded frames; to code audio use 'g729 encode'");
     }
+    const std::string capture = capture_magic(in->peek(audio_magic_bytes));
+    if (!capture.empty()) {
+        throw IoError(in->name() + ": is a packet capture (" + capture +
+                      "); decode it with 'g729 decode --format pcap'");
+    }
     if (format == CodedFormat::itu) return std::make_unique<ItuReader>(std::move(in));
     return std::make_unique<RawCodedReader>(std::move(in));
 }
