@@ -104,7 +104,7 @@ void check_kinds(const std::vector<g729io::CodedFrame>& frames) {
 }
 
 // The streamed reader over the same bytes must give what the whole-buffer parser gives, or
-// refuse an input that starts like an audio file.
+// refuse an input that starts like an audio file or a packet capture.
 void check_streamed(std::span<const uint8_t> data, g729io::CodedFormat format,
                     const g729io::CodedStream& whole) {
     MemoryFile& file = scratch();
@@ -113,8 +113,9 @@ void check_streamed(std::span<const uint8_t> data, g729io::CodedFormat format,
     try {
         reader = g729io::CodedReader::open(file.path(), format);
     } catch (const g729io::IoError& e) {
-        if (g729io::audio_magic(data.first(std::min(data.size(), g729io::audio_magic_bytes))).empty()) {
-            fail("coded input refused without audio magic: %s", e.what());
+        const auto head = data.first(std::min(data.size(), g729io::audio_magic_bytes));
+        if (g729io::audio_magic(head).empty() && g729io::capture_magic(head).empty()) {
+            fail("coded input refused without audio or capture magic: %s", e.what());
         }
         check_message(e.what(), "audio-magic");
         return;
