@@ -2,6 +2,7 @@
 // programs run with their output captured. Shared by the tool and the host tests.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,5 +177,25 @@ inline RunResult run_captured(const std::string& command, const fs::path& dir) {
     fs::remove(err);
     return r;
 }
+
+// A fresh folder per test under the system's temporary folder, removed afterwards.
+class TempDirTest : public testing::Test {
+protected:
+    void SetUp() override {
+        static int counter = 0;
+        dir_ = fs::temp_directory_path() /
+               ("g729_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    fs::path file(const std::string& name) const { return dir_ / name; }
+    // The path in single quotes, for a shell command line.
+    std::string q(const std::string& name) const { return "'" + file(name).string() + "'"; }
+
+    fs::path dir_;
+};
 
 }  // namespace test_audio

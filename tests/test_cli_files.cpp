@@ -45,20 +45,8 @@ std::vector<std::string> tool_argv(std::vector<std::string> args) {
     return argv;
 }
 
-class FilesTest : public testing::Test {
+class FilesTest : public TempDirTest {
 protected:
-    void SetUp() override {
-        static int counter = 0;
-        dir_ = fs::temp_directory_path() /
-               ("g729_files_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    fs::path file(const std::string& name) const { return dir_ / name; }
-    std::string q(const std::string& name) const { return "'" + file(name).string() + "'"; }
     RunResult g729(const std::string& args) const {
         return run_captured(tool() + " " + args, dir_);
     }
@@ -70,7 +58,6 @@ protected:
         return n;
     }
 
-    fs::path dir_;
 };
 
 bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "codec/g729.h"
+#include "tests/audio_test_files.h"
 #include "tests/rtp_fixture.h"
 #include "tools/rtp/capture_reader.h"
 #include "tools/rtp/packet_parse.h"
@@ -49,20 +50,8 @@ struct ToolRun {
     std::string err;
 };
 
-class RtpToolTest : public testing::Test {
+class RtpToolTest : public test_audio::TempDirTest {
 protected:
-    void SetUp() override {
-        static int counter = 0;
-        dir_ = fs::temp_directory_path() /
-               ("g729_rtp_tool_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    fs::path file(const std::string& name) const { return dir_ / name; }
-    std::string q(const std::string& name) const { return "'" + file(name).string() + "'"; }
 
     ToolRun run(const std::string& args) const {
         const std::string cmd = std::string(G729_CHILD_LAUNCHER) + "'" + G729_TOOL_PATH + "' " + args +
@@ -75,7 +64,6 @@ protected:
         return r;
     }
 
-    fs::path dir_;
 };
 
 int lines(const std::string& s) { return static_cast<int>(std::count(s.begin(), s.end(), '\n')); }
