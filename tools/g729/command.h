@@ -22,6 +22,10 @@ struct Options {
 void report(const std::string& line);
 void warn(const std::string& line);
 
+// Runs a check of the output's name (one that throws IoError); on refusal reports the reason
+// and returns true, so that the command exits with a usage error before opening anything.
+bool output_name_refused(void (*check)(const std::string&), const std::string& output);
+
 // The coded format: --format when given, else from the coded file's name.
 g729io::CodedFormat coded_format(const Options& o, const std::string& coded_path);
 

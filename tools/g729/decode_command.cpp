@@ -18,12 +18,7 @@ constexpr std::size_t block_frames = 50;
 
 int run_decode(const Options& o) {
     const g729io::CodedFormat format = coded_format(o, o.input);
-    try {
-        g729io::refuse_unwritten_audio_name(o.output);
-    } catch (const g729io::IoError& e) {
-        report(e.what());
-        return exit_usage;
-    }
+    if (output_name_refused(g729io::refuse_unwritten_audio_name, o.output)) return exit_usage;
     g729io::refuse_same_file(o.input, o.output);
 
     const std::unique_ptr<g729io::CodedReader> reader = g729io::CodedReader::open(o.input, format);

@@ -26,12 +26,7 @@ int run_encode(const Options& o) {
         report("--dtx needs the itu format: raw frames cannot carry SID or untransmitted frames");
         return exit_usage;
     }
-    try {
-        g729io::refuse_audio_name_for_coded(o.output);
-    } catch (const g729io::IoError& e) {
-        report(e.what());
-        return exit_usage;
-    }
+    if (output_name_refused(g729io::refuse_audio_name_for_coded, o.output)) return exit_usage;
     g729io::refuse_same_file(o.input, o.output);
 
     const std::unique_ptr<g729io::AudioReader> reader = g729io::AudioReader::open(o.input);

@@ -84,12 +84,7 @@ int run_pcap_decode(const PcapDecodeOptions& o) {
         report("a capture is read twice (streams first, then audio): give a file, not -");
         return exit_usage;
     }
-    try {
-        g729io::refuse_unwritten_audio_name(o.output);
-    } catch (const g729io::IoError& e) {
-        report(e.what());
-        return exit_usage;
-    }
+    if (output_name_refused(g729io::refuse_unwritten_audio_name, o.output)) return exit_usage;
     g729io::refuse_same_file(o.input, o.output);
 
     g729rtp::ScanOptions scan_options;
