@@ -40,6 +40,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/speech_corpus.h"
@@ -89,6 +90,18 @@ struct Latencies {
 };
 
 using Clock = std::chrono::steady_clock;
+
+// Starts the waiting workers together and returns the wall and process CPU seconds until the
+// last one ends.
+std::pair<double, double> release_and_join(std::vector<std::thread>& workers,
+                                           std::atomic<bool>& go) {
+    const double cpu0 = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
+    const Clock::time_point wall0 = Clock::now();
+    go.store(true, std::memory_order_release);
+    for (std::thread& w : workers) w.join();
+    const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
+    return {wall, cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0};
+}
 
 float micros(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<float, std::micro>(b - a).count();
@@ -190,12 +203,7 @@ Figures run_module(const Options& o, const g729bench::Speech& speech, int cores)
         workers.emplace_back(run_channels, std::cref(share[t]), std::cref(speech.samples), steps,
                              &go, &lat[t]);
     }
-    const double cpu0 = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
-    const Clock::time_point wall0 = Clock::now();
-    go.store(true, std::memory_order_release);
-    for (std::thread& w : workers) w.join();
-    const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
-    const double cpu = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
+    const auto [wall, cpu] = release_and_join(workers, go);
 
     for (Channel& c : channels) {
         pelhost::free_instance(c.enc);
@@ -312,12 +320,7 @@ Figures run_codec(bool batch, const Options& o, const g729bench::Speech& speech,
                 failed[t] = f ? 1 : 0;
             });
     }
-    const double cpu0 = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
-    const Clock::time_point wall0 = Clock::now();
-    go.store(true, std::memory_order_release);
-    for (std::thread& w : workers) w.join();
-    const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
-    const double cpu = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
+    const auto [wall, cpu] = release_and_join(workers, go);
     for (char f : failed) {
         if (f != 0) throw std::runtime_error("a decoder refused its channel's frame");
     }
