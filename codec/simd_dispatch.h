@@ -35,11 +35,14 @@ inline bool isa_available(Isa isa) {
     return isa == Isa::baseline || best_isa() == Isa::avx2;
 }
 
-// ---- Routines with an explicit build (same contracts as the public ones) ----
+// ---- Routines on a chosen instruction set (same contracts as the public ones) ----
+// target: one Highway target bit (HWY_AVX2, HWY_NEON, HWY_EMU128, ...) among those compiled
+// and supported, hwy::SupportedAndGeneratedTargets(); the scalar target (HWY_BASELINE_SCALAR:
+// HWY_SCALAR or HWY_EMU128) runs the scalar loops.
 
-void lpc_synthesis_filter(Isa isa, const double a[11], const double* x, double* y, int L,
+void lpc_synthesis_filter(int64_t target, const double a[11], const double* x, double* y, int L,
                           double mem[10], int update);
-void lpc_residual_filter(Isa isa, const double a[11], const double* x, double* y, int L);
+void lpc_residual_filter(int64_t target, const double a[11], const double* x, double* y, int L);
 
 // One lpc_synthesis_filter call: coefficients, input, output, memory, update flag.
 struct SynthesisJob {
@@ -53,6 +56,14 @@ struct SynthesisJob {
 // count (1..4) lpc_synthesis_filter calls of L samples each, computed side by side so that
 // their dependency chains overlap. Each gives exactly what its own call gives, provided that
 // no job writes (y, mem) anything another job reads or writes; a job may filter in place.
+void lpc_synthesis_filters(int64_t target, const SynthesisJob* jobs, int count, int L);
+void copy_doubles(int64_t target, const double* src, double* dst, int n);
+
+// ---- Routines with an explicit build (same contracts as the public ones) ----
+
+void lpc_synthesis_filter(Isa isa, const double a[11], const double* x, double* y, int L,
+                          double mem[10], int update);
+void lpc_residual_filter(Isa isa, const double a[11], const double* x, double* y, int L);
 void lpc_synthesis_filters(Isa isa, const SynthesisJob* jobs, int count, int L);
 void copy_doubles(Isa isa, const double* src, double* dst, int n);
 void encode_frame_parameters(Isa isa, g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],

@@ -1,7 +1,10 @@
-// The two builds of the vector kernels (baseline x86-64 and AVX2) must give the same bits: every
-// routine with a build choice runs both on the same inputs, ordinary and awkward ones, and
-// the results are compared bit for bit. The AVX2 comparisons skip on a processor without
-// AVX2. Where a routine has an obvious direct form, the baseline is checked against it too.
+// Every instruction set the codec is compiled for must give the same bits: every routine with
+// a choice of instruction set runs on each Highway target this processor runs and on the
+// scalar one (HWY_SCALAR or HWY_EMU128: the plain scalar loops), on the same inputs, ordinary and awkward
+// ones, and the results are compared bit for bit. The comparisons skip where only the scalar
+// target exists (a build with G729_SIMD=OFF). Where a routine has an obvious direct form, the
+// scalar target is checked against it too. Routines not yet on Highway compare their two
+// builds (baseline x86-64 and AVX2), skipping on a processor without AVX2.
 // The channel-parallel kernels (Highway) run on every target Highway built that the processor
 // runs, against the baseline single-channel filters.
 #include <gtest/gtest.h>
@@ -31,6 +34,24 @@ using namespace g729;
 namespace {
 
 using g729simd::Isa;
+
+// The scalar reference target, and the vector targets to compare with it.
+constexpr int64_t kScalar = HWY_BASELINE_SCALAR;
+
+std::vector<int64_t> vector_targets() {
+    std::vector<int64_t> targets;
+    for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
+        if (t != kScalar) targets.push_back(t);
+    }
+    return targets;
+}
+
+#define REQUIRE_VECTOR_TARGETS()                                                        \
+    do {                                                                                 \
+        if (vector_targets().empty()) {                                                 \
+            GTEST_SKIP() << "only the scalar target is compiled or supported: nothing to compare"; \
+        }                                                                                \
+    } while (0)
 
 #define REQUIRE_AVX2()                                                   \
     do {                                                                 \
@@ -92,36 +113,44 @@ std::vector<double> voiced(Rng& rng, int n, double period, double level) {
 }  // namespace
 
 TEST(SimdPaths, SynthesisAndResidualFilters) {
-    REQUIRE_AVX2();
-    Rng rng(1);
-    for (int trial = 0; trial < 200; ++trial) {
-        double a[11];
-        random_lpc(rng, a);
-        const int L = trial % 5 == 0 ? rng.integer(0, 40) : (trial % 5 == 1 ? 22 : 40);
-        const int update = trial % 2;
-        double x[50];
-        for (double& v : x) v = rng.uniform(-3000.0, 3000.0);
-        if (trial % 7 == 0) x[10 + rng.integer(0, 39)] = 1e-6;  // tiny values meet the flush
-        double mem[2][10];
-        for (int k = 0; k < 10; ++k) mem[0][k] = mem[1][k] = rng.uniform(-1e-4, 1e-4) * (k + 1);
-        double y[2][40];
-        g729simd::lpc_synthesis_filter(Isa::baseline, a, x + 10, y[0], L, mem[0], update);
-        g729simd::lpc_synthesis_filter(Isa::avx2, a, x + 10, y[1], L, mem[1], update);
-        ASSERT_TRUE(same_doubles(y[0], y[1], L)) << "synthesis, trial " << trial;
-        ASSERT_TRUE(same_doubles(mem[0], mem[1], 10)) << "memory, trial " << trial;
+    REQUIRE_VECTOR_TARGETS();
+    for (int64_t target : vector_targets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        Rng rng(1);
+        for (int trial = 0; trial < 200; ++trial) {
+            double a[11];
+            random_lpc(rng, a);
+            const int L = trial % 5 == 0 ? rng.integer(0, 40) : (trial % 5 == 1 ? 22 : 40);
+            const int update = trial % 2;
+            double x[50];
+            for (double& v : x) v = rng.uniform(-3000.0, 3000.0);
+            if (trial % 7 == 0) x[10 + rng.integer(0, 39)] = 1e-6;  // tiny values meet the flush
+            double mem[2][10];
+            for (int k = 0; k < 10; ++k) mem[0][k] = mem[1][k] = rng.uniform(-1e-4, 1e-4) * (k + 1);
+            double y[2][40];
+            g729simd::lpc_synthesis_filter(kScalar, a, x + 10, y[0], L, mem[0], update);
+            g729simd::lpc_synthesis_filter(target, a, x + 10, y[1], L, mem[1], update);
+            ASSERT_TRUE(same_doubles(y[0], y[1], L)) << "synthesis, trial " << trial;
+            ASSERT_TRUE(same_doubles(mem[0], mem[1], 10)) << "memory, trial " << trial;
 
-        double r[2][40];
-        g729simd::lpc_residual_filter(Isa::baseline, a, x + 10, r[0], L);
-        g729simd::lpc_residual_filter(Isa::avx2, a, x + 10, r[1], L);
-        ASSERT_TRUE(same_doubles(r[0], r[1], L)) << "residual, trial " << trial;
+            double r[2][40];
+            g729simd::lpc_residual_filter(kScalar, a, x + 10, r[0], L);
+            g729simd::lpc_residual_filter(target, a, x + 10, r[1], L);
+            ASSERT_TRUE(same_doubles(r[0], r[1], L)) << "residual, trial " << trial;
+            // The scalar residual is the direct sum, term by term.
+            for (int n = 0; n < L; ++n) {
+                double e = a[1] * x[10 + n - 1] + x[10 + n];
+                for (int k = 2; k <= 10; ++k) e += a[k] * x[10 + n - k];
+                ASSERT_TRUE(same(r[0][n], e)) << "residual output " << n;
+            }
+        }
     }
 }
 
 TEST(SimdPaths, SideBySideFiltersEqualSeparateCalls) {
     Rng rng(2);
-    const Isa builds[2] = {Isa::baseline, Isa::avx2};
-    for (Isa isa : builds) {
-        if (!g729simd::isa_available(isa)) continue;
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
         for (int trial = 0; trial < 60; ++trial) {
             const int count = 1 + trial % 4;
             const int L = trial % 3 == 0 ? 22 : (trial % 3 == 1 ? 40 : rng.integer(0, 40));
@@ -145,13 +174,13 @@ TEST(SimdPaths, SideBySideFiltersEqualSeparateCalls) {
                 jobs[l] = {a[l], last ? in_place : in[l], last ? in_place : out[l], mem_lanes[l],
                            l % 2};
             }
-            g729simd::lpc_synthesis_filters(isa, jobs, count, L);
+            g729simd::lpc_synthesis_filters(target, jobs, count, L);
 
             for (int l = 0; l < count; ++l) {
                 double expect[40];
                 double expect_mem[10];
                 std::memcpy(expect_mem, mem[l], sizeof expect_mem);
-                g729simd::lpc_synthesis_filter(isa, a[l], in[l], expect, L, expect_mem, l % 2);
+                g729simd::lpc_synthesis_filter(kScalar, a[l], in[l], expect, L, expect_mem, l % 2);
                 const double* got = l == count - 1 ? in_place : out[l];
                 ASSERT_TRUE(same_doubles(got, expect, L)) << "lane " << l << " trial " << trial;
                 ASSERT_TRUE(same_doubles(mem_lanes[l], expect_mem, 10)) << "lane " << l;
@@ -161,9 +190,8 @@ TEST(SimdPaths, SideBySideFiltersEqualSeparateCalls) {
 }
 
 TEST(SimdPaths, CopyKeepsAscendingOrderForEveryOverlap) {
-    const Isa builds[2] = {Isa::baseline, Isa::avx2};
-    for (Isa isa : builds) {
-        if (!g729simd::isa_available(isa)) continue;
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
         for (int shift = -9; shift <= 9; ++shift) {
             for (int n : {0, 1, 3, 4, 7, 40, 143}) {
                 double buf[200];
@@ -173,7 +201,7 @@ TEST(SimdPaths, CopyKeepsAscendingOrderForEveryOverlap) {
                 const int dst = 20 + shift;
                 // The element-by-element ascending copy, smearing when dst follows src closely.
                 for (int i = 0; i < n; ++i) expect[dst + i] = expect[src + i];
-                g729simd::copy_doubles(isa, buf + src, buf + dst, n);
+                g729simd::copy_doubles(target, buf + src, buf + dst, n);
                 ASSERT_TRUE(same_doubles(buf, expect, 200)) << "shift " << shift << " n " << n;
             }
         }

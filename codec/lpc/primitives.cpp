@@ -1,27 +1,30 @@
-// Filters and small numeric routines shared by the whole codec.
-#include "codec/lpc/primitives.h"
+// Filters and small numeric routines shared by the whole codec. The filters and the copy are
+// compiled for every instruction set Highway targets (simd_kernels-inl.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "codec/lpc/primitives.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "codec/simd_kernels-inl.h"
 
 #include <cmath>
 #include <cstdint>
 
+#include "codec/lpc/primitives.h"
 #include "codec/simd_dispatch.h"
+#include "codec/simd_targets.h"
 
+HWY_BEFORE_NAMESPACE();
 namespace g729 {
-
-namespace {
+namespace HWY_NAMESPACE {
 
 #include "codec/lpc/synthesis_step-inl.h"
-
-using g729simd::Isa;
-using g729simd::load4;
-using g729simd::store4;
-using g729simd::v4d;
 
 // Longest block the synthesis filter handles in one call (one subframe).
 constexpr int kMaxBlock = 40;
 
-G729_INLINE void synthesis_impl(const double a[11], const double* x, double* y, int L,
-                                double mem[10], int update) {
+void lpc_synthesis_filter(const double a[11], const double* x, double* y, int L,
+                          double mem[10], int update) {
     if (L < 0) L = 0;
     if (L > kMaxBlock) L = kMaxBlock;
 
@@ -62,24 +65,19 @@ G729_INLINE void synthesis_impl(const double a[11], const double* x, double* y, 
     }
 }
 
-// A(z); the AVX2 build does four outputs at a time (the outputs are independent). Each
+// A(z); the vector kernel does one output per lane (the outputs are independent). Each
 // output starts from a[1]*x[n-1] + x[n] and adds the further terms in order.
-template <Isa I>
-G729_INLINE void residual_impl(const double a[11], const double* x, double* y, int L) {
+void lpc_residual_filter(const double a[11], const double* x, double* y, int L) {
     int n = 0;
-    if constexpr (I == Isa::avx2) {
-        for (; n + 4 <= L; n += 4) {
-            v4d s = G729_SPLAT(a[1]) * load4(x + n - 1) + load4(x + n);
-            s += G729_SPLAT(a[2]) * load4(x + n - 2);
-            s += G729_SPLAT(a[3]) * load4(x + n - 3);
-            s += G729_SPLAT(a[4]) * load4(x + n - 4);
-            s += G729_SPLAT(a[5]) * load4(x + n - 5);
-            s += G729_SPLAT(a[6]) * load4(x + n - 6);
-            s += G729_SPLAT(a[7]) * load4(x + n - 7);
-            s += G729_SPLAT(a[8]) * load4(x + n - 8);
-            s += G729_SPLAT(a[9]) * load4(x + n - 9);
-            s += G729_SPLAT(a[10]) * load4(x + n - 10);
-            store4(y + n, s);
+    if constexpr (kVectors) {
+        const D4 d;
+        const int lanes = static_cast<int>(hn::Lanes(d));
+        V4 c[11];
+        for (int k = 1; k <= 10; ++k) c[k] = hn::Set(d, a[k]);
+        for (; n + lanes <= L; n += lanes) {
+            V4 s = hn::Add(hn::Mul(c[1], hn::LoadU(d, x + n - 1)), hn::LoadU(d, x + n));
+            for (int k = 2; k <= 10; ++k) s = hn::Add(s, hn::Mul(c[k], hn::LoadU(d, x + n - k)));
+            hn::StoreU(s, d, y + n);
         }
     }
     for (; n < L; ++n) {
@@ -97,47 +95,42 @@ G729_INLINE void residual_impl(const double a[11], const double* x, double* y, i
     }
 }
 
-// Ascending copy. The AVX2 build copies four at a time when the destination does not lie
-// inside the source after its start: every group is read before it is written and no write
-// reaches a later group's source, so the result is that of the element-by-element copy.
-template <Isa I>
-G729_INLINE void copy_impl(const double* src, double* dst, int n) {
+// Ascending copy. The vector kernel copies a vector at a time when the destination does not
+// lie inside the source after its start: every group is read before it is written and no
+// write reaches a later group's source, so the result is that of the element-by-element copy.
+void copy_doubles(const double* src, double* dst, int n) {
     int i = 0;
-    if constexpr (I == Isa::avx2) {
+    if constexpr (kVectors) {
+        const D4 d;
+        const int lanes = static_cast<int>(hn::Lanes(d));
         const auto s = reinterpret_cast<std::uintptr_t>(src);
-        const auto d = reinterpret_cast<std::uintptr_t>(dst);
-        if (n > 0 && (d <= s || d >= s + sizeof(double) * static_cast<unsigned>(n))) {
-            for (; i + 4 <= n; i += 4) store4(dst + i, load4(src + i));
+        const auto t = reinterpret_cast<std::uintptr_t>(dst);
+        if (n > 0 && (t <= s || t >= s + sizeof(double) * static_cast<unsigned>(n))) {
+            for (; i + lanes <= n; i += lanes) hn::StoreU(hn::LoadU(d, src + i), d, dst + i);
         }
     }
     for (; i < n; ++i) dst[i] = src[i];
 }
 
-void copy_baseline(const double* src, double* dst, int n) {
-    copy_impl<Isa::baseline>(src, dst, n);
-}
-
-G729_TARGET_AVX2 void copy_avx2(const double* src, double* dst, int n) {
-    copy_impl<Isa::avx2>(src, dst, n);
-}
-
-// Up to four independent synthesis filters side by side, one per vector lane: every lane does
-// exactly the operations of synthesis_impl on its own filter (synthesis_step on vectors), and
-// the chains of the lanes overlap. The history is rotated through registers as in
-// synthesis_impl.
+// Four independent synthesis filters side by side, one per lane of a Quad: every lane does
+// exactly the operations of lpc_synthesis_filter on its own filter (synthesis_step on
+// Quads), and the chains of the lanes overlap. The history is rotated through registers as in
+// lpc_synthesis_filter.
 //
 // Sample n of every lane: the four inputs read first, then the four outputs written.
 template <int R>
-G729_INLINE void lanes_sample(const v4d (&a)[11], const double* const (&x)[4],
-                              double* const (&y)[4], int n, v4d (&m)[10]) {
-    const v4d s = synthesis_step<R>(a, v4d{x[0][n], x[1][n], x[2][n], x[3][n]}, m);
-    y[0][n] = s[0];
-    y[1][n] = s[1];
-    y[2][n] = s[2];
-    y[3][n] = s[3];
+HWY_INLINE void lanes_sample(const Quad (&a)[11], const double* const (&x)[4],
+                             double* const (&y)[4], int n, Quad (&m)[10]) {
+    const Quad s = synthesis_step<R>(a, quad_of(x[0][n], x[1][n], x[2][n], x[3][n]), m);
+    alignas(32) double out[4];
+    quad_store(s, out);
+    y[0][n] = out[0];
+    y[1][n] = out[1];
+    y[2][n] = out[2];
+    y[3][n] = out[3];
 }
 
-G729_INLINE void synthesis_lanes_impl(const g729simd::SynthesisJob* jobs, int count, int L) {
+HWY_INLINE void synthesis_quad(const g729simd::SynthesisJob* jobs, int count, int L) {
     if (L < 0) L = 0;
     if (L > kMaxBlock) L = kMaxBlock;
 
@@ -146,17 +139,21 @@ G729_INLINE void synthesis_lanes_impl(const g729simd::SynthesisJob* jobs, int co
     double scratch[kMaxBlock];
     const double* x[4];
     double* y[4];
-    v4d a[11];
-    v4d m[10];
+    alignas(32) double ab[11][4];
+    alignas(32) double mb[10][4];
     for (int l = 0; l < 4; ++l) {
         const bool used = l < count;
         x[l] = used ? jobs[l].x : zeros;
         y[l] = used ? jobs[l].y : scratch;
-        for (int k = 1; k <= 10; ++k) a[k][l] = used ? jobs[l].a[k] : 0.0;
+        for (int k = 1; k <= 10; ++k) ab[k][l] = used ? jobs[l].a[k] : 0.0;
         // Every memory is read whole before any output is written.
-        for (int k = 0; k < 10; ++k) m[k][l] = used ? jobs[l].mem[k] : 0.0;
+        for (int k = 0; k < 10; ++k) mb[k][l] = used ? jobs[l].mem[k] : 0.0;
     }
-    a[0] = G729_SPLAT(1.0);
+    Quad a[11];
+    Quad m[10];
+    a[0] = quad_set(1.0);
+    for (int k = 1; k <= 10; ++k) a[k] = quad_load(ab[k]);
+    for (int k = 0; k < 10; ++k) m[k] = quad_load(mb[k]);
 
     // The inputs of sample n are read before its outputs are written: a job may filter in
     // place.
@@ -174,101 +171,101 @@ G729_INLINE void synthesis_lanes_impl(const g729simd::SynthesisJob* jobs, int co
         lanes_sample<9>(a, x, y, n + 9, m);
     }
 
-    // The last L mod 10 outputs through a work buffer, as in synthesis_impl.
-    v4d w[20];
+    // The last L mod 10 outputs through a work buffer, as in lpc_synthesis_filter.
+    Quad w[20];
     for (int k = 0; k < 10; ++k) w[k] = m[k];
     const int rest = L - n;
     for (int r = 0; r < rest; ++r) {
-        const v4d s =
-            history_step(a, v4d{x[0][n + r], x[1][n + r], x[2][n + r], x[3][n + r]}, w + r);
+        const Quad s = history_step(
+            a, quad_of(x[0][n + r], x[1][n + r], x[2][n + r], x[3][n + r]), w + r);
         w[r + 10] = s;
-        for (int l = 0; l < 4; ++l) y[l][n + r] = s[l];
+        alignas(32) double out[4];
+        quad_store(s, out);
+        for (int l = 0; l < 4; ++l) y[l][n + r] = out[l];
     }
 
+    alignas(32) double hist[10][4];
+    for (int k = 0; k < 10; ++k) quad_store(w[rest + k], hist[k]);
     for (int l = 0; l < count; ++l) {
         if (jobs[l].update != 0) {
-            for (int k = 0; k < 10; ++k) {
-                jobs[l].mem[k] = flush_tiny(w[rest + k][l]);
-            }
+            for (int k = 0; k < 10; ++k) jobs[l].mem[k] = flush_tiny(hist[k][l]);
         }
     }
 }
 
-// The baseline build runs the filters one after the other: with no job touching another's
-// data, the same results.
-void synthesis_lanes_baseline(const g729simd::SynthesisJob* jobs, int count, int L) {
-    for (int l = 0; l < count; ++l) {
-        synthesis_impl(jobs[l].a, jobs[l].x, jobs[l].y, L, jobs[l].mem, jobs[l].update);
-    }
-}
-
-G729_TARGET_AVX2 void synthesis_lanes_avx2(const g729simd::SynthesisJob* jobs, int count,
-                                           int L) {
-    synthesis_lanes_impl(jobs, count, L);
-}
-
-void synthesis_baseline(const double a[11], const double* x, double* y, int L, double mem[10],
-                        int update) {
-    synthesis_impl(a, x, y, L, mem, update);
-}
-
-// Scalar, but the three-operand AVX encoding saves a register copy per product.
-G729_TARGET_AVX2 void synthesis_avx2(const double a[11], const double* x, double* y, int L,
-                                     double mem[10], int update) {
-    synthesis_impl(a, x, y, L, mem, update);
-}
-
-void residual_baseline(const double a[11], const double* x, double* y, int L) {
-    residual_impl<Isa::baseline>(a, x, y, L);
-}
-
-G729_TARGET_AVX2 void residual_avx2(const double a[11], const double* x, double* y, int L) {
-    residual_impl<Isa::avx2>(a, x, y, L);
-}
-
-}  // namespace
-
-void g729simd::lpc_synthesis_filter(Isa isa, const double a[11], const double* x, double* y,
-                                    int L, double mem[10], int update) {
-    if (isa == Isa::avx2) {
-        synthesis_avx2(a, x, y, L, mem, update);
+// count (1..4) filters. The scalar instruction sets run them one after the other: with no
+// job touching another's data, the same results.
+void lpc_synthesis_filters(const g729simd::SynthesisJob* jobs, int count, int L) {
+    if constexpr (kVectors) {
+        synthesis_quad(jobs, count, L);
     } else {
-        synthesis_baseline(a, x, y, L, mem, update);
+        for (int l = 0; l < count; ++l) {
+            lpc_synthesis_filter(jobs[l].a, jobs[l].x, jobs[l].y, L, jobs[l].mem,
+                                 jobs[l].update);
+        }
     }
 }
 
-void g729simd::lpc_synthesis_filters(Isa isa, const SynthesisJob* jobs, int count, int L) {
-    if (isa == Isa::avx2) {
-        synthesis_lanes_avx2(jobs, count, L);
-    } else {
-        synthesis_lanes_baseline(jobs, count, L);
-    }
+}  // namespace HWY_NAMESPACE
+}  // namespace g729
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace g729 {
+
+HWY_EXPORT(lpc_synthesis_filter);
+HWY_EXPORT(lpc_residual_filter);
+HWY_EXPORT(lpc_synthesis_filters);
+HWY_EXPORT(copy_doubles);
+
+void g729simd::lpc_synthesis_filter(int64_t target, const double a[11], const double* x,
+                                    double* y, int L, double mem[10], int update) {
+    target_entry(HWY_DISPATCH_TABLE(lpc_synthesis_filter), target)(a, x, y, L, mem, update);
 }
 
-void g729simd::lpc_residual_filter(Isa isa, const double a[11], const double* x, double* y,
-                                   int L) {
-    if (isa == Isa::avx2) {
-        residual_avx2(a, x, y, L);
-    } else {
-        residual_baseline(a, x, y, L);
-    }
+void g729simd::lpc_synthesis_filters(int64_t target, const SynthesisJob* jobs, int count,
+                                     int L) {
+    target_entry(HWY_DISPATCH_TABLE(lpc_synthesis_filters), target)(jobs, count, L);
 }
 
-void g729simd::copy_doubles(Isa isa, const double* src, double* dst, int n) {
-    if (isa == Isa::avx2) {
-        copy_avx2(src, dst, n);
-    } else {
-        copy_baseline(src, dst, n);
-    }
+void g729simd::lpc_residual_filter(int64_t target, const double a[11], const double* x,
+                                   double* y, int L) {
+    target_entry(HWY_DISPATCH_TABLE(lpc_residual_filter), target)(a, x, y, L);
+}
+
+void g729simd::copy_doubles(int64_t target, const double* src, double* dst, int n) {
+    target_entry(HWY_DISPATCH_TABLE(copy_doubles), target)(src, dst, n);
+}
+
+// Routines not yet compiled per instruction set call these with their build.
+void g729simd::lpc_synthesis_filter(Isa, const double a[11], const double* x, double* y, int L,
+                                    double mem[10], int update) {
+    HWY_DYNAMIC_DISPATCH(lpc_synthesis_filter)(a, x, y, L, mem, update);
+}
+
+void g729simd::lpc_synthesis_filters(Isa, const SynthesisJob* jobs, int count, int L) {
+    HWY_DYNAMIC_DISPATCH(lpc_synthesis_filters)(jobs, count, L);
+}
+
+void g729simd::lpc_residual_filter(Isa, const double a[11], const double* x, double* y, int L) {
+    HWY_DYNAMIC_DISPATCH(lpc_residual_filter)(a, x, y, L);
+}
+
+void g729simd::copy_doubles(Isa, const double* src, double* dst, int n) {
+    HWY_DYNAMIC_DISPATCH(copy_doubles)(src, dst, n);
 }
 
 void lpc_synthesis_filter(const double a[11], const double* x, double* y, int L, double mem[10],
                           int update) {
-    g729simd::lpc_synthesis_filter(g729simd::best_isa(), a, x, y, L, mem, update);
+    HWY_DYNAMIC_DISPATCH(lpc_synthesis_filter)(a, x, y, L, mem, update);
 }
 
 void lpc_residual_filter(const double a[11], const double* x, double* y, int L) {
-    g729simd::lpc_residual_filter(g729simd::best_isa(), a, x, y, L);
+    HWY_DYNAMIC_DISPATCH(lpc_residual_filter)(a, x, y, L);
+}
+
+void copy_doubles(const double* src, double* dst, int n) {
+    HWY_DYNAMIC_DISPATCH(copy_doubles)(src, dst, n);
 }
 
 void lpc_weight(const double* a, int m, double* out, double gamma) {
@@ -282,10 +279,6 @@ void lpc_weight(const double* a, int m, double* out, double gamma) {
 
 void zero_doubles(double* buf, int n) {
     for (int i = 0; i < n; ++i) buf[i] = 0.0;
-}
-
-void copy_doubles(const double* src, double* dst, int n) {
-    g729simd::copy_doubles(g729simd::best_isa(), src, dst, n);
 }
 
 int16_t random_next(int16_t* seed) {
@@ -304,3 +297,4 @@ void lsf_ma_memory_restore(double mem[4][10], const double copy[4][10]) {
 }
 
 }  // namespace g729
+#endif  // HWY_ONCE
