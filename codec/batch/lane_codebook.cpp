@@ -41,7 +41,9 @@ using Index = hn::Vec<IndexTag>;
 // Interleaved arrays: element i of lane l at i * lanes + l.
 struct Lanes {
     Tag d;
-    int n;  // lanes
+    // Lanes per vector: known when compiling for each target (no scalable vectors are built),
+    // so that every interleaved index folds into an address.
+    static constexpr int n = static_cast<int>(hn::MaxLanes(Tag()));
     Vec load(const double* a, int i) const { return hn::Load(d, a + i * n); }
     void store(Vec v, double* a, int i) const { hn::Store(v, d, a + i * n); }
     Vec set(double v) const { return hn::Set(d, v); }
@@ -271,7 +273,6 @@ void keep_better(const Lanes& L, const Choice& c, Vec* psk, Vec* alpk, Vec pos[4
 void search_group(const double* const h[], const double* const x[], int n, int (*pos)[4],
                   double* const sign[]) {
     Lanes L;
-    L.n = static_cast<int>(hn::Lanes(L.d));
     alignas(64) double hb[kLen * kMaxLanes];
     alignas(64) double xb[kLen * kMaxLanes];
     for (int l = 0; l < L.n; ++l) {
@@ -392,7 +393,6 @@ template <int Rows>
 void lsp_search_group(const double (&codebook)[Rows][10], const double* const* target,
                       const double* const* weight, int n, int lo, int hi, int* best_out) {
     Lanes L;
-    L.n = static_cast<int>(hn::Lanes(L.d));
     alignas(64) double tb[10 * kMaxLanes] = {};
     alignas(64) double wb[10 * kMaxLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
@@ -449,7 +449,6 @@ void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)
     constexpr int kPast = 143;  // wsp[-143..-1] is read
     constexpr int kLength = 80;
     Lanes L;
-    L.n = static_cast<int>(hn::Lanes(L.d));
     alignas(64) double sw[(kPast + kLength) * kMaxLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int i = -kPast; i < kLength; ++i) sw[(i + kPast) * L.n + l] = wsp[l][i];
@@ -501,7 +500,6 @@ void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
     constexpr int kWindow = 240;
     constexpr int kLags = 13;
     Lanes L;
-    L.n = static_cast<int>(hn::Lanes(L.d));
     alignas(64) double y[(kWindow + kLags) * kMaxLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int i = 0; i < kWindow; ++i) y[i * L.n + l] = x[l][i] * lpc_analysis_window[i];
