@@ -199,10 +199,16 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
     }
 }
 
-// Groups of two vectors while more than one vector's worth of jobs is left.
+// Groups of four vectors while more than two vectors' worth of jobs is left (a chain's ten
+// dependent steps keep a vector unit busy only with three or more chains in flight), then of
+// two while more than one is left.
 void SynthesisChannels(const g729simd::SynthesisJob* jobs, int count, int L) {
     const int lanes = static_cast<int>(hn::Lanes(Tag()));
     int first = 0;
+    for (; count - first > 2 * lanes; first += 4 * lanes) {
+        const int n = count - first < 4 * lanes ? count - first : 4 * lanes;
+        synthesis_group<4>(jobs + first, n, L);
+    }
     for (; count - first > lanes; first += 2 * lanes) {
         const int n = count - first < 2 * lanes ? count - first : 2 * lanes;
         synthesis_group<2>(jobs + first, n, L);
