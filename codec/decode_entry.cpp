@@ -1,63 +1,94 @@
-// Per-frame decoder entry points: received units, lost frames and untransmitted frames.
+// Per-frame decoder entry points: received units, lost frames and untransmitted frames. A
+// frame is decoded, postfiltered and converted by code compiled for every instruction set
+// Highway targets (simd_kernels-inl.h), chosen once per frame.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "codec/decode_entry.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "codec/simd_kernels-inl.h"
+
+#include <cmath>
+
 #include "codec/entry_steps.h"
 #include "codec/g729.h"
 #include "codec/output_conversion.h"
 #include "codec/simd_dispatch.h"
+#include "codec/simd_targets.h"
 
+HWY_BEFORE_NAMESPACE();
 namespace g729 {
-namespace {
+namespace HWY_NAMESPACE {
 
-using g729simd::Isa;
-using g729simd::v4d;
-using g729simd::v4l;
-
-typedef int32_t v4i32 __attribute__((vector_size(16)));
-typedef int16_t v4i16 __attribute__((vector_size(8)));
-
-// double_to_pcm16 on four samples at a time: the same tests in the same order per lane, a
-// non-finite sample (no comparison with an infinity holds for it) becomes 0, and the
-// conversion truncates toward zero like the cast.
-G729_INLINE void to_pcm16(const double* x, int16_t* out, int count) {
-    const double inf = HUGE_VAL;
+// double_to_pcm16 a vector at a time: the same tests in the same order per lane, a non-finite
+// sample (no comparison with an infinity holds for it) becomes 0, and the conversion truncates
+// toward zero like the cast.
+void pcm16_from_doubles(const double* x, int16_t* out, int count) {
     int n = 0;
-    for (; n + 4 <= count; n += 4) {
-        const v4d v = g729simd::load4(x + n);
-        const v4l finite = (v < G729_SPLAT(inf)) & (v > G729_SPLAT(-inf));
-        v4d r = v >= G729_SPLAT(0.0) ? v + G729_SPLAT(0.5) : v - G729_SPLAT(0.5);
-        r = r > G729_SPLAT(32767.0) ? G729_SPLAT(32767.0) : r;
-        r = r < G729_SPLAT(-32768.0) ? G729_SPLAT(-32768.0) : r;
-        r = finite ? r : G729_SPLAT(0.0);
-        const v4i16 s = __builtin_convertvector(__builtin_convertvector(r, v4i32), v4i16);
-        __builtin_memcpy(out + n, &s, sizeof s);
+    if constexpr (kVectors) {
+        const D4 d;
+        const hn::Rebind<int32_t, D4> d32;
+        const hn::Rebind<int16_t, D4> d16;
+        const int lanes = static_cast<int>(hn::Lanes(d));
+        const V4 inf = hn::Set(d, HUGE_VAL);
+        const V4 neg_inf = hn::Set(d, -HUGE_VAL);
+        const V4 zero = hn::Zero(d);
+        const V4 half = hn::Set(d, 0.5);
+        const V4 top = hn::Set(d, 32767.0);
+        const V4 bottom = hn::Set(d, -32768.0);
+        for (; n + lanes <= count; n += lanes) {
+            const V4 v = hn::LoadU(d, x + n);
+            const M4 finite = hn::And(hn::Lt(v, inf), hn::Gt(v, neg_inf));
+            V4 r = hn::IfThenElse(hn::Ge(v, zero), hn::Add(v, half), hn::Sub(v, half));
+            r = hn::IfThenElse(hn::Gt(r, top), top, r);
+            r = hn::IfThenElse(hn::Lt(r, bottom), bottom, r);
+            r = hn::IfThenElseZero(finite, r);
+            hn::StoreU(hn::DemoteTo(d16, hn::DemoteTo(d32, r)), d16, out + n);
+        }
     }
     for (; n < count; ++n) out[n] = double_to_pcm16(x[n]);
 }
 
-void to_pcm16_baseline(const double* x, int16_t* out, int count) {
-    for (int n = 0; n < count; ++n) out[n] = double_to_pcm16(x[n]);
+// The frame's speech, postfiltered, high-passed and converted: the steps of entry_steps.h
+// (decoder_postfiltered_speech, the output high-pass, decoder_emit) on this instruction set.
+void synthesize_frame(g729_decoder_state* st, int32_t decoded[G729_DECODED_PARAMS_SIZE],
+                      int16_t samples[80]) {
+    double lpc[22];
+    int32_t lags[2];
+    int32_t frame_type = 0;
+    double* speech = st->synth_buf + 10;
+    decode_frame_parameters(st, decoded, speech, lpc, lags, &frame_type);
+    postfilter_frame(&st->postfilter, speech, lpc, lags, frame_type);
+    post_highpass_filter(st->post_hpf_mem, speech, G729_FRAME_SIZE);
+    pcm16_from_doubles(speech, samples, G729_FRAME_SIZE);
 }
 
-G729_TARGET_AVX2 void to_pcm16_avx2(const double* x, int16_t* out, int count) {
-    to_pcm16(x, out, count);
+}  // namespace HWY_NAMESPACE
+}  // namespace g729
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace g729 {
+
+HWY_EXPORT(pcm16_from_doubles);
+HWY_EXPORT(synthesize_frame);
+
+void g729simd::pcm16_from_doubles(int64_t target, const double* x, int16_t* out, int count) {
+    target_entry(HWY_DISPATCH_TABLE(pcm16_from_doubles), target)(x, out, count);
 }
+
+void pcm16_from_doubles(const double* x, int16_t* out, int count) {
+    HWY_DYNAMIC_DISPATCH(pcm16_from_doubles)(x, out, count);
+}
+
+namespace {
 
 void synthesize(g729_decoder_state* st, int32_t decoded[G729_DECODED_PARAMS_SIZE],
                 int16_t samples[80]) {
-    double* speech = decoder_postfiltered_speech(st, decoded);
-    post_highpass_filter(st->post_hpf_mem, speech, G729_FRAME_SIZE);
-    decoder_emit(speech, samples);
+    HWY_DYNAMIC_DISPATCH(synthesize_frame)(st, decoded, samples);
 }
 
 }  // namespace
-
-void g729simd::pcm16_from_doubles(Isa isa, const double* x, int16_t* out, int count) {
-    if (isa == Isa::avx2) {
-        to_pcm16_avx2(x, out, count);
-    } else {
-        to_pcm16_baseline(x, out, count);
-    }
-}
-
 }  // namespace g729
 
 int g729_decode_frame(g729_decoder_state* st, int16_t samples[80], const uint8_t* bytes,
@@ -90,3 +121,4 @@ int g729_decode_untransmitted_frame(g729_decoder_state* st, int16_t samples[80])
     g729::synthesize(st, decoded, samples);
     return 0;
 }
+#endif  // HWY_ONCE

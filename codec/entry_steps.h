@@ -8,6 +8,7 @@
 #include "codec/decoder/postfilter.h"
 #include "codec/encoder/encoder_frame.h"
 #include "codec/g729.h"
+#include "codec/output_conversion.h"
 #include "codec/simd_dispatch.h"
 
 namespace g729 {
@@ -57,7 +58,7 @@ G729_INLINE double* decoder_postfiltered_speech(g729_decoder_state* st,
 
 // Decoder, after the output high-pass: the frame as 16-bit samples.
 G729_INLINE void decoder_emit(const double* speech, int16_t samples[80]) {
-    g729simd::pcm16_from_doubles(g729simd::best_isa(), speech, samples, G729_FRAME_SIZE);
+    pcm16_from_doubles(speech, samples, G729_FRAME_SIZE);
 }
 
 // The decoded-parameter record of an erased (lost) frame.

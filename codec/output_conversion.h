@@ -16,4 +16,7 @@ inline int16_t double_to_pcm16(double x) {
     return static_cast<int16_t>(rounded);
 }
 
+// double_to_pcm16 of count samples, on the best instruction set.
+void pcm16_from_doubles(const double* x, int16_t* out, int count);
+
 }  // namespace g729

@@ -84,11 +84,11 @@ void fixed_codebook_correlations(Isa isa, const double x[40], const double y[40]
 int32_t quantize_gains(Isa isa, double gain_pred_mem[4], const double code[40],
                        const double gain_correlations[5], int length, double* gain_pitch,
                        double* gain_code, int32_t taming);
-void postfilter_frame(Isa isa, g729_postfilter_state* pf, double* speech, const double lpc[22],
-                      const int32_t lags[2], int32_t frame_type);
-void post_highpass_filter(Isa isa, double mem[4], double* samples, int count);
+void postfilter_frame(int64_t target, g729_postfilter_state* pf, double* speech,
+                      const double lpc[22], const int32_t lags[2], int32_t frame_type);
+void post_highpass_filter(int64_t target, double mem[4], double* samples, int count);
 // double_to_pcm16 of count samples.
-void pcm16_from_doubles(Isa isa, const double* x, int16_t* out, int count);
+void pcm16_from_doubles(int64_t target, const double* x, int16_t* out, int count);
 void lpc_autocorrelation(Isa isa, const double x[240], int m, double* r);
 void lpc_to_lsp(Isa isa, const double a[11], double lsp[10], const double old_lsp[10]);
 void lsp_quantize(Isa isa, double memory[4][10], const double lsp[10], double lsp_q[10],

@@ -148,6 +148,16 @@ void lpc_residual_filter(const double a[11], const double* x, double* y, int L);
 void lpc_synthesis_filters(const g729simd::SynthesisJob* jobs, int count, int L);
 void copy_doubles(const double* src, double* dst, int n);
 
+// ---- decoder_frame.cpp ----
+void decode_frame_parameters(g729_decoder_state* state, int32_t params[G729_DECODED_PARAMS_SIZE],
+                             double speech[80], double lpc[22], int32_t lags[2],
+                             int32_t* frame_type);
+
+// ---- postfilter.cpp ----
+void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],
+                      const int32_t lags[2], int32_t frame_type);
+void post_highpass_filter(double mem[4], double* samples, int count);
+
 }  // namespace HWY_NAMESPACE
 }  // namespace g729
 HWY_AFTER_NAMESPACE();

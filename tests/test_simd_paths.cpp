@@ -26,6 +26,7 @@
 #include "codec/g729.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
+#include "codec/output_conversion.h"
 #include "codec/simd_dispatch.h"
 #include "tools/io/pcm_io.h"
 
@@ -383,53 +384,62 @@ TEST(SimdPaths, FixedCodebookSearchAndGains) {
 }
 
 TEST(SimdPaths, PostfilterAndOutputConversion) {
-    REQUIRE_AVX2();
-    Rng rng(8);
-    g729_postfilter_state pf[2] = {};
-    double mem[2][4] = {};
-    double speech[2][90] = {};
-    for (int frame = 0; frame < 200; ++frame) {
-        double lpc[22];
-        random_lpc(rng, lpc);
-        random_lpc(rng, lpc + 11);
-        const std::vector<double> v = voiced(rng, 80, rng.uniform(20.0, 140.0), 8000.0);
-        for (int i = 0; i < 80; ++i) speech[0][10 + i] = speech[1][10 + i] = v[i];
-        if (frame % 13 == 0) {
-            for (int i = 0; i < 80; ++i) speech[0][10 + i] = speech[1][10 + i] = 0.0;
+    REQUIRE_VECTOR_TARGETS();
+    for (int64_t target : vector_targets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        Rng rng(8);
+        g729_postfilter_state pf[2] = {};
+        double mem[2][4] = {};
+        double speech[2][90] = {};
+        for (int frame = 0; frame < 200; ++frame) {
+            double lpc[22];
+            random_lpc(rng, lpc);
+            random_lpc(rng, lpc + 11);
+            const std::vector<double> v = voiced(rng, 80, rng.uniform(20.0, 140.0), 8000.0);
+            for (int i = 0; i < 80; ++i) speech[0][10 + i] = speech[1][10 + i] = v[i];
+            if (frame % 13 == 0) {
+                for (int i = 0; i < 80; ++i) speech[0][10 + i] = speech[1][10 + i] = 0.0;
+            }
+            const int32_t lags[2] = {rng.integer(19, 143), rng.integer(19, 143)};
+            const int32_t type = frame % 5 == 0 ? 2 : 1;
+            g729simd::postfilter_frame(kScalar, &pf[0], speech[0] + 10, lpc, lags, type);
+            g729simd::postfilter_frame(target, &pf[1], speech[1] + 10, lpc, lags, type);
+            ASSERT_EQ(std::memcmp(&pf[0], &pf[1], sizeof pf[0]), 0) << "frame " << frame;
+            ASSERT_TRUE(same_doubles(speech[0], speech[1], 90)) << "frame " << frame;
+
+            g729simd::post_highpass_filter(kScalar, mem[0], speech[0] + 10, 80);
+            g729simd::post_highpass_filter(target, mem[1], speech[1] + 10, 80);
+            ASSERT_TRUE(same_doubles(speech[0], speech[1], 90)) << "frame " << frame;
+            ASSERT_TRUE(same_doubles(mem[0], mem[1], 4));
         }
-        const int32_t lags[2] = {rng.integer(19, 143), rng.integer(19, 143)};
-        const int32_t type = frame % 5 == 0 ? 2 : 1;
-        g729simd::postfilter_frame(Isa::baseline, &pf[0], speech[0] + 10, lpc, lags, type);
-        g729simd::postfilter_frame(Isa::avx2, &pf[1], speech[1] + 10, lpc, lags, type);
-        ASSERT_EQ(std::memcmp(&pf[0], &pf[1], sizeof pf[0]), 0) << "frame " << frame;
-        ASSERT_TRUE(same_doubles(speech[0], speech[1], 90)) << "frame " << frame;
 
-        g729simd::post_highpass_filter(Isa::baseline, mem[0], speech[0] + 10, 80);
-        g729simd::post_highpass_filter(Isa::avx2, mem[1], speech[1] + 10, 80);
-        ASSERT_TRUE(same_doubles(speech[0], speech[1], 90)) << "frame " << frame;
-        ASSERT_TRUE(same_doubles(mem[0], mem[1], 4));
+        // Rounding half away from zero, saturation, and silence for what is not a number, in
+        // every lane position and in the scalar remainder.
+        const double inf = std::numeric_limits<double>::infinity();
+        const double samples[] = {0.0,      -0.0,      0.5,      -0.5,      0.49999999, -0.49999999,
+                                  1.5,      -1.5,      32766.5,  32767.0,   32767.4,    32767.5,
+                                  -32767.5, -32768.0,  -32768.4, -32768.5,  -32769.0,   1e300,
+                                  -1e300,   inf,       -inf,     std::nan(""), 12345.678, -2.5,
+                                  7e-310,   -7e-310,   2.5,      3.5,       -inf,       0.5};
+        constexpr int n = sizeof samples / sizeof samples[0];
+        for (int first = 0; first < 4; ++first) {
+            int16_t out[2][n];
+            g729simd::pcm16_from_doubles(kScalar, samples + first, out[0], n - first);
+            g729simd::pcm16_from_doubles(target, samples + first, out[1], n - first);
+            for (int i = 0; i < n - first; ++i) {
+                EXPECT_EQ(out[0][i], out[1][i]) << "sample " << samples[first + i];
+                EXPECT_EQ(out[0][i], double_to_pcm16(samples[first + i]));
+            }
+        }
+        int16_t out[n];
+        g729simd::pcm16_from_doubles(target, samples, out, n);
+        EXPECT_EQ(out[2], 1);
+        EXPECT_EQ(out[3], -1);
+        EXPECT_EQ(out[11], 32767);
+        EXPECT_EQ(out[15], -32768);
+        EXPECT_EQ(out[19], 0);
+        EXPECT_EQ(out[21], 0);
     }
-
-    // Rounding half away from zero, saturation, and silence for what is not a number.
-    const double inf = std::numeric_limits<double>::infinity();
-    const double samples[] = {0.0,      -0.0,      0.5,      -0.5,      0.49999999, -0.49999999,
-                              1.5,      -1.5,      32766.5,  32767.0,   32767.4,    32767.5,
-                              -32767.5, -32768.0,  -32768.4, -32768.5,  -32769.0,   1e300,
-                              -1e300,   inf,       -inf,     std::nan(""), 12345.678, -2.5,
-                              7e-310,   -7e-310,   2.5,      3.5};
-    constexpr int n = sizeof samples / sizeof samples[0];
-    int16_t out[2][n];
-    g729simd::pcm16_from_doubles(Isa::baseline, samples, out[0], n);
-    g729simd::pcm16_from_doubles(Isa::avx2, samples, out[1], n);
-    for (int i = 0; i < n; ++i) {
-        EXPECT_EQ(out[0][i], out[1][i]) << "sample " << samples[i];
-    }
-    EXPECT_EQ(out[0][2], 1);
-    EXPECT_EQ(out[0][3], -1);
-    EXPECT_EQ(out[0][11], 32767);
-    EXPECT_EQ(out[0][15], -32768);
-    EXPECT_EQ(out[0][19], 0);
-    EXPECT_EQ(out[0][21], 0);
 }
 
 // The whole encoder in each build over speech, with and without DTX: identical parameters
@@ -540,7 +550,7 @@ TEST(SimdPaths, ChannelParallelKernelsOnEveryHighwayTarget) {
                     if (filter == Highpass::preprocess) {
                         g729simd::preprocess_highpass(Isa::baseline, em[c].data(), ex[c].data(), count);
                     } else {
-                        g729simd::post_highpass_filter(Isa::baseline, em[c].data(), ex[c].data(), count);
+                        g729simd::post_highpass_filter(kScalar, em[c].data(), ex[c].data(), count);
                     }
                     xs[c] = x[c].data();
                     ms[c] = m[c].data();

@@ -1,5 +1,13 @@
 // Decoder frame driver: rebuilds the excitation and synthesizes speech from the decoded
 // parameters, conceals erased frames and hands inactive frames to the comfort-noise decoder.
+// The frame is compiled for every instruction set Highway targets (simd_kernels-inl.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "codec/decoder/decoder_frame.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "codec/simd_kernels-inl.h"
+
 #include "codec/decoder/decoder_frame.h"
 
 #include "codec/dtx/comfort_noise.h"
@@ -13,8 +21,9 @@
 #include "codec/tables/decoder_tables.h"
 #include "codec/tables/gain_tables.h"
 
+HWY_BEFORE_NAMESPACE();
 namespace g729 {
-
+namespace HWY_NAMESPACE {
 namespace {
 
 
@@ -56,7 +65,7 @@ void conceal_lag(g729_decoder_state* st, int32_t* lag, int32_t* frac) {
 // The excitation of a speech frame (both subframes) and its filters; the speech itself is
 // synthesized afterwards (synthesize_speech_frame): nothing here reads the synthesis or its
 // memory.
-G729_INLINE void decode_speech_excitation(g729_decoder_state* st,
+HWY_INLINE void decode_speech_excitation(g729_decoder_state* st,
                                           int32_t params[G729_DECODED_PARAMS_SIZE], double lpc[22],
                                           int32_t lags[2]) {
     const int32_t erased = params[kErasure];
@@ -121,7 +130,7 @@ G729_INLINE void decode_speech_excitation(g729_decoder_state* st,
 }
 
 // The speech of subframe sf of a speech frame from its excitation.
-G729_INLINE g729simd::SynthesisJob speech_synthesis_job(g729_decoder_state* st, const double lpc[22],
+HWY_INLINE g729simd::SynthesisJob speech_synthesis_job(g729_decoder_state* st, const double lpc[22],
                                                         double speech[80], int sf) {
     const int offset = sf * G729_SUBFRAME_SIZE;
     return {lpc + sf * G729_LPC_SIZE, st->exc_buf + kPastExcitation + offset, speech + offset,
@@ -152,7 +161,7 @@ void decode_inactive_frame(g729_decoder_state* st, int32_t params[G729_DECODED_P
     st->sharp = 0.2;
 }
 
-G729_INLINE bool decode_frame_begin_impl(g729_decoder_state* st,
+HWY_INLINE bool decode_frame_begin_impl(g729_decoder_state* st,
                                         int32_t params[G729_DECODED_PARAMS_SIZE],
                                         double speech[80], double lpc[22], int32_t lags[2],
                                         int32_t* frame_type) {
@@ -174,7 +183,7 @@ G729_INLINE bool decode_frame_begin_impl(g729_decoder_state* st,
     return false;
 }
 
-G729_INLINE void decode_frame_end_impl(g729_decoder_state* st, int32_t erased,
+HWY_INLINE void decode_frame_end_impl(g729_decoder_state* st, int32_t erased,
                                        int32_t frame_type) {
     double* exc = st->exc_buf + kPastExcitation;
     if (erased == 0) {
@@ -213,6 +222,34 @@ bool decode_frame_begin(g729_decoder_state* st, int32_t params[G729_DECODED_PARA
 
 void decode_frame_end(g729_decoder_state* st, int32_t erased, int32_t frame_type) {
     decode_frame_end_impl(st, erased, frame_type);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace g729
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace g729 {
+
+HWY_EXPORT(decode_frame_parameters);
+HWY_EXPORT(decode_frame_begin);
+HWY_EXPORT(decode_frame_end);
+
+void decode_frame_parameters(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
+                             double speech[80], double lpc[22], int32_t lags[2],
+                             int32_t* frame_type) {
+    HWY_DYNAMIC_DISPATCH(decode_frame_parameters)(st, params, speech, lpc, lags, frame_type);
+}
+
+bool decode_frame_begin(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
+                        double speech[80], double lpc[22], int32_t lags[2], int32_t* frame_type,
+                        g729simd::SynthesisJob jobs[2]) {
+    return HWY_DYNAMIC_DISPATCH(decode_frame_begin)(st, params, speech, lpc, lags, frame_type,
+                                                    jobs);
+}
+
+void decode_frame_end(g729_decoder_state* st, int32_t erased, int32_t frame_type) {
+    HWY_DYNAMIC_DISPATCH(decode_frame_end)(st, erased, frame_type);
 }
 
 void decode_pitch_lag(int index, int lag_min, int lag_max, int subframe, int32_t* lag,
@@ -282,3 +319,4 @@ void gain_predictor_erasure_update(double gain_pred_mem[4]) {
 }
 
 }  // namespace g729
+#endif  // HWY_ONCE

@@ -1,31 +1,33 @@
 // Adaptive postfilter (long-term, short-term, tilt compensation, gain control) and the
-// output high-pass filter of the decoder.
-#include "codec/decoder/postfilter.h"
+// output high-pass filter of the decoder, compiled for every instruction set Highway targets
+// (simd_kernels-inl.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "codec/decoder/postfilter.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "codec/simd_kernels-inl.h"
 
 #include <cmath>
 
+#include "codec/decoder/postfilter.h"
 #include "codec/frame_constants.h"
 #include "codec/lpc/primitives.h"
 #include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
+#include "codec/simd_targets.h"
 
+HWY_BEFORE_NAMESPACE();
 namespace g729 {
-
+namespace HWY_NAMESPACE {
 namespace {
-
-using g729simd::Isa;
-using g729simd::load4;
-using g729simd::store4;
-using g729simd::v2d;
-using g729simd::v4d;
 
 constexpr int kImpulseLength = kPostfilterImpulseLength;
 
 // Long-term postfilter on the residual of one subframe. res points at the current 40 samples
 // with kMaxPitchLag past samples before them. Lags from the decoder are at least 19, so the search
 // window never reaches beyond the current subframe.
-template <Isa I>
-G729_INLINE void pitch_postfilter(const double* res, int lag, double out[40]) {
+HWY_INLINE void pitch_postfilter(const double* res, int lag, double out[40]) {
     int t_max = lag + 3;
     int t_min = lag - 3;
     if (t_max > kMaxPitchLag) {
@@ -36,22 +38,26 @@ G729_INLINE void pitch_postfilter(const double* res, int lag, double out[40]) {
     double best = -1e38;
     int best_lag = t_min;
     double energy_current = 0.5;
-    if constexpr (I == Isa::avx2) {
-        // The seven correlations in two vectors of four lags (t_min.., and ..t_max, which
+    if constexpr (kVectors) {
+        // The seven correlations in two Quads of four lags (t_min.., and ..t_max, which
         // computes the middle lag a second time, identically); lanes are the lags t+3..t.
         // The energy of the current samples, an independent sum, goes along.
-        v4d low = G729_SPLAT(0.0);
-        v4d high = G729_SPLAT(0.0);
+        Quad low = quad_set(0.0);
+        Quad high = quad_set(0.0);
         for (int j = 0; j < 40; ++j) {
-            const v4d r = G729_SPLAT(res[j]);
-            low += r * load4(res + j - t_min - 3);
-            high += r * load4(res + j - t_max);
+            const Quad r = quad_set(res[j]);
+            low += r * quad_load(res + j - t_min - 3);
+            high += r * quad_load(res + j - t_max);
             energy_current += res[j] * res[j];
         }
+        alignas(32) double lo[4];
+        alignas(32) double hi[4];
+        quad_store(low, lo);
+        quad_store(high, hi);
         double corr[7];
         for (int l = 0; l < 4; ++l) {
-            corr[l] = low[3 - l];
-            corr[3 + l] = high[3 - l];
+            corr[l] = lo[3 - l];
+            corr[3 + l] = hi[3 - l];
         }
         for (int k = t_min; k <= t_max; ++k) {
             if (corr[k - t_min] > best) {
@@ -96,7 +102,7 @@ G729_INLINE void pitch_postfilter(const double* res, int lag, double out[40]) {
 // The short-term filters' numerators and denominators of both subframes, and the filters of
 // the truncated impulse responses of num/den (in place in work->h, from zero memory), whose
 // first correlations give the tilt factors.
-G729_INLINE void postfilter_weights(const double lpc[22], PostfilterWork* work,
+HWY_INLINE void postfilter_weights(const double lpc[22], PostfilterWork* work,
                                     g729simd::SynthesisJob jobs[2]) {
     for (int sf = 0; sf < 2; ++sf) {
         lpc_weight(lpc + sf * 11, 10, work->num[sf], 0.55);
@@ -111,7 +117,7 @@ G729_INLINE void postfilter_weights(const double lpc[22], PostfilterWork* work,
 }
 
 // Tilt factors of both subframes from the filtered impulse responses.
-G729_INLINE void tilt_factors(const double h[2][kImpulseLength], double mu[2]) {
+HWY_INLINE void tilt_factors(const double h[2][kImpulseLength], double mu[2]) {
     for (int sf = 0; sf < 2; ++sf) {
         double r0 = 0.0;
         for (int i = 0; i < kImpulseLength; ++i) r0 += h[sf][i] * h[sf][i];
@@ -122,35 +128,51 @@ G729_INLINE void tilt_factors(const double h[2][kImpulseLength], double mu[2]) {
 }
 
 // filtered[i] -= mu * filtered[i - 1] for i = 39..1, each from the unchanged filtered[i - 1];
-// the AVX2 build four at a time from the top, every group read before it is written.
-template <Isa I>
-G729_INLINE void tilt_compensation(double filtered[40], double mu, double previous) {
+// the vector kernel a vector at a time from the top, every group read before it is written.
+HWY_INLINE void tilt_compensation(double filtered[40], double mu, double previous) {
     int i = 39;
-    if constexpr (I == Isa::avx2) {
-        for (i = 36; i >= 4; i -= 4) {
-            store4(filtered + i, load4(filtered + i) - G729_SPLAT(mu) * load4(filtered + i - 1));
+    if constexpr (kVectors) {
+        const D4 d;
+        const int lanes = static_cast<int>(hn::Lanes(d));
+        const V4 m = hn::Set(d, mu);
+        for (i = 40 - lanes; i >= 1; i -= lanes) {
+            hn::StoreU(hn::Sub(hn::LoadU(d, filtered + i), hn::Mul(m, hn::LoadU(d, filtered + i - 1))),
+                       d, filtered + i);
         }
-        i += 3;
+        i += lanes - 1;
     }
     for (; i >= 1; --i) filtered[i] = filtered[i] - mu * filtered[i - 1];
     filtered[0] = filtered[0] - mu * previous;
 }
 
 // Scales out so that its energy follows that of the unfiltered speech, smoothly.
-G729_INLINE void gain_control(double* agc_gain, const double* speech, double out[40]) {
-    // The two energies side by side (two lanes of one SSE2 register): out, speech.
-    v2d e = {0.0, 0.0};
-    for (int i = 0; i < 40; ++i) {
-        const v2d v = {out[i], speech[i]};
-        e += v * v;
+HWY_INLINE void gain_control(double* agc_gain, const double* speech, double out[40]) {
+    // The two energies, independent sums: side by side in two lanes where there are vectors.
+    double g_out = 0.0;
+    double g_in = 0.0;
+    if constexpr (kVectors) {
+        const hn::CappedTag<double, 2> d2;  // two lanes on every vector target
+        auto e = hn::Zero(d2);
+        for (int i = 0; i < 40; ++i) {
+            alignas(16) const double pair[2] = {out[i], speech[i]};
+            const auto v = hn::Load(d2, pair);
+            e = hn::Add(e, hn::Mul(v, v));
+        }
+        alignas(16) double sums[2];
+        hn::Store(e, d2, sums);
+        g_out = sums[0];
+        g_in = sums[1];
+    } else {
+        for (int i = 0; i < 40; ++i) {
+            g_out += out[i] * out[i];
+            g_in += speech[i] * speech[i];
+        }
     }
-    const double g_out = e[0];
     if (g_out == 0.0) {
         *agc_gain = 0.0;
         return;
     }
 
-    const double g_in = e[1];
     const double step = g_in != 0.0 ? 0.09999999999999998 * std::sqrt(g_in / g_out) : 0.0;
 
     double gain = *agc_gain;
@@ -165,8 +187,7 @@ G729_INLINE void gain_control(double* agc_gain, const double* speech, double out
 // postfilter and the tilt compensation into work->filtered, the filters' denominators into
 // work->den. Nothing here reads what the synthesis filters write.
 // (After postfilter_weights and its impulse-response filters.)
-template <Isa I>
-G729_INLINE void postfilter_prepare_impl(g729_postfilter_state* pf, const double* speech,
+HWY_INLINE void postfilter_prepare_impl(g729_postfilter_state* pf, const double* speech,
                                          const int32_t lags[2], int32_t frame_type,
                                          PostfilterWork* work) {
     double* res = pf->residual_history + kMaxPitchLag;
@@ -178,128 +199,70 @@ G729_INLINE void postfilter_prepare_impl(g729_postfilter_state* pf, const double
         const double* s = speech + sf * 40;
 
         // Residual through the numerator; the previous 10 (unfiltered) samples are its past.
-        g729simd::lpc_residual_filter(I, num[sf], s, res, 40);
+        lpc_residual_filter(num[sf], s, res, 40);
 
         double* filtered = work->filtered[sf];
         if (frame_type == 1) {
-            pitch_postfilter<I>(res, lags[sf], filtered);
+            pitch_postfilter(res, lags[sf], filtered);
         } else {
-            g729simd::copy_doubles(I, res, filtered, 40);
+            copy_doubles(res, filtered, 40);
         }
 
         const double mu = tilt[sf];
         const double last = filtered[39];
-        tilt_compensation<I>(filtered, mu, pf->tilt_memory);
+        tilt_compensation(filtered, mu, pf->tilt_memory);
         pf->tilt_memory = last;
 
-        g729simd::copy_doubles(I, pf->residual_history + 40, pf->residual_history, kMaxPitchLag);
+        copy_doubles(pf->residual_history + 40, pf->residual_history, kMaxPitchLag);
     }
 }
 
 // Subframe sf's short-term synthesis filter: work->filtered through 1/den into work->out.
-G729_INLINE g729simd::SynthesisJob postfilter_job(g729_postfilter_state* pf, PostfilterWork* work,
+HWY_INLINE g729simd::SynthesisJob postfilter_job(g729_postfilter_state* pf, PostfilterWork* work,
                                                   int sf) {
     return {work->den[sf], work->filtered[sf], work->out + 40 * sf,
             pf->postfilter_synthesis_memory, 1};
 }
 
 // After the synthesis filters: gain control of both subframes, then the frame's output.
-template <Isa I>
-G729_INLINE void postfilter_finish_impl(g729_postfilter_state* pf, double* speech,
+HWY_INLINE void postfilter_finish_impl(g729_postfilter_state* pf, double* speech,
                                         PostfilterWork* work) {
     gain_control(&pf->agc_gain, speech, work->out);
     gain_control(&pf->agc_gain, speech + 40, work->out + 40);
 
     // Keep the unfiltered end of the frame as the next frame's residual-filter past.
-    g729simd::copy_doubles(I, speech + 70, speech - 10, 10);
-    g729simd::copy_doubles(I, work->out, speech, 80);
+    copy_doubles(speech + 70, speech - 10, 10);
+    copy_doubles(work->out, speech, 80);
 }
 
-template <Isa I>
-G729_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, const double lpc[22],
+HWY_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, const double lpc[22],
                                  const int32_t lags[2], int32_t frame_type) {
     PostfilterWork work;
     g729simd::SynthesisJob impulse_jobs[2];
     postfilter_weights(lpc, &work, impulse_jobs);
-    g729simd::lpc_synthesis_filters(I, impulse_jobs, 2, kImpulseLength);
-    postfilter_prepare_impl<I>(pf, speech, lags, frame_type, &work);
+    lpc_synthesis_filters(impulse_jobs, 2, kImpulseLength);
+    postfilter_prepare_impl(pf, speech, lags, frame_type, &work);
     for (int sf = 0; sf < 2; ++sf) {
         const g729simd::SynthesisJob job = postfilter_job(pf, &work, sf);
-        g729simd::lpc_synthesis_filter(I, job.a, job.x, job.y, 40, job.mem, job.update);
+        lpc_synthesis_filter(job.a, job.x, job.y, 40, job.mem, job.update);
     }
-    postfilter_finish_impl<I>(pf, speech, &work);
+    postfilter_finish_impl(pf, speech, &work);
 }
 
-void prepare_baseline(g729_postfilter_state* pf, const double* speech, const int32_t lags[2],
-                      int32_t frame_type, PostfilterWork* work) {
-    postfilter_prepare_impl<Isa::baseline>(pf, speech, lags, frame_type, work);
-}
-
-G729_TARGET_AVX2 void prepare_avx2(g729_postfilter_state* pf, const double* speech,
-                                   const int32_t lags[2], int32_t frame_type,
-                                   PostfilterWork* work) {
-    postfilter_prepare_impl<Isa::avx2>(pf, speech, lags, frame_type, work);
-}
-
-void finish_baseline(g729_postfilter_state* pf, double* speech, PostfilterWork* work) {
-    postfilter_finish_impl<Isa::baseline>(pf, speech, work);
-}
-
-G729_TARGET_AVX2 void finish_avx2(g729_postfilter_state* pf, double* speech, PostfilterWork* work) {
-    postfilter_finish_impl<Isa::avx2>(pf, speech, work);
-}
-
-G729_INLINE void highpass_impl(double mem[4], double* samples, int count) {
+HWY_INLINE void highpass_impl(double mem[4], double* samples, int count) {
     second_order_section<false>(kOutputFilter, mem, samples, count);
-}
-
-void postfilter_baseline(g729_postfilter_state* pf, double* speech, const double lpc[22],
-                         const int32_t lags[2], int32_t frame_type) {
-    postfilter_impl<Isa::baseline>(pf, speech, lpc, lags, frame_type);
-}
-
-G729_TARGET_AVX2 void postfilter_avx2(g729_postfilter_state* pf, double* speech,
-                                      const double lpc[22], const int32_t lags[2],
-                                      int32_t frame_type) {
-    postfilter_impl<Isa::avx2>(pf, speech, lpc, lags, frame_type);
-}
-
-void highpass_baseline(double mem[4], double* samples, int count) {
-    highpass_impl(mem, samples, count);
-}
-
-// Scalar; the AVX encoding only saves register copies.
-G729_TARGET_AVX2 void highpass_avx2(double mem[4], double* samples, int count) {
-    highpass_impl(mem, samples, count);
 }
 
 }  // namespace
 
-void g729simd::postfilter_frame(Isa isa, g729_postfilter_state* pf, double* speech,
-                                const double lpc[22], const int32_t lags[2],
-                                int32_t frame_type) {
-    if (isa == Isa::avx2) {
-        postfilter_avx2(pf, speech, lpc, lags, frame_type);
-    } else {
-        postfilter_baseline(pf, speech, lpc, lags, frame_type);
-    }
-}
-
-void g729simd::post_highpass_filter(Isa isa, double mem[4], double* samples, int count) {
-    if (isa == Isa::avx2) {
-        highpass_avx2(mem, samples, count);
-    } else {
-        highpass_baseline(mem, samples, count);
-    }
-}
-
 void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],
                       const int32_t lags[2], int32_t frame_type) {
-    g729simd::postfilter_frame(g729simd::best_isa(), pf, speech, lpc, lags, frame_type);
+    postfilter_impl(pf, speech, lpc, lags, frame_type);
 }
 
+// Scalar on every instruction set: each output needs the previous one.
 void post_highpass_filter(double mem[4], double* samples, int count) {
-    g729simd::post_highpass_filter(g729simd::best_isa(), mem, samples, count);
+    highpass_impl(mem, samples, count);
 }
 
 void postfilter_impulse_jobs(const double lpc[22], PostfilterWork* work,
@@ -310,21 +273,62 @@ void postfilter_impulse_jobs(const double lpc[22], PostfilterWork* work,
 void postfilter_prepare(g729_postfilter_state* pf, const double* speech, const int32_t lags[2],
                         int32_t frame_type, PostfilterWork* work,
                         g729simd::SynthesisJob jobs[2]) {
-    if (g729simd::best_isa() == Isa::avx2) {
-        prepare_avx2(pf, speech, lags, frame_type, work);
-    } else {
-        prepare_baseline(pf, speech, lags, frame_type, work);
-    }
+    postfilter_prepare_impl(pf, speech, lags, frame_type, work);
     jobs[0] = postfilter_job(pf, work, 0);
     jobs[1] = postfilter_job(pf, work, 1);
 }
 
 void postfilter_finish(g729_postfilter_state* pf, double* speech, PostfilterWork* work) {
-    if (g729simd::best_isa() == Isa::avx2) {
-        finish_avx2(pf, speech, work);
-    } else {
-        finish_baseline(pf, speech, work);
-    }
+    postfilter_finish_impl(pf, speech, work);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace g729
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace g729 {
+
+HWY_EXPORT(postfilter_frame);
+HWY_EXPORT(post_highpass_filter);
+HWY_EXPORT(postfilter_impulse_jobs);
+HWY_EXPORT(postfilter_prepare);
+HWY_EXPORT(postfilter_finish);
+
+void g729simd::postfilter_frame(int64_t target, g729_postfilter_state* pf, double* speech,
+                                const double lpc[22], const int32_t lags[2],
+                                int32_t frame_type) {
+    target_entry(HWY_DISPATCH_TABLE(postfilter_frame), target)(pf, speech, lpc, lags,
+                                                                frame_type);
+}
+
+void g729simd::post_highpass_filter(int64_t target, double mem[4], double* samples, int count) {
+    target_entry(HWY_DISPATCH_TABLE(post_highpass_filter), target)(mem, samples, count);
+}
+
+void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],
+                      const int32_t lags[2], int32_t frame_type) {
+    HWY_DYNAMIC_DISPATCH(postfilter_frame)(pf, speech, lpc, lags, frame_type);
+}
+
+void post_highpass_filter(double mem[4], double* samples, int count) {
+    HWY_DYNAMIC_DISPATCH(post_highpass_filter)(mem, samples, count);
+}
+
+void postfilter_impulse_jobs(const double lpc[22], PostfilterWork* work,
+                             g729simd::SynthesisJob jobs[2]) {
+    HWY_DYNAMIC_DISPATCH(postfilter_impulse_jobs)(lpc, work, jobs);
+}
+
+void postfilter_prepare(g729_postfilter_state* pf, const double* speech, const int32_t lags[2],
+                        int32_t frame_type, PostfilterWork* work,
+                        g729simd::SynthesisJob jobs[2]) {
+    HWY_DYNAMIC_DISPATCH(postfilter_prepare)(pf, speech, lags, frame_type, work, jobs);
+}
+
+void postfilter_finish(g729_postfilter_state* pf, double* speech, PostfilterWork* work) {
+    HWY_DYNAMIC_DISPATCH(postfilter_finish)(pf, speech, work);
 }
 
 }  // namespace g729
+#endif  // HWY_ONCE
