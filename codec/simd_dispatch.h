@@ -71,7 +71,11 @@ void encode_frame_parameters(Isa isa, g729_encoder_state* st, int32_t params[G72
 void preprocess_highpass(Isa isa, double hpf_mem[4], double* samples, int count);
 int32_t fixed_codebook_search(Isa isa, const double x[40], double h[40], int t0, double code[40],
                               double y[40], int32_t* sign_index, double sharp);
+int32_t fixed_codebook_search(int64_t target, const double x[40], double h[40], int t0,
+                              double code[40], double y[40], int32_t* sign_index, double sharp);
 void correlate_target_impulse(Isa isa, const double h[40], const double x[40], double d[40]);
+void correlate_target_impulse(int64_t target, const double h[40], const double x[40],
+                              double d[40]);
 int32_t open_loop_pitch_search(Isa isa, const double* wsp, int length);
 int32_t closed_loop_pitch_search(Isa isa, double* exc, const double x[40], const double h[40],
                                  int length, int t0_min, int t0_max, int subframe_offset,
@@ -82,6 +86,11 @@ double adaptive_codebook_gain(Isa isa, const double* x, const double* y,
 void fixed_codebook_correlations(Isa isa, const double x[40], const double y[40],
                                  const double z[40], double gain_correlations[5]);
 int32_t quantize_gains(Isa isa, double gain_pred_mem[4], const double code[40],
+                       const double gain_correlations[5], int length, double* gain_pitch,
+                       double* gain_code, int32_t taming);
+void fixed_codebook_correlations(int64_t target, const double x[40], const double y[40],
+                                 const double z[40], double gain_correlations[5]);
+int32_t quantize_gains(int64_t target, double gain_pred_mem[4], const double code[40],
                        const double gain_correlations[5], int length, double* gain_pitch,
                        double* gain_code, int32_t taming);
 void postfilter_frame(int64_t target, g729_postfilter_state* pf, double* speech,

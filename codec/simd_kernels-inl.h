@@ -98,12 +98,24 @@ HWY_INLINE Quad operator*(const Quad& a, const Quad& b) {
     return q;
 }
 
+HWY_INLINE Quad operator-(const Quad& a) {
+    Quad q;
+    for (int i = 0; i < kQuadParts; ++i) q.part[i] = hn::Neg(a.part[i]);
+    return q;
+}
+
 HWY_INLINE Quad& operator+=(Quad& a, const Quad& b) { return a = a + b; }
 HWY_INLINE Quad& operator-=(Quad& a, const Quad& b) { return a = a - b; }
 
 HWY_INLINE QuadMask quad_gt(const Quad& a, const Quad& b) {
     QuadMask m;
     for (int i = 0; i < kQuadParts; ++i) m.part[i] = hn::Gt(a.part[i], b.part[i]);
+    return m;
+}
+
+HWY_INLINE QuadMask quad_ge(const Quad& a, const Quad& b) {
+    QuadMask m;
+    for (int i = 0; i < kQuadParts; ++i) m.part[i] = hn::Ge(a.part[i], b.part[i]);
     return m;
 }
 
@@ -152,6 +164,17 @@ void copy_doubles(const double* src, double* dst, int n);
 void decode_frame_parameters(g729_decoder_state* state, int32_t params[G729_DECODED_PARAMS_SIZE],
                              double speech[80], double lpc[22], int32_t lags[2],
                              int32_t* frame_type);
+
+// ---- gain_quantizer.cpp ----
+void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
+                                 double gain_correlations[5]);
+int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
+                       const double gain_correlations[5], int length, double* gain_pitch,
+                       double* gain_code, int32_t taming);
+
+// ---- fixed_codebook.cpp ----
+int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double code[40],
+                              double y[40], int32_t* sign_index, double sharp);
 
 // ---- postfilter.cpp ----
 void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],

@@ -323,63 +323,66 @@ TEST(SimdPaths, PitchSearches) {
 }
 
 TEST(SimdPaths, FixedCodebookSearchAndGains) {
-    REQUIRE_AVX2();
-    Rng rng(7);
-    double pred[2][4] = {{-14.0, -14.0, -14.0, -14.0}, {-14.0, -14.0, -14.0, -14.0}};
-    for (int trial = 0; trial < 400; ++trial) {
-        double x[40];
-        double h[40];
-        const double r = rng.uniform(0.5, 0.95);
-        const double w = rng.uniform(0.1, 3.0);
-        for (int n = 0; n < 40; ++n) {
-            x[n] = rng.uniform(-3000.0, 3000.0);
-            h[n] = std::pow(r, n) * std::cos(w * n);
+    REQUIRE_VECTOR_TARGETS();
+    for (int64_t target : vector_targets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        Rng rng(7);
+        double pred[2][4] = {{-14.0, -14.0, -14.0, -14.0}, {-14.0, -14.0, -14.0, -14.0}};
+        for (int trial = 0; trial < 400; ++trial) {
+            double x[40];
+            double h[40];
+            const double r = rng.uniform(0.5, 0.95);
+            const double w = rng.uniform(0.1, 3.0);
+            for (int n = 0; n < 40; ++n) {
+                x[n] = rng.uniform(-3000.0, 3000.0);
+                h[n] = std::pow(r, n) * std::cos(w * n);
+            }
+            if (trial % 11 == 0) std::memset(x, 0, sizeof x);  // every d zero: ties everywhere
+            const int t0 = trial % 3 == 0 ? rng.integer(20, 39) : rng.integer(40, 143);
+            const double sharp = rng.uniform(0.2, 0.7945);
+
+            double hh[2][40];
+            double code[2][40];
+            double y[2][40];
+            int32_t signs[2];
+            std::memcpy(hh[0], h, sizeof h);
+            std::memcpy(hh[1], h, sizeof h);
+            const int32_t i0 =
+                g729simd::fixed_codebook_search(kScalar, x, hh[0], t0, code[0], y[0], &signs[0],
+                                                sharp);
+            const int32_t i1 =
+                g729simd::fixed_codebook_search(target, x, hh[1], t0, code[1], y[1], &signs[1],
+                                                sharp);
+            ASSERT_EQ(i0, i1) << "trial " << trial;
+            ASSERT_EQ(signs[0], signs[1]) << "trial " << trial;
+            ASSERT_TRUE(same_doubles(code[0], code[1], 40));
+            ASSERT_TRUE(same_doubles(y[0], y[1], 40));
+            ASSERT_TRUE(same_doubles(hh[0], hh[1], 40));
+
+            double d[2][40];
+            g729simd::correlate_target_impulse(kScalar, h, x, d[0]);
+            g729simd::correlate_target_impulse(target, h, x, d[1]);
+            ASSERT_TRUE(same_doubles(d[0], d[1], 40));
+
+            // Gains: correlations, then the quantizer with and without taming.
+            double corr[2][5];
+            corr[0][0] = corr[1][0] = rng.uniform(0.01, 1e7);
+            corr[0][1] = corr[1][1] = rng.uniform(-1e7, 1e7);
+            g729simd::fixed_codebook_correlations(kScalar, x, h, y[0], corr[0]);
+            g729simd::fixed_codebook_correlations(target, x, h, y[1], corr[1]);
+            ASSERT_TRUE(same_doubles(corr[0], corr[1], 5));
+            const int32_t taming = trial % 4 == 0 ? 1 : 0;
+            double gp[2];
+            double gcode[2];
+            const int32_t q0 = g729simd::quantize_gains(kScalar, pred[0], code[0], corr[0], 40,
+                                                        &gp[0], &gcode[0], taming);
+            const int32_t q1 = g729simd::quantize_gains(target, pred[1], code[1], corr[1], 40,
+                                                        &gp[1], &gcode[1], taming);
+            ASSERT_EQ(q0, q1) << "trial " << trial;
+            ASSERT_TRUE(same_doubles(gp, gp + 1, 1));
+            ASSERT_TRUE(same_doubles(gcode, gcode + 1, 1));
+            ASSERT_TRUE(same_doubles(pred[0], pred[1], 4));
         }
-        if (trial % 11 == 0) std::memset(x, 0, sizeof x);  // every d zero: ties everywhere
-        const int t0 = trial % 3 == 0 ? rng.integer(20, 39) : rng.integer(40, 143);
-        const double sharp = rng.uniform(0.2, 0.7945);
-
-        double hh[2][40];
-        double code[2][40];
-        double y[2][40];
-        int32_t signs[2];
-        std::memcpy(hh[0], h, sizeof h);
-        std::memcpy(hh[1], h, sizeof h);
-        const int32_t i0 =
-            g729simd::fixed_codebook_search(Isa::baseline, x, hh[0], t0, code[0], y[0], &signs[0],
-                                            sharp);
-        const int32_t i1 =
-            g729simd::fixed_codebook_search(Isa::avx2, x, hh[1], t0, code[1], y[1], &signs[1],
-                                            sharp);
-        ASSERT_EQ(i0, i1) << "trial " << trial;
-        ASSERT_EQ(signs[0], signs[1]) << "trial " << trial;
-        ASSERT_TRUE(same_doubles(code[0], code[1], 40));
-        ASSERT_TRUE(same_doubles(y[0], y[1], 40));
-        ASSERT_TRUE(same_doubles(hh[0], hh[1], 40));
-
-        double d[2][40];
-        g729simd::correlate_target_impulse(Isa::baseline, h, x, d[0]);
-        g729simd::correlate_target_impulse(Isa::avx2, h, x, d[1]);
-        ASSERT_TRUE(same_doubles(d[0], d[1], 40));
-
-        // Gains: correlations, then the quantizer with and without taming.
-        double corr[2][5];
-        corr[0][0] = corr[1][0] = rng.uniform(0.01, 1e7);
-        corr[0][1] = corr[1][1] = rng.uniform(-1e7, 1e7);
-        g729simd::fixed_codebook_correlations(Isa::baseline, x, h, y[0], corr[0]);
-        g729simd::fixed_codebook_correlations(Isa::avx2, x, h, y[1], corr[1]);
-        ASSERT_TRUE(same_doubles(corr[0], corr[1], 5));
-        const int32_t taming = trial % 4 == 0 ? 1 : 0;
-        double gp[2];
-        double gcode[2];
-        const int32_t q0 = g729simd::quantize_gains(Isa::baseline, pred[0], code[0], corr[0], 40,
-                                                    &gp[0], &gcode[0], taming);
-        const int32_t q1 = g729simd::quantize_gains(Isa::avx2, pred[1], code[1], corr[1], 40,
-                                                    &gp[1], &gcode[1], taming);
-        ASSERT_EQ(q0, q1) << "trial " << trial;
-        ASSERT_TRUE(same_doubles(gp, gp + 1, 1));
-        ASSERT_TRUE(same_doubles(gcode, gcode + 1, 1));
-        ASSERT_TRUE(same_doubles(pred[0], pred[1], 4));
     }
 }
 

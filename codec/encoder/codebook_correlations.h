@@ -1,21 +1,13 @@
 // Correlations of the algebraic codebook search: the correlation matrix of the impulse
 // response, stored in the blocks the search reads, the folding of the signs into it, and the
-// correlation of the target with the impulse response. Vector kernels (four sums per
-// instruction) and their scalar forms; every sum has the same terms, order and start in both.
-// Included only by the search driver, whose two builds inline these kernels.
+// correlation of the target with the impulse response. The layout and the scalar forms; the
+// vector kernels (four sums at a time) are in codebook_correlations-inl.h, and every sum has
+// the same terms, order and start in both.
 #pragma once
 
 #include <cstdint>
 
-#include "codec/simd_dispatch.h"
-
 namespace g729::codebook {
-
-using g729simd::Isa;
-using g729simd::load4;
-using g729simd::store4;
-using g729simd::v4d;
-using g729simd::v4l;
 
 constexpr int kLen = 40;
 constexpr int kTracks = 5;
@@ -78,7 +70,7 @@ constexpr DiagonalTargets make_diagonal_targets() {
 constexpr DiagonalTargets kTargets = make_diagonal_targets();
 
 // The main diagonal: positions 39, 38, ... fall on tracks 4, 3, ..., one row up every 5.
-G729_INLINE void main_diagonal(const double* h, double* rr) {
+inline void main_diagonal(const double* h, double* rr) {
     double cor = 0.0;
     for (int k = 0; k < kLen; k += kTracks) {
         const int row = kPerTrack - 1 - k / kTracks;
@@ -95,146 +87,7 @@ G729_INLINE void main_diagonal(const double* h, double* rr) {
     }
 }
 
-// Running sums of the diagonals at distance D..D+3 (one per lane), stored as they pass their
-// entries. Term k of lane l is h[k] * h[k + D + l]; step U of each group of 5 terms writes to
-// the U-th target, moved back 9 entries per group. Lanes [Lanes, 4) have ended already.
-template <int D, int U, int Lanes>
-G729_INLINE void diagonal_step(const double* hp, int k, v4d& cor, double* base) {
-    cor += G729_SPLAT(hp[k + U]) * load4(hp + k + U + D);
-    if constexpr (kTargets.first[D][U] != kScratch) base[kTargets.first[D][U]] = cor[0];
-    if constexpr (Lanes > 1 && kTargets.first[D + 1][U] != kScratch) {
-        base[kTargets.first[D + 1][U]] = cor[1];
-    }
-    if constexpr (Lanes > 2 && kTargets.first[D + 2][U] != kScratch) {
-        base[kTargets.first[D + 2][U]] = cor[2];
-    }
-    if constexpr (Lanes > 3 && kTargets.first[D + 3][U] != kScratch) {
-        base[kTargets.first[D + 3][U]] = cor[3];
-    }
-}
-
-// Diagonals 5G+1 .. 5G+4. Diagonal 5G+1 has 39-5G terms: 7-G full groups of 5, then one
-// step for all four lanes and three steps as the longer diagonals finish one by one.
-template <int G>
-G729_INLINE void diagonal_group(const double* hp, double* rr) {
-    constexpr int D = kTracks * G + 1;
-    v4d cor = G729_SPLAT(0.0);
-    double* base = rr;
-    int k = 0;
-    for (int group = 0; group < 7 - G; group++) {
-        diagonal_step<D, 0, 4>(hp, k, cor, base);
-        diagonal_step<D, 1, 4>(hp, k, cor, base);
-        diagonal_step<D, 2, 4>(hp, k, cor, base);
-        diagonal_step<D, 3, 4>(hp, k, cor, base);
-        diagonal_step<D, 4, 4>(hp, k, cor, base);
-        k += kTracks;
-        base -= kPerTrack + 1;
-    }
-    diagonal_step<D, 0, 4>(hp, k, cor, base);
-    diagonal_step<D, 1, 3>(hp, k, cor, base);
-    diagonal_step<D, 2, 2>(hp, k, cor, base);
-    diagonal_step<D, 3, 1>(hp, k, cor, base);
-}
-
-// Correlations of the impulse response at the positions the search reads. Each diagonal is a
-// running sum that starts at the end of the subframe, so every entry adds its products in
-// ascending order of the impulse-response index; the sum is stored as it passes each entry.
-// Four diagonals run side by side, one per vector lane. Other differences that are a multiple
-// of 5 join positions of one track: never stored.
-G729_INLINE void correlation_matrix(const double* h, double* rr) {
-    main_diagonal(h, rr);
-
-    // The last lanes read up to 3 samples past the end: zeros, their sums are not stored.
-    alignas(32) double hp[kLen + 8];
-    for (int k = 0; k < kLen; k += 4) {
-        store4(hp + k, load4(h + k));
-    }
-    store4(hp + kLen, G729_SPLAT(0.0));
-    store4(hp + kLen + 4, G729_SPLAT(0.0));
-    diagonal_group<0>(hp, rr);
-    diagonal_group<1>(hp, rr);
-    diagonal_group<2>(hp, rr);
-    diagonal_group<3>(hp, rr);
-    diagonal_group<4>(hp, rr);
-    diagonal_group<5>(hp, rr);
-    diagonal_group<6>(hp, rr);
-    diagonal_group<7>(hp, rr);
-}
-
-// Multiplies the cross terms rr[i][j] of the blocks (0, 1) and (1, 2) by sign[i] * sign[j], a
-// row at a time: the row's own sign chooses the signs or the negated signs of the column
-// track. The search reads these two blocks whole, twice; of the others it reads single rows
-// and columns, and applies the signs as it reads them.
-G729_INLINE void fold_signs(const double track_sign[kTracks][kPerTrack],
-                            const double track_negsign[kTracks][kPerTrack], double* rr) {
-    const int blocks[2][3] = {{0, 1, k01}, {1, 2, k12}};
-    for (const auto& b : blocks) {
-        const int ti = b[0];
-        const int tj = b[1];
-        const v4d pos_lo = load4(track_sign[tj]);
-        const v4d pos_hi = load4(track_sign[tj] + 4);
-        const v4d neg_lo = load4(track_negsign[tj]);
-        const v4d neg_hi = load4(track_negsign[tj] + 4);
-        for (int r = 0; r < kPerTrack; r++) {
-            const bool positive = track_sign[ti][r] > 0.0;
-            double* row = rr + b[2] + kPerTrack * r;
-            store4(row, load4(row) * (positive ? pos_lo : neg_lo));
-            store4(row + 4, load4(row + 4) * (positive ? pos_hi : neg_hi));
-        }
-    }
-}
-
-// d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0. Eight outputs at a
-// time in two vectors a (n0..n0+3) and b (n0+4..n0+7). Output n has 40 - n terms, so in the
-// last seven steps the lanes that have ended keep their value (they read the zeros behind x).
-G729_INLINE void correlate(const double* h, const double* x, double* d) {
-    alignas(32) double xp[kLen + 8];
-    for (int n = 0; n < kLen; n++) {
-        xp[n] = x[n];
-    }
-    for (int n = kLen; n < kLen + 8; n++) {
-        xp[n] = 0.0;
-    }
-    // Lanes 0..2, 0..1 and 0 alone: the lanes with one, two and three terms left.
-    const v4l first3 = {-1, -1, -1, 0};
-    const v4l first2 = {-1, -1, 0, 0};
-    const v4l first1 = {-1, 0, 0, 0};
-    for (int n0 = 0; n0 < kLen; n0 += 8) {
-        const double* xa = xp + n0;
-        const double* xb = xp + n0 + 4;
-        v4d a = G729_SPLAT(0.0);
-        v4d b = G729_SPLAT(0.0);
-        int j = 0;
-        for (; j < kLen - 7 - n0; j++) {
-            const v4d hj = G729_SPLAT(h[j]);
-            a += load4(xa + j) * hj;
-            b += load4(xb + j) * hj;
-        }
-        v4d hj = G729_SPLAT(h[j]);
-        a += load4(xa + j) * hj;
-        b = first3 ? b + load4(xb + j) * hj : b;
-        j++;
-        hj = G729_SPLAT(h[j]);
-        a += load4(xa + j) * hj;
-        b = first2 ? b + load4(xb + j) * hj : b;
-        j++;
-        hj = G729_SPLAT(h[j]);
-        a += load4(xa + j) * hj;
-        b = first1 ? b + load4(xb + j) * hj : b;
-        j++;
-        a += load4(xa + j) * G729_SPLAT(h[j]);
-        j++;
-        a = first3 ? a + load4(xa + j) * G729_SPLAT(h[j]) : a;
-        j++;
-        a = first2 ? a + load4(xa + j) * G729_SPLAT(h[j]) : a;
-        j++;
-        a = first1 ? a + load4(xa + j) * G729_SPLAT(h[j]) : a;
-        store4(d + n0, a);
-        store4(d + n0 + 4, b);
-    }
-}
-
-// The scalar forms of the baseline build.
+// The scalar forms, run by the scalar instruction sets.
 namespace scalar {
 
 // Running sums of the diagonals, stored as they pass their entries (see correlation_matrix);

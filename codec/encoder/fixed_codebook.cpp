@@ -1,57 +1,31 @@
 // Algebraic codebook search driver: pitch sharpening of the impulse response, the
 // correlations, the signs, the search, and the code vector with its filtered form and index.
-// The correlations and the search are in codebook_correlations.h and codebook_search.h,
-// inlined here into the baseline and the AVX2 builds.
-#include "codec/encoder/fixed_codebook.h"
+// The correlations and the search are in codebook_correlations.h and codebook_search.h
+// (scalar) and their -inl.h companions (vectors), compiled here for every instruction set
+// Highway targets (simd_kernels-inl.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "codec/encoder/fixed_codebook.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "codec/simd_kernels-inl.h"
 
 #include "codec/encoder/codebook_search.h"
+#include "codec/encoder/fixed_codebook.h"
 #include "codec/lpc/primitives.h"
 #include "codec/simd_dispatch.h"
+#include "codec/simd_targets.h"
 
+// What every instruction set shares, compiled once.
+#ifndef G729_FIXED_CODEBOOK_SHARED
+#define G729_FIXED_CODEBOOK_SHARED
 namespace g729 {
-
 namespace {
 
 using namespace codebook;
 
-// The vector search: signed pulse positions by track into pos (tracks 0, 1, 2, 3/4) and
-// the sign of every d into sign.
-G729_INLINE void vector_search(const double* h, const double* x, int pos[4], double* sign) {
-    alignas(32) double rr[kMatrixSize];
-    correlation_matrix(h, rr);
-
-    alignas(32) double d[kLen];
-    correlate(h, x, d);
-
-    // Sign of each d (non-negative: +1) and its magnitude, four positions at a time.
-    for (int n = 0; n < kLen; n += 4) {
-        const v4d dn = load4(d + n);
-        const v4l nonnegative = dn >= G729_SPLAT(0.0);
-        store4(sign + n, nonnegative ? G729_SPLAT(1.0) : G729_SPLAT(-1.0));
-        store4(d + n, nonnegative ? dn : -dn);
-    }
-
-    // The same by track, and half the diagonal of the matrix (already by track).
-    alignas(32) double track_negsign[kTracks][kPerTrack];
-    Search s;
-    s.d = d;
-    s.rr = rr;
-    for (int t = 0; t < kTracks; t++) {
-        for (int r = 0; r < kPerTrack; r += 4) {
-            const int n = t + kTracks * r;  // positions n, n+5, n+10, n+15, gathered in registers
-            const v4d sg = v4d{sign[n], sign[n + 5], sign[n + 10], sign[n + 15]};
-            store4(s.sign[t] + r, sg);
-            store4(track_negsign[t] + r, -sg);
-            store4(s.dt[t] + r, v4d{d[n], d[n + 5], d[n + 10], d[n + 15]});
-            store4(s.half_diag[t] + r, G729_SPLAT(0.5) * load4(rr + kDiag[t] + r));
-        }
-    }
-    fold_signs(s.sign, track_negsign, rr);
-    search_positions(s, pos);
-}
-
-// The scalar search of the baseline build: the same sums and comparisons, one at a time.
-void scalar_search(const double* h, const double* x, int pos[4], double* sign) {
+// The scalar search: the same sums and comparisons as the vector one, one at a time.
+inline void scalar_search(const double* h, const double* x, int pos[4], double* sign) {
     double rr[kMatrixSize];
     scalar::correlation_matrix(h, rr);
 
@@ -73,7 +47,7 @@ void scalar_search(const double* h, const double* x, int pos[4], double* sign) {
 }
 
 // Pitch sharpening of the impulse response; reads only h[0..19], never a changed sample.
-G729_INLINE void sharpen_impulse(double h[40], int t0, double sharp) {
+inline void sharpen_impulse(double h[40], int t0, double sharp) {
     if (t0 < kLen) {
         for (int i = t0; i < kLen; i++) {
             h[i] = h[i] + sharp * h[i - t0];
@@ -83,7 +57,7 @@ G729_INLINE void sharpen_impulse(double h[40], int t0, double sharp) {
 
 // From the chosen positions and the signs of d: the code vector, its filtered form, the sign
 // index and the position index.
-G729_INLINE int32_t code_vectors(const double h[40], int t0, const int pos[4],
+inline int32_t code_vectors(const double h[40], int t0, const int pos[4],
                                  const double sign[40], double code[40], double y[40],
                                  int32_t* sign_index, double sharp) {
     zero_doubles(code, kLen);
@@ -135,14 +109,65 @@ G729_INLINE int32_t code_vectors(const double h[40], int t0, const int pos[4],
     return index;
 }
 
-template <Isa I>
-G729_INLINE int32_t search_impl(const double x[40], double h[40], int t0, double code[40],
-                                double y[40], int32_t* sign_index, double sharp) {
+}  // namespace
+}  // namespace g729
+#endif  // G729_FIXED_CODEBOOK_SHARED
+
+HWY_BEFORE_NAMESPACE();
+namespace g729 {
+namespace HWY_NAMESPACE {
+namespace {
+
+using namespace codebook;
+
+#include "codec/encoder/codebook_correlations-inl.h"
+#include "codec/encoder/codebook_search-inl.h"
+
+// The vector search: signed pulse positions by track into pos (tracks 0, 1, 2, 3/4) and
+// the sign of every d into sign.
+HWY_INLINE void vector_search(const double* h, const double* x, int pos[4], double* sign) {
+    alignas(32) double rr[kMatrixSize];
+    correlation_matrix(h, rr);
+
+    alignas(32) double d[kLen];
+    correlate(h, x, d);
+
+    // Sign of each d (non-negative: +1) and its magnitude, four positions at a time.
+    for (int n = 0; n < kLen; n += 4) {
+        const Quad dn = quad_load(d + n);
+        const QuadMask nonnegative = quad_ge(dn, quad_set(0.0));
+        quad_store(quad_select(nonnegative, quad_set(1.0), quad_set(-1.0)), sign + n);
+        quad_store(quad_select(nonnegative, dn, -dn), d + n);
+    }
+
+    // The same by track, and half the diagonal of the matrix (already by track).
+    alignas(32) double track_negsign[kTracks][kPerTrack];
+    Search s;
+    s.d = d;
+    s.rr = rr;
+    for (int t = 0; t < kTracks; t++) {
+        for (int r = 0; r < kPerTrack; r += 4) {
+            const int n = t + kTracks * r;  // positions n, n+5, n+10, n+15, gathered
+            const Quad sg = quad_of(sign[n], sign[n + 5], sign[n + 10], sign[n + 15]);
+            quad_store(sg, s.sign[t] + r);
+            quad_store(-sg, track_negsign[t] + r);
+            quad_store(quad_of(d[n], d[n + 5], d[n + 10], d[n + 15]), s.dt[t] + r);
+            quad_store(quad_set(0.5) * quad_load(rr + kDiag[t] + r), s.half_diag[t] + r);
+        }
+    }
+    fold_signs(s.sign, track_negsign, rr);
+    search_positions(s, pos);
+}
+
+}  // namespace
+
+int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double code[40],
+                              double y[40], int32_t* sign_index, double sharp) {
     sharpen_impulse(h, t0, sharp);
 
     int pos[4];
     alignas(32) double sign[kLen];
-    if constexpr (I == Isa::avx2) {
+    if constexpr (kVectors) {
         vector_search(h, x, pos, sign);
     } else {
         scalar_search(h, x, pos, sign);
@@ -150,44 +175,50 @@ G729_INLINE int32_t search_impl(const double x[40], double h[40], int t0, double
     return code_vectors(h, t0, pos, sign, code, y, sign_index, sharp);
 }
 
-int32_t search_baseline(const double x[40], double h[40], int t0, double code[40], double y[40],
-                        int32_t* sign_index, double sharp) {
-    return search_impl<Isa::baseline>(x, h, t0, code, y, sign_index, sharp);
-}
-
-G729_TARGET_AVX2 int32_t search_avx2(const double x[40], double h[40], int t0, double code[40],
-                                     double y[40], int32_t* sign_index, double sharp) {
-    return search_impl<Isa::avx2>(x, h, t0, code, y, sign_index, sharp);
-}
-
-void correlate_baseline(const double h[40], const double x[40], double d[40]) {
-    scalar::correlate(h, x, d);
-}
-
-G729_TARGET_AVX2 void correlate_avx2(const double h[40], const double x[40], double d[40]) {
-    correlate(h, x, d);
-}
-
-}  // namespace
-
-int32_t g729simd::fixed_codebook_search(Isa isa, const double x[40], double h[40], int t0,
-                                        double code[40], double y[40], int32_t* sign_index,
-                                        double sharp) {
-    return isa == Isa::avx2 ? search_avx2(x, h, t0, code, y, sign_index, sharp)
-                            : search_baseline(x, h, t0, code, y, sign_index, sharp);
-}
-
-void g729simd::correlate_target_impulse(Isa isa, const double h[40], const double x[40],
-                                        double d[40]) {
-    if (isa == Isa::avx2) {
-        correlate_avx2(h, x, d);
+void correlate_target_impulse(const double h[40], const double x[40], double d[40]) {
+    if constexpr (kVectors) {
+        correlate(h, x, d);
     } else {
-        correlate_baseline(h, x, d);
+        scalar::correlate(h, x, d);
     }
 }
 
+}  // namespace HWY_NAMESPACE
+}  // namespace g729
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace g729 {
+
+HWY_EXPORT(fixed_codebook_search);
+HWY_EXPORT(correlate_target_impulse);
+
+int32_t g729simd::fixed_codebook_search(int64_t target, const double x[40], double h[40], int t0,
+                                        double code[40], double y[40], int32_t* sign_index,
+                                        double sharp) {
+    return target_entry(HWY_DISPATCH_TABLE(fixed_codebook_search), target)(x, h, t0, code, y,
+                                                                            sign_index, sharp);
+}
+
+void g729simd::correlate_target_impulse(int64_t target, const double h[40], const double x[40],
+                                        double d[40]) {
+    target_entry(HWY_DISPATCH_TABLE(correlate_target_impulse), target)(h, x, d);
+}
+
+// Routines not yet compiled per instruction set call this with their build.
+int32_t g729simd::fixed_codebook_search(Isa, const double x[40], double h[40], int t0,
+                                        double code[40], double y[40], int32_t* sign_index,
+                                        double sharp) {
+    return HWY_DYNAMIC_DISPATCH(fixed_codebook_search)(x, h, t0, code, y, sign_index, sharp);
+}
+
+void g729simd::correlate_target_impulse(Isa, const double h[40], const double x[40],
+                                        double d[40]) {
+    HWY_DYNAMIC_DISPATCH(correlate_target_impulse)(h, x, d);
+}
+
 void correlate_target_impulse(const double h[40], const double x[40], double d[40]) {
-    g729simd::correlate_target_impulse(g729simd::best_isa(), h, x, d);
+    HWY_DYNAMIC_DISPATCH(correlate_target_impulse)(h, x, d);
 }
 
 void fixed_codebook_sharpen_impulse(double h[40], int t0, double sharp) {
@@ -202,8 +233,8 @@ int32_t fixed_codebook_code_vectors(const double h[40], int t0, const int pos[4]
 
 int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double code[40],
                               double y[40], int32_t* sign_index, double sharp) {
-    return g729simd::fixed_codebook_search(g729simd::best_isa(), x, h, t0, code, y, sign_index,
-                                           sharp);
+    return HWY_DYNAMIC_DISPATCH(fixed_codebook_search)(x, h, t0, code, y, sign_index, sharp);
 }
 
 }  // namespace g729
+#endif  // HWY_ONCE

@@ -1,20 +1,26 @@
 // Joint quantization of the pitch and fixed-codebook gains with a two-stage conjugate
-// codebook and a fourth-order MA prediction of the fixed-codebook gain in dB.
-#include "codec/encoder/gain_quantizer.h"
+// codebook and a fourth-order MA prediction of the fixed-codebook gain in dB. The
+// correlations and the quantizer are compiled for every instruction set Highway targets
+// (simd_kernels-inl.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "codec/encoder/gain_quantizer.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "codec/simd_kernels-inl.h"
 
 #include <cmath>
 
+#include "codec/encoder/gain_quantizer.h"
 #include "codec/simd_dispatch.h"
+#include "codec/simd_targets.h"
 #include "codec/tables/gain_tables.h"
 
+// What every instruction set shares, compiled once.
+#ifndef G729_GAIN_QUANTIZER_SHARED
+#define G729_GAIN_QUANTIZER_SHARED
 namespace g729 {
-
 namespace {
-
-using g729simd::Isa;
-using g729simd::load4;
-using g729simd::v4d;
-using g729simd::v4l;
 
 // Scale of the preselection coordinates.
 constexpr double kPreselectionScale = -0.032623;
@@ -41,8 +47,30 @@ constexpr GainColumns make_gain_columns() {
 
 constexpr GainColumns kCodebook2 = make_gain_columns();
 
-G729_INLINE void correlations_impl(const double x[40], const double y[40], const double z[40],
-                                   double gain_correlations[5]) {
+inline void predict_impl(const double gain_pred_mem[4], const double* code, int length,
+                         double* g0) {
+    double energy = 0.01;
+    for (int n = 0; n < length; n++) {
+        energy += code[n] * code[n];
+    }
+    double p = kMeanEnergy - 10.0 * std::log10(energy / length);
+    for (int k = 0; k < 4; k++) {
+        p = p + gain_prediction_coefficients[k] * gain_pred_mem[k];
+    }
+    *g0 = std::pow(10.0, p / 20.0);
+}
+
+}  // namespace
+}  // namespace g729
+#endif  // G729_GAIN_QUANTIZER_SHARED
+
+HWY_BEFORE_NAMESPACE();
+namespace g729 {
+namespace HWY_NAMESPACE {
+namespace {
+
+HWY_INLINE void correlations_impl(const double x[40], const double y[40], const double z[40],
+                                  double gain_correlations[5]) {
     double zz = 0.01;
     for (int n = 0; n < 40; n++) {
         zz += z[n] * z[n];
@@ -63,67 +91,36 @@ G729_INLINE void correlations_impl(const double x[40], const double y[40], const
 }
 
 // Distances of the 8 second-stage rows r2 = cand2..cand2+7 with the first-stage row r1,
-// four rows per vector, each lane as the scalar expression. A row excluded by taming gets an
+// one row per lane, each lane as the scalar expression. A row excluded by taming gets an
 // infinite distance, which never replaces the best.
-G729_INLINE void candidate_distances(int r1, int cand2, double g0, const double c[5],
-                                     int32_t taming, double dist[8]) {
-    const v4d gp1 = G729_SPLAT(gain_codebook_1[r1][0]);
-    const v4d gc1 = G729_SPLAT(gain_codebook_1[r1][1]);
-    const v4d vg0 = G729_SPLAT(g0);
-    const v4d c0 = G729_SPLAT(c[0]);
-    const v4d c1 = G729_SPLAT(c[1]);
-    const v4d c2 = G729_SPLAT(c[2]);
-    const v4d c3 = G729_SPLAT(c[3]);
-    const v4d c4 = G729_SPLAT(c[4]);
-    const double inf = HUGE_VAL;
-    for (int h = 0; h < 8; h += 4) {
-        const v4d gp = load4(kCodebook2.gp + cand2 + h) + gp1;
-        const v4d gc = (load4(kCodebook2.gc + cand2 + h) + gc1) * vg0;
-        v4d d = (((gp * gp * c0 + c1 * gp) + gc * gc * c2) + c3 * gc) + gc * gp * c4;
-        if (taming == 1) {
-            const v4l excluded = gp >= G729_SPLAT(kTamedCandidate);
-            d = excluded ? G729_SPLAT(inf) : d;
-        }
-        g729simd::store4(dist + h, d);
+HWY_INLINE void candidate_distances(int r1, int cand2, double g0, const double c[5],
+                                    int32_t taming, double dist[8]) {
+    const D4 d;
+    const int lanes = static_cast<int>(hn::Lanes(d));
+    const V4 gp1 = hn::Set(d, gain_codebook_1[r1][0]);
+    const V4 gc1 = hn::Set(d, gain_codebook_1[r1][1]);
+    const V4 vg0 = hn::Set(d, g0);
+    const V4 c0 = hn::Set(d, c[0]);
+    const V4 c1 = hn::Set(d, c[1]);
+    const V4 c2 = hn::Set(d, c[2]);
+    const V4 c3 = hn::Set(d, c[3]);
+    const V4 c4 = hn::Set(d, c[4]);
+    const V4 inf = hn::Set(d, HUGE_VAL);
+    const V4 tamed = hn::Set(d, kTamedCandidate);
+    for (int h = 0; h < 8; h += lanes) {
+        const V4 gp = hn::Add(hn::LoadU(d, kCodebook2.gp + cand2 + h), gp1);
+        const V4 gc = hn::Mul(hn::Add(hn::LoadU(d, kCodebook2.gc + cand2 + h), gc1), vg0);
+        // (((gp * gp * c0 + c1 * gp) + gc * gc * c2) + c3 * gc) + gc * gp * c4
+        V4 e = hn::Add(hn::Mul(hn::Mul(gp, gp), c0), hn::Mul(c1, gp));
+        e = hn::Add(e, hn::Mul(hn::Mul(gc, gc), c2));
+        e = hn::Add(e, hn::Mul(c3, gc));
+        e = hn::Add(e, hn::Mul(hn::Mul(gc, gp), c4));
+        if (taming == 1) e = hn::IfThenElse(hn::Ge(gp, tamed), inf, e);
+        hn::StoreU(e, d, dist + h);
     }
 }
 
-G729_INLINE void predict_impl(const double gain_pred_mem[4], const double* code, int length,
-                              double* g0) {
-    double energy = 0.01;
-    for (int n = 0; n < length; n++) {
-        energy += code[n] * code[n];
-    }
-    double p = kMeanEnergy - 10.0 * std::log10(energy / length);
-    for (int k = 0; k < 4; k++) {
-        p = p + gain_prediction_coefficients[k] * gain_pred_mem[k];
-    }
-    *g0 = std::pow(10.0, p / 20.0);
-}
-
-}  // namespace
-
-void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
-                                 double gain_correlations[5]) {
-    g729simd::fixed_codebook_correlations(g729simd::best_isa(), x, y, z, gain_correlations);
-}
-
-void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
-                            double* g0) {
-    predict_impl(gain_pred_mem, code, length, g0);
-}
-
-void gain_predictor_update(double gain_pred_mem[4], double gamma) {
-    gain_pred_mem[3] = gain_pred_mem[2];
-    gain_pred_mem[2] = gain_pred_mem[1];
-    gain_pred_mem[1] = gain_pred_mem[0];
-    gain_pred_mem[0] = 20.0 * std::log10(gamma);
-}
-
-namespace {
-
-template <Isa I>
-G729_INLINE int32_t quantize_impl(double gain_pred_mem[4], const double code[40],
+HWY_INLINE int32_t quantize_impl(double gain_pred_mem[4], const double code[40],
                                   const double gain_correlations[5], int length,
                                   double* gain_pitch, double* gain_code, int32_t taming) {
     const double c0 = gain_correlations[0];
@@ -175,7 +172,7 @@ G729_INLINE int32_t quantize_impl(double gain_pred_mem[4], const double code[40]
     int best1 = cand1;
     int best2 = cand2;
     for (int r1 = cand1; r1 < cand1 + 4; r1++) {
-        if constexpr (I == Isa::avx2) {
+        if constexpr (kVectors) {
             alignas(32) double dist[8];
             candidate_distances(r1, cand2, g0, gain_correlations, taming, dist);
             for (int k = 0; k < 8; k++) {
@@ -210,57 +207,81 @@ G729_INLINE int32_t quantize_impl(double gain_pred_mem[4], const double code[40]
     return gain_map_1[best1] * 16 + gain_map_2[best2];
 }
 
-int32_t quantize_baseline(double gain_pred_mem[4], const double code[40],
-                          const double gain_correlations[5], int length, double* gain_pitch,
-                          double* gain_code, int32_t taming) {
-    return quantize_impl<Isa::baseline>(gain_pred_mem, code, gain_correlations, length,
-                                        gain_pitch, gain_code, taming);
-}
-
-G729_TARGET_AVX2 int32_t quantize_avx2(double gain_pred_mem[4], const double code[40],
-                                       const double gain_correlations[5], int length,
-                                       double* gain_pitch, double* gain_code, int32_t taming) {
-    return quantize_impl<Isa::avx2>(gain_pred_mem, code, gain_correlations, length, gain_pitch,
-                                    gain_code, taming);
-}
-
-void correlations_baseline(const double x[40], const double y[40], const double z[40],
-                           double gain_correlations[5]) {
-    correlations_impl(x, y, z, gain_correlations);
-}
-
-G729_TARGET_AVX2 void correlations_avx2(const double x[40], const double y[40], const double z[40],
-                                        double gain_correlations[5]) {
-    correlations_impl(x, y, z, gain_correlations);
-}
-
 }  // namespace
 
-int32_t g729simd::quantize_gains(Isa isa, double gain_pred_mem[4], const double code[40],
-                                 const double gain_correlations[5], int length,
-                                 double* gain_pitch, double* gain_code, int32_t taming) {
-    if (isa == Isa::avx2) {
-        return quantize_avx2(gain_pred_mem, code, gain_correlations, length, gain_pitch,
-                             gain_code, taming);
-    }
-    return quantize_baseline(gain_pred_mem, code, gain_correlations, length, gain_pitch,
-                             gain_code, taming);
+int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
+                       const double gain_correlations[5], int length, double* gain_pitch,
+                       double* gain_code, int32_t taming) {
+    return quantize_impl(gain_pred_mem, code, gain_correlations, length, gain_pitch, gain_code,
+                         taming);
 }
 
-void g729simd::fixed_codebook_correlations(Isa isa, const double x[40], const double y[40],
+// Three independent sums, scalar on every instruction set.
+void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
+                                 double gain_correlations[5]) {
+    correlations_impl(x, y, z, gain_correlations);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace g729
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace g729 {
+
+HWY_EXPORT(quantize_gains);
+HWY_EXPORT(fixed_codebook_correlations);
+
+int32_t g729simd::quantize_gains(int64_t target, double gain_pred_mem[4], const double code[40],
+                                 const double gain_correlations[5], int length,
+                                 double* gain_pitch, double* gain_code, int32_t taming) {
+    return target_entry(HWY_DISPATCH_TABLE(quantize_gains), target)(
+        gain_pred_mem, code, gain_correlations, length, gain_pitch, gain_code, taming);
+}
+
+void g729simd::fixed_codebook_correlations(int64_t target, const double x[40],
+                                           const double y[40], const double z[40],
+                                           double gain_correlations[5]) {
+    target_entry(HWY_DISPATCH_TABLE(fixed_codebook_correlations), target)(x, y, z,
+                                                                           gain_correlations);
+}
+
+// Routines not yet compiled per instruction set call these with their build.
+int32_t g729simd::quantize_gains(Isa, double gain_pred_mem[4], const double code[40],
+                                 const double gain_correlations[5], int length,
+                                 double* gain_pitch, double* gain_code, int32_t taming) {
+    return HWY_DYNAMIC_DISPATCH(quantize_gains)(gain_pred_mem, code, gain_correlations, length,
+                                                gain_pitch, gain_code, taming);
+}
+
+void g729simd::fixed_codebook_correlations(Isa, const double x[40], const double y[40],
                                            const double z[40], double gain_correlations[5]) {
-    if (isa == Isa::avx2) {
-        correlations_avx2(x, y, z, gain_correlations);
-    } else {
-        correlations_baseline(x, y, z, gain_correlations);
-    }
+    HWY_DYNAMIC_DISPATCH(fixed_codebook_correlations)(x, y, z, gain_correlations);
 }
 
 int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
                        const double gain_correlations[5], int length, double* gain_pitch,
                        double* gain_code, int32_t taming) {
-    return g729simd::quantize_gains(g729simd::best_isa(), gain_pred_mem, code, gain_correlations,
-                                    length, gain_pitch, gain_code, taming);
+    return HWY_DYNAMIC_DISPATCH(quantize_gains)(gain_pred_mem, code, gain_correlations, length,
+                                                gain_pitch, gain_code, taming);
+}
+
+void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
+                                 double gain_correlations[5]) {
+    HWY_DYNAMIC_DISPATCH(fixed_codebook_correlations)(x, y, z, gain_correlations);
+}
+
+void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
+                            double* g0) {
+    predict_impl(gain_pred_mem, code, length, g0);
+}
+
+void gain_predictor_update(double gain_pred_mem[4], double gamma) {
+    gain_pred_mem[3] = gain_pred_mem[2];
+    gain_pred_mem[2] = gain_pred_mem[1];
+    gain_pred_mem[1] = gain_pred_mem[0];
+    gain_pred_mem[0] = 20.0 * std::log10(gamma);
 }
 
 }  // namespace g729
+#endif  // HWY_ONCE
