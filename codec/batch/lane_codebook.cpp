@@ -269,18 +269,58 @@ void keep_better(const Lanes& L, const Choice& c, Vec* psk, Vec* alpk, Vec pos[4
     for (int k = 0; k < 4; k++) pos[k] = hn::IfThenElse(win, c.pos[k], pos[k]);
 }
 
-// One group of up to Lanes(d) channels.
-void search_group(const double* const h[], const double* const x[], int n, int (*pos)[4],
-                  double* const sign[]) {
-    Lanes L;
-    alignas(64) double hb[kLen * kMaxLanes];
-    alignas(64) double xb[kLen * kMaxLanes];
+// d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0, for interleaved h and
+// x. Four outputs' sums at a time, so that their chains overlap (kLen is a multiple of 4).
+void target_correlation(const Lanes& L, const double* hb, const double* xb, double* d) {
+    for (int i = 0; i < kLen; i += 4) {
+        Vec s[4] = {L.set(0.0), L.set(0.0), L.set(0.0), L.set(0.0)};
+        for (int j = 0; j < kLen - i - 3; j++) {
+            const Vec hj = L.load(hb, j);
+            for (int u = 0; u < 4; ++u) s[u] += L.load(xb, i + u + j) * hj;
+        }
+        // The last three samples end the sums one by one: output i + u stops at 39 - i - u.
+        for (int j = kLen - i - 3; j < kLen - i; j++) {
+            const Vec hj = L.load(hb, j);
+            for (int u = 0; u < kLen - i - j; ++u) s[u] += L.load(xb, i + u + j) * hj;
+        }
+        for (int u = 0; u < 4; ++u) L.store(s[u], d, i + u);
+    }
+}
+
+// h and x of up to Lanes(d) channels interleaved; unused lanes zero.
+void interleave_pair(const Lanes& L, const double* const h[], const double* const x[], int n,
+                     double* hb, double* xb) {
     for (int l = 0; l < L.n; ++l) {
         for (int i = 0; i < kLen; ++i) {
             hb[i * L.n + l] = l < n ? h[l][i] : 0.0;
             xb[i * L.n + l] = l < n ? x[l][i] : 0.0;
         }
     }
+}
+
+void CorrelateChannels(const double* const* h, const double* const* x, int count,
+                       double* const* d) {
+    Lanes L;
+    for (int first = 0; first < count; first += L.n) {
+        const int n = count - first < L.n ? count - first : L.n;
+        alignas(64) double hb[kLen * kMaxLanes];
+        alignas(64) double xb[kLen * kMaxLanes];
+        alignas(64) double db[kLen * kMaxLanes];
+        interleave_pair(L, h + first, x + first, n, hb, xb);
+        target_correlation(L, hb, xb, db);
+        for (int l = 0; l < n; ++l) {
+            for (int i = 0; i < kLen; ++i) d[first + l][i] = db[i * L.n + l];
+        }
+    }
+}
+
+// One group of up to Lanes(d) channels.
+void search_group(const double* const h[], const double* const x[], int n, int (*pos)[4],
+                  double* const sign[]) {
+    Lanes L;
+    alignas(64) double hb[kLen * kMaxLanes];
+    alignas(64) double xb[kLen * kMaxLanes];
+    interleave_pair(L, h, x, n, hb, xb);
     alignas(64) double rr[kMatrixSize * kMaxLanes];
     correlation_matrix(L, hb, rr);
 
@@ -289,25 +329,15 @@ void search_group(const double* const h[], const double* const x[], int n, int (
     alignas(64) double db[kLen * kMaxLanes];
     alignas(64) double sb[kLen * kMaxLanes];
     alignas(64) double nsb[kLen * kMaxLanes];
-    // Four positions' sums at a time, so that their chains overlap (kLen is a multiple of 4).
-    for (int i = 0; i < kLen; i += 4) {
-        Vec s[4] = {L.set(0.0), L.set(0.0), L.set(0.0), L.set(0.0)};
-        for (int j = 0; j < kLen - i - 3; j++) {
-            const Vec hj = L.load(hb, j);
-            for (int u = 0; u < 4; ++u) s[u] += L.load(xb, i + u + j) * hj;
-        }
-        // The last three samples end the sums one by one: position i + u stops at 39 - i - u.
-        for (int j = kLen - i - 3; j < kLen - i; j++) {
-            const Vec hj = L.load(hb, j);
-            for (int u = 0; u < kLen - i - j; ++u) s[u] += L.load(xb, i + u + j) * hj;
-        }
-        for (int u = 0; u < 4; ++u) {
-            const auto nonnegative = hn::Ge(s[u], L.set(0.0));
-            const Vec sg = hn::IfThenElse(nonnegative, L.set(1.0), L.set(-1.0));
-            L.store(sg, sb, i + u);
-            L.store(hn::Neg(sg), nsb, i + u);
-            L.store(hn::IfThenElse(nonnegative, s[u], hn::Neg(s[u])), db, i + u);
-        }
+    alignas(64) double raw[kLen * kMaxLanes];
+    target_correlation(L, hb, xb, raw);
+    for (int i = 0; i < kLen; i++) {
+        const Vec s = L.load(raw, i);
+        const auto nonnegative = hn::Ge(s, L.set(0.0));
+        const Vec sg = hn::IfThenElse(nonnegative, L.set(1.0), L.set(-1.0));
+        L.store(sg, sb, i);
+        L.store(hn::Neg(sg), nsb, i);
+        L.store(hn::IfThenElse(nonnegative, s, hn::Neg(s)), db, i);
     }
 
     // scalar::fold_signs: every stored cross term times sign[i] * sign[j].
@@ -409,19 +439,28 @@ void lsp_search_group(const double (&codebook)[Rows][10], const double* const* t
     }
     Vec best = L.set(1e38);
     Vec best_n = L.set(0.0);
-    for (int e_n = 0; e_n < Rows; ++e_n) {
-        Vec e = L.set(0.0);
+    // Four entries' errors at a time, so that their chains overlap; then their comparisons in
+    // entry order (Rows is a multiple of four).
+    constexpr int kAtOnce = 4;
+    static_assert(Rows % kAtOnce == 0, "whole groups of entries");
+    for (int e_n = 0; e_n < Rows; e_n += kAtOnce) {
+        Vec e[kAtOnce];
+        for (int u = 0; u < kAtOnce; ++u) e[u] = L.set(0.0);
         for (int j = lo; j <= hi; ++j) {
-            const Vec d = t[j] - L.set(codebook[e_n][j]);
-            if (weight != nullptr) {
-                e += w[j] * (d * d);
-            } else {
-                e += d * d;
+            for (int u = 0; u < kAtOnce; ++u) {
+                const Vec d = t[j] - L.set(codebook[e_n + u][j]);
+                if (weight != nullptr) {
+                    e[u] += w[j] * (d * d);
+                } else {
+                    e[u] += d * d;
+                }
             }
         }
-        const auto take = hn::Lt(e, best);
-        best = hn::IfThenElse(take, e, best);
-        best_n = hn::IfThenElse(take, L.set(e_n), best_n);
+        for (int u = 0; u < kAtOnce; ++u) {
+            const auto take = hn::Lt(e[u], best);
+            best = hn::IfThenElse(take, e[u], best);
+            best_n = hn::IfThenElse(take, L.set(e_n + u), best_n);
+        }
     }
     alignas(64) double out[kMaxLanes] = {};
     hn::Store(best_n, L.d, out);
@@ -542,6 +581,7 @@ HWY_EXPORT(CodebookSearchChannels);
 HWY_EXPORT(LspStageChannels);
 HWY_EXPORT(OpenLoopMaximaChannels);
 HWY_EXPORT(AutocorrelationChannels);
+HWY_EXPORT(CorrelateChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
@@ -566,6 +606,12 @@ void lsp_second_stage_channels(const double* const rest[], const double* const w
                                int lo, int hi, int best[]) {
     if (count <= 0 || lo < 0 || hi > 9 || lo > hi) return;
     HWY_DYNAMIC_DISPATCH(LspStageChannels)(2, rest, w, count, lo, hi, best);
+}
+
+void target_correlation_channels(const double* const h[], const double* const x[], int count,
+                                 double* const d[]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(CorrelateChannels)(h, x, count, d);
 }
 
 void codebook_search_channels(const double* const h[], const double* const x[], int count,
