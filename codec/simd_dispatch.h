@@ -106,6 +106,8 @@ void lpc_autocorrelation(Isa isa, const double x[240], int m, double* r);
 void lpc_to_lsp(Isa isa, const double a[11], double lsp[10], const double old_lsp[10]);
 void lsp_quantize(Isa isa, double memory[4][10], const double lsp[10], double lsp_q[10],
                   int32_t index[2]);
+void lsp_quantize(int64_t target, double memory[4][10], const double lsp[10], double lsp_q[10],
+                  int32_t index[2]);
 
 }  // namespace g729simd
 }  // namespace g729

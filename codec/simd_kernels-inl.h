@@ -176,6 +176,10 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
 int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double code[40],
                               double y[40], int32_t* sign_index, double sharp);
 
+// ---- lsp_quantizer.cpp ----
+void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10],
+                  int32_t index[2]);
+
 // ---- postfilter.cpp ----
 void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],
                       const int32_t lags[2], int32_t frame_type);

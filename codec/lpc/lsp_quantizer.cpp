@@ -1,17 +1,24 @@
-// Switched-MA two-stage LSP quantizer (18 bits) and its decoder.
-#include "codec/lpc/lsp_quantizer.h"
+// Switched-MA two-stage LSP quantizer (18 bits) and its decoder. The codebook searches are
+// compiled for every instruction set Highway targets (simd_kernels-inl.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "codec/lpc/lsp_quantizer.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "codec/simd_kernels-inl.h"
 
 #include "codec/lpc/lpc_analysis.h"
+#include "codec/lpc/lsp_quantizer.h"
 #include "codec/simd_dispatch.h"
+#include "codec/simd_targets.h"
 #include "codec/tables/lsp_quantizer_tables.h"
 
+// What every instruction set shares, compiled once.
+#ifndef G729_LSP_QUANTIZER_SHARED
+#define G729_LSP_QUANTIZER_SHARED
 namespace g729 {
 
 namespace {
-
-using g729simd::Isa;
-using g729simd::load4;
-using g729simd::v4d;
 
 constexpr double kGapFirst = 0.0012;
 constexpr double kGapSecond = 0.0006;
@@ -55,81 +62,6 @@ constexpr Columns<Rows> columns_of(const double (&table)[Rows][10]) {
 
 constexpr Columns<128> kCodebook1 = columns_of(lsp_codebook_1);
 constexpr Columns<32> kCodebook2 = columns_of(lsp_codebook_2);
-
-// Keeps the first smallest of four errors of entries n..n+3 (strictly smaller replaces).
-G729_INLINE void keep_smallest(const v4d& e, int n, double* best, int* best_n) {
-    if (!g729simd::any4(e < G729_SPLAT(*best))) return;
-    for (int l = 0; l < 4; ++l) {
-        if (e[l] < *best) {
-            *best = e[l];
-            *best_n = n + l;
-        }
-    }
-}
-
-// First stage: unweighted distance over all 10 dimensions; the AVX2 build four entries at a
-// time, every lane the scalar sum.
-template <Isa I>
-G729_INLINE int search_first_stage(const double target[10]) {
-    double best = kBestStart;
-    int best_n = 0;
-    if constexpr (I == Isa::avx2) {
-        v4d t[10] = {};
-        for (int j = 0; j < 10; ++j) t[j] = G729_SPLAT(target[j]);
-        for (int n = 0; n < 128; n += 4) {
-            v4d e = G729_SPLAT(0.0);
-            for (int j = 0; j < 10; ++j) {
-                const v4d d = t[j] - load4(&kCodebook1.v[j][n]);
-                e += d * d;
-            }
-            keep_smallest(e, n, &best, &best_n);
-        }
-    } else {
-        for (int n = 0; n < 128; ++n) {
-            double e = 0.0;
-            for (int j = 0; j < 10; ++j) {
-                const double d = target[j] - lsp_codebook_1[n][j];
-                e += d * d;
-            }
-            if (e < best) {
-                best = e;
-                best_n = n;
-            }
-        }
-    }
-    return best_n;
-}
-
-// Weighted second-stage search over one half (columns lo..hi) of the second codebook.
-template <Isa I>
-G729_INLINE int search_second_stage(const double residual[10], const double w[10], int lo,
-                                    int hi) {
-    double best = kBestStart;
-    int best_n = 0;
-    if constexpr (I == Isa::avx2) {
-        for (int n = 0; n < 32; n += 4) {
-            v4d e = G729_SPLAT(0.0);
-            for (int j = lo; j <= hi; ++j) {
-                const v4d d = G729_SPLAT(residual[j]) - load4(&kCodebook2.v[j][n]);
-                e += G729_SPLAT(w[j]) * (d * d);
-            }
-            keep_smallest(e, n, &best, &best_n);
-        }
-    } else {
-        for (int n = 0; n < 32; ++n) {
-            double e = 0.0;
-            for (int j = lo; j <= hi; ++j) {
-                const double d = residual[j] - lsp_codebook_2[n][j];
-                e += w[j] * (d * d);
-            }
-            if (e < best) {
-                best = e;
-                best_n = n;
-            }
-        }
-    }
-    return best_n;
-}
 
 }  // namespace
 
@@ -209,7 +141,7 @@ void lsf_reconstruct(const double cb1[128][10], const double cb2[32][10], int i1
 namespace {
 
 // The targets of both predictor modes, and the weights.
-G729_INLINE void quantize_targets(const double memory[4][10], const double lsp[10],
+inline void quantize_targets(const double memory[4][10], const double lsp[10],
                                   LspQuantizeWork* work) {
     lsp_to_lsf(lsp, work->lsf, 10);
     lsf_weights(work->lsf, work->w);
@@ -220,14 +152,14 @@ G729_INLINE void quantize_targets(const double memory[4][10], const double lsp[1
 }
 
 // What the first stage (entry i1[mode]) leaves for the second.
-G729_INLINE void quantize_rest(LspQuantizeWork* work, int mode) {
+inline void quantize_rest(LspQuantizeWork* work, int mode) {
     const int best_n = work->i1[mode];
     for (int j = 0; j < 10; ++j) work->rest[mode][j] = work->target[mode][j] - lsp_codebook_1[best_n][j];
 }
 
 // The weighted error of a mode's choice, the mode with the smaller one (equal errors keep mode
 // 0), the indices and the quantized LSPs; the predictor memory moves on.
-G729_INLINE void quantize_finish(double memory[4][10], const LspQuantizeWork* work,
+inline void quantize_finish(double memory[4][10], const LspQuantizeWork* work,
                                  double lsp_q[10], int32_t index[2]) {
     const double* w = work->w;
     double err[2];
@@ -263,42 +195,7 @@ G729_INLINE void quantize_finish(double memory[4][10], const LspQuantizeWork* wo
     lsf_to_lsp(lsf_q, lsp_q, 10);
 }
 
-template <Isa I>
-G729_INLINE void quantize_impl(double memory[4][10], const double lsp[10], double lsp_q[10],
-                               int32_t index[2]) {
-    LspQuantizeWork work;
-    quantize_targets(memory, lsp, &work);
-    for (int mode = 0; mode < 2; ++mode) {
-        // First stage: unweighted distance over all 10 dimensions; then the second stage on
-        // each half of what it leaves.
-        work.i1[mode] = search_first_stage<I>(work.target[mode]);
-        quantize_rest(&work, mode);
-        work.i2[mode] = search_second_stage<I>(work.rest[mode], work.w, 0, 4);
-        work.i3[mode] = search_second_stage<I>(work.rest[mode], work.w, 5, 9);
-    }
-    quantize_finish(memory, &work, lsp_q, index);
-}
-
-void quantize_baseline(double memory[4][10], const double lsp[10], double lsp_q[10],
-                       int32_t index[2]) {
-    quantize_impl<Isa::baseline>(memory, lsp, lsp_q, index);
-}
-
-G729_TARGET_AVX2 void quantize_avx2(double memory[4][10], const double lsp[10], double lsp_q[10],
-                                    int32_t index[2]) {
-    quantize_impl<Isa::avx2>(memory, lsp, lsp_q, index);
-}
-
 }  // namespace
-
-void g729simd::lsp_quantize(Isa isa, double memory[4][10], const double lsp[10], double lsp_q[10],
-                            int32_t index[2]) {
-    if (isa == Isa::avx2) {
-        quantize_avx2(memory, lsp, lsp_q, index);
-    } else {
-        quantize_baseline(memory, lsp, lsp_q, index);
-    }
-}
 
 void lsp_quantize_targets(const double memory[4][10], const double lsp[10],
                           LspQuantizeWork* work) {
@@ -313,10 +210,6 @@ void lsp_quantize_rests(LspQuantizeWork* work) {
 void lsp_quantize_finish(double memory[4][10], const LspQuantizeWork* work, double lsp_q[10],
                          int32_t index[2]) {
     quantize_finish(memory, work, lsp_q, index);
-}
-
-void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], int32_t index[2]) {
-    g729simd::lsp_quantize(g729simd::best_isa(), memory, lsp, lsp_q, index);
 }
 
 void lsp_decode(g729_lsp_decoder_state* state, const int32_t index[2], double lsp_q[10],
@@ -344,3 +237,128 @@ void lsp_decode(g729_lsp_decoder_state* state, const int32_t index[2], double ls
 }
 
 }  // namespace g729
+#endif  // G729_LSP_QUANTIZER_SHARED
+
+HWY_BEFORE_NAMESPACE();
+namespace g729 {
+namespace HWY_NAMESPACE {
+namespace {
+
+// Keeps the first smallest of four errors of entries n..n+3 (strictly smaller replaces).
+HWY_INLINE void keep_smallest(const Quad& e, int n, double* best, int* best_n) {
+    if (quad_first(quad_lt(e, quad_set(*best))) < 0) return;
+    alignas(32) double v[4];
+    quad_store(e, v);
+    for (int l = 0; l < 4; ++l) {
+        if (v[l] < *best) {
+            *best = v[l];
+            *best_n = n + l;
+        }
+    }
+}
+
+// First stage: unweighted distance over all 10 dimensions; the vector kernel four entries at
+// a time, every lane the scalar sum.
+HWY_INLINE int search_first_stage(const double target[10]) {
+    double best = kBestStart;
+    int best_n = 0;
+    if constexpr (kVectors) {
+        Quad t[10];
+        for (int j = 0; j < 10; ++j) t[j] = quad_set(target[j]);
+        for (int n = 0; n < 128; n += 4) {
+            Quad e = quad_set(0.0);
+            for (int j = 0; j < 10; ++j) {
+                const Quad d = t[j] - quad_load(&kCodebook1.v[j][n]);
+                e += d * d;
+            }
+            keep_smallest(e, n, &best, &best_n);
+        }
+    } else {
+        for (int n = 0; n < 128; ++n) {
+            double e = 0.0;
+            for (int j = 0; j < 10; ++j) {
+                const double d = target[j] - lsp_codebook_1[n][j];
+                e += d * d;
+            }
+            if (e < best) {
+                best = e;
+                best_n = n;
+            }
+        }
+    }
+    return best_n;
+}
+
+// Weighted second-stage search over one half (columns lo..hi) of the second codebook.
+HWY_INLINE int search_second_stage(const double residual[10], const double w[10], int lo,
+                                    int hi) {
+    double best = kBestStart;
+    int best_n = 0;
+    if constexpr (kVectors) {
+        for (int n = 0; n < 32; n += 4) {
+            Quad e = quad_set(0.0);
+            for (int j = lo; j <= hi; ++j) {
+                const Quad d = quad_set(residual[j]) - quad_load(&kCodebook2.v[j][n]);
+                e += quad_set(w[j]) * (d * d);
+            }
+            keep_smallest(e, n, &best, &best_n);
+        }
+    } else {
+        for (int n = 0; n < 32; ++n) {
+            double e = 0.0;
+            for (int j = lo; j <= hi; ++j) {
+                const double d = residual[j] - lsp_codebook_2[n][j];
+                e += w[j] * (d * d);
+            }
+            if (e < best) {
+                best = e;
+                best_n = n;
+            }
+        }
+    }
+    return best_n;
+}
+
+}  // namespace
+
+void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10],
+                  int32_t index[2]) {
+    LspQuantizeWork work;
+    quantize_targets(memory, lsp, &work);
+    for (int mode = 0; mode < 2; ++mode) {
+        // First stage: unweighted distance over all 10 dimensions; then the second stage on
+        // each half of what it leaves.
+        work.i1[mode] = search_first_stage(work.target[mode]);
+        quantize_rest(&work, mode);
+        work.i2[mode] = search_second_stage(work.rest[mode], work.w, 0, 4);
+        work.i3[mode] = search_second_stage(work.rest[mode], work.w, 5, 9);
+    }
+    quantize_finish(memory, &work, lsp_q, index);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace g729
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace g729 {
+
+HWY_EXPORT(lsp_quantize);
+
+void g729simd::lsp_quantize(int64_t target, double memory[4][10], const double lsp[10],
+                            double lsp_q[10], int32_t index[2]) {
+    target_entry(HWY_DISPATCH_TABLE(lsp_quantize), target)(memory, lsp, lsp_q, index);
+}
+
+// Routines not yet compiled per instruction set call this with their build.
+void g729simd::lsp_quantize(Isa, double memory[4][10], const double lsp[10], double lsp_q[10],
+                            int32_t index[2]) {
+    HWY_DYNAMIC_DISPATCH(lsp_quantize)(memory, lsp, lsp_q, index);
+}
+
+void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], int32_t index[2]) {
+    HWY_DYNAMIC_DISPATCH(lsp_quantize)(memory, lsp, lsp_q, index);
+}
+
+}  // namespace g729
+#endif  // HWY_ONCE
