@@ -66,9 +66,10 @@ void lpc_synthesis_filter(Isa isa, const double a[11], const double* x, double* 
 void lpc_residual_filter(Isa isa, const double a[11], const double* x, double* y, int L);
 void lpc_synthesis_filters(Isa isa, const SynthesisJob* jobs, int count, int L);
 void copy_doubles(Isa isa, const double* src, double* dst, int n);
-void encode_frame_parameters(Isa isa, g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
-                             int32_t frame_count, int32_t dtx_enabled);
-void preprocess_highpass(Isa isa, double hpf_mem[4], double* samples, int count);
+void encode_frame_parameters(int64_t target, g729_encoder_state* st,
+                             int32_t params[G729_PARAMS_SIZE], int32_t frame_count,
+                             int32_t dtx_enabled);
+void preprocess_highpass(int64_t target, double hpf_mem[4], double* samples, int count);
 int32_t fixed_codebook_search(Isa isa, const double x[40], double h[40], int t0, double code[40],
                               double y[40], int32_t* sign_index, double sharp);
 int32_t fixed_codebook_search(int64_t target, const double x[40], double h[40], int t0,
