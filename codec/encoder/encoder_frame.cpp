@@ -153,28 +153,14 @@ HWY_INLINE void subframe_search(g729_encoder_state* st, EncoderWork* w, int k,
     double* e = st->exc_buf + kPastExcitation;
     int32_t* params = w->params;
     if (k == 0) {
-        const int32_t t_op = w->t_op;
-        w->t0_min = t_op - 3;
-        if (w->t0_min < kMinPitchLag) {
-            w->t0_min = kMinPitchLag;
-            w->t0_max = kMinPitchLag + 6;
-        } else {
-            w->t0_max = t_op + 3;
-            if (w->t0_max > kMaxPitchLag) {
-                w->t0_max = kMaxPitchLag;
-                w->t0_min = kMaxPitchLag - 6;
-            }
-        }
+        closed_loop_range(w->t_op, &w->t0_min, &w->t0_max);
         w->p = 3;
         copy_doubles(w->x_first, w->x, 40);
     }
     const int i = 40 * k;
 
-    w->frac = 0;
-    if (w->pitch_correlation != nullptr) {
-        w->t0 = g729simd::closed_loop_pitch_search_correlated(kIsa, e + i, w->pitch_correlation, 40,
-                                                              w->t0_min, w->t0_max, i, &w->frac);
-    } else {
+    if (!w->pitch_given) {
+        w->frac = 0;
         w->t0 = g729simd::closed_loop_pitch_search(kIsa, e + i, w->x, w->h_both[k], 40, w->t0_min,
                                                    w->t0_max, i, &w->frac);
     }
@@ -247,7 +233,7 @@ HWY_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729_
                                      const double lsp_new[10]) {
     EncoderWork w;
     w.params = params;
-    w.pitch_correlation = nullptr;
+    w.pitch_given = false;
     g729simd::SynthesisJob jobs[5];
     double lsp_new_q[10];
     int32_t lsp_index[2];
@@ -358,7 +344,7 @@ HWY_INLINE bool begin_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SI
                            int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
                            const double r[13]) {
     w->params = params;
-    w->pitch_correlation = nullptr;
+    w->pitch_given = false;
     if (frame_analysis(st, frame_count, dtx_enabled, w->lsp_new, r)) return true;
     encode_inactive(st, params);
     return false;
