@@ -77,12 +77,12 @@ int32_t fixed_codebook_search(int64_t target, const double x[40], double h[40], 
 void correlate_target_impulse(Isa isa, const double h[40], const double x[40], double d[40]);
 void correlate_target_impulse(int64_t target, const double h[40], const double x[40],
                               double d[40]);
-int32_t open_loop_pitch_search(Isa isa, const double* wsp, int length);
-int32_t closed_loop_pitch_search(Isa isa, double* exc, const double x[40], const double h[40],
-                                 int length, int t0_min, int t0_max, int subframe_offset,
-                                 int32_t* frac);
-void adaptive_codebook_interpolate(Isa isa, double* exc, int t0, int frac, int length);
-double adaptive_codebook_gain(Isa isa, const double* x, const double* y,
+int32_t open_loop_pitch_search(int64_t target, const double* wsp, int length);
+int32_t closed_loop_pitch_search(int64_t target, double* exc, const double x[40],
+                                 const double h[40], int length, int t0_min, int t0_max,
+                                 int subframe_offset, int32_t* frac);
+void adaptive_codebook_interpolate(int64_t target, double* exc, int t0, int frac, int length);
+double adaptive_codebook_gain(int64_t target, const double* x, const double* y,
                               double gain_correlations[5], int length);
 void fixed_codebook_correlations(Isa isa, const double x[40], const double y[40],
                                  const double z[40], double gain_correlations[5]);

@@ -175,10 +175,19 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
 // ---- fixed_codebook.cpp ----
 int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double code[40],
                               double y[40], int32_t* sign_index, double sharp);
+void correlate_target_impulse(const double h[40], const double x[40], double d[40]);
 
 // ---- lsp_quantizer.cpp ----
 void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10],
                   int32_t index[2]);
+
+// ---- pitch.cpp ----
+void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length);
+int32_t open_loop_pitch_search(const double* wsp, int length);
+int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h[40], int length,
+                                 int t0_min, int t0_max, int subframe_offset, int32_t* frac);
+double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
+                              int length);
 
 // ---- postfilter.cpp ----
 void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],

@@ -210,26 +210,29 @@ TEST(SimdPaths, CopyKeepsAscendingOrderForEveryOverlap) {
 }
 
 TEST(SimdPaths, InterpolationForEveryLagAndFraction) {
-    REQUIRE_AVX2();
-    Rng rng(3);
-    // Past excitation, the 40 samples written, and room for the taps of lags under 10, which
-    // read up to 10 samples past the one being written.
-    constexpr int kHistory = 154;
-    constexpr int kSize = kHistory + 40 + 10;
-    double exc[kSize];
-    for (double& v : exc) v = rng.uniform(-5000.0, 5000.0);
-    for (int t0 = 1; t0 <= 143; ++t0) {
-        for (int frac = -1; frac <= 1; ++frac) {
-            for (int length : {40, 37}) {
-                double b[2][kSize];
-                std::memcpy(b[0], exc, sizeof exc);
-                std::memcpy(b[1], exc, sizeof exc);
-                g729simd::adaptive_codebook_interpolate(Isa::baseline, b[0] + kHistory, t0, frac,
-                                                        length);
-                g729simd::adaptive_codebook_interpolate(Isa::avx2, b[1] + kHistory, t0, frac,
-                                                        length);
-                ASSERT_TRUE(same_doubles(b[0], b[1], kSize))
-                    << "t0 " << t0 << " frac " << frac << " length " << length;
+    REQUIRE_VECTOR_TARGETS();
+    for (int64_t target : vector_targets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        Rng rng(3);
+        // Past excitation, the 40 samples written, and room for the taps of lags under 10, which
+        // read up to 10 samples past the one being written.
+        constexpr int kHistory = 154;
+        constexpr int kSize = kHistory + 40 + 10;
+        double exc[kSize];
+        for (double& v : exc) v = rng.uniform(-5000.0, 5000.0);
+        for (int t0 = 1; t0 <= 143; ++t0) {
+            for (int frac = -1; frac <= 1; ++frac) {
+                for (int length : {40, 37}) {
+                    double b[2][kSize];
+                    std::memcpy(b[0], exc, sizeof exc);
+                    std::memcpy(b[1], exc, sizeof exc);
+                    g729simd::adaptive_codebook_interpolate(kScalar, b[0] + kHistory, t0, frac,
+                                                            length);
+                    g729simd::adaptive_codebook_interpolate(target, b[1] + kHistory, t0, frac,
+                                                            length);
+                    ASSERT_TRUE(same_doubles(b[0], b[1], kSize))
+                        << "t0 " << t0 << " frac " << frac << " length " << length;
+                }
             }
         }
     }
@@ -271,8 +274,8 @@ TEST(SimdPaths, LspRootSearchAndQuantizer) {
 
         double q[2][10];
         int32_t index[2][2];
-        g729simd::lsp_quantize(Isa::baseline, memory[0], lsp[0], q[0], index[0]);
-        g729simd::lsp_quantize(Isa::avx2, memory[1], lsp[0], q[1], index[1]);
+        g729simd::lsp_quantize(kScalar, memory[0], lsp[0], q[0], index[0]);
+        g729simd::lsp_quantize(kScalar, memory[1], lsp[0], q[1], index[1]);
         ASSERT_EQ(index[0][0], index[1][0]) << "trial " << trial;
         ASSERT_EQ(index[0][1], index[1][1]) << "trial " << trial;
         ASSERT_TRUE(same_doubles(q[0], q[1], 10));
@@ -281,44 +284,47 @@ TEST(SimdPaths, LspRootSearchAndQuantizer) {
 }
 
 TEST(SimdPaths, PitchSearches) {
-    REQUIRE_AVX2();
-    Rng rng(6);
-    for (int trial = 0; trial < 200; ++trial) {
-        // Open loop: 143 past and 80 current weighted-speech samples.
-        const std::vector<double> w = voiced(rng, 223, rng.uniform(20.0, 150.0), 3000.0);
-        const int length = trial % 9 == 0 ? 79 : 80;
-        ASSERT_EQ(g729simd::open_loop_pitch_search(Isa::baseline, w.data() + 143, length),
-                  g729simd::open_loop_pitch_search(Isa::avx2, w.data() + 143, length))
-            << "trial " << trial;
+    REQUIRE_VECTOR_TARGETS();
+    for (int64_t target : vector_targets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        Rng rng(6);
+        for (int trial = 0; trial < 200; ++trial) {
+            // Open loop: 143 past and 80 current weighted-speech samples.
+            const std::vector<double> w = voiced(rng, 223, rng.uniform(20.0, 150.0), 3000.0);
+            const int length = trial % 9 == 0 ? 79 : 80;
+            ASSERT_EQ(g729simd::open_loop_pitch_search(kScalar, w.data() + 143, length),
+                      g729simd::open_loop_pitch_search(target, w.data() + 143, length))
+                << "trial " << trial;
 
-        // Closed loop, every range width the encoder uses and a few it does not.
-        const std::vector<double> e = voiced(rng, 194, rng.uniform(20.0, 143.0), 2000.0);
-        double x[40];
-        double h[40];
-        for (int n = 0; n < 40; ++n) {
-            x[n] = rng.uniform(-4000.0, 4000.0);
-            h[n] = std::pow(0.8, n) * std::cos(0.7 * n);
+            // Closed loop, every range width the encoder uses and a few it does not.
+            const std::vector<double> e = voiced(rng, 194, rng.uniform(20.0, 143.0), 2000.0);
+            double x[40];
+            double h[40];
+            for (int n = 0; n < 40; ++n) {
+                x[n] = rng.uniform(-4000.0, 4000.0);
+                h[n] = std::pow(0.8, n) * std::cos(0.7 * n);
+            }
+            const int width = 1 + trial % 14;
+            const int t0_min = rng.integer(20, 143 - width + 1);
+            const int offset = trial % 2 == 0 ? 0 : 40;
+            double exc[2][194];
+            std::memcpy(exc[0], e.data(), sizeof exc[0]);
+            std::memcpy(exc[1], e.data(), sizeof exc[1]);
+            int32_t frac[2];
+            const int32_t t0_base = g729simd::closed_loop_pitch_search(
+                kScalar, exc[0] + 154, x, h, 40, t0_min, t0_min + width - 1, offset, &frac[0]);
+            const int32_t t0_target = g729simd::closed_loop_pitch_search(
+                target, exc[1] + 154, x, h, 40, t0_min, t0_min + width - 1, offset, &frac[1]);
+            ASSERT_EQ(t0_base, t0_target) << "trial " << trial;
+            ASSERT_EQ(frac[0], frac[1]) << "trial " << trial;
+            ASSERT_TRUE(same_doubles(exc[0], exc[1], 194));
+
+            double gc[2][5];
+            const double gp0 = g729simd::adaptive_codebook_gain(kScalar, x, h, gc[0], 40);
+            const double gp1 = g729simd::adaptive_codebook_gain(target, x, h, gc[1], 40);
+            ASSERT_TRUE(same(gp0, gp1));
+            ASSERT_TRUE(same_doubles(gc[0], gc[1], 2));
         }
-        const int width = 1 + trial % 14;
-        const int t0_min = rng.integer(20, 143 - width + 1);
-        const int offset = trial % 2 == 0 ? 0 : 40;
-        double exc[2][194];
-        std::memcpy(exc[0], e.data(), sizeof exc[0]);
-        std::memcpy(exc[1], e.data(), sizeof exc[1]);
-        int32_t frac[2];
-        const int32_t t0_base = g729simd::closed_loop_pitch_search(
-            Isa::baseline, exc[0] + 154, x, h, 40, t0_min, t0_min + width - 1, offset, &frac[0]);
-        const int32_t t0_avx2 = g729simd::closed_loop_pitch_search(
-            Isa::avx2, exc[1] + 154, x, h, 40, t0_min, t0_min + width - 1, offset, &frac[1]);
-        ASSERT_EQ(t0_base, t0_avx2) << "trial " << trial;
-        ASSERT_EQ(frac[0], frac[1]) << "trial " << trial;
-        ASSERT_TRUE(same_doubles(exc[0], exc[1], 194));
-
-        double gc[2][5];
-        const double gp0 = g729simd::adaptive_codebook_gain(Isa::baseline, x, h, gc[0], 40);
-        const double gp1 = g729simd::adaptive_codebook_gain(Isa::avx2, x, h, gc[1], 40);
-        ASSERT_TRUE(same(gp0, gp1));
-        ASSERT_TRUE(same_doubles(gc[0], gc[1], 2));
     }
 }
 
@@ -524,7 +530,7 @@ TEST(SimdPaths, ChannelParallelKernelsOnEveryHighwayTarget) {
                 if (trial % 9 == 0) in[c][rng.integer(0, 39)] = std::numeric_limits<double>::quiet_NaN();
                 expect_mem[c] = mem[c];
                 const bool in_place = c % 2 == 1;
-                g729simd::lpc_synthesis_filter(Isa::baseline, a[c].data(), in[c].data(),
+                g729simd::lpc_synthesis_filter(kScalar, a[c].data(), in[c].data(),
                                                expect[c].data(), L, expect_mem[c].data(), c % 3 != 0);
                 if (in_place) out[c] = in[c];
                 jobs[c] = {a[c].data(), in_place ? out[c].data() : in[c].data(), out[c].data(),
@@ -596,7 +602,7 @@ TEST(SimdPaths, ChannelParallelCodebookSearchOnEveryHighwayTarget) {
                 random_lpc(rng, a);
                 double impulse[40] = {1.0};
                 double zero[10] = {};
-                g729simd::lpc_synthesis_filter(Isa::baseline, a, impulse, h[c].data(), 40, zero, 0);
+                g729simd::lpc_synthesis_filter(kScalar, a, impulse, h[c].data(), 40, zero, 0);
                 const bool silent = (trial + c) % 7 == 0;
                 for (double& v : x[c]) v = silent ? 0.0 : rng.uniform(-3000.0, 3000.0);
                 t0[c] = rng.integer(20, 60);
@@ -615,7 +621,7 @@ TEST(SimdPaths, ChannelParallelCodebookSearchOnEveryHighwayTarget) {
                 double y[2][40];
                 int32_t signs[2];
                 const int32_t index = g729simd::fixed_codebook_search(
-                    Isa::baseline, x[c].data(), hs.data(), t0[c], code[0], y[0], &signs[0], 0.0);
+                    kScalar, x[c].data(), hs.data(), t0[c], code[0], y[0], &signs[0], 0.0);
                 const int32_t lanes_index = fixed_codebook_code_vectors(
                     h[c].data(), t0[c], &pos[4 * static_cast<std::size_t>(c)], sign[c].data(),
                     code[1], y[1], &signs[1], 0.0);
@@ -679,7 +685,7 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
                 work[c].i3[1] = best[2 * c + 1];
                 double q[2][10];
                 int32_t index[2][2];
-                g729simd::lsp_quantize(Isa::baseline, memory[0][c], lsp[c], q[0], index[0]);
+                g729simd::lsp_quantize(kScalar, memory[0][c], lsp[c], q[0], index[0]);
                 lsp_quantize_finish(memory[1][c], &work[c], q[1], index[1]);
                 ASSERT_EQ(index[0][0], index[1][0]) << "frame " << frame << " channel " << c;
                 ASSERT_EQ(index[0][1], index[1][1]) << "frame " << frame << " channel " << c;
@@ -717,7 +723,7 @@ TEST(SimdPaths, ChannelParallelOpenLoopPitchOnEveryHighwayTarget) {
                                       reinterpret_cast<double(*)[3]>(maxima.data()));
             for (int c = 0; c < channels; ++c) {
                 ASSERT_EQ(open_loop_choose(wsp[c], 80, lags[c].data(), maxima[c].data()),
-                          g729simd::open_loop_pitch_search(Isa::baseline, wsp[c], 80))
+                          g729simd::open_loop_pitch_search(kScalar, wsp[c], 80))
                     << "trial " << trial << " channel " << c;
             }
         }

@@ -161,7 +161,7 @@ HWY_INLINE void subframe_search(g729_encoder_state* st, EncoderWork* w, int k,
 
     if (!w->pitch_given) {
         w->frac = 0;
-        w->t0 = g729simd::closed_loop_pitch_search(kIsa, e + i, w->x, w->h_both[k], 40, w->t0_min,
+        w->t0 = closed_loop_pitch_search(e + i, w->x, w->h_both[k], 40, w->t0_min,
                                                    w->t0_max, i, &w->frac);
     }
     const int p = w->p;
@@ -180,7 +180,7 @@ HWY_INLINE void subframe_search(g729_encoder_state* st, EncoderWork* w, int k,
 HWY_INLINE void subframe_gain(g729_encoder_state* st, EncoderWork* w) {
     const double* x = w->x;
     const double* y1 = w->y1;
-    double gp = g729simd::adaptive_codebook_gain(kIsa, x, y1, w->gain_correlations, 40);
+    double gp = adaptive_codebook_gain(x, y1, w->gain_correlations, 40);
     w->taming = taming_check(st->exc_err, w->t0, w->frac);
     if (w->taming == 1 && gp > 0.95) gp = 0.95;
     w->gp = gp;
@@ -241,7 +241,7 @@ HWY_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729_
     active_begin(st, &w, lsp_new, lsp_new_q, lsp_index, jobs);
     lpc_synthesis_filters(jobs, 4, 40);
     run_job(jobs[4]);
-    w.t_op = g729simd::open_loop_pitch_search(kIsa, st->wsp_buf + kMaxPitchLag, 80);
+    w.t_op = open_loop_pitch_search(st->wsp_buf + kMaxPitchLag, 80);
     g729simd::SynthesisJob job;
     for (int k = 0; k < 2; ++k) {
         subframe_search(st, &w, k, &job);

@@ -1,26 +1,31 @@
-// Pitch (adaptive-codebook) analysis of the encoder.
-#include "codec/encoder/pitch.h"
+// Pitch (adaptive-codebook) analysis of the encoder. The searches and the interpolation are
+// compiled for every instruction set Highway targets (simd_kernels-inl.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "codec/encoder/pitch.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "codec/simd_kernels-inl.h"
 
 #include <cmath>
 
 #include "codec/encoder/fixed_codebook.h"
+#include "codec/encoder/pitch.h"
 #include "codec/frame_constants.h"
 #include "codec/lpc/primitives.h"
 #include "codec/simd_dispatch.h"
+#include "codec/simd_targets.h"
 #include "codec/tables/pitch_tables.h"
 
+// What every instruction set shares, compiled once.
+#ifndef G729_PITCH_SHARED
+#define G729_PITCH_SHARED
 namespace g729 {
 
 namespace {
 
-using g729simd::Isa;
-using g729simd::load4;
-using g729simd::store4;
-using g729simd::v4d;
-
-
 // Correlation of the even samples of the frame with the signal lag samples back.
-G729_INLINE double even_correlation(const double* sw, int length, int lag) {
+inline double even_correlation(const double* sw, int length, int lag) {
     double s = 0.0;
     for (int j = 0; j < length; j += 2) {
         s += sw[j] * sw[j - lag];
@@ -29,7 +34,7 @@ G729_INLINE double even_correlation(const double* sw, int length, int lag) {
 }
 
 // Energy of the even samples lag samples back, with a 0.01 bias.
-G729_INLINE double even_energy(const double* sw, int length, int lag) {
+inline double even_energy(const double* sw, int length, int lag) {
     double s = 0.01;
     for (int j = 0; j < length; j += 2) {
         s += sw[j - lag] * sw[j - lag];
@@ -38,7 +43,7 @@ G729_INLINE double even_energy(const double* sw, int length, int lag) {
 }
 
 // Best lag of lag_lo..lag_hi (step apart); the smallest lag wins a tie.
-G729_INLINE int best_lag(const double* sw, int length, int lag_lo, int lag_hi, int step,
+inline int best_lag(const double* sw, int length, int lag_lo, int lag_hi, int step,
                          double* best) {
     double max = -1e38;
     int lag = lag_lo;
@@ -53,15 +58,15 @@ G729_INLINE int best_lag(const double* sw, int length, int lag_lo, int lag_hi, i
     return lag;
 }
 
-G729_INLINE double normalised(const double* sw, int length, int lag, double corr) {
+inline double normalised(const double* sw, int length, int lag, double corr) {
     const double inv = 1.0 / std::sqrt(even_energy(sw, length, lag));
     return corr * inv;
 }
 
-G729_INLINE int iabs(int v) { return v < 0 ? -v : v; }
+inline int iabs(int v) { return v < 0 ? -v : v; }
 
 // Correlation of d with a candidate vector, biased by 0.1.
-G729_INLINE double biased_dot(const double* d, const double* v, int length) {
+inline double biased_dot(const double* d, const double* v, int length) {
     double s = 0.1;
     for (int n = 0; n < length; n++) {
         s += d[n] * v[n];
@@ -71,7 +76,7 @@ G729_INLINE double biased_dot(const double* d, const double* v, int length) {
 
 // Refines the long-range lag by its odd neighbours, normalises the three maxima and favours
 // shorter lags whose multiples match a longer winner.
-G729_INLINE int choose_open_loop_lag(const double* wsp, int length, const int t[3],
+inline int choose_open_loop_lag(const double* wsp, int length, const int t[3],
                                      const double max[3]) {
     const int t1 = t[0];
     const int t2 = t[1];
@@ -123,277 +128,7 @@ G729_INLINE int choose_open_loop_lag(const double* wsp, int length, const int t[
     return lag;
 }
 
-// Open-loop correlations of V * 4 consecutive lags lag..lag+4V-1 into corr[lag..]. The lanes
-// of one vector are the lags t+3, t+2, t+1, t (a contiguous load of sw[j-t-3..j-t]).
-template <int V>
-G729_INLINE void correlate_consecutive(const double* sw, int length, int lag, double* corr) {
-    v4d acc[V];
-    for (int v = 0; v < V; v++) {
-        acc[v] = G729_SPLAT(0.0);
-    }
-    for (int j = 0; j < length; j += 2) {
-        const v4d s = G729_SPLAT(sw[j]);
-        for (int v = 0; v < V; v++) {
-            acc[v] += s * load4(sw + j - (lag + 4 * v) - 3);
-        }
-    }
-    for (int v = 0; v < V; v++) {
-        for (int l = 0; l < 4; l++) {
-            corr[lag + 4 * v + l] = acc[v][3 - l];
-        }
-    }
-}
-
-// The same for 4V even lags lag, lag+2, ..., from the even samples alone: even[i] holds
-// sw[2i - 142], so the lags t+6, t+4, t+2, t of a vector are a contiguous load. The
-// correlation of lag + 2k goes to corr[k].
-template <int V>
-G729_INLINE void correlate_even(const double* even, int length, int lag, double* corr) {
-    v4d acc[V];
-    for (int v = 0; v < V; v++) {
-        acc[v] = G729_SPLAT(0.0);
-    }
-    for (int i = 0; 2 * i < length; i++) {
-        const v4d s = G729_SPLAT(even[i + kMaxPitchLag / 2]);
-        for (int v = 0; v < V; v++) {
-            acc[v] += s * load4(even + i - (lag / 2 + 4 * v) + kMaxPitchLag / 2 - 3);
-        }
-    }
-    for (int v = 0; v < V; v++) {
-        for (int l = 0; l < 4; l++) {
-            corr[4 * v + l] = acc[v][3 - l];
-        }
-    }
-}
-
-// Index of the largest of count (a multiple of 4) correlations, the first one on a tie. A
-// group of four where no value beats the maximum so far cannot change it.
-G729_INLINE int index_of_max(const double* corr, int count, double* best) {
-    double max = -1e38;
-    int index = 0;
-    for (int k = 0; k < count; k += 4) {
-        if (!g729simd::any4(load4(corr + k) > G729_SPLAT(max))) {
-            continue;
-        }
-        for (int l = k; l < k + 4; l++) {
-            if (corr[l] > max) {
-                max = corr[l];
-                index = l;
-            }
-        }
-    }
-    *best = max;
-    return index;
-}
-
-// The three lag ranges' maxima; every correlation as even_correlation computes it.
-G729_INLINE void open_loop_maxima(const double* sw, int length, int t[3], double max[3]) {
-    alignas(32) double corr[kMaxPitchLag + 1];
-    correlate_consecutive<4>(sw, length, 20, corr);
-    correlate_consecutive<4>(sw, length, 36, corr);
-    correlate_consecutive<4>(sw, length, 52, corr);
-    correlate_consecutive<3>(sw, length, 68, corr);
-
-    alignas(32) double even[(kMaxPitchLag - 1 + kFrameLength) / 2 + 1];
-    for (int i = 0; 2 * i - (kMaxPitchLag - 1) < length; i++) {
-        even[i] = sw[2 * i - (kMaxPitchLag - 1)];
-    }
-    alignas(32) double even_corr[32];  // lags 80, 82, ..., 142
-    correlate_even<4>(even, length, 80, even_corr);
-    correlate_even<4>(even, length, 112, even_corr + 16);
-
-    t[0] = 20 + index_of_max(corr + 20, 20, &max[0]);
-    t[1] = 40 + index_of_max(corr + 40, 40, &max[1]);
-    t[2] = 80 + 2 * index_of_max(even_corr, 32, &max[2]);
-}
-
-// Biased correlations r[t] of G groups of four lags start[g]..start[g]+3, in one pass.
-template <int G>
-G729_INLINE void biased_correlations(const double* exc, const double* d, int len,
-                                     const int start[3], double* r) {
-    v4d acc[G];
-    for (int g = 0; g < G; g++) {
-        acc[g] = G729_SPLAT(0.1);
-    }
-    for (int n = 0; n < len; n++) {
-        const v4d dn = G729_SPLAT(d[n]);
-        for (int g = 0; g < G; g++) {
-            acc[g] += dn * load4(exc + n - start[g] - 3);
-        }
-    }
-    for (int g = 0; g < G; g++) {
-        for (int l = 0; l < 4; l++) {
-            r[start[g] + l] = acc[g][3 - l];
-        }
-    }
-}
-
-// Integer lag of t0_min..t0_max with the largest biased correlation of d with the past
-// excitation; the smallest lag wins a tie. Four lags per vector; the last group is moved
-// down to end at t0_max, recomputing a few lags identically.
-template <Isa I>
-G729_INLINE int best_integer_lag(const double* exc, const double* d, int len, int t0_min,
-                                 int t0_max) {
-    double max = -1e38;
-    int t0 = t0_min;
-    const int count = t0_max - t0_min + 1;
-    if constexpr (I == Isa::avx2) {
-        if (count >= 4 && count <= 12 && t0_min >= 0 && t0_max <= kMaxPitchLag) {
-            double r[kMaxPitchLag + 1];
-            int start[3];
-            for (int g = 0; g < 3; g++) {
-                start[g] = t0_min + 4 * g < t0_max - 3 ? t0_min + 4 * g : t0_max - 3;
-            }
-            if (count <= 8) {
-                biased_correlations<2>(exc, d, len, start, r);
-            } else {
-                biased_correlations<3>(exc, d, len, start, r);
-            }
-            for (int t = t0_min; t <= t0_max; t++) {
-                if (r[t] > max) {
-                    max = r[t];
-                    t0 = t;
-                }
-            }
-            return t0;
-        }
-    }
-    for (int t = t0_min; t <= t0_max; t++) {
-        const double r = biased_dot(d, exc - t, len);
-        if (r > max) {
-            max = r;
-            t0 = t;
-        }
-    }
-    return t0;
-}
-
-// The AVX2 build interpolates four outputs n..n+3 at once, when none of them reads another
-// (the rightmost tap of output n+3 lies before n); each lane adds its terms in the scalar
-// order.
-template <Isa I>
-G729_INLINE void interpolate_impl(double* exc, int t0, int frac, int length) {
-    const double* w = excitation_interpolation_filter;
-    int f = 0;
-    int b = 0;
-    if (frac <= 0) {
-        f = -frac;
-        b = -t0;
-    } else {
-        f = 2;
-        b = -t0 - 1;
-    }
-    const double* w_left = w + f;
-    const double* w_right = w + (3 - f);
-
-    int n = 0;
-    if constexpr (I == Isa::avx2) {
-        if (b + 13 < 0) {
-            v4d wl[10];
-            v4d wr[10];
-            for (int i = 0; i < 10; i++) {
-                wl[i] = G729_SPLAT(w_left[3 * i]);
-                wr[i] = G729_SPLAT(w_right[3 * i]);
-            }
-            for (; n + 4 <= length; n += 4) {
-                const double* left = exc + n + b;
-                const double* right = exc + n + b + 1;
-                v4d s = G729_SPLAT(0.0);
-                for (int i = 0; i < 10; i++) {
-                    s += load4(left - i) * wl[i] + load4(right + i) * wr[i];
-                }
-                store4(exc + n, s);
-            }
-        }
-    }
-    for (; n < length; n++) {
-        const double* left = exc + n + b;
-        const double* right = exc + n + b + 1;
-        double s = 0.0;
-        s += left[0] * w_left[0] + right[0] * w_right[0];
-        s += left[-1] * w_left[3] + right[1] * w_right[3];
-        s += left[-2] * w_left[6] + right[2] * w_right[6];
-        s += left[-3] * w_left[9] + right[3] * w_right[9];
-        s += left[-4] * w_left[12] + right[4] * w_right[12];
-        s += left[-5] * w_left[15] + right[5] * w_right[15];
-        s += left[-6] * w_left[18] + right[6] * w_right[18];
-        s += left[-7] * w_left[21] + right[7] * w_right[21];
-        s += left[-8] * w_left[24] + right[8] * w_right[24];
-        s += left[-9] * w_left[27] + right[9] * w_right[27];
-        // Stored at once: later outputs of short lags read it.
-        exc[n] = s;
-    }
-}
-
-// Fractional refinement around the integer lag t0; leaves the chosen vector at exc.
-template <Isa I>
-G729_INLINE int32_t refine_fraction(double* exc, const double* d, int len, int t0,
-                                    int subframe_offset, int32_t* frac) {
-    interpolate_impl<I>(exc, t0, 0, len);
-    const double r0 = biased_dot(d, exc, len);
-    *frac = 0;
-
-    // Long lags of the first subframe are coded in whole samples only.
-    if (subframe_offset == 0 && t0 > 84) {
-        return t0;
-    }
-
-    double saved[kSubframeLength];
-    copy_doubles(exc, saved, len);
-
-    double best = r0;
-    interpolate_impl<I>(exc, t0, -1, len);
-    const double r_minus = biased_dot(d, exc, len);
-    if (r_minus > r0) {
-        *frac = -1;
-        best = r_minus;
-        copy_doubles(exc, saved, len);
-    }
-
-    interpolate_impl<I>(exc, t0, 1, len);
-    const double r_plus = biased_dot(d, exc, len);
-    if (r_plus > best) {
-        *frac = 1;
-    } else {
-        copy_doubles(saved, exc, len);
-    }
-    return t0;
-}
-
-template <Isa I>
-G729_INLINE int32_t open_loop_impl(const double* wsp, int length) {
-    int t[3];
-    double max[3];
-    if constexpr (I == Isa::avx2) {
-        if (length >= 0 && length <= kFrameLength) {
-            open_loop_maxima(wsp, length, t, max);
-            return choose_open_loop_lag(wsp, length, t, max);
-        }
-    }
-    t[0] = best_lag(wsp, length, 20, 39, 1, &max[0]);
-    t[1] = best_lag(wsp, length, 40, 79, 1, &max[1]);
-    t[2] = best_lag(wsp, length, 80, 142, 2, &max[2]);
-    return choose_open_loop_lag(wsp, length, t, max);
-}
-
-template <Isa I>
-G729_INLINE int32_t closed_loop_impl(double* exc, const double x[40], const double h[40],
-                                     int length, int t0_min, int t0_max, int subframe_offset,
-                                     int32_t* frac) {
-    const int len = length < 0 ? 0 : (length > kSubframeLength ? kSubframeLength : length);
-
-    double d[kSubframeLength];
-    g729simd::correlate_target_impulse(I, h, x, d);
-
-    // Integer lag: correlate the backward-filtered target with the past excitation.
-    int t0 = t0_min;
-    if (t0_min <= t0_max) {
-        t0 = best_integer_lag<I>(exc, d, len, t0_min, t0_max);
-    }
-    return refine_fraction<I>(exc, d, len, t0, subframe_offset, frac);
-}
-
-G729_INLINE double gain_impl(const double* x, const double* y, double gain_correlations[5],
+inline double gain_impl(const double* x, const double* y, double gain_correlations[5],
                              int length) {
     if (length <= 0) {
         gain_correlations[0] = 0.01;
@@ -418,91 +153,10 @@ G729_INLINE double gain_impl(const double* x, const double* y, double gain_corre
     return gain > 1.2 ? 1.2 : gain;
 }
 
-void interpolate_baseline(double* exc, int t0, int frac, int length) {
-    interpolate_impl<Isa::baseline>(exc, t0, frac, length);
-}
-
-G729_TARGET_AVX2 void interpolate_avx2(double* exc, int t0, int frac, int length) {
-    interpolate_impl<Isa::avx2>(exc, t0, frac, length);
-}
-
-int32_t open_loop_baseline(const double* wsp, int length) {
-    return open_loop_impl<Isa::baseline>(wsp, length);
-}
-
-G729_TARGET_AVX2 int32_t open_loop_avx2(const double* wsp, int length) {
-    return open_loop_impl<Isa::avx2>(wsp, length);
-}
-
-int32_t closed_loop_baseline(double* exc, const double x[40], const double h[40], int length,
-                             int t0_min, int t0_max, int subframe_offset, int32_t* frac) {
-    return closed_loop_impl<Isa::baseline>(exc, x, h, length, t0_min, t0_max, subframe_offset,
-                                           frac);
-}
-
-G729_TARGET_AVX2 int32_t closed_loop_avx2(double* exc, const double x[40], const double h[40],
-                                          int length, int t0_min, int t0_max,
-                                          int subframe_offset, int32_t* frac) {
-    return closed_loop_impl<Isa::avx2>(exc, x, h, length, t0_min, t0_max, subframe_offset,
-                                       frac);
-}
-
-double gain_baseline(const double* x, const double* y, double gain_correlations[5],
-                     int length) {
-    return gain_impl(x, y, gain_correlations, length);
-}
-
-G729_TARGET_AVX2 double gain_avx2(const double* x, const double* y, double gain_correlations[5],
-                                  int length) {
-    return gain_impl(x, y, gain_correlations, length);
-}
-
 }  // namespace
-
-void g729simd::adaptive_codebook_interpolate(Isa isa, double* exc, int t0, int frac,
-                                             int length) {
-    if (isa == Isa::avx2) {
-        interpolate_avx2(exc, t0, frac, length);
-    } else {
-        interpolate_baseline(exc, t0, frac, length);
-    }
-}
-
-int32_t g729simd::open_loop_pitch_search(Isa isa, const double* wsp, int length) {
-    return isa == Isa::avx2 ? open_loop_avx2(wsp, length) : open_loop_baseline(wsp, length);
-}
-
-int32_t g729simd::closed_loop_pitch_search(Isa isa, double* exc, const double x[40],
-                                           const double h[40], int length, int t0_min,
-                                           int t0_max, int subframe_offset, int32_t* frac) {
-    if (isa == Isa::avx2) {
-        return closed_loop_avx2(exc, x, h, length, t0_min, t0_max, subframe_offset, frac);
-    }
-    return closed_loop_baseline(exc, x, h, length, t0_min, t0_max, subframe_offset, frac);
-}
-
-double g729simd::adaptive_codebook_gain(Isa isa, const double* x, const double* y,
-                                        double gain_correlations[5], int length) {
-    return isa == Isa::avx2 ? gain_avx2(x, y, gain_correlations, length)
-                            : gain_baseline(x, y, gain_correlations, length);
-}
 
 int32_t open_loop_choose(const double* wsp, int length, const int t[3], const double max[3]) {
     return choose_open_loop_lag(wsp, length, t, max);
-}
-
-int32_t open_loop_pitch_search(const double* wsp, int length) {
-    return g729simd::open_loop_pitch_search(g729simd::best_isa(), wsp, length);
-}
-
-int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h[40], int length,
-                                 int t0_min, int t0_max, int subframe_offset, int32_t* frac) {
-    return g729simd::closed_loop_pitch_search(g729simd::best_isa(), exc, x, h, length, t0_min,
-                                              t0_max, subframe_offset, frac);
-}
-
-void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length) {
-    g729simd::adaptive_codebook_interpolate(g729simd::best_isa(), exc, t0, frac, length);
 }
 
 void closed_loop_range(int t_op, int32_t* t0_min, int32_t* t0_max) {
@@ -547,10 +201,357 @@ int32_t encode_pitch_lag(int t0, int frac, int32_t* t0_min, int32_t* t0_max, int
     return index;
 }
 
+}  // namespace g729
+#endif  // G729_PITCH_SHARED
+
+HWY_BEFORE_NAMESPACE();
+namespace g729 {
+namespace HWY_NAMESPACE {
+namespace {
+
+// Open-loop correlations of V * 4 consecutive lags lag..lag+4V-1 into corr[lag..]. The lanes
+// of one vector are the lags t+3, t+2, t+1, t (a contiguous load of sw[j-t-3..j-t]).
+template <int V>
+HWY_INLINE void correlate_consecutive(const double* sw, int length, int lag, double* corr) {
+    Quad acc[V];
+    for (int v = 0; v < V; v++) {
+        acc[v] = quad_set(0.0);
+    }
+    for (int j = 0; j < length; j += 2) {
+        const Quad s = quad_set(sw[j]);
+        for (int v = 0; v < V; v++) {
+            acc[v] += s * quad_load(sw + j - (lag + 4 * v) - 3);
+        }
+    }
+    for (int v = 0; v < V; v++) {
+        alignas(32) double lanes[4];
+        quad_store(acc[v], lanes);
+        for (int l = 0; l < 4; l++) {
+            corr[lag + 4 * v + l] = lanes[3 - l];
+        }
+    }
+}
+
+// The same for 4V even lags lag, lag+2, ..., from the even samples alone: even[i] holds
+// sw[2i - 142], so the lags t+6, t+4, t+2, t of a vector are a contiguous load. The
+// correlation of lag + 2k goes to corr[k].
+template <int V>
+HWY_INLINE void correlate_even(const double* even, int length, int lag, double* corr) {
+    Quad acc[V];
+    for (int v = 0; v < V; v++) {
+        acc[v] = quad_set(0.0);
+    }
+    for (int i = 0; 2 * i < length; i++) {
+        const Quad s = quad_set(even[i + kMaxPitchLag / 2]);
+        for (int v = 0; v < V; v++) {
+            acc[v] += s * quad_load(even + i - (lag / 2 + 4 * v) + kMaxPitchLag / 2 - 3);
+        }
+    }
+    for (int v = 0; v < V; v++) {
+        alignas(32) double lanes[4];
+        quad_store(acc[v], lanes);
+        for (int l = 0; l < 4; l++) {
+            corr[4 * v + l] = lanes[3 - l];
+        }
+    }
+}
+
+// Index of the largest of count (a multiple of 4) correlations, the first one on a tie. A
+// group of four where no value beats the maximum so far cannot change it.
+HWY_INLINE int index_of_max(const double* corr, int count, double* best) {
+    double max = -1e38;
+    int index = 0;
+    for (int k = 0; k < count; k += 4) {
+        if (quad_first(quad_gt(quad_load(corr + k), quad_set(max))) < 0) {
+            continue;
+        }
+        for (int l = k; l < k + 4; l++) {
+            if (corr[l] > max) {
+                max = corr[l];
+                index = l;
+            }
+        }
+    }
+    *best = max;
+    return index;
+}
+
+// The three lag ranges' maxima; every correlation as even_correlation computes it.
+HWY_INLINE void open_loop_maxima(const double* sw, int length, int t[3], double max[3]) {
+    alignas(32) double corr[kMaxPitchLag + 1];
+    correlate_consecutive<4>(sw, length, 20, corr);
+    correlate_consecutive<4>(sw, length, 36, corr);
+    correlate_consecutive<4>(sw, length, 52, corr);
+    correlate_consecutive<3>(sw, length, 68, corr);
+
+    alignas(32) double even[(kMaxPitchLag - 1 + kFrameLength) / 2 + 1];
+    for (int i = 0; 2 * i - (kMaxPitchLag - 1) < length; i++) {
+        even[i] = sw[2 * i - (kMaxPitchLag - 1)];
+    }
+    alignas(32) double even_corr[32];  // lags 80, 82, ..., 142
+    correlate_even<4>(even, length, 80, even_corr);
+    correlate_even<4>(even, length, 112, even_corr + 16);
+
+    t[0] = 20 + index_of_max(corr + 20, 20, &max[0]);
+    t[1] = 40 + index_of_max(corr + 40, 40, &max[1]);
+    t[2] = 80 + 2 * index_of_max(even_corr, 32, &max[2]);
+}
+
+// Biased correlations r[t] of G groups of four lags start[g]..start[g]+3, in one pass.
+template <int G>
+HWY_INLINE void biased_correlations(const double* exc, const double* d, int len,
+                                     const int start[3], double* r) {
+    Quad acc[G];
+    for (int g = 0; g < G; g++) {
+        acc[g] = quad_set(0.1);
+    }
+    for (int n = 0; n < len; n++) {
+        const Quad dn = quad_set(d[n]);
+        for (int g = 0; g < G; g++) {
+            acc[g] += dn * quad_load(exc + n - start[g] - 3);
+        }
+    }
+    for (int g = 0; g < G; g++) {
+        alignas(32) double lanes[4];
+        quad_store(acc[g], lanes);
+        for (int l = 0; l < 4; l++) {
+            r[start[g] + l] = lanes[3 - l];
+        }
+    }
+}
+
+// Integer lag of t0_min..t0_max with the largest biased correlation of d with the past
+// excitation; the smallest lag wins a tie. Four lags per vector; the last group is moved
+// down to end at t0_max, recomputing a few lags identically.
+HWY_INLINE int best_integer_lag(const double* exc, const double* d, int len, int t0_min,
+                                 int t0_max) {
+    double max = -1e38;
+    int t0 = t0_min;
+    const int count = t0_max - t0_min + 1;
+    if constexpr (kVectors) {
+        if (count >= 4 && count <= 12 && t0_min >= 0 && t0_max <= kMaxPitchLag) {
+            double r[kMaxPitchLag + 1];
+            int start[3];
+            for (int g = 0; g < 3; g++) {
+                start[g] = t0_min + 4 * g < t0_max - 3 ? t0_min + 4 * g : t0_max - 3;
+            }
+            if (count <= 8) {
+                biased_correlations<2>(exc, d, len, start, r);
+            } else {
+                biased_correlations<3>(exc, d, len, start, r);
+            }
+            for (int t = t0_min; t <= t0_max; t++) {
+                if (r[t] > max) {
+                    max = r[t];
+                    t0 = t;
+                }
+            }
+            return t0;
+        }
+    }
+    for (int t = t0_min; t <= t0_max; t++) {
+        const double r = biased_dot(d, exc - t, len);
+        if (r > max) {
+            max = r;
+            t0 = t;
+        }
+    }
+    return t0;
+}
+
+// The vector kernel interpolates four outputs n..n+3 at once, when none of them reads another
+// (the rightmost tap of output n+3 lies before n); each lane adds its terms in the scalar
+// order.
+HWY_INLINE void interpolate_impl(double* exc, int t0, int frac, int length) {
+    const double* w = excitation_interpolation_filter;
+    int f = 0;
+    int b = 0;
+    if (frac <= 0) {
+        f = -frac;
+        b = -t0;
+    } else {
+        f = 2;
+        b = -t0 - 1;
+    }
+    const double* w_left = w + f;
+    const double* w_right = w + (3 - f);
+
+    int n = 0;
+    if constexpr (kVectors) {
+        if (b + 13 < 0) {
+            Quad wl[10];
+            Quad wr[10];
+            for (int i = 0; i < 10; i++) {
+                wl[i] = quad_set(w_left[3 * i]);
+                wr[i] = quad_set(w_right[3 * i]);
+            }
+            for (; n + 4 <= length; n += 4) {
+                const double* left = exc + n + b;
+                const double* right = exc + n + b + 1;
+                Quad s = quad_set(0.0);
+                for (int i = 0; i < 10; i++) {
+                    s += quad_load(left - i) * wl[i] + quad_load(right + i) * wr[i];
+                }
+                quad_store(s, exc + n);
+            }
+        }
+    }
+    for (; n < length; n++) {
+        const double* left = exc + n + b;
+        const double* right = exc + n + b + 1;
+        double s = 0.0;
+        s += left[0] * w_left[0] + right[0] * w_right[0];
+        s += left[-1] * w_left[3] + right[1] * w_right[3];
+        s += left[-2] * w_left[6] + right[2] * w_right[6];
+        s += left[-3] * w_left[9] + right[3] * w_right[9];
+        s += left[-4] * w_left[12] + right[4] * w_right[12];
+        s += left[-5] * w_left[15] + right[5] * w_right[15];
+        s += left[-6] * w_left[18] + right[6] * w_right[18];
+        s += left[-7] * w_left[21] + right[7] * w_right[21];
+        s += left[-8] * w_left[24] + right[8] * w_right[24];
+        s += left[-9] * w_left[27] + right[9] * w_right[27];
+        // Stored at once: later outputs of short lags read it.
+        exc[n] = s;
+    }
+}
+
+// Fractional refinement around the integer lag t0; leaves the chosen vector at exc.
+HWY_INLINE int32_t refine_fraction(double* exc, const double* d, int len, int t0,
+                                    int subframe_offset, int32_t* frac) {
+    interpolate_impl(exc, t0, 0, len);
+    const double r0 = biased_dot(d, exc, len);
+    *frac = 0;
+
+    // Long lags of the first subframe are coded in whole samples only.
+    if (subframe_offset == 0 && t0 > 84) {
+        return t0;
+    }
+
+    double saved[kSubframeLength];
+    copy_doubles(exc, saved, len);
+
+    double best = r0;
+    interpolate_impl(exc, t0, -1, len);
+    const double r_minus = biased_dot(d, exc, len);
+    if (r_minus > r0) {
+        *frac = -1;
+        best = r_minus;
+        copy_doubles(exc, saved, len);
+    }
+
+    interpolate_impl(exc, t0, 1, len);
+    const double r_plus = biased_dot(d, exc, len);
+    if (r_plus > best) {
+        *frac = 1;
+    } else {
+        copy_doubles(saved, exc, len);
+    }
+    return t0;
+}
+
+HWY_INLINE int32_t open_loop_impl(const double* wsp, int length) {
+    int t[3];
+    double max[3];
+    if constexpr (kVectors) {
+        if (length >= 0 && length <= kFrameLength) {
+            open_loop_maxima(wsp, length, t, max);
+            return choose_open_loop_lag(wsp, length, t, max);
+        }
+    }
+    t[0] = best_lag(wsp, length, 20, 39, 1, &max[0]);
+    t[1] = best_lag(wsp, length, 40, 79, 1, &max[1]);
+    t[2] = best_lag(wsp, length, 80, 142, 2, &max[2]);
+    return choose_open_loop_lag(wsp, length, t, max);
+}
+
+HWY_INLINE int32_t closed_loop_impl(double* exc, const double x[40], const double h[40],
+                                     int length, int t0_min, int t0_max, int subframe_offset,
+                                     int32_t* frac) {
+    const int len = length < 0 ? 0 : (length > kSubframeLength ? kSubframeLength : length);
+
+    double d[kSubframeLength];
+    correlate_target_impulse(h, x, d);
+
+    // Integer lag: correlate the backward-filtered target with the past excitation.
+    int t0 = t0_min;
+    if (t0_min <= t0_max) {
+        t0 = best_integer_lag(exc, d, len, t0_min, t0_max);
+    }
+    return refine_fraction(exc, d, len, t0, subframe_offset, frac);
+}
+
+}  // namespace
+
+void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length) {
+    interpolate_impl(exc, t0, frac, length);
+}
+
+int32_t open_loop_pitch_search(const double* wsp, int length) { return open_loop_impl(wsp, length); }
+
+int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h[40], int length,
+                                 int t0_min, int t0_max, int subframe_offset, int32_t* frac) {
+    return closed_loop_impl(exc, x, h, length, t0_min, t0_max, subframe_offset, frac);
+}
+
+// Two sums, scalar on every instruction set.
 double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
                               int length) {
-    return g729simd::adaptive_codebook_gain(g729simd::best_isa(), x, y, gain_correlations,
-                                            length);
+    return gain_impl(x, y, gain_correlations, length);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace g729
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace g729 {
+
+HWY_EXPORT(adaptive_codebook_interpolate);
+HWY_EXPORT(open_loop_pitch_search);
+HWY_EXPORT(closed_loop_pitch_search);
+HWY_EXPORT(adaptive_codebook_gain);
+
+void g729simd::adaptive_codebook_interpolate(int64_t target, double* exc, int t0, int frac,
+                                             int length) {
+    target_entry(HWY_DISPATCH_TABLE(adaptive_codebook_interpolate), target)(exc, t0, frac,
+                                                                             length);
+}
+
+int32_t g729simd::open_loop_pitch_search(int64_t target, const double* wsp, int length) {
+    return target_entry(HWY_DISPATCH_TABLE(open_loop_pitch_search), target)(wsp, length);
+}
+
+int32_t g729simd::closed_loop_pitch_search(int64_t target, double* exc, const double x[40],
+                                           const double h[40], int length, int t0_min,
+                                           int t0_max, int subframe_offset, int32_t* frac) {
+    return target_entry(HWY_DISPATCH_TABLE(closed_loop_pitch_search), target)(
+        exc, x, h, length, t0_min, t0_max, subframe_offset, frac);
+}
+
+double g729simd::adaptive_codebook_gain(int64_t target, const double* x, const double* y,
+                                        double gain_correlations[5], int length) {
+    return target_entry(HWY_DISPATCH_TABLE(adaptive_codebook_gain), target)(
+        x, y, gain_correlations, length);
+}
+
+int32_t open_loop_pitch_search(const double* wsp, int length) {
+    return HWY_DYNAMIC_DISPATCH(open_loop_pitch_search)(wsp, length);
+}
+
+int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h[40], int length,
+                                 int t0_min, int t0_max, int subframe_offset, int32_t* frac) {
+    return HWY_DYNAMIC_DISPATCH(closed_loop_pitch_search)(exc, x, h, length, t0_min, t0_max,
+                                                          subframe_offset, frac);
+}
+
+void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length) {
+    HWY_DYNAMIC_DISPATCH(adaptive_codebook_interpolate)(exc, t0, frac, length);
+}
+
+double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
+                              int length) {
+    return HWY_DYNAMIC_DISPATCH(adaptive_codebook_gain)(x, y, gain_correlations, length);
 }
 
 }  // namespace g729
+#endif  // HWY_ONCE
