@@ -100,28 +100,14 @@ G729_INLINE void subframe_search(g729_encoder_state* st, EncoderWork* w, int k,
     double* e = st->exc_buf + kPastExcitation;
     int32_t* params = w->params;
     if (k == 0) {
-        const int32_t t_op = w->t_op;
-        w->t0_min = t_op - 3;
-        if (w->t0_min < kMinPitchLag) {
-            w->t0_min = kMinPitchLag;
-            w->t0_max = kMinPitchLag + 6;
-        } else {
-            w->t0_max = t_op + 3;
-            if (w->t0_max > kMaxPitchLag) {
-                w->t0_max = kMaxPitchLag;
-                w->t0_min = kMaxPitchLag - 6;
-            }
-        }
+        closed_loop_range(w->t_op, &w->t0_min, &w->t0_max);
         w->p = 3;
         g729simd::copy_doubles(I, w->x_first, w->x, 40);
     }
     const int i = 40 * k;
 
-    w->frac = 0;
-    if (w->pitch_correlation != nullptr) {
-        w->t0 = g729simd::closed_loop_pitch_search_correlated(I, e + i, w->pitch_correlation, 40,
-                                                              w->t0_min, w->t0_max, i, &w->frac);
-    } else {
+    if (!w->pitch_given) {
+        w->frac = 0;
         w->t0 = g729simd::closed_loop_pitch_search(I, e + i, w->x, w->h_both[k], 40, w->t0_min,
                                                    w->t0_max, i, &w->frac);
     }
@@ -197,7 +183,7 @@ G729_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729
                                      const double lsp_new[10]) {
     EncoderWork w;
     w.params = params;
-    w.pitch_correlation = nullptr;
+    w.pitch_given = false;
     g729simd::SynthesisJob jobs[5];
     double lsp_new_q[10];
     int32_t lsp_index[2];
@@ -290,7 +276,8 @@ namespace {
 // r_given: the frame's autocorrelation computed already (batched encoder), or null.
 template <Isa I>
 G729_INLINE bool frame_analysis(g729_encoder_state* st, int32_t frame_count, int32_t dtx_enabled,
-                                double lsp_new[10], const double* r_given = nullptr) {
+                                double lsp_new[10], const double* r_given = nullptr,
+                                const FrameLpc* lpc_given = nullptr) {
     double r[13];
     if (r_given != nullptr) {
         for (int k = 0; k <= 12; ++k) r[k] = r_given[k];
@@ -300,10 +287,14 @@ G729_INLINE bool frame_analysis(g729_encoder_state* st, int32_t frame_count, int
     double r_raw[11];
     g729simd::copy_doubles(I, r, r_raw, 11);
     lpc_lag_window(12, r);
-    double a[11];
-    double rc[10];
-    levinson_durbin(r, a, rc);
-    g729simd::lpc_to_lsp(I, a, lsp_new, st->lsp_prev);
+    FrameLpc lpc;
+    if (lpc_given != nullptr) {
+        lpc = *lpc_given;
+    } else {
+        levinson_durbin(r, lpc.a, lpc.rc);
+    }
+    const double* rc = lpc.rc;
+    g729simd::lpc_to_lsp(I, lpc.a, lsp_new, st->lsp_prev);
 
     int32_t voice = 1;
     if (dtx_enabled != 0) {
@@ -350,24 +341,24 @@ G729_TARGET_AVX2 void encode_avx2(g729_encoder_state* st, int32_t params[G729_PA
 template <Isa I>
 G729_INLINE bool begin_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                             int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
-                            const double r[13]) {
+                            const double r[13], const FrameLpc* lpc) {
     w->params = params;
-    w->pitch_correlation = nullptr;
-    if (frame_analysis<I>(st, frame_count, dtx_enabled, w->lsp_new, r)) return true;
+    w->pitch_given = false;
+    if (frame_analysis<I>(st, frame_count, dtx_enabled, w->lsp_new, r, lpc)) return true;
     encode_inactive<I>(st, params);
     return false;
 }
 
 bool begin_baseline(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                     int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
-                    const double r[13]) {
-    return begin_impl<Isa::baseline>(st, params, frame_count, dtx_enabled, w, r);
+                    const double r[13], const FrameLpc* lpc) {
+    return begin_impl<Isa::baseline>(st, params, frame_count, dtx_enabled, w, r, lpc);
 }
 
 G729_TARGET_AVX2 bool begin_avx2(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                                  int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
-                                 const double r[13]) {
-    return begin_impl<Isa::avx2>(st, params, frame_count, dtx_enabled, w, r);
+                                 const double r[13], const FrameLpc* lpc) {
+    return begin_impl<Isa::avx2>(st, params, frame_count, dtx_enabled, w, r, lpc);
 }
 
 void active_baseline(g729_encoder_state* st, EncoderWork* w, const double lsp_q[10],
@@ -412,10 +403,10 @@ G729_TARGET_AVX2 void end_avx2(g729_encoder_state* st) { frame_end<Isa::avx2>(st
 
 bool encode_frame_begin(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                         int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
-                        const double r[13]) {
+                        const double r[13], const FrameLpc* lpc) {
     return g729simd::best_isa() == Isa::avx2
-               ? begin_avx2(st, params, frame_count, dtx_enabled, work, r)
-               : begin_baseline(st, params, frame_count, dtx_enabled, work, r);
+               ? begin_avx2(st, params, frame_count, dtx_enabled, work, r, lpc)
+               : begin_baseline(st, params, frame_count, dtx_enabled, work, r, lpc);
 }
 
 void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,

@@ -47,9 +47,10 @@ struct EncoderWork {
     double y2[40];            // its filtered form
     int32_t fcb_index;
     int32_t sign_index;
-    // The backward-filtered target of the closed-loop search when computed already (the
-    // batched encoder computes it for many channels at once), else null.
-    const double* pitch_correlation;
+    // True when t0 and frac below hold the subframe's closed-loop lag and the
+    // adaptive-codebook vector is in the excitation already (the batched encoder searches many
+    // channels at once); encode_subframe_search then only codes them.
+    bool pitch_given;
     int32_t t_op;             // open-loop lag, set before encode_subframe_search(0)
     int32_t t0_min;
     int32_t t0_max;
@@ -57,11 +58,18 @@ struct EncoderWork {
     int32_t frac;
     int p;                    // next parameter slot
 };
+// The frame's LPC filter and reflection coefficients (levinson_durbin of the lag-windowed
+// autocorrelation).
+struct FrameLpc {
+    double a[11];
+    double rc[10];
+};
+
 // r: the frame's autocorrelation (lpc_autocorrelation of speech_buf, lags 0..12) when
-// computed already, or null.
+// computed already, or null; lpc: its FrameLpc when computed already (r given too), or null.
 bool encode_frame_begin(g729_encoder_state* state, int32_t params[G729_PARAMS_SIZE],
                         int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
-                        const double r[13] = nullptr);
+                        const double r[13] = nullptr, const FrameLpc* lpc = nullptr);
 void encode_frame_active_begin(g729_encoder_state* state, EncoderWork* work,
                                const double lsp_new_q[10], const int32_t lsp_index[2],
                                g729simd::SynthesisJob jobs[5]);
