@@ -153,6 +153,14 @@ TEST_F(BatchTest, OutputsAreTheSingleFileCommandsByteForByte) {
         EXPECT_TRUE(contains(r.err, "gen5.raw: ignoring a partial final frame (62 samples)"))
             << r.err;
     }
+    // With few file descriptors allowed, fewer files are open at once; the outputs are the same.
+    const RunResult few = run_captured("ulimit -n 40 && " + tool() + " encode --threads 2 " +
+                                           "--output-dir " + q("few") + quoted(audio),
+                                       dir_);
+    EXPECT_EQ(few.status, 0) << few.err;
+    for (const std::string& n : dir_names("itu")) {
+        EXPECT_TRUE(bytes_of(file("few") / n) == bytes_of(file("itu") / n)) << n;
+    }
 
     // Decoding: the DTX outputs, a recording with lost frames, the ITU vectors with erasures.
     std::vector<std::string> coded;

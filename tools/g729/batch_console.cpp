@@ -33,6 +33,11 @@ void BatchConsole::file_finished(bool ok) {
     done_.fetch_add(1);
 }
 
+void BatchConsole::worker_failed(const std::string& what) {
+    message("a worker stopped (" + what + "); the files it had open were not coded");
+    failed_.fetch_add(1);
+}
+
 std::string BatchConsole::progress_text(bool final) {
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();

@@ -24,12 +24,15 @@ public:
     // Bookkeeping of the workers; thread-safe and cheap.
     void frames_coded(std::size_t frames) { frames_.fetch_add(frames, std::memory_order_relaxed); }
     void file_finished(bool ok);
+    // A worker stopped before its files were done: says so, and the run fails.
+    void worker_failed(const std::string& what);
 
     // Redraws the progress line (terminal only).
     void draw_progress();
     // Replaces the progress line by the summary (terminal only).
     void draw_summary();
 
+    // Files not coded, and workers stopped.
     std::size_t failed() const { return failed_.load(); }
 
 private:

@@ -1,6 +1,9 @@
 #include "tools/g729/batch_runner.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
+
+#include <cstdint>
 
 namespace g729tool {
 
@@ -10,6 +13,20 @@ std::string failure_line(const BatchJob& job, const std::exception& e) {
         return what;
     }
     return job.input + ": " + what;
+}
+
+std::size_t open_channel_budget() {
+    constexpr rlim_t reserved = 32;  // standard streams, libraries, the progress terminal
+    constexpr rlim_t per_channel = 3;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+    if (limit.rlim_cur != limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    if (limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+    return limit.rlim_cur > reserved + per_channel ? (limit.rlim_cur - reserved) / per_channel : 1;
 }
 
 void ensure_thread_stack(std::size_t bytes) {

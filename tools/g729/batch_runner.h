@@ -23,7 +23,6 @@
 #include <mutex>
 #include <span>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -51,6 +50,10 @@ private:
 
 // The message of a failed file, naming it when the error does not.
 std::string failure_line(const BatchJob& job, const std::exception& e);
+
+// How many channels may be open at once: raises the limit of open files to its maximum, and
+// counts a few descriptors per channel (input, output, and those the audio libraries open).
+std::size_t open_channel_budget();
 
 // Makes threads started from now on get at least `bytes` of stack (the many-channel calls
 // work on the stack).
@@ -133,9 +136,11 @@ void run_batch(const std::vector<BatchJob>& jobs, std::size_t threads, const Set
                BatchConsole& console) {
     if (jobs.empty()) return;
     threads = std::clamp<std::size_t>(threads, 1, jobs.size());
-    // Spread the files over the workers from the start, then let each refill its own slots.
-    const std::size_t capacity =
-        std::clamp<std::size_t>((jobs.size() + threads - 1) / threads, 1, max_batch_channels);
+    // Spread the files over the workers from the start, then let each refill its own slots;
+    // all the channels' files must be open at once.
+    const std::size_t capacity = std::clamp<std::size_t>(
+        std::min((jobs.size() + threads - 1) / threads, open_channel_budget() / threads), 1,
+        max_batch_channels);
     ensure_thread_stack(1 << 20);
     JobQueue queue(jobs);
     std::mutex mutex;
@@ -145,11 +150,16 @@ void run_batch(const std::vector<BatchJob>& jobs, std::size_t threads, const Set
     for (std::size_t t = 0; t < threads; ++t) {
         try {
             workers.emplace_back([&] {
-                run_batch_worker<Channel>(queue, capacity, settings, console);
+                try {
+                    run_batch_worker<Channel>(queue, capacity, settings, console);
+                } catch (const std::exception& e) {
+                    // Out of memory: the worker's open files are discarded, and the run fails.
+                    console.worker_failed(e.what());
+                }
                 const std::lock_guard lock(mutex);
                 if (--running == 0) all_done.notify_all();
             });
-        } catch (const std::system_error&) {
+        } catch (const std::exception&) {
             // Fewer workers than asked for: those running take the whole queue.
             if (workers.empty()) throw;
             const std::lock_guard lock(mutex);
