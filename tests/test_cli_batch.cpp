@@ -199,6 +199,7 @@ TEST_F(BatchTest, AFailedFileIsNamedAndTheOthersAreCoded) {
     put(file("damaged.bit"), bits);
     bits.resize(3);
     put(file("cut.bit"), bits);
+    put(file("call.pcap"), {0xd4, 0xc3, 0xb2, 0xa1});
     fs::create_directory(file("d"));
     put(file("d/cut.wav"), {'o', 'l', 'd'});
     fs::create_directory(file("d/ok3.wav"));  // an output that cannot be written
@@ -219,10 +220,11 @@ TEST_F(BatchTest, AFailedFileIsNamedAndTheOthersAreCoded) {
           {"folder.raw", "directory"}},
          {"ok0.bit", "ok2.bit"}},
         {"decode",
-         {"c/ok0.bit", "damaged.bit", "cut.bit", "ok1.raw", "c/ok2.bit", "c/ok3.bit"},
+         {"c/ok0.bit", "damaged.bit", "cut.bit", "ok1.raw", "call.pcap", "c/ok2.bit", "c/ok3.bit"},
          "d",
          {{"damaged.bit", "frame 6", "kept the 5 frames"},
           {"cut.bit", "truncated frame", "no output written"},
+          {"call.pcap", "decoded on its own"},
           {"d/ok3.wav", "directory"}},
          {"cut.wav", "damaged.wav", "ok0.wav", "ok1.wav", "ok2.wav", "ok3.wav"}},
     };
