@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/speech_corpus.h"
+#include "codec/batch/lane_filters.h"
 #include "codec/decoder/postfilter.h"
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/pitch.h"
@@ -142,6 +143,49 @@ void BM_FullDuplexFrame(benchmark::State& state) {
     frame_counters(state, 1, thread_cpu_ns() - cpu0);
 }
 BENCHMARK(BM_FullDuplexFrame);
+
+// ---- Many channels per call: the batched entry points ----
+
+// Channel c reads the recording from frame 37 * c on, so that the channels' frames differ.
+int channel_frame(int c, int k) { return (37 * c + k) % corpus().speech.frames(); }
+
+// range(0) full-duplex channels, one frame each per iteration: one g729_encode_frames call,
+// then one g729_decode_frames call on what it coded. Counters per channel frame.
+void BM_BatchFullDuplexFrame(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    std::vector<g729_encoder_state> enc(static_cast<std::size_t>(n));
+    std::vector<g729_decoder_state> dec(static_cast<std::size_t>(n));
+    std::vector<g729_encoder_state*> enc_ptr;
+    std::vector<g729_decoder_state*> dec_ptr;
+    std::vector<std::array<uint8_t, G729_SPEECH_FRAME_BYTES>> bytes(static_cast<std::size_t>(n));
+    std::vector<std::array<int16_t, G729_FRAME_SIZE>> out(static_cast<std::size_t>(n));
+    std::vector<const int16_t*> in_ptr(static_cast<std::size_t>(n));
+    std::vector<uint8_t*> byte_ptr;
+    std::vector<const uint8_t*> byte_cptr;
+    std::vector<int16_t*> out_ptr;
+    std::vector<int32_t> counts(static_cast<std::size_t>(n));
+    for (int c = 0; c < n; ++c) {
+        g729_encoder_init(&enc[c], 0);
+        g729_decoder_init(&dec[c]);
+        enc_ptr.push_back(&enc[c]);
+        dec_ptr.push_back(&dec[c]);
+        byte_ptr.push_back(bytes[c].data());
+        byte_cptr.push_back(bytes[c].data());
+        out_ptr.push_back(out[c].data());
+    }
+    int k = 0;
+    const double cpu0 = thread_cpu_ns();
+    for (auto _ : state) {
+        for (int c = 0; c < n; ++c) in_ptr[c] = frame_samples(channel_frame(c, k));
+        g729_encode_frames(enc_ptr.data(), n, in_ptr.data(), byte_ptr.data(), counts.data());
+        g729_decode_frames(dec_ptr.data(), n, out_ptr.data(), byte_cptr.data(), counts.data(),
+                           nullptr);
+        benchmark::DoNotOptimize(out.data());
+        ++k;
+    }
+    frame_counters(state, n, thread_cpu_ns() - cpu0);
+}
+BENCHMARK(BM_BatchFullDuplexFrame)->Arg(16)->Arg(64);
 
 // ---- The module through the stand-in host, 20 ms host frames ----
 
@@ -371,6 +415,55 @@ void BM_PostfilterFrame(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_PostfilterFrame);
+
+// The lane kernels alone, on range(0) channels' inputs of consecutive recorded frames.
+// Counters per channel.
+void BM_LaneCodebookSearch(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const auto& inputs = corpus().encoder_inputs;
+    std::vector<const double*> h(static_cast<std::size_t>(n));
+    std::vector<const double*> x(static_cast<std::size_t>(n));
+    std::vector<std::array<double, 40>> sign(static_cast<std::size_t>(n));
+    std::vector<double*> sign_ptr;
+    for (auto& s : sign) sign_ptr.push_back(s.data());
+    std::vector<std::array<int, 4>> pos(static_cast<std::size_t>(n));
+    std::size_t k = 0;
+    const double cpu0 = thread_cpu_ns();
+    for (auto _ : state) {
+        for (int c = 0; c < n; ++c) {
+            const EncoderFrameInputs& r = next(inputs, &k);
+            h[c] = r.impulse;
+            x[c] = r.fcb_target;
+        }
+        codebook_search_channels(h.data(), x.data(), n,
+                                 reinterpret_cast<int(*)[4]>(pos.data()), sign_ptr.data());
+        benchmark::DoNotOptimize(pos.data());
+    }
+    frame_counters(state, n, thread_cpu_ns() - cpu0);
+}
+BENCHMARK(BM_LaneCodebookSearch)->Arg(8)->Arg(16);
+
+// range(0) weighted-speech filters of a subframe (40 samples, memory updated) side by side.
+void BM_LaneSynthesis(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const auto& inputs = corpus().encoder_inputs;
+    std::vector<std::array<double, 40>> y(static_cast<std::size_t>(n));
+    std::vector<std::array<double, 10>> mem(static_cast<std::size_t>(n));
+    std::vector<g729simd::SynthesisJob> jobs(static_cast<std::size_t>(n));
+    std::size_t k = 0;
+    const double cpu0 = thread_cpu_ns();
+    for (auto _ : state) {
+        for (int c = 0; c < n; ++c) {
+            const EncoderFrameInputs& r = next(inputs, &k);
+            std::memcpy(mem[c].data(), r.wsp_memory, sizeof r.wsp_memory);
+            jobs[c] = {r.weighted_filter, r.residual, y[c].data(), mem[c].data(), 1};
+        }
+        synthesis_channels(jobs.data(), n, 40);
+        benchmark::DoNotOptimize(y.data());
+    }
+    frame_counters(state, n, thread_cpu_ns() - cpu0);
+}
+BENCHMARK(BM_LaneSynthesis)->Arg(16)->Arg(64);
 
 }  // namespace
 

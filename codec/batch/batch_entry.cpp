@@ -25,6 +25,7 @@ struct EncodeWork {
     EncoderWork frame;
     LspQuantizeWork lsp;
     double sign[G729_SUBFRAME_SIZE];  // signs of the codebook target correlation
+    double pitch_correlation[G729_SUBFRAME_SIZE];  // the closed-loop search's
 };
 
 // A channel's frame between the steps of the batched decoder.
@@ -148,6 +149,20 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
         }
 
         for (int sf = 0; sf < 2; ++sf) {
+            // The closed-loop searches' backward-filtered targets side by side.
+            {
+                const double* h[kGroup];
+                const double* x[kGroup];
+                double* d[kGroup];
+                for (int a = 0; a < active; ++a) {
+                    EncoderWork& w = work[a].frame;
+                    h[a] = w.h_both[sf];
+                    x[a] = sf == 0 ? w.x_first : w.x;
+                    d[a] = work[a].pitch_correlation;
+                    w.pitch_correlation = work[a].pitch_correlation;
+                }
+                target_correlation_channels(h, x, active, d);
+            }
             for (int a = 0; a < active; ++a) {
                 encode_subframe_search(work[a].st, &work[a].frame, sf, &chained[a]);
             }

@@ -35,18 +35,23 @@ using Tag = hn::CappedTag<double, 8>;
 using Vec = hn::Vec<Tag>;
 constexpr int kMaxLanes = 8;
 
+using IndexTag = hn::RebindToSigned<Tag>;
+using Index = hn::Vec<IndexTag>;
+
 // Interleaved arrays: element i of lane l at i * lanes + l.
 struct Lanes {
     Tag d;
-    int n;  // lanes
+    // Lanes per vector: known when compiling for each target (no scalable vectors are built),
+    // so that every interleaved index folds into an address.
+    static constexpr int n = static_cast<int>(hn::MaxLanes(Tag()));
     Vec load(const double* a, int i) const { return hn::Load(d, a + i * n); }
     void store(Vec v, double* a, int i) const { hn::Store(v, d, a + i * n); }
     Vec set(double v) const { return hn::Set(d, v); }
-    // Lane l of the result: a[offset * n + at[l]] (at from RowLanes).
-    Vec gather(const double* a, int offset, const int* at) const {
-        alignas(64) double out[kMaxLanes] = {};
-        for (int l = 0; l < n; ++l) out[l] = a[offset * n + at[l]];
-        return hn::Load(d, out);
+    // Lane l of the result: a[offset * n + at[l]] (at from RowLanes). A gather instruction
+    // where the processor has one: lanes written one by one and read back as a vector would
+    // wait for the stores to retire.
+    Vec gather(const double* a, int offset, Index at) const {
+        return hn::GatherIndex(d, a + offset * n, at);
     }
 };
 
@@ -54,21 +59,21 @@ struct Lanes {
 // steps by 1, 5 or 8 elements: lane l's element offset + stride * row[l] is at
 // (offset * n) + s<stride>[l].
 struct RowLanes {
-    int s1[kMaxLanes] = {};
-    int s5[kMaxLanes] = {};
-    int s8[kMaxLanes] = {};
+    RowLanes() {}  // written out: an implicit constructor would miss the target's attributes
+    Index s1;
+    Index s5;
+    Index s8;
 };
 
+// The rows are small whole numbers, so every product below is exact.
 RowLanes row_lanes(const Lanes& L, Vec rows) {
-    alignas(64) double r[kMaxLanes] = {};
-    hn::Store(rows, L.d, r);
+    const IndexTag di;
+    const Vec lane = hn::Iota(L.d, 0.0);
+    const Vec per_row = rows * L.set(L.n);
     RowLanes out;
-    for (int l = 0; l < L.n; ++l) {
-        const int row = static_cast<int>(r[l]);
-        out.s1[l] = row * L.n + l;
-        out.s5[l] = kTracks * row * L.n + l;
-        out.s8[l] = kPerTrack * row * L.n + l;
-    }
+    out.s1 = hn::ConvertTo(di, per_row + lane);
+    out.s5 = hn::ConvertTo(di, per_row * L.set(kTracks) + lane);
+    out.s8 = hn::ConvertTo(di, per_row * L.set(kPerTrack) + lane);
     return out;
 }
 
@@ -163,73 +168,99 @@ auto better(Vec ps2, Vec alp2, Vec sq, Vec alp, const Lanes& L) {
     return hn::Gt(ps2 * ps2 * alp - alp2 * sq, L.set(0.0));
 }
 
-// scalar::search_pairs, lane by lane.
+// scalar::search_pairs, lane by lane, cut into its steps: the four searches of a subframe are
+// independent until their results are compared, so search_group runs them step by step side
+// by side and the running-best chains of the four overlap.
 template <int A, int B, int C, int D>
-Choice search_pairs(const Lanes& L, const double* d, const double* rr) {
-    const Vec c0 = track_maximum(L, d, A, L.set(-1.0));
-    const Vec c1 = track_maximum(L, d, A, c0);
-    const RowLanes cand[2] = {row_lanes(L, c0), row_lanes(L, c1)};
+struct PairSearch {
+    PairSearch() {}  // written out: an implicit constructor would miss the target's attributes
 
-    Vec sq = L.set(-1.0);
-    Vec alp = L.set(1.0);
-    Vec ps = L.set(0.0);
-    Vec r0 = c0;
-    Vec r1 = L.set(0.0);
-    const Vec half = L.set(0.5);
-    for (int c = 0; c < 2; c++) {
-        const Vec ra = c == 0 ? c0 : c1;
-        const Vec d_a = L.gather(d, A, cand[c].s5);
-        const Vec diag_a = L.gather(rr, kDiag[A], cand[c].s1);
+    // The two best positions of track A and the start of the (A, B) pass.
+    void start(const Lanes& L, const double* d, const double* rr) {
+        c[0] = track_maximum(L, d, A, L.set(-1.0));
+        c[1] = track_maximum(L, d, A, c[0]);
+        for (int i = 0; i < 2; ++i) {
+            const RowLanes rows = row_lanes(L, c[i]);
+            cand[i] = rows;
+            d_a[i] = L.gather(d, A, rows.s5);
+            diag_a[i] = L.gather(rr, kDiag[A], rows.s1);
+        }
+        sq = L.set(-1.0);
+        alp = L.set(1.0);
+        ps = L.set(0.0);
+        r0 = c[0];
+        r1 = L.set(0.0);
+    }
+
+    // Candidate i of track A with row k of track B.
+    HWY_INLINE void pair_step(const Lanes& L, const double* d, const double* rr, int i, int k) {
+        const Vec half = L.set(0.5);
+        const Vec ps2 = L.load(d, B + kTracks * k) + d_a[i];
+        const Vec alp2 = (cross_gather<A, B>(L, rr, cand[i], k) + half * diag_a[i]) +
+                         half * L.load(rr, kDiag[B] + k);
+        const auto win = better(ps2, alp2, sq, alp, L);
+        sq = hn::IfThenElse(win, ps2 * ps2, sq);
+        alp = hn::IfThenElse(win, alp2, alp);
+        ps = hn::IfThenElse(win, ps2, ps);
+        r0 = hn::IfThenElse(win, c[i], r0);
+        r1 = hn::IfThenElse(win, L.set(k), r1);
+    }
+
+    // The (C, D) pass's terms that do not depend on track C's row.
+    void middle(const Lanes& L, const double* rr) {
+        const Vec half = L.set(0.5);
+        row0 = row_lanes(L, r0);
+        row1 = row_lanes(L, r1);
         for (int k = 0; k < kPerTrack; k++) {
-            const Vec ps2 = L.load(d, B + kTracks * k) + d_a;
-            const Vec alp2 = (cross_gather<A, B>(L, rr, cand[c], k) + half * diag_a) +
-                             half * L.load(rr, kDiag[B] + k);
-            const auto win = better(ps2, alp2, sq, alp, L);
-            sq = hn::IfThenElse(win, ps2 * ps2, sq);
-            alp = hn::IfThenElse(win, alp2, alp);
-            ps = hn::IfThenElse(win, ps2, ps);
-            r0 = hn::IfThenElse(win, ra, r0);
-            r1 = hn::IfThenElse(win, L.set(k), r1);
+            tmp[k] = (cross_gather<A, D>(L, rr, row0, k) + cross_gather<B, D>(L, rr, row1, k)) +
+                     half * L.load(rr, kDiag[D] + k);
         }
+        sq_b = L.set(-1.0);
+        alp_b = L.set(1.0);
+        k2_best = L.set(0.0);
+        k3_best = L.set(0.0);
     }
 
-    const RowLanes row0 = row_lanes(L, r0);
-    const RowLanes row1 = row_lanes(L, r1);
+    // Row k2 of track C: the terms its pass over track D shares.
+    HWY_INLINE void outer_step(const Lanes& L, const double* d, const double* rr, int k2) {
+        ps1 = L.load(d, C + kTracks * k2) + ps;
+        alp1 = ((cross_gather<A, C>(L, rr, row0, k2) + alp) + cross_gather<B, C>(L, rr, row1, k2)) +
+               L.set(0.5) * L.load(rr, kDiag[C] + k2);
+    }
+
+    HWY_INLINE void inner_step(const Lanes& L, const double* d, const double* rr, int k2,
+                               int k3) {
+        const Vec ps2 = L.load(d, D + kTracks * k3) + ps1;
+        const Vec alp2 = (L.load(rr, cross_index<C, D>(k2, k3)) + alp1) + tmp[k3];
+        const auto win = better(ps2, alp2, sq_b, alp_b, L);
+        sq_b = hn::IfThenElse(win, ps2 * ps2, sq_b);
+        alp_b = hn::IfThenElse(win, alp2, alp_b);
+        k2_best = hn::IfThenElse(win, L.set(k2), k2_best);
+        k3_best = hn::IfThenElse(win, L.set(k3), k3_best);
+    }
+
+    Choice result(const Lanes& L) const {
+        const Vec five = L.set(kTracks);
+        Choice choice;
+        choice.sq = sq_b;
+        choice.alp = alp_b;
+        choice.pos[slot(A)] = L.set(A) + five * r0;
+        choice.pos[slot(B)] = L.set(B) + five * r1;
+        choice.pos[slot(C)] = L.set(C) + five * k2_best;
+        choice.pos[slot(D)] = L.set(D) + five * k3_best;
+        return choice;
+    }
+
+    Vec c[2];
+    RowLanes cand[2];
+    Vec d_a[2];
+    Vec diag_a[2];
+    Vec sq, alp, ps, r0, r1;
+    RowLanes row0, row1;
     Vec tmp[kPerTrack];
-    for (int k = 0; k < kPerTrack; k++) {
-        tmp[k] = (cross_gather<A, D>(L, rr, row0, k) + cross_gather<B, D>(L, rr, row1, k)) +
-                 half * L.load(rr, kDiag[D] + k);
-    }
-
-    Vec sq_b = L.set(-1.0);
-    Vec alp_b = L.set(1.0);
-    Vec k2_best = L.set(0.0);
-    Vec k3_best = L.set(0.0);
-    for (int k2 = 0; k2 < kPerTrack; k2++) {
-        const Vec ps1 = L.load(d, C + kTracks * k2) + ps;
-        const Vec alp1 =
-            ((cross_gather<A, C>(L, rr, row0, k2) + alp) + cross_gather<B, C>(L, rr, row1, k2)) +
-            half * L.load(rr, kDiag[C] + k2);
-        for (int k3 = 0; k3 < kPerTrack; k3++) {
-            const Vec ps2 = L.load(d, D + kTracks * k3) + ps1;
-            const Vec alp2 = (L.load(rr, cross_index<C, D>(k2, k3)) + alp1) + tmp[k3];
-            const auto win = better(ps2, alp2, sq_b, alp_b, L);
-            sq_b = hn::IfThenElse(win, ps2 * ps2, sq_b);
-            alp_b = hn::IfThenElse(win, alp2, alp_b);
-            k2_best = hn::IfThenElse(win, L.set(k2), k2_best);
-            k3_best = hn::IfThenElse(win, L.set(k3), k3_best);
-        }
-    }
-    const Vec five = L.set(kTracks);
-    Choice choice;
-    choice.sq = sq_b;
-    choice.alp = alp_b;
-    choice.pos[slot(A)] = L.set(A) + five * r0;
-    choice.pos[slot(B)] = L.set(B) + five * r1;
-    choice.pos[slot(C)] = L.set(C) + five * k2_best;
-    choice.pos[slot(D)] = L.set(D) + five * k3_best;
-    return choice;
-}
+    Vec sq_b, alp_b, k2_best, k3_best;
+    Vec ps1, alp1;
+};
 
 void keep_better(const Lanes& L, const Choice& c, Vec* psk, Vec* alpk, Vec pos[4]) {
     const auto win = hn::Gt(*alpk * c.sq - *psk * c.alp, L.set(0.0));
@@ -238,19 +269,58 @@ void keep_better(const Lanes& L, const Choice& c, Vec* psk, Vec* alpk, Vec pos[4
     for (int k = 0; k < 4; k++) pos[k] = hn::IfThenElse(win, c.pos[k], pos[k]);
 }
 
-// One group of up to Lanes(d) channels.
-void search_group(const double* const h[], const double* const x[], int n, int (*pos)[4],
-                  double* const sign[]) {
-    Lanes L;
-    L.n = static_cast<int>(hn::Lanes(L.d));
-    alignas(64) double hb[kLen * kMaxLanes];
-    alignas(64) double xb[kLen * kMaxLanes];
+// d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0, for interleaved h and
+// x. Four outputs' sums at a time, so that their chains overlap (kLen is a multiple of 4).
+void target_correlation(const Lanes& L, const double* hb, const double* xb, double* d) {
+    for (int i = 0; i < kLen; i += 4) {
+        Vec s[4] = {L.set(0.0), L.set(0.0), L.set(0.0), L.set(0.0)};
+        for (int j = 0; j < kLen - i - 3; j++) {
+            const Vec hj = L.load(hb, j);
+            for (int u = 0; u < 4; ++u) s[u] += L.load(xb, i + u + j) * hj;
+        }
+        // The last three samples end the sums one by one: output i + u stops at 39 - i - u.
+        for (int j = kLen - i - 3; j < kLen - i; j++) {
+            const Vec hj = L.load(hb, j);
+            for (int u = 0; u < kLen - i - j; ++u) s[u] += L.load(xb, i + u + j) * hj;
+        }
+        for (int u = 0; u < 4; ++u) L.store(s[u], d, i + u);
+    }
+}
+
+// h and x of up to Lanes(d) channels interleaved; unused lanes zero.
+void interleave_pair(const Lanes& L, const double* const h[], const double* const x[], int n,
+                     double* hb, double* xb) {
     for (int l = 0; l < L.n; ++l) {
         for (int i = 0; i < kLen; ++i) {
             hb[i * L.n + l] = l < n ? h[l][i] : 0.0;
             xb[i * L.n + l] = l < n ? x[l][i] : 0.0;
         }
     }
+}
+
+void CorrelateChannels(const double* const* h, const double* const* x, int count,
+                       double* const* d) {
+    Lanes L;
+    for (int first = 0; first < count; first += L.n) {
+        const int n = count - first < L.n ? count - first : L.n;
+        alignas(64) double hb[kLen * kMaxLanes];
+        alignas(64) double xb[kLen * kMaxLanes];
+        alignas(64) double db[kLen * kMaxLanes];
+        interleave_pair(L, h + first, x + first, n, hb, xb);
+        target_correlation(L, hb, xb, db);
+        for (int l = 0; l < n; ++l) {
+            for (int i = 0; i < kLen; ++i) d[first + l][i] = db[i * L.n + l];
+        }
+    }
+}
+
+// One group of up to Lanes(d) channels.
+void search_group(const double* const h[], const double* const x[], int n, int (*pos)[4],
+                  double* const sign[]) {
+    Lanes L;
+    alignas(64) double hb[kLen * kMaxLanes];
+    alignas(64) double xb[kLen * kMaxLanes];
+    interleave_pair(L, h, x, n, hb, xb);
     alignas(64) double rr[kMatrixSize * kMaxLanes];
     correlation_matrix(L, hb, rr);
 
@@ -259,9 +329,10 @@ void search_group(const double* const h[], const double* const x[], int n, int (
     alignas(64) double db[kLen * kMaxLanes];
     alignas(64) double sb[kLen * kMaxLanes];
     alignas(64) double nsb[kLen * kMaxLanes];
+    alignas(64) double raw[kLen * kMaxLanes];
+    target_correlation(L, hb, xb, raw);
     for (int i = 0; i < kLen; i++) {
-        Vec s = L.set(0.0);
-        for (int j = 0; j < kLen - i; j++) s += L.load(xb, i + j) * L.load(hb, j);
+        const Vec s = L.load(raw, i);
         const auto nonnegative = hn::Ge(s, L.set(0.0));
         const Vec sg = hn::IfThenElse(nonnegative, L.set(1.0), L.set(-1.0));
         L.store(sg, sb, i);
@@ -289,10 +360,43 @@ void search_group(const double* const h[], const double* const x[], int n, int (
     Vec psk = L.set(-1.0);
     Vec alpk = L.set(1.0);
     Vec best[4] = {L.set(0.0), L.set(1.0), L.set(2.0), L.set(3.0)};
-    keep_better(L, search_pairs<2, 3, 0, 1>(L, db, rr), &psk, &alpk, best);
-    keep_better(L, search_pairs<3, 0, 1, 2>(L, db, rr), &psk, &alpk, best);
-    keep_better(L, search_pairs<2, 4, 0, 1>(L, db, rr), &psk, &alpk, best);
-    keep_better(L, search_pairs<4, 0, 1, 2>(L, db, rr), &psk, &alpk, best);
+    PairSearch<2, 3, 0, 1> s0;
+    PairSearch<3, 0, 1, 2> s1;
+    PairSearch<2, 4, 0, 1> s2;
+    PairSearch<4, 0, 1, 2> s3;
+    s0.start(L, db, rr);
+    s1.start(L, db, rr);
+    s2.start(L, db, rr);
+    s3.start(L, db, rr);
+    for (int i = 0; i < 2; i++) {
+        for (int k = 0; k < kPerTrack; k++) {
+            s0.pair_step(L, db, rr, i, k);
+            s1.pair_step(L, db, rr, i, k);
+            s2.pair_step(L, db, rr, i, k);
+            s3.pair_step(L, db, rr, i, k);
+        }
+    }
+    s0.middle(L, rr);
+    s1.middle(L, rr);
+    s2.middle(L, rr);
+    s3.middle(L, rr);
+    for (int k2 = 0; k2 < kPerTrack; k2++) {
+        s0.outer_step(L, db, rr, k2);
+        s1.outer_step(L, db, rr, k2);
+        s2.outer_step(L, db, rr, k2);
+        s3.outer_step(L, db, rr, k2);
+        for (int k3 = 0; k3 < kPerTrack; k3++) {
+            s0.inner_step(L, db, rr, k2, k3);
+            s1.inner_step(L, db, rr, k2, k3);
+            s2.inner_step(L, db, rr, k2, k3);
+            s3.inner_step(L, db, rr, k2, k3);
+        }
+    }
+    // Compared in the scalar order.
+    keep_better(L, s0.result(L), &psk, &alpk, best);
+    keep_better(L, s1.result(L), &psk, &alpk, best);
+    keep_better(L, s2.result(L), &psk, &alpk, best);
+    keep_better(L, s3.result(L), &psk, &alpk, best);
 
     alignas(64) double out[4][kMaxLanes];
     for (int k = 0; k < 4; ++k) hn::Store(best[k], L.d, out[k]);
@@ -319,7 +423,6 @@ template <int Rows>
 void lsp_search_group(const double (&codebook)[Rows][10], const double* const* target,
                       const double* const* weight, int n, int lo, int hi, int* best_out) {
     Lanes L;
-    L.n = static_cast<int>(hn::Lanes(L.d));
     alignas(64) double tb[10 * kMaxLanes] = {};
     alignas(64) double wb[10 * kMaxLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
@@ -336,19 +439,28 @@ void lsp_search_group(const double (&codebook)[Rows][10], const double* const* t
     }
     Vec best = L.set(1e38);
     Vec best_n = L.set(0.0);
-    for (int e_n = 0; e_n < Rows; ++e_n) {
-        Vec e = L.set(0.0);
+    // Four entries' errors at a time, so that their chains overlap; then their comparisons in
+    // entry order (Rows is a multiple of four).
+    constexpr int kAtOnce = 4;
+    static_assert(Rows % kAtOnce == 0, "whole groups of entries");
+    for (int e_n = 0; e_n < Rows; e_n += kAtOnce) {
+        Vec e[kAtOnce];
+        for (int u = 0; u < kAtOnce; ++u) e[u] = L.set(0.0);
         for (int j = lo; j <= hi; ++j) {
-            const Vec d = t[j] - L.set(codebook[e_n][j]);
-            if (weight != nullptr) {
-                e += w[j] * (d * d);
-            } else {
-                e += d * d;
+            for (int u = 0; u < kAtOnce; ++u) {
+                const Vec d = t[j] - L.set(codebook[e_n + u][j]);
+                if (weight != nullptr) {
+                    e[u] += w[j] * (d * d);
+                } else {
+                    e[u] += d * d;
+                }
             }
         }
-        const auto take = hn::Lt(e, best);
-        best = hn::IfThenElse(take, e, best);
-        best_n = hn::IfThenElse(take, L.set(e_n), best_n);
+        for (int u = 0; u < kAtOnce; ++u) {
+            const auto take = hn::Lt(e[u], best);
+            best = hn::IfThenElse(take, e[u], best);
+            best_n = hn::IfThenElse(take, L.set(e_n + u), best_n);
+        }
     }
     alignas(64) double out[kMaxLanes] = {};
     hn::Store(best_n, L.d, out);
@@ -376,7 +488,6 @@ void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)
     constexpr int kPast = 143;  // wsp[-143..-1] is read
     constexpr int kLength = 80;
     Lanes L;
-    L.n = static_cast<int>(hn::Lanes(L.d));
     alignas(64) double sw[(kPast + kLength) * kMaxLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int i = -kPast; i < kLength; ++i) sw[(i + kPast) * L.n + l] = wsp[l][i];
@@ -385,14 +496,22 @@ void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)
     for (int range = 0; range < 3; ++range) {
         Vec best = L.set(-1e38);
         Vec lag = L.set(ranges[range][0]);
-        for (int t_lag = ranges[range][0]; t_lag <= ranges[range][1]; t_lag += ranges[range][2]) {
-            Vec c = L.set(0.0);
+        // Four lags' sums at a time, so that their chains overlap; then their comparisons in
+        // lag order. Every range holds a multiple of four lags.
+        const int step = ranges[range][2];
+        for (int t_lag = ranges[range][0]; t_lag <= ranges[range][1]; t_lag += 4 * step) {
+            Vec c[4] = {L.set(0.0), L.set(0.0), L.set(0.0), L.set(0.0)};
             for (int j = 0; j < kLength; j += 2) {
-                c += L.load(sw, j + kPast) * L.load(sw, j - t_lag + kPast);
+                const Vec s = L.load(sw, j + kPast);
+                for (int u = 0; u < 4; ++u) {
+                    c[u] += s * L.load(sw, j - (t_lag + u * step) + kPast);
+                }
             }
-            const auto take = hn::Gt(c, best);
-            best = hn::IfThenElse(take, c, best);
-            lag = hn::IfThenElse(take, L.set(t_lag), lag);
+            for (int u = 0; u < 4; ++u) {
+                const auto take = hn::Gt(c[u], best);
+                best = hn::IfThenElse(take, c[u], best);
+                lag = hn::IfThenElse(take, L.set(t_lag + u * step), lag);
+            }
         }
         alignas(64) double b[kMaxLanes] = {};
         alignas(64) double g[kMaxLanes] = {};
@@ -414,20 +533,31 @@ void OpenLoopMaximaChannels(const double* const* wsp, int count, int (*t)[3], do
 }
 
 // The LPC analysis's autocorrelation of a 240-sample window, lags 0..12, one channel per lane:
-// the windowed signal, then each lag's sum in order from 0.0 (the floor is the caller's).
+// the windowed signal, then each lag's sum in order from 0.0 (the floor is the caller's). The
+// thirteen sums advance together, one term each per sample, so that their chains overlap.
 void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
     constexpr int kWindow = 240;
+    constexpr int kLags = 13;
     Lanes L;
-    L.n = static_cast<int>(hn::Lanes(L.d));
-    alignas(64) double y[kWindow * kMaxLanes] = {};
+    alignas(64) double y[(kWindow + kLags) * kMaxLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int i = 0; i < kWindow; ++i) y[i * L.n + l] = x[l][i] * lpc_analysis_window[i];
     }
-    for (int k = 0; k <= 12; ++k) {
-        Vec s = L.set(0.0);
-        for (int j = 0; j < kWindow - k; ++j) s += L.load(y, j) * L.load(y, j + k);
+    Vec s[kLags];
+    for (int k = 0; k < kLags; ++k) s[k] = L.set(0.0);
+    int j = 0;
+    for (; j < kWindow - (kLags - 1); ++j) {
+        const Vec yj = L.load(y, j);
+        for (int k = 0; k < kLags; ++k) s[k] += yj * L.load(y, j + k);
+    }
+    // The last twelve samples end the longer lags' sums: lag k stops at j = 239 - k.
+    for (; j < kWindow; ++j) {
+        const Vec yj = L.load(y, j);
+        for (int k = 0; k < kWindow - j; ++k) s[k] += yj * L.load(y, j + k);
+    }
+    for (int k = 0; k < kLags; ++k) {
         alignas(64) double out[kMaxLanes] = {};
-        hn::Store(s, L.d, out);
+        hn::Store(s[k], L.d, out);
         for (int l = 0; l < n && l < L.n; ++l) r[l][k] = out[l];
     }
 }
@@ -451,6 +581,7 @@ HWY_EXPORT(CodebookSearchChannels);
 HWY_EXPORT(LspStageChannels);
 HWY_EXPORT(OpenLoopMaximaChannels);
 HWY_EXPORT(AutocorrelationChannels);
+HWY_EXPORT(CorrelateChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
@@ -475,6 +606,12 @@ void lsp_second_stage_channels(const double* const rest[], const double* const w
                                int lo, int hi, int best[]) {
     if (count <= 0 || lo < 0 || hi > 9 || lo > hi) return;
     HWY_DYNAMIC_DISPATCH(LspStageChannels)(2, rest, w, count, lo, hi, best);
+}
+
+void target_correlation_channels(const double* const h[], const double* const x[], int count,
+                                 double* const d[]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(CorrelateChannels)(h, x, count, d);
 }
 
 void codebook_search_channels(const double* const h[], const double* const x[], int count,

@@ -25,6 +25,65 @@ constexpr int kMaxLanes = 8;
 #include "codec/lpc/second_order_step-inl.h"
 #include "codec/lpc/synthesis_step-inl.h"
 
+// N (the lanes of a vector) rows of N elements each into columns: row l element k becomes
+// vector k lane l. log2(N) rounds of splitting every pair of vectors into their even and odd
+// elements.
+template <int N>
+HWY_INLINE void transpose(Vec (&v)[N]) {
+#if HWY_TARGET == HWY_SCALAR
+    (void)v;  // one lane: nothing to move
+#else
+    if constexpr (N > 1) {
+        const Tag d;
+        for (int round = 1; round < N; round *= 2) {
+            Vec t[N];
+            for (int i = 0; i < N / 2; ++i) {
+                t[i] = hn::ConcatEven(d, v[2 * i + 1], v[2 * i]);
+                t[i + N / 2] = hn::ConcatOdd(d, v[2 * i + 1], v[2 * i]);
+            }
+            for (int i = 0; i < N; ++i) v[i] = t[i];
+        }
+    }
+#endif
+}
+
+constexpr int kLanes = static_cast<int>(hn::MaxLanes(Tag()));
+
+// dst[i * kLanes + l] = rows[l][i] for i < count: rows[0..n-1] side by side, one per lane,
+// lanes from n on zero. Whole blocks of kLanes elements go through registers.
+void interleave_rows(const double* const* rows, int n, int count, double* dst) {
+    const Tag d;
+    int i = 0;
+    if constexpr (kLanes > 1) {
+        for (; i + kLanes <= count; i += kLanes) {
+            Vec v[kLanes];
+            for (int l = 0; l < kLanes; ++l) v[l] = l < n ? hn::LoadU(d, rows[l] + i) : hn::Zero(d);
+            transpose<kLanes>(v);
+            for (int k = 0; k < kLanes; ++k) hn::Store(v[k], d, dst + (i + k) * kLanes);
+        }
+    }
+    for (; i < count; ++i) {
+        for (int l = 0; l < kLanes; ++l) dst[i * kLanes + l] = l < n ? rows[l][i] : 0.0;
+    }
+}
+
+// The reverse: rows[l][i] = src[i * kLanes + l] for i < count and l < n.
+void deinterleave_rows(const double* src, int n, int count, double* const* rows) {
+    const Tag d;
+    int i = 0;
+    if constexpr (kLanes > 1) {
+        for (; i + kLanes <= count; i += kLanes) {
+            Vec v[kLanes];
+            for (int k = 0; k < kLanes; ++k) v[k] = hn::Load(d, src + (i + k) * kLanes);
+            transpose<kLanes>(v);
+            for (int l = 0; l < n; ++l) hn::StoreU(v[l], d, rows[l] + i);
+        }
+    }
+    for (; i < count; ++i) {
+        for (int l = 0; l < n; ++l) rows[l][i] = src[i * kLanes + l];
+    }
+}
+
 struct LaneCoefficients {
     Vec a1;
     Vec a2;
@@ -41,16 +100,15 @@ template <bool FlushOutputs, int G>
 void highpass_group(const SecondOrderCoefficients& c, double* const mems[],
                     double* const samples[], int channels, int count) {
     const Tag d;
-    const int lanes = static_cast<int>(hn::Lanes(d));
+    constexpr int lanes = kLanes;
     alignas(64) double buf[G][G729_FRAME_SIZE * kMaxLanes];
     alignas(64) double mem[G][4 * kMaxLanes];
     for (int g = 0; g < G; ++g) {
-        for (int l = 0; l < lanes; ++l) {
-            const int j = g * lanes + l;
-            const bool used = j < channels;
-            for (int k = 0; k < 4; ++k) mem[g][k * lanes + l] = used ? mems[j][k] : 0.0;
-            for (int n = 0; n < count; ++n) buf[g][n * lanes + l] = used ? samples[j][n] : 0.0;
-        }
+        const int first = g * lanes;
+        const int used = channels - first < 0 ? 0 : (channels - first < lanes ? channels - first
+                                                                                : lanes);
+        interleave_rows(mems + first, used, 4, mem[g]);
+        interleave_rows(samples + first, used, count, buf[g]);
     }
 
     const LaneCoefficients lc{hn::Set(d, c.a1), hn::Set(d, c.a2), hn::Set(d, c.b0),
@@ -76,18 +134,19 @@ void highpass_group(const SecondOrderCoefficients& c, double* const mems[],
         hn::Store(m[g].y2, d, mem[g] + 3 * lanes);
     }
 
-    for (int j = 0; j < channels && j < G * lanes; ++j) {
-        const int g = j / lanes;
-        const int l = j % lanes;
-        for (int k = 0; k < 4; ++k) mems[j][k] = mem[g][k * lanes + l];
-        for (int n = 0; n < count; ++n) samples[j][n] = buf[g][n * lanes + l];
+    for (int g = 0; g < G; ++g) {
+        const int first = g * lanes;
+        const int used = channels - first < 0 ? 0 : (channels - first < lanes ? channels - first
+                                                                                : lanes);
+        deinterleave_rows(mem[g], used, 4, mems + first);
+        deinterleave_rows(buf[g], used, count, samples + first);
     }
 }
 
 template <bool FlushOutputs>
 void highpass_all(const SecondOrderCoefficients& c, double* const* mems, double* const* samples,
                   int channels, int count) {
-    const int lanes = static_cast<int>(hn::Lanes(Tag()));
+    constexpr int lanes = kLanes;
     int first = 0;
     for (; channels - first > lanes; first += 2 * lanes) {
         const int n = channels - first < 2 * lanes ? channels - first : 2 * lanes;
@@ -128,7 +187,7 @@ HWY_INLINE void synthesis_steps(const Vec (&a)[G][11], Vec (&m)[G][10], const do
 template <int G>
 void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
     const Tag d;
-    const int lanes = static_cast<int>(hn::Lanes(d));
+    constexpr int lanes = kLanes;
     constexpr int kMaxBlock = G729_SUBFRAME_SIZE;
     alignas(64) double xbuf[G][kMaxBlock * kMaxLanes];
     alignas(64) double ybuf[G][kMaxBlock * kMaxLanes];
@@ -139,18 +198,19 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
     for (int g = 0; g < G; ++g) {
         xb[g] = xbuf[g];
         yb[g] = ybuf[g];
-        for (int l = 0; l < lanes; ++l) {
-            const int j = g * lanes + l;
-            if (j < n) {
-                for (int k = 1; k <= 10; ++k) ab[g][k * lanes + l] = jobs[j].a[k];
-                for (int k = 0; k < 10; ++k) mb[g][k * lanes + l] = jobs[j].mem[k];
-                for (int i = 0; i < L; ++i) xbuf[g][i * lanes + l] = jobs[j].x[i];
-            } else {
-                for (int k = 1; k <= 10; ++k) ab[g][k * lanes + l] = 0.0;
-                for (int k = 0; k < 10; ++k) mb[g][k * lanes + l] = 0.0;
-                for (int i = 0; i < L; ++i) xbuf[g][i * lanes + l] = 0.0;
-            }
+        const int first = g * lanes;
+        const int used = n - first < 0 ? 0 : (n - first < lanes ? n - first : lanes);
+        const double* a_rows[kMaxLanes];
+        const double* mem_rows[kMaxLanes];
+        const double* x_rows[kMaxLanes];
+        for (int l = 0; l < used; ++l) {
+            a_rows[l] = jobs[first + l].a + 1;
+            mem_rows[l] = jobs[first + l].mem;
+            x_rows[l] = jobs[first + l].x;
         }
+        interleave_rows(a_rows, used, 10, ab[g] + lanes);
+        interleave_rows(mem_rows, used, 10, mb[g]);
+        interleave_rows(x_rows, used, L, xbuf[g]);
     }
     Vec a[G][11];
     Vec m[G][10];
@@ -187,10 +247,16 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
         }
     }
 
+    for (int g = 0; g < G; ++g) {
+        const int first = g * lanes;
+        const int used = n - first < 0 ? 0 : (n - first < lanes ? n - first : lanes);
+        double* y_rows[kMaxLanes];
+        for (int l = 0; l < used; ++l) y_rows[l] = jobs[first + l].y;
+        deinterleave_rows(ybuf[g], used, L, y_rows);
+    }
     for (int j = 0; j < n && j < G * lanes; ++j) {
         const int g = j / lanes;
         const int l = j % lanes;
-        for (int k = 0; k < L; ++k) jobs[j].y[k] = ybuf[g][k * lanes + l];
         if (jobs[j].update != 0) {
             for (int k = 0; k < 10; ++k) {
                 jobs[j].mem[k] = flush_tiny(mb[g][(rest + k) * lanes + l]);
@@ -199,10 +265,16 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
     }
 }
 
-// Groups of two vectors while more than one vector's worth of jobs is left.
+// Groups of four vectors while more than two vectors' worth of jobs is left (a chain's ten
+// dependent steps keep a vector unit busy only with three or more chains in flight), then of
+// two while more than one is left.
 void SynthesisChannels(const g729simd::SynthesisJob* jobs, int count, int L) {
-    const int lanes = static_cast<int>(hn::Lanes(Tag()));
+    constexpr int lanes = kLanes;
     int first = 0;
+    for (; count - first > 2 * lanes; first += 4 * lanes) {
+        const int n = count - first < 4 * lanes ? count - first : 4 * lanes;
+        synthesis_group<4>(jobs + first, n, L);
+    }
     for (; count - first > lanes; first += 2 * lanes) {
         const int n = count - first < 2 * lanes ? count - first : 2 * lanes;
         synthesis_group<2>(jobs + first, n, L);

@@ -28,6 +28,10 @@ void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L);
 void codebook_search_channels(const double* const h[], const double* const x[], int count,
                               int (*pos)[4], double* const sign[]);
 
+// correlate_target_impulse(h[i], x[i], d[i]) (fixed_codebook.h) for count channels side by side.
+void target_correlation_channels(const double* const h[], const double* const x[], int count,
+                                 double* const d[]);
+
 // The LSP quantizer's searches (lsp_quantizer.h, LspQuantizeWork) for count targets side by
 // side: the first stage (unweighted, 10 dimensions, 128 entries) of target[i] into best[i];
 // the second stage (weighted by w[i], dimensions lo..hi, 32 entries) of rest[i] into best[i].

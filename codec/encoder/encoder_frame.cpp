@@ -118,8 +118,13 @@ G729_INLINE void subframe_search(g729_encoder_state* st, EncoderWork* w, int k,
     const int i = 40 * k;
 
     w->frac = 0;
-    w->t0 = g729simd::closed_loop_pitch_search(I, e + i, w->x, w->h_both[k], 40, w->t0_min,
-                                               w->t0_max, i, &w->frac);
+    if (w->pitch_correlation != nullptr) {
+        w->t0 = g729simd::closed_loop_pitch_search_correlated(I, e + i, w->pitch_correlation, 40,
+                                                              w->t0_min, w->t0_max, i, &w->frac);
+    } else {
+        w->t0 = g729simd::closed_loop_pitch_search(I, e + i, w->x, w->h_both[k], 40, w->t0_min,
+                                                   w->t0_max, i, &w->frac);
+    }
     const int p = w->p;
     params[p] = encode_pitch_lag(w->t0, w->frac, &w->t0_min, &w->t0_max, kMinPitchLag,
                                  kMaxPitchLag, i);
@@ -192,6 +197,7 @@ G729_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729
                                      const double lsp_new[10]) {
     EncoderWork w;
     w.params = params;
+    w.pitch_correlation = nullptr;
     g729simd::SynthesisJob jobs[5];
     double lsp_new_q[10];
     int32_t lsp_index[2];
@@ -346,6 +352,7 @@ G729_INLINE bool begin_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_S
                             int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
                             const double r[13]) {
     w->params = params;
+    w->pitch_correlation = nullptr;
     if (frame_analysis<I>(st, frame_count, dtx_enabled, w->lsp_new, r)) return true;
     encode_inactive<I>(st, params);
     return false;

@@ -47,6 +47,9 @@ struct EncoderWork {
     double y2[40];            // its filtered form
     int32_t fcb_index;
     int32_t sign_index;
+    // The backward-filtered target of the closed-loop search when computed already (the
+    // batched encoder computes it for many channels at once), else null.
+    const double* pitch_correlation;
     int32_t t_op;             // open-loop lag, set before encode_subframe_search(0)
     int32_t t0_min;
     int32_t t0_max;
