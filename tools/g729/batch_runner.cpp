@@ -15,6 +15,11 @@ std::string failure_line(const BatchJob& job, const std::exception& e) {
     return job.input + ": " + what;
 }
 
+std::mutex& open_mutex() {
+    static std::mutex m;
+    return m;
+}
+
 std::size_t open_channel_budget() {
     constexpr rlim_t reserved = 32;  // standard streams, libraries, the progress terminal
     constexpr rlim_t per_channel = 3;

@@ -51,6 +51,9 @@ private:
 // The message of a failed file, naming it when the error does not.
 std::string failure_line(const BatchJob& job, const std::exception& e);
 
+// Held while a file is opened.
+std::mutex& open_mutex();
+
 // How many channels may be open at once: raises the limit of open files to its maximum, and
 // counts a few descriptors per channel (input, output, and those the audio libraries open).
 std::size_t open_channel_budget();
@@ -89,7 +92,12 @@ void run_batch_worker(JobQueue& queue, std::size_t capacity, const Settings& set
             if (job == nullptr) break;
             Slot s{job, nullptr};
             try {
-                s.channel = std::make_unique<Channel>(*job, settings, console);
+                {
+                    // libsndfile keeps the reason of a failed open in one global: one open at
+                    // a time, so that each file's message gives its own reason.
+                    const std::lock_guard lock(open_mutex());
+                    s.channel = std::make_unique<Channel>(*job, settings, console);
+                }
                 slots.push_back(std::move(s));
             } catch (const std::exception& e) {
                 fail(s, e);
