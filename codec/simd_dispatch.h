@@ -65,10 +65,6 @@ int32_t open_loop_pitch_search(Isa isa, const double* wsp, int length);
 int32_t closed_loop_pitch_search(Isa isa, double* exc, const double x[40], const double h[40],
                                  int length, int t0_min, int t0_max, int subframe_offset,
                                  int32_t* frac);
-// closed_loop_pitch_search from the backward-filtered target d = correlate_target_impulse(h, x).
-int32_t closed_loop_pitch_search_correlated(Isa isa, double* exc, const double d[40], int length,
-                                            int t0_min, int t0_max, int subframe_offset,
-                                            int32_t* frac);
 void adaptive_codebook_interpolate(Isa isa, double* exc, int t0, int frac, int length);
 double adaptive_codebook_gain(Isa isa, const double* x, const double* y,
                               double gain_correlations[5], int length);

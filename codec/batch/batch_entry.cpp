@@ -25,7 +25,6 @@ struct EncodeWork {
     EncoderWork frame;
     LspQuantizeWork lsp;
     double sign[G729_SUBFRAME_SIZE];  // signs of the codebook target correlation
-    double pitch_correlation[G729_SUBFRAME_SIZE];  // the closed-loop search's
 };
 
 // A channel's frame between the steps of the batched decoder.
@@ -149,19 +148,33 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
         }
 
         for (int sf = 0; sf < 2; ++sf) {
-            // The closed-loop searches' backward-filtered targets side by side.
+            // The closed-loop pitch searches side by side; each channel's subframe step then
+            // codes the lag it found.
             {
-                const double* h[kGroup];
+                double* exc[kGroup];
                 const double* x[kGroup];
-                double* d[kGroup];
+                const double* h[kGroup];
+                int t0_min[kGroup];
+                int t0_max[kGroup];
+                int t0[kGroup];
+                int frac[kGroup];
                 for (int a = 0; a < active; ++a) {
                     EncoderWork& w = work[a].frame;
-                    h[a] = w.h_both[sf];
+                    if (sf == 0) closed_loop_range(w.t_op, &w.t0_min, &w.t0_max);
+                    exc[a] = work[a].st->exc_buf + kPastExcitation + G729_SUBFRAME_SIZE * sf;
                     x[a] = sf == 0 ? w.x_first : w.x;
-                    d[a] = work[a].pitch_correlation;
-                    w.pitch_correlation = work[a].pitch_correlation;
+                    h[a] = w.h_both[sf];
+                    t0_min[a] = w.t0_min;
+                    t0_max[a] = w.t0_max;
                 }
-                target_correlation_channels(h, x, active, d);
+                closed_loop_channels(exc, x, h, t0_min, t0_max, G729_SUBFRAME_SIZE * sf, active,
+                                     t0, frac);
+                for (int a = 0; a < active; ++a) {
+                    EncoderWork& w = work[a].frame;
+                    w.t0 = t0[a];
+                    w.frac = frac[a];
+                    w.pitch_given = true;
+                }
             }
             for (int a = 0; a < active; ++a) {
                 encode_subframe_search(work[a].st, &work[a].frame, sf, &chained[a]);

@@ -35,6 +35,8 @@ using Tag = hn::CappedTag<double, 8>;
 using Vec = hn::Vec<Tag>;
 constexpr int kMaxLanes = 8;
 
+#include "codec/batch/lane_common-inl.h"
+
 using IndexTag = hn::RebindToSigned<Tag>;
 using Index = hn::Vec<IndexTag>;
 
@@ -269,58 +271,14 @@ void keep_better(const Lanes& L, const Choice& c, Vec* psk, Vec* alpk, Vec pos[4
     for (int k = 0; k < 4; k++) pos[k] = hn::IfThenElse(win, c.pos[k], pos[k]);
 }
 
-// d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0, for interleaved h and
-// x. Four outputs' sums at a time, so that their chains overlap (kLen is a multiple of 4).
-void target_correlation(const Lanes& L, const double* hb, const double* xb, double* d) {
-    for (int i = 0; i < kLen; i += 4) {
-        Vec s[4] = {L.set(0.0), L.set(0.0), L.set(0.0), L.set(0.0)};
-        for (int j = 0; j < kLen - i - 3; j++) {
-            const Vec hj = L.load(hb, j);
-            for (int u = 0; u < 4; ++u) s[u] += L.load(xb, i + u + j) * hj;
-        }
-        // The last three samples end the sums one by one: output i + u stops at 39 - i - u.
-        for (int j = kLen - i - 3; j < kLen - i; j++) {
-            const Vec hj = L.load(hb, j);
-            for (int u = 0; u < kLen - i - j; ++u) s[u] += L.load(xb, i + u + j) * hj;
-        }
-        for (int u = 0; u < 4; ++u) L.store(s[u], d, i + u);
-    }
-}
-
-// h and x of up to Lanes(d) channels interleaved; unused lanes zero.
-void interleave_pair(const Lanes& L, const double* const h[], const double* const x[], int n,
-                     double* hb, double* xb) {
-    for (int l = 0; l < L.n; ++l) {
-        for (int i = 0; i < kLen; ++i) {
-            hb[i * L.n + l] = l < n ? h[l][i] : 0.0;
-            xb[i * L.n + l] = l < n ? x[l][i] : 0.0;
-        }
-    }
-}
-
-void CorrelateChannels(const double* const* h, const double* const* x, int count,
-                       double* const* d) {
-    Lanes L;
-    for (int first = 0; first < count; first += L.n) {
-        const int n = count - first < L.n ? count - first : L.n;
-        alignas(64) double hb[kLen * kMaxLanes];
-        alignas(64) double xb[kLen * kMaxLanes];
-        alignas(64) double db[kLen * kMaxLanes];
-        interleave_pair(L, h + first, x + first, n, hb, xb);
-        target_correlation(L, hb, xb, db);
-        for (int l = 0; l < n; ++l) {
-            for (int i = 0; i < kLen; ++i) d[first + l][i] = db[i * L.n + l];
-        }
-    }
-}
-
 // One group of up to Lanes(d) channels.
 void search_group(const double* const h[], const double* const x[], int n, int (*pos)[4],
                   double* const sign[]) {
     Lanes L;
     alignas(64) double hb[kLen * kMaxLanes];
     alignas(64) double xb[kLen * kMaxLanes];
-    interleave_pair(L, h, x, n, hb, xb);
+    interleave_rows(h, n, kLen, hb);
+    interleave_rows(x, n, kLen, xb);
     alignas(64) double rr[kMatrixSize * kMaxLanes];
     correlation_matrix(L, hb, rr);
 
@@ -330,7 +288,7 @@ void search_group(const double* const h[], const double* const x[], int n, int (
     alignas(64) double sb[kLen * kMaxLanes];
     alignas(64) double nsb[kLen * kMaxLanes];
     alignas(64) double raw[kLen * kMaxLanes];
-    target_correlation(L, hb, xb, raw);
+    target_correlation(hb, xb, raw);
     for (int i = 0; i < kLen; i++) {
         const Vec s = L.load(raw, i);
         const auto nonnegative = hn::Ge(s, L.set(0.0));
@@ -581,7 +539,6 @@ HWY_EXPORT(CodebookSearchChannels);
 HWY_EXPORT(LspStageChannels);
 HWY_EXPORT(OpenLoopMaximaChannels);
 HWY_EXPORT(AutocorrelationChannels);
-HWY_EXPORT(CorrelateChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
@@ -606,12 +563,6 @@ void lsp_second_stage_channels(const double* const rest[], const double* const w
                                int lo, int hi, int best[]) {
     if (count <= 0 || lo < 0 || hi > 9 || lo > hi) return;
     HWY_DYNAMIC_DISPATCH(LspStageChannels)(2, rest, w, count, lo, hi, best);
-}
-
-void target_correlation_channels(const double* const h[], const double* const x[], int count,
-                                 double* const d[]) {
-    if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(CorrelateChannels)(h, x, count, d);
 }
 
 void codebook_search_channels(const double* const h[], const double* const x[], int count,

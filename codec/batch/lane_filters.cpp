@@ -24,65 +24,7 @@ constexpr int kMaxLanes = 8;
 
 #include "codec/lpc/second_order_step-inl.h"
 #include "codec/lpc/synthesis_step-inl.h"
-
-// N (the lanes of a vector) rows of N elements each into columns: row l element k becomes
-// vector k lane l. log2(N) rounds of splitting every pair of vectors into their even and odd
-// elements.
-template <int N>
-HWY_INLINE void transpose(Vec (&v)[N]) {
-#if HWY_TARGET == HWY_SCALAR
-    (void)v;  // one lane: nothing to move
-#else
-    if constexpr (N > 1) {
-        const Tag d;
-        for (int round = 1; round < N; round *= 2) {
-            Vec t[N];
-            for (int i = 0; i < N / 2; ++i) {
-                t[i] = hn::ConcatEven(d, v[2 * i + 1], v[2 * i]);
-                t[i + N / 2] = hn::ConcatOdd(d, v[2 * i + 1], v[2 * i]);
-            }
-            for (int i = 0; i < N; ++i) v[i] = t[i];
-        }
-    }
-#endif
-}
-
-constexpr int kLanes = static_cast<int>(hn::MaxLanes(Tag()));
-
-// dst[i * kLanes + l] = rows[l][i] for i < count: rows[0..n-1] side by side, one per lane,
-// lanes from n on zero. Whole blocks of kLanes elements go through registers.
-void interleave_rows(const double* const* rows, int n, int count, double* dst) {
-    const Tag d;
-    int i = 0;
-    if constexpr (kLanes > 1) {
-        for (; i + kLanes <= count; i += kLanes) {
-            Vec v[kLanes];
-            for (int l = 0; l < kLanes; ++l) v[l] = l < n ? hn::LoadU(d, rows[l] + i) : hn::Zero(d);
-            transpose<kLanes>(v);
-            for (int k = 0; k < kLanes; ++k) hn::Store(v[k], d, dst + (i + k) * kLanes);
-        }
-    }
-    for (; i < count; ++i) {
-        for (int l = 0; l < kLanes; ++l) dst[i * kLanes + l] = l < n ? rows[l][i] : 0.0;
-    }
-}
-
-// The reverse: rows[l][i] = src[i * kLanes + l] for i < count and l < n.
-void deinterleave_rows(const double* src, int n, int count, double* const* rows) {
-    const Tag d;
-    int i = 0;
-    if constexpr (kLanes > 1) {
-        for (; i + kLanes <= count; i += kLanes) {
-            Vec v[kLanes];
-            for (int k = 0; k < kLanes; ++k) v[k] = hn::Load(d, src + (i + k) * kLanes);
-            transpose<kLanes>(v);
-            for (int l = 0; l < n; ++l) hn::StoreU(v[l], d, rows[l] + i);
-        }
-    }
-    for (; i < count; ++i) {
-        for (int l = 0; l < n; ++l) rows[l][i] = src[i * kLanes + l];
-    }
-}
+#include "codec/batch/lane_common-inl.h"
 
 struct LaneCoefficients {
     Vec a1;
@@ -200,9 +142,9 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
         yb[g] = ybuf[g];
         const int first = g * lanes;
         const int used = n - first < 0 ? 0 : (n - first < lanes ? n - first : lanes);
-        const double* a_rows[kMaxLanes];
-        const double* mem_rows[kMaxLanes];
-        const double* x_rows[kMaxLanes];
+        const double* a_rows[kMaxLanes] = {};
+        const double* mem_rows[kMaxLanes] = {};
+        const double* x_rows[kMaxLanes] = {};
         for (int l = 0; l < used; ++l) {
             a_rows[l] = jobs[first + l].a + 1;
             mem_rows[l] = jobs[first + l].mem;
@@ -250,7 +192,7 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
     for (int g = 0; g < G; ++g) {
         const int first = g * lanes;
         const int used = n - first < 0 ? 0 : (n - first < lanes ? n - first : lanes);
-        double* y_rows[kMaxLanes];
+        double* y_rows[kMaxLanes] = {};
         for (int l = 0; l < used; ++l) y_rows[l] = jobs[first + l].y;
         deinterleave_rows(ybuf[g], used, L, y_rows);
     }

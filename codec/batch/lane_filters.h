@@ -28,9 +28,13 @@ void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L);
 void codebook_search_channels(const double* const h[], const double* const x[], int count,
                               int (*pos)[4], double* const sign[]);
 
-// correlate_target_impulse(h[i], x[i], d[i]) (fixed_codebook.h) for count channels side by side.
-void target_correlation_channels(const double* const h[], const double* const x[], int count,
-                                 double* const d[]);
+// The closed-loop pitch searches of count subframes side by side (lane_pitch.cpp), each as
+// closed_loop_pitch_search(exc[i], x[i], h[i], 40, t0_min[i], t0_max[i], subframe_offset,
+// &frac[i]) (pitch.h) gives it: the lag into t0[i], the fraction into frac[i], the
+// adaptive-codebook vector at exc[i][0..39]. Every range holds at most 10 lags within 20..143.
+void closed_loop_channels(double* const exc[], const double* const x[], const double* const h[],
+                          const int t0_min[], const int t0_max[], int subframe_offset, int count,
+                          int t0[], int frac[]);
 
 // The LSP quantizer's searches (lsp_quantizer.h, LspQuantizeWork) for count targets side by
 // side: the first stage (unweighted, 10 dimensions, 128 entries) of target[i] into best[i];

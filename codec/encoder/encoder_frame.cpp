@@ -100,28 +100,14 @@ G729_INLINE void subframe_search(g729_encoder_state* st, EncoderWork* w, int k,
     double* e = st->exc_buf + kPastExcitation;
     int32_t* params = w->params;
     if (k == 0) {
-        const int32_t t_op = w->t_op;
-        w->t0_min = t_op - 3;
-        if (w->t0_min < kMinPitchLag) {
-            w->t0_min = kMinPitchLag;
-            w->t0_max = kMinPitchLag + 6;
-        } else {
-            w->t0_max = t_op + 3;
-            if (w->t0_max > kMaxPitchLag) {
-                w->t0_max = kMaxPitchLag;
-                w->t0_min = kMaxPitchLag - 6;
-            }
-        }
+        closed_loop_range(w->t_op, &w->t0_min, &w->t0_max);
         w->p = 3;
         g729simd::copy_doubles(I, w->x_first, w->x, 40);
     }
     const int i = 40 * k;
 
-    w->frac = 0;
-    if (w->pitch_correlation != nullptr) {
-        w->t0 = g729simd::closed_loop_pitch_search_correlated(I, e + i, w->pitch_correlation, 40,
-                                                              w->t0_min, w->t0_max, i, &w->frac);
-    } else {
+    if (!w->pitch_given) {
+        w->frac = 0;
         w->t0 = g729simd::closed_loop_pitch_search(I, e + i, w->x, w->h_both[k], 40, w->t0_min,
                                                    w->t0_max, i, &w->frac);
     }
@@ -197,7 +183,7 @@ G729_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729
                                      const double lsp_new[10]) {
     EncoderWork w;
     w.params = params;
-    w.pitch_correlation = nullptr;
+    w.pitch_given = false;
     g729simd::SynthesisJob jobs[5];
     double lsp_new_q[10];
     int32_t lsp_index[2];
@@ -352,7 +338,7 @@ G729_INLINE bool begin_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_S
                             int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
                             const double r[13]) {
     w->params = params;
-    w->pitch_correlation = nullptr;
+    w->pitch_given = false;
     if (frame_analysis<I>(st, frame_count, dtx_enabled, w->lsp_new, r)) return true;
     encode_inactive<I>(st, params);
     return false;

@@ -47,9 +47,10 @@ struct EncoderWork {
     double y2[40];            // its filtered form
     int32_t fcb_index;
     int32_t sign_index;
-    // The backward-filtered target of the closed-loop search when computed already (the
-    // batched encoder computes it for many channels at once), else null.
-    const double* pitch_correlation;
+    // True when t0 and frac below hold the subframe's closed-loop lag and the
+    // adaptive-codebook vector is in the excitation already (the batched encoder searches many
+    // channels at once); encode_subframe_search then only codes them.
+    bool pitch_given;
     int32_t t_op;             // open-loop lag, set before encode_subframe_search(0)
     int32_t t0_min;
     int32_t t0_max;

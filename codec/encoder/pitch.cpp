@@ -377,11 +377,6 @@ G729_INLINE int32_t open_loop_impl(const double* wsp, int length) {
 }
 
 template <Isa I>
-G729_INLINE int32_t closed_loop_correlated_impl(double* exc, const double* d, int len,
-                                                int t0_min, int t0_max, int subframe_offset,
-                                                int32_t* frac);
-
-template <Isa I>
 G729_INLINE int32_t closed_loop_impl(double* exc, const double x[40], const double h[40],
                                      int length, int t0_min, int t0_max, int subframe_offset,
                                      int32_t* frac) {
@@ -389,15 +384,7 @@ G729_INLINE int32_t closed_loop_impl(double* exc, const double x[40], const doub
 
     double d[kSubframeLength];
     g729simd::correlate_target_impulse(I, h, x, d);
-    return closed_loop_correlated_impl<I>(exc, d, len, t0_min, t0_max, subframe_offset, frac);
-}
 
-// The search from the backward-filtered target d (correlate_target_impulse of the target and
-// the impulse response); len is 0..40.
-template <Isa I>
-G729_INLINE int32_t closed_loop_correlated_impl(double* exc, const double* d, int len,
-                                                int t0_min, int t0_max, int subframe_offset,
-                                                int32_t* frac) {
     // Integer lag: correlate the backward-filtered target with the past excitation.
     int t0 = t0_min;
     if (t0_min <= t0_max) {
@@ -460,22 +447,6 @@ G729_TARGET_AVX2 int32_t closed_loop_avx2(double* exc, const double x[40], const
                                        frac);
 }
 
-int32_t closed_loop_correlated_baseline(double* exc, const double d[40], int length,
-                                        int t0_min, int t0_max, int subframe_offset,
-                                        int32_t* frac) {
-    const int len = length < 0 ? 0 : (length > kSubframeLength ? kSubframeLength : length);
-    return closed_loop_correlated_impl<Isa::baseline>(exc, d, len, t0_min, t0_max,
-                                                      subframe_offset, frac);
-}
-
-G729_TARGET_AVX2 int32_t closed_loop_correlated_avx2(double* exc, const double d[40],
-                                                     int length, int t0_min, int t0_max,
-                                                     int subframe_offset, int32_t* frac) {
-    const int len = length < 0 ? 0 : (length > kSubframeLength ? kSubframeLength : length);
-    return closed_loop_correlated_impl<Isa::avx2>(exc, d, len, t0_min, t0_max, subframe_offset,
-                                                  frac);
-}
-
 double gain_baseline(const double* x, const double* y, double gain_correlations[5],
                      int length) {
     return gain_impl(x, y, gain_correlations, length);
@@ -510,17 +481,6 @@ int32_t g729simd::closed_loop_pitch_search(Isa isa, double* exc, const double x[
     return closed_loop_baseline(exc, x, h, length, t0_min, t0_max, subframe_offset, frac);
 }
 
-int32_t g729simd::closed_loop_pitch_search_correlated(Isa isa, double* exc, const double d[40],
-                                                      int length, int t0_min, int t0_max,
-                                                      int subframe_offset, int32_t* frac) {
-    if (isa == Isa::avx2) {
-        return closed_loop_correlated_avx2(exc, d, length, t0_min, t0_max, subframe_offset,
-                                           frac);
-    }
-    return closed_loop_correlated_baseline(exc, d, length, t0_min, t0_max, subframe_offset,
-                                           frac);
-}
-
 double g729simd::adaptive_codebook_gain(Isa isa, const double* x, const double* y,
                                         double gain_correlations[5], int length) {
     return isa == Isa::avx2 ? gain_avx2(x, y, gain_correlations, length)
@@ -543,6 +503,20 @@ int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h
 
 void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length) {
     g729simd::adaptive_codebook_interpolate(g729simd::best_isa(), exc, t0, frac, length);
+}
+
+void closed_loop_range(int t_op, int32_t* t0_min, int32_t* t0_max) {
+    *t0_min = t_op - 3;
+    if (*t0_min < kMinPitchLag) {
+        *t0_min = kMinPitchLag;
+        *t0_max = kMinPitchLag + 6;
+    } else {
+        *t0_max = t_op + 3;
+        if (*t0_max > kMaxPitchLag) {
+            *t0_max = kMaxPitchLag;
+            *t0_min = kMaxPitchLag - 6;
+        }
+    }
 }
 
 int32_t encode_pitch_lag(int t0, int frac, int32_t* t0_min, int32_t* t0_max, int lag_min,

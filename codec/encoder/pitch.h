@@ -18,6 +18,10 @@ int32_t open_loop_choose(const double* wsp, int length, const int t[3], const do
 int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h[40], int length,
                                  int t0_min, int t0_max, int subframe_offset, int32_t* frac);
 
+// The lags the closed-loop search of subframe 1 tries: seven around the open-loop lag t_op,
+// within 20..143.
+void closed_loop_range(int t_op, int32_t* t0_min, int32_t* t0_max);
+
 // Past excitation delayed by t0 + frac/3 samples, written at exc[0..length-1].
 void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length);
 

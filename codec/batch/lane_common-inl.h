@@ -1,0 +1,85 @@
+// Moving channels in and out of vector lanes, and kernels more than one lane file shares. No
+// include guard: included into the instruction-set namespace of each Highway kernel file after
+// its Tag (a CappedTag<double, 8>), Vec and kMaxLanes, and compiled for each target there.
+
+// Lanes per vector: known when compiling for each target (no scalable vectors are built).
+constexpr int kLanes = static_cast<int>(hn::MaxLanes(Tag()));
+
+// N (the lanes of a vector) rows of N elements each into columns: row l element k becomes
+// vector k lane l. log2(N) rounds of splitting every pair of vectors into their even and odd
+// elements.
+template <int N>
+HWY_INLINE void transpose(Vec (&v)[N]) {
+#if HWY_TARGET == HWY_SCALAR
+    (void)v;  // one lane: nothing to move
+#else
+    if constexpr (N > 1) {
+        const Tag d;
+        for (int round = 1; round < N; round *= 2) {
+            Vec t[N];
+            for (int i = 0; i < N / 2; ++i) {
+                t[i] = hn::ConcatEven(d, v[2 * i + 1], v[2 * i]);
+                t[i + N / 2] = hn::ConcatOdd(d, v[2 * i + 1], v[2 * i]);
+            }
+            for (int i = 0; i < N; ++i) v[i] = t[i];
+        }
+    }
+#endif
+}
+
+// dst[i * kLanes + l] = rows[l][i] for i < count: rows[0..n-1] side by side, one per lane,
+// lanes from n on zero. Whole blocks of kLanes elements go through registers.
+inline void interleave_rows(const double* const* rows, int n, int count, double* dst) {
+    const Tag d;
+    int i = 0;
+    if constexpr (kLanes > 1) {
+        for (; i + kLanes <= count; i += kLanes) {
+            Vec v[kLanes];
+            for (int l = 0; l < kLanes; ++l) v[l] = l < n ? hn::LoadU(d, rows[l] + i) : hn::Zero(d);
+            transpose<kLanes>(v);
+            for (int k = 0; k < kLanes; ++k) hn::Store(v[k], d, dst + (i + k) * kLanes);
+        }
+    }
+    for (double* out = dst + i * kLanes; i < count; ++i, out += kLanes) {
+        for (int l = 0; l < kLanes; ++l) out[l] = l < n ? rows[l][i] : 0.0;
+    }
+}
+
+// The reverse: rows[l][i] = src[i * kLanes + l] for i < count and l < n.
+inline void deinterleave_rows(const double* src, int n, int count, double* const* rows) {
+    const Tag d;
+    int i = 0;
+    if constexpr (kLanes > 1) {
+        for (; i + kLanes <= count; i += kLanes) {
+            Vec v[kLanes];
+            for (int k = 0; k < kLanes; ++k) v[k] = hn::Load(d, src + (i + k) * kLanes);
+            transpose<kLanes>(v);
+            for (int l = 0; l < n; ++l) hn::StoreU(v[l], d, rows[l] + i);
+        }
+    }
+    for (const double* in = src + i * kLanes; i < count; ++i, in += kLanes) {
+        for (int l = 0; l < n; ++l) rows[l][i] = in[l];
+    }
+}
+
+// d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0, for h and x of 40
+// samples interleaved (kLanes channels). Four outputs' sums at a time, so that their chains
+// overlap.
+inline void target_correlation(const double* hb, const double* xb, double* d) {
+    const Tag t;
+    constexpr int kSamples = 40;
+    const auto at = [&](const double* a, int i) { return hn::Load(t, a + i * kLanes); };
+    for (int i = 0; i < kSamples; i += 4) {
+        Vec s[4] = {hn::Zero(t), hn::Zero(t), hn::Zero(t), hn::Zero(t)};
+        for (int j = 0; j < kSamples - i - 3; j++) {
+            const Vec hj = at(hb, j);
+            for (int u = 0; u < 4; ++u) s[u] += at(xb, i + u + j) * hj;
+        }
+        // The last three samples end the sums one by one: output i + u stops at 39 - i - u.
+        for (int j = kSamples - i - 3; j < kSamples - i; j++) {
+            const Vec hj = at(hb, j);
+            for (int u = 0; u < kSamples - i - j; ++u) s[u] += at(xb, i + u + j) * hj;
+        }
+        for (int u = 0; u < 4; ++u) hn::Store(s[u], t, d + (i + u) * kLanes);
+    }
+}

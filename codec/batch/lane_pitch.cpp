@@ -1,0 +1,202 @@
+// Highway kernel of the encoder's closed-loop pitch search for many channels at once, one
+// channel per vector lane, making lane by lane the computations of the single-channel search
+// (pitch.cpp): the backward-filtered target, the biased correlation of every lag of the
+// subframe's range, the first largest kept; then the adaptive-codebook vector interpolated at
+// the fractions 0, -1/3 and +1/3 of the chosen lag, each with its biased correlation, and the
+// same choice between them.
+//
+// A channel's lag decides where its lane reads the past excitation: each channel's window is
+// moved into its lane already shifted by its own lag, so that all lanes then read at the same
+// index. The interpolation of a short lag reads its own earlier outputs; those come from the
+// outputs computed so far, gathered lane by lane at each lane's lag.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "codec/batch/lane_pitch.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "codec/batch/lane_filters.h"
+#include "codec/frame_constants.h"
+#include "codec/tables/pitch_tables.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace g729 {
+namespace lanes {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using Tag = hn::CappedTag<double, 8>;
+using Vec = hn::Vec<Tag>;
+constexpr int kMaxLanes = 8;
+
+#include "codec/batch/lane_common-inl.h"
+
+constexpr int kLen = G729_SUBFRAME_SIZE;
+constexpr int kMaxLags = 10;                        // lags of a subframe's range, at most
+constexpr int kTaps = 10;                           // interpolation taps on each side
+constexpr int kReach = kTaps + 1;                   // samples before the lag a window starts
+constexpr int kWindowRows = kLen + 2 * kTaps + 1;   // interpolation rows read: 0..60
+
+Vec row(const double* a, int i) { return hn::Load(Tag(), a + i * kLanes); }
+
+// s = 0.1, then s += d[n] * v[n] for n ascending: the search's biased correlation.
+Vec biased_dot(const double* d, const double* v) {
+    Vec s = hn::Set(Tag(), 0.1);
+    for (int n = 0; n < kLen; ++n) s += row(d, n) * row(v, n);
+    return s;
+}
+
+// The past excitation delayed by t0 + frac/3 for every lane, into out (interleaved). f: the
+// filter phase (0, 1, 2 for the fractions 0, -1/3, +1/3); shift: 1 for +1/3 (which reads one
+// sample further back), else 0. past[j] holds lane l's exc[j - t0[l] - 11]; from row
+// start[l] = t0[l] + 11 on, a lane's rows are its own outputs, output n at row start + n.
+void interpolate(const double* past, Vec start, int f, int shift, double* out) {
+    const Tag d;
+    const hn::RebindToSigned<Tag> di;
+    const Vec lane = hn::Iota(d, 0.0);
+    Vec wl[kTaps];
+    Vec wr[kTaps];
+    for (int i = 0; i < kTaps; ++i) {
+        wl[i] = hn::Set(d, excitation_interpolation_filter[f + 3 * i]);
+        wr[i] = hn::Set(d, excitation_interpolation_filter[3 - f + 3 * i]);
+    }
+    alignas(64) double w[kWindowRows * kMaxLanes];
+    int ready = 0;  // rows of w filled
+    for (int n = 0; n < kLen; ++n) {
+        // Output n reads rows n + 2 - shift .. n + 21 - shift.
+        for (; ready <= n + 2 * kTaps + 1 - shift; ++ready) {
+            const Vec j = hn::Set(d, ready);
+            const Vec own = j - start;  // the output a lane's row holds, when >= 0
+            const auto is_output = hn::Ge(own, hn::Zero(d));
+            Vec v = row(past, ready);
+            if (!hn::AllFalse(d, is_output)) {
+                const Vec at = hn::Max(own, hn::Zero(d)) * hn::Set(d, kLanes) + lane;
+                v = hn::IfThenElse(is_output, hn::GatherIndex(d, out, hn::ConvertTo(di, at)), v);
+            }
+            hn::Store(v, d, w + ready * kLanes);
+        }
+        const int b = n + kReach - shift;  // the row of exc[n - t0 - shift]
+        Vec s = hn::Zero(d);
+        for (int i = 0; i < kTaps; ++i) {
+            s += row(w, b - i) * wl[i] + row(w, b + 1 + i) * wr[i];
+        }
+        hn::Store(s, d, out + n * kLanes);
+    }
+}
+
+void closed_loop_group(double* const* exc, const double* const* x, const double* const* h,
+                       const int* t0_min, const int* t0_max, int subframe_offset, int n,
+                       int* t0_out, int* frac_out) {
+    const Tag d;
+    alignas(64) double hb[kLen * kMaxLanes];
+    alignas(64) double xb[kLen * kMaxLanes];
+    alignas(64) double db[kLen * kMaxLanes];
+    interleave_rows(h, n, kLen, hb);
+    interleave_rows(x, n, kLen, xb);
+    target_correlation(hb, xb, db);
+
+    // Integer lag: lane l's lag t0_min[l] + k correlates d with exc[n - t0_min[l] - k], its
+    // window moved in from exc - t0_min[l] - (lags - 1).
+    int lags = 1;
+    alignas(64) double lo[kMaxLanes] = {};
+    alignas(64) double last[kMaxLanes] = {};
+    const double* windows[kMaxLanes] = {};
+    for (int l = 0; l < n; ++l) {
+        const int count = t0_max[l] - t0_min[l] + 1;
+        lags = count > lags ? (count < kMaxLags ? count : kMaxLags) : lags;
+    }
+    // Lanes without a channel take the longest lag, whose outputs no row reaches.
+    for (int l = 0; l < kLanes; ++l) lo[l] = kMaxPitchLag;
+    for (int l = 0; l < n; ++l) {
+        lo[l] = t0_min[l];
+        last[l] = t0_max[l] - t0_min[l];
+        windows[l] = exc[l] - t0_min[l] - (lags - 1);
+    }
+    alignas(64) double q[(kLen + kMaxLags) * kMaxLanes];
+    interleave_rows(windows, n, kLen + lags - 1, q);
+    Vec r[kMaxLags];
+    for (int k = 0; k < lags; ++k) r[k] = hn::Set(d, 0.1);
+    for (int i = 0; i < kLen; ++i) {
+        const Vec di = row(db, i);
+        for (int k = 0; k < lags; ++k) r[k] += di * row(q, i + lags - 1 - k);
+    }
+    Vec best = hn::Set(d, -1e38);
+    Vec t0 = hn::Load(d, lo);
+    const Vec own_last = hn::Load(d, last);
+    for (int k = 0; k < lags; ++k) {
+        const auto take = hn::And(hn::Gt(r[k], best), hn::Le(hn::Set(d, k), own_last));
+        best = hn::IfThenElse(take, r[k], best);
+        t0 = hn::IfThenElse(take, hn::Load(d, lo) + hn::Set(d, k), t0);
+    }
+
+    // Fractions: the past moved in shifted by each lane's lag, then the three interpolations.
+    alignas(64) double lag[kMaxLanes] = {};
+    hn::Store(t0, d, lag);
+    const double* past_rows[kMaxLanes] = {};
+    for (int l = 0; l < n; ++l) past_rows[l] = exc[l] - static_cast<int>(lag[l]) - kReach;
+    alignas(64) double past[kWindowRows * kMaxLanes];
+    interleave_rows(past_rows, n, kWindowRows, past);
+    const Vec start = t0 + hn::Set(d, kReach);
+    alignas(64) double v0[kLen * kMaxLanes];
+    alignas(64) double vm[kLen * kMaxLanes];
+    alignas(64) double vp[kLen * kMaxLanes];
+    interpolate(past, start, 0, 0, v0);
+    interpolate(past, start, 1, 0, vm);
+    interpolate(past, start, 2, 1, vp);
+    const Vec r0 = biased_dot(db, v0);
+    const Vec rm = biased_dot(db, vm);
+    const Vec rp = biased_dot(db, vp);
+
+    // Long lags of the first subframe are coded in whole samples only.
+    const auto refine = subframe_offset == 0 ? hn::Le(t0, hn::Set(d, 84.0)) : hn::Eq(t0, t0);
+    const auto minus = hn::And(refine, hn::Gt(rm, r0));
+    const Vec best_frac = hn::IfThenElse(minus, rm, r0);
+    const auto plus = hn::And(refine, hn::Gt(rp, best_frac));
+    const auto keep_minus = hn::AndNot(plus, minus);
+    for (int i = 0; i < kLen; ++i) {
+        const Vec v = hn::IfThenElse(plus, row(vp, i), hn::IfThenElse(keep_minus, row(vm, i),
+                                                                      row(v0, i)));
+        hn::Store(v, d, v0 + i * kLanes);
+    }
+    deinterleave_rows(v0, n, kLen, exc);
+
+    const Vec frac = hn::IfThenElse(plus, hn::Set(d, 1.0),
+                                    hn::IfThenElse(keep_minus, hn::Set(d, -1.0), hn::Zero(d)));
+    alignas(64) double fr[kMaxLanes] = {};
+    hn::Store(frac, d, fr);
+    for (int l = 0; l < n; ++l) {
+        t0_out[l] = static_cast<int>(lag[l]);
+        frac_out[l] = static_cast<int>(fr[l]);
+    }
+}
+
+void ClosedLoopChannels(double* const* exc, const double* const* x, const double* const* h,
+                        const int* t0_min, const int* t0_max, int subframe_offset, int count,
+                        int* t0, int* frac) {
+    for (int first = 0; first < count; first += kLanes) {
+        const int n = count - first < kLanes ? count - first : kLanes;
+        closed_loop_group(exc + first, x + first, h + first, t0_min + first, t0_max + first,
+                          subframe_offset, n, t0 + first, frac + first);
+    }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace lanes
+}  // namespace g729
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace g729 {
+namespace lanes {
+HWY_EXPORT(ClosedLoopChannels);
+}  // namespace lanes
+using namespace lanes;
+
+void closed_loop_channels(double* const exc[], const double* const x[], const double* const h[],
+                          const int t0_min[], const int t0_max[], int subframe_offset, int count,
+                          int t0[], int frac[]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(ClosedLoopChannels)(exc, x, h, t0_min, t0_max, subframe_offset, count,
+                                             t0, frac);
+}
+}  // namespace g729
+#endif  // HWY_ONCE
