@@ -78,14 +78,28 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
         for (int k = 0; k < n; ++k) windows[k] = states[first + k]->speech_buf;
         autocorrelation_channels(windows, n, autocorrelations);
 
+        // Their LPC filters (Levinson-Durbin of the lag-windowed autocorrelations) side by
+        // side.
+        double windowed[kGroup][13];
+        double lpc_a[kGroup][11];
+        double lpc_rc[kGroup][10];
+        for (int k = 0; k < n; ++k) {
+            autocorrelation_floor(autocorrelations[k]);
+            for (int i = 0; i < 13; ++i) windowed[k][i] = autocorrelations[k][i];
+            lpc_lag_window(12, windowed[k]);
+        }
+        levinson_channels(windowed, n, lpc_a, lpc_rc);
+
         int active = 0;
         for (int k = 0; k < n; ++k) {
             g729_encoder_state* st = states[first + k];
             EncodeWork& e = work[active];
             e.st = st;
-            autocorrelation_floor(autocorrelations[k]);
+            FrameLpc lpc;
+            for (int i = 0; i < 11; ++i) lpc.a[i] = lpc_a[k][i];
+            for (int i = 0; i < 10; ++i) lpc.rc[i] = lpc_rc[k][i];
             if (encode_frame_begin(st, params[k], st->frame_count, st->dtx_enabled, &e.frame,
-                                   autocorrelations[k])) {
+                                   autocorrelations[k], &lpc)) {
                 ++active;
             }
         }

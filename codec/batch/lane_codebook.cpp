@@ -520,6 +520,57 @@ void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
     }
 }
 
+// levinson_durbin (lpc_analysis.h) of one lag-windowed autocorrelation per lane: the same
+// operations in the same order, the error's floor by a per-lane select.
+void levinson_group(const double (*r)[13], int n, double (*a_out)[11], double (*rc_out)[10]) {
+    Lanes L;
+    alignas(64) double rb[11 * kMaxLanes];
+    for (int l = 0; l < L.n; ++l) {
+        // Lanes without a channel solve r = (1, 0, ...): no division by zero.
+        for (int k = 0; k <= 10; ++k) rb[k * L.n + l] = l < n ? r[l][k] : (k == 0 ? 1.0 : 0.0);
+    }
+    Vec rv[11];
+    for (int k = 0; k <= 10; ++k) rv[k] = L.load(rb, k);
+    Vec a[11];
+    Vec rc[10];
+    Vec k = hn::Neg(rv[1]) / rv[0];
+    rc[0] = k;
+    a[0] = L.set(1.0);
+    a[1] = k;
+    Vec err = rv[0] + rv[1] * k;
+    for (int i = 2; i <= 10; ++i) {
+        Vec alpha = L.set(0.0);
+        for (int j = 0; j < i; ++j) alpha += a[j] * rv[i - j];
+        k = hn::Neg(alpha) / err;
+        rc[i - 1] = k;
+        // Both members of a pair are updated from their old values.
+        for (int j = 1; j <= i / 2; ++j) {
+            const Vec aj = a[j];
+            const Vec aij = a[i - j];
+            a[j] = aj + k * aij;
+            a[i - j] = aij + k * aj;
+        }
+        a[i] = k;
+        err = err + alpha * k;
+        err = hn::IfThenElse(hn::Le(err, L.set(0.0)), L.set(0.001), err);
+    }
+    alignas(64) double ab[11 * kMaxLanes];
+    alignas(64) double cb[10 * kMaxLanes];
+    for (int j = 0; j <= 10; ++j) L.store(a[j], ab, j);
+    for (int j = 0; j < 10; ++j) L.store(rc[j], cb, j);
+    for (int l = 0; l < n; ++l) {
+        for (int j = 0; j <= 10; ++j) a_out[l][j] = ab[j * L.n + l];
+        for (int j = 0; j < 10; ++j) rc_out[l][j] = cb[j * L.n + l];
+    }
+}
+
+void LevinsonChannels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10]) {
+    for (int first = 0; first < count; first += Lanes::n) {
+        levinson_group(r + first, count - first < Lanes::n ? count - first : Lanes::n, a + first,
+                       rc + first);
+    }
+}
+
 void AutocorrelationChannels(const double* const* x, int count, double (*r)[13]) {
     const int lanes = static_cast<int>(hn::Lanes(Tag()));
     for (int first = 0; first < count; first += lanes) {
@@ -539,6 +590,7 @@ HWY_EXPORT(CodebookSearchChannels);
 HWY_EXPORT(LspStageChannels);
 HWY_EXPORT(OpenLoopMaximaChannels);
 HWY_EXPORT(AutocorrelationChannels);
+HWY_EXPORT(LevinsonChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
@@ -546,6 +598,11 @@ using namespace lanes;
 void autocorrelation_channels(const double* const x[], int count, double (*r)[13]) {
     if (count <= 0) return;
     HWY_DYNAMIC_DISPATCH(AutocorrelationChannels)(x, count, r);
+}
+
+void levinson_channels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(LevinsonChannels)(r, count, a, rc);
 }
 
 void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],

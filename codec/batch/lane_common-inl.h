@@ -5,18 +5,18 @@
 // Lanes per vector: known when compiling for each target (no scalable vectors are built).
 constexpr int kLanes = static_cast<int>(hn::MaxLanes(Tag()));
 
-// N (the lanes of a vector) rows of N elements each into columns: row l element k becomes
-// vector k lane l. log2(N) rounds of splitting every pair of vectors into their even and odd
-// elements.
-template <int N>
-HWY_INLINE void transpose(Vec (&v)[N]) {
+// N (the lanes of a vector of D) rows of N elements each into columns: row l element k
+// becomes vector k lane l. log2(N) rounds of splitting every pair of vectors into their even
+// and odd elements.
+template <class D, int N>
+HWY_INLINE void transpose(hn::Vec<D> (&v)[N]) {
 #if HWY_TARGET == HWY_SCALAR
     (void)v;  // one lane: nothing to move
 #else
     if constexpr (N > 1) {
-        const Tag d;
+        const D d;
         for (int round = 1; round < N; round *= 2) {
-            Vec t[N];
+            hn::Vec<D> t[N];
             for (int i = 0; i < N / 2; ++i) {
                 t[i] = hn::ConcatEven(d, v[2 * i + 1], v[2 * i]);
                 t[i + N / 2] = hn::ConcatOdd(d, v[2 * i + 1], v[2 * i]);
@@ -27,37 +27,46 @@ HWY_INLINE void transpose(Vec (&v)[N]) {
 #endif
 }
 
-// dst[i * kLanes + l] = rows[l][i] for i < count: rows[0..n-1] side by side, one per lane,
-// lanes from n on zero. Whole blocks of kLanes elements go through registers.
+template <class D>
+constexpr int lanes_of() {
+    return static_cast<int>(hn::MaxLanes(D()));
+}
+
+// dst[i * N + l] = rows[l][i] for i < count, N the lanes of D: rows[0..n-1] side by side, one
+// per lane, lanes from n on zero. Whole blocks of N elements go through registers.
+template <class D = Tag>
 inline void interleave_rows(const double* const* rows, int n, int count, double* dst) {
-    const Tag d;
+    const D d;
+    constexpr int N = lanes_of<D>();
     int i = 0;
-    if constexpr (kLanes > 1) {
-        for (; i + kLanes <= count; i += kLanes) {
-            Vec v[kLanes];
-            for (int l = 0; l < kLanes; ++l) v[l] = l < n ? hn::LoadU(d, rows[l] + i) : hn::Zero(d);
-            transpose<kLanes>(v);
-            for (int k = 0; k < kLanes; ++k) hn::Store(v[k], d, dst + (i + k) * kLanes);
+    if constexpr (N > 1) {
+        for (; i + N <= count; i += N) {
+            hn::Vec<D> v[N];
+            for (int l = 0; l < N; ++l) v[l] = l < n ? hn::LoadU(d, rows[l] + i) : hn::Zero(d);
+            transpose<D, N>(v);
+            for (int k = 0; k < N; ++k) hn::Store(v[k], d, dst + (i + k) * N);
         }
     }
-    for (double* out = dst + i * kLanes; i < count; ++i, out += kLanes) {
-        for (int l = 0; l < kLanes; ++l) out[l] = l < n ? rows[l][i] : 0.0;
+    for (double* out = dst + i * N; i < count; ++i, out += N) {
+        for (int l = 0; l < N; ++l) out[l] = l < n ? rows[l][i] : 0.0;
     }
 }
 
-// The reverse: rows[l][i] = src[i * kLanes + l] for i < count and l < n.
+// The reverse: rows[l][i] = src[i * N + l] for i < count and l < n.
+template <class D = Tag>
 inline void deinterleave_rows(const double* src, int n, int count, double* const* rows) {
-    const Tag d;
+    const D d;
+    constexpr int N = lanes_of<D>();
     int i = 0;
-    if constexpr (kLanes > 1) {
-        for (; i + kLanes <= count; i += kLanes) {
-            Vec v[kLanes];
-            for (int k = 0; k < kLanes; ++k) v[k] = hn::Load(d, src + (i + k) * kLanes);
-            transpose<kLanes>(v);
+    if constexpr (N > 1) {
+        for (; i + N <= count; i += N) {
+            hn::Vec<D> v[N];
+            for (int k = 0; k < N; ++k) v[k] = hn::Load(d, src + (i + k) * N);
+            transpose<D, N>(v);
             for (int l = 0; l < n; ++l) hn::StoreU(v[l], d, rows[l] + i);
         }
     }
-    for (const double* in = src + i * kLanes; i < count; ++i, in += kLanes) {
+    for (const double* in = src + i * N; i < count; ++i, in += N) {
         for (int l = 0; l < n; ++l) rows[l][i] = in[l];
     }
 }

@@ -26,39 +26,50 @@ constexpr int kMaxLanes = 8;
 #include "codec/lpc/synthesis_step-inl.h"
 #include "codec/batch/lane_common-inl.h"
 
+// Vectors of at most four lanes: where the channels fill few vectors, narrower vectors give
+// more chains in flight for the same channels (and cost no speed per lane on processors that
+// split wide vectors in two).
+using Narrow = hn::CappedTag<double, 4>;
+
+template <class D>
 struct LaneCoefficients {
-    Vec a1;
-    Vec a2;
-    Vec b0;
-    Vec b1;
-    Vec b2;
+    hn::Vec<D> a1;
+    hn::Vec<D> a2;
+    hn::Vec<D> b0;
+    hn::Vec<D> b1;
+    hn::Vec<D> b2;
 };
 
-// One group of up to G * Lanes(d) channels, one per lane of G vectors (G independent chains
-// whose latencies overlap). The samples are interleaved (sample n of lane l at n * lanes + l)
-// so that every step loads and stores whole vectors; lanes without a channel filter zeros
-// from zero memory.
-template <bool FlushOutputs, int G>
+// Lanes used by vector g of a group of n channels, N lanes a vector.
+constexpr int used_lanes(int n, int g, int N) {
+    return n - g * N < 0 ? 0 : (n - g * N < N ? n - g * N : N);
+}
+
+// One group of up to G * N channels (N: the lanes of D), one per lane of G vectors (G
+// independent chains whose latencies overlap). The samples are interleaved (sample n of lane
+// l at n * N + l) so that every step loads and stores whole vectors; lanes without a channel
+// filter zeros from zero memory.
+template <bool FlushOutputs, int G, class D>
 void highpass_group(const SecondOrderCoefficients& c, double* const mems[],
                     double* const samples[], int channels, int count) {
-    const Tag d;
-    constexpr int lanes = kLanes;
-    alignas(64) double buf[G][G729_FRAME_SIZE * kMaxLanes];
-    alignas(64) double mem[G][4 * kMaxLanes];
+    using V = hn::Vec<D>;
+    const D d;
+    constexpr int lanes = lanes_of<D>();
+    alignas(64) double buf[G][G729_FRAME_SIZE * lanes];
+    alignas(64) double mem[G][4 * lanes];
     for (int g = 0; g < G; ++g) {
         const int first = g * lanes;
-        const int used = channels - first < 0 ? 0 : (channels - first < lanes ? channels - first
-                                                                                : lanes);
-        interleave_rows(mems + first, used, 4, mem[g]);
-        interleave_rows(samples + first, used, count, buf[g]);
+        const int used = used_lanes(channels, g, lanes);
+        interleave_rows<D>(mems + first, used, 4, mem[g]);
+        interleave_rows<D>(samples + first, used, count, buf[g]);
     }
 
-    const LaneCoefficients lc{hn::Set(d, c.a1), hn::Set(d, c.a2), hn::Set(d, c.b0),
-                              hn::Set(d, c.b1), hn::Set(d, c.b2)};
-    const Vec threshold = hn::Set(d, kMemoryFlushThreshold);
+    const LaneCoefficients<D> lc{hn::Set(d, c.a1), hn::Set(d, c.a2), hn::Set(d, c.b0),
+                                 hn::Set(d, c.b1), hn::Set(d, c.b2)};
+    const V threshold = hn::Set(d, kMemoryFlushThreshold);
     // flush_tiny per lane: |v| < threshold gives +0.0, anything else (NaN too) passes.
-    const auto flush = [&](Vec v) { return hn::IfThenZeroElse(hn::Lt(hn::Abs(v), threshold), v); };
-    SecondOrderMemory<Vec> m[G];
+    const auto flush = [&](V v) { return hn::IfThenZeroElse(hn::Lt(hn::Abs(v), threshold), v); };
+    SecondOrderMemory<V> m[G];
     for (int g = 0; g < G; ++g) {
         m[g] = {hn::Load(d, mem[g]), hn::Load(d, mem[g] + lanes), hn::Load(d, mem[g] + 2 * lanes),
                 hn::Load(d, mem[g] + 3 * lanes)};
@@ -78,84 +89,103 @@ void highpass_group(const SecondOrderCoefficients& c, double* const mems[],
 
     for (int g = 0; g < G; ++g) {
         const int first = g * lanes;
-        const int used = channels - first < 0 ? 0 : (channels - first < lanes ? channels - first
-                                                                                : lanes);
-        deinterleave_rows(mem[g], used, 4, mems + first);
-        deinterleave_rows(buf[g], used, count, samples + first);
+        const int used = used_lanes(channels, g, lanes);
+        deinterleave_rows<D>(mem[g], used, 4, mems + first);
+        deinterleave_rows<D>(buf[g], used, count, samples + first);
     }
 }
 
-template <bool FlushOutputs>
+// Every channel in groups of up to four vectors of D.
+template <bool FlushOutputs, class D>
 void highpass_all(const SecondOrderCoefficients& c, double* const* mems, double* const* samples,
                   int channels, int count) {
-    constexpr int lanes = kLanes;
-    int first = 0;
-    for (; channels - first > lanes; first += 2 * lanes) {
-        const int n = channels - first < 2 * lanes ? channels - first : 2 * lanes;
-        highpass_group<FlushOutputs, 2>(c, mems + first, samples + first, n, count);
-    }
-    if (first < channels) {
-        highpass_group<FlushOutputs, 1>(c, mems + first, samples + first, channels - first,
-                                        count);
+    constexpr int lanes = lanes_of<D>();
+    for (int first = 0; first < channels; first += 4 * lanes) {
+        const int n = channels - first < 4 * lanes ? channels - first : 4 * lanes;
+        const int vectors = (n + lanes - 1) / lanes;
+        double* const* m = mems + first;
+        double* const* s = samples + first;
+        if (vectors == 4) {
+            highpass_group<FlushOutputs, 4, D>(c, m, s, n, count);
+        } else if (vectors == 3) {
+            highpass_group<FlushOutputs, 3, D>(c, m, s, n, count);
+        } else if (vectors == 2) {
+            highpass_group<FlushOutputs, 2, D>(c, m, s, n, count);
+        } else {
+            highpass_group<FlushOutputs, 1, D>(c, m, s, n, count);
+        }
     }
 }
 
-// Groups of two vectors while more than one vector's worth of channels is left.
+// A chain's dependent steps keep the vector units busy only with about four chains in flight:
+// full vectors while the channels fill four of them, the narrow ones for the rest.
+template <bool FlushOutputs>
+void highpass_channels_of(const SecondOrderCoefficients& c, double* const* mems,
+                          double* const* samples, int channels, int count) {
+    constexpr int wide = lanes_of<Tag>();
+    const int in_wide = channels / (4 * wide) * (4 * wide);
+    highpass_all<FlushOutputs, Tag>(c, mems, samples, in_wide, count);
+    highpass_all<FlushOutputs, Narrow>(c, mems + in_wide, samples + in_wide, channels - in_wide,
+                                       count);
+}
+
 void HighpassChannels(int filter, double* const* mems, double* const* samples, int channels,
                       int count) {
     if (filter == static_cast<int>(Highpass::preprocess)) {
-        highpass_all<true>(kPreprocessFilter, mems, samples, channels, count);
+        highpass_channels_of<true>(kPreprocessFilter, mems, samples, channels, count);
     } else {
-        highpass_all<false>(kOutputFilter, mems, samples, channels, count);
+        highpass_channels_of<false>(kOutputFilter, mems, samples, channels, count);
     }
 }
 
 // Sample R of a pass of ten for the G vectors of a group: G independent chains, so that their
 // latencies overlap.
-template <int R, int G>
-HWY_INLINE void synthesis_steps(const Vec (&a)[G][11], Vec (&m)[G][10], const double* const* xb,
-                                double* const* yb, int i, int lanes) {
-    const Tag d;
+template <int R, int G, class D>
+HWY_INLINE void synthesis_steps(const hn::Vec<D> (&a)[G][11], hn::Vec<D> (&m)[G][10],
+                                const double* const* xb, double* const* yb, int i) {
+    const D d;
+    constexpr int lanes = lanes_of<D>();
     for (int g = 0; g < G; ++g) {
         const int at = (i + R) * lanes;
         hn::Store(synthesis_step<R>(a[g], hn::Load(d, xb[g] + at), m[g]), d, yb[g] + at);
     }
 }
 
-// One group of up to G * Lanes(d) synthesis jobs of L (0..40) samples, one per lane of G
-// vectors: every lane does the operations of the single filter (primitives.cpp) on its own
-// job. Inputs and memories are all read (interleaved by sample) before any output is written,
-// so a job may filter in place and its memory may lie in its input.
-template <int G>
+// One group of up to G * N synthesis jobs of L (0..40) samples (N: the lanes of D), one per
+// lane of G vectors: every lane does the operations of the single filter (primitives.cpp) on
+// its own job. Inputs and memories are all read (interleaved by sample) before any output is
+// written, so a job may filter in place and its memory may lie in its input.
+template <int G, class D>
 void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
-    const Tag d;
-    constexpr int lanes = kLanes;
+    using V = hn::Vec<D>;
+    const D d;
+    constexpr int lanes = lanes_of<D>();
     constexpr int kMaxBlock = G729_SUBFRAME_SIZE;
-    alignas(64) double xbuf[G][kMaxBlock * kMaxLanes];
-    alignas(64) double ybuf[G][kMaxBlock * kMaxLanes];
-    alignas(64) double ab[G][11 * kMaxLanes];
-    alignas(64) double mb[G][20 * kMaxLanes];
+    alignas(64) double xbuf[G][kMaxBlock * lanes];
+    alignas(64) double ybuf[G][kMaxBlock * lanes];
+    alignas(64) double ab[G][11 * lanes];
+    alignas(64) double mb[G][20 * lanes];
     const double* xb[G];
     double* yb[G];
     for (int g = 0; g < G; ++g) {
         xb[g] = xbuf[g];
         yb[g] = ybuf[g];
         const int first = g * lanes;
-        const int used = n - first < 0 ? 0 : (n - first < lanes ? n - first : lanes);
-        const double* a_rows[kMaxLanes] = {};
-        const double* mem_rows[kMaxLanes] = {};
-        const double* x_rows[kMaxLanes] = {};
+        const int used = used_lanes(n, g, lanes);
+        const double* a_rows[lanes] = {};
+        const double* mem_rows[lanes] = {};
+        const double* x_rows[lanes] = {};
         for (int l = 0; l < used; ++l) {
             a_rows[l] = jobs[first + l].a + 1;
             mem_rows[l] = jobs[first + l].mem;
             x_rows[l] = jobs[first + l].x;
         }
-        interleave_rows(a_rows, used, 10, ab[g] + lanes);
-        interleave_rows(mem_rows, used, 10, mb[g]);
-        interleave_rows(x_rows, used, L, xbuf[g]);
+        interleave_rows<D>(a_rows, used, 10, ab[g] + lanes);
+        interleave_rows<D>(mem_rows, used, 10, mb[g]);
+        interleave_rows<D>(x_rows, used, L, xbuf[g]);
     }
-    Vec a[G][11];
-    Vec m[G][10];
+    V a[G][11];
+    V m[G][10];
     for (int g = 0; g < G; ++g) {
         a[g][0] = hn::Set(d, 1.0);
         for (int k = 1; k <= 10; ++k) a[g][k] = hn::Load(d, ab[g] + k * lanes);
@@ -164,16 +194,16 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
 
     int i = 0;
     for (; i + 10 <= L; i += 10) {
-        synthesis_steps<0, G>(a, m, xb, yb, i, lanes);
-        synthesis_steps<1, G>(a, m, xb, yb, i, lanes);
-        synthesis_steps<2, G>(a, m, xb, yb, i, lanes);
-        synthesis_steps<3, G>(a, m, xb, yb, i, lanes);
-        synthesis_steps<4, G>(a, m, xb, yb, i, lanes);
-        synthesis_steps<5, G>(a, m, xb, yb, i, lanes);
-        synthesis_steps<6, G>(a, m, xb, yb, i, lanes);
-        synthesis_steps<7, G>(a, m, xb, yb, i, lanes);
-        synthesis_steps<8, G>(a, m, xb, yb, i, lanes);
-        synthesis_steps<9, G>(a, m, xb, yb, i, lanes);
+        synthesis_steps<0, G, D>(a, m, xb, yb, i);
+        synthesis_steps<1, G, D>(a, m, xb, yb, i);
+        synthesis_steps<2, G, D>(a, m, xb, yb, i);
+        synthesis_steps<3, G, D>(a, m, xb, yb, i);
+        synthesis_steps<4, G, D>(a, m, xb, yb, i);
+        synthesis_steps<5, G, D>(a, m, xb, yb, i);
+        synthesis_steps<6, G, D>(a, m, xb, yb, i);
+        synthesis_steps<7, G, D>(a, m, xb, yb, i);
+        synthesis_steps<8, G, D>(a, m, xb, yb, i);
+        synthesis_steps<9, G, D>(a, m, xb, yb, i);
     }
     // The last L mod 10 outputs through a work history, as in the single filter: w[k] is the
     // output 10 before w[k + 10]; the history ends in mb.
@@ -181,9 +211,9 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
     for (int g = 0; g < G; ++g) {
         for (int k = 0; k < 10; ++k) hn::Store(m[g][k], d, mb[g] + k * lanes);
         for (int r = 0; r < rest; ++r) {
-            Vec w[10];
+            V w[10];
             for (int k = 0; k < 10; ++k) w[k] = hn::Load(d, mb[g] + (r + k) * lanes);
-            const Vec out = history_step(a[g], hn::Load(d, xb[g] + (i + r) * lanes), w);
+            const V out = history_step(a[g], hn::Load(d, xb[g] + (i + r) * lanes), w);
             hn::Store(out, d, mb[g] + (r + 10) * lanes);
             hn::Store(out, d, yb[g] + (i + r) * lanes);
         }
@@ -191,10 +221,10 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
 
     for (int g = 0; g < G; ++g) {
         const int first = g * lanes;
-        const int used = n - first < 0 ? 0 : (n - first < lanes ? n - first : lanes);
-        double* y_rows[kMaxLanes] = {};
+        const int used = used_lanes(n, g, lanes);
+        double* y_rows[lanes] = {};
         for (int l = 0; l < used; ++l) y_rows[l] = jobs[first + l].y;
-        deinterleave_rows(ybuf[g], used, L, y_rows);
+        deinterleave_rows<D>(ybuf[g], used, L, y_rows);
     }
     for (int j = 0; j < n && j < G * lanes; ++j) {
         const int g = j / lanes;
@@ -207,21 +237,32 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
     }
 }
 
-// Groups of four vectors while more than two vectors' worth of jobs is left (a chain's ten
-// dependent steps keep a vector unit busy only with three or more chains in flight), then of
-// two while more than one is left.
-void SynthesisChannels(const g729simd::SynthesisJob* jobs, int count, int L) {
-    constexpr int lanes = kLanes;
-    int first = 0;
-    for (; count - first > 2 * lanes; first += 4 * lanes) {
+// Every job in groups of up to four vectors of D.
+template <class D>
+void synthesis_all(const g729simd::SynthesisJob* jobs, int count, int L) {
+    constexpr int lanes = lanes_of<D>();
+    for (int first = 0; first < count; first += 4 * lanes) {
         const int n = count - first < 4 * lanes ? count - first : 4 * lanes;
-        synthesis_group<4>(jobs + first, n, L);
+        const int vectors = (n + lanes - 1) / lanes;
+        if (vectors == 4) {
+            synthesis_group<4, D>(jobs + first, n, L);
+        } else if (vectors == 3) {
+            synthesis_group<3, D>(jobs + first, n, L);
+        } else if (vectors == 2) {
+            synthesis_group<2, D>(jobs + first, n, L);
+        } else {
+            synthesis_group<1, D>(jobs + first, n, L);
+        }
     }
-    for (; count - first > lanes; first += 2 * lanes) {
-        const int n = count - first < 2 * lanes ? count - first : 2 * lanes;
-        synthesis_group<2>(jobs + first, n, L);
-    }
-    if (first < count) synthesis_group<1>(jobs + first, count - first, L);
+}
+
+// A chain's ten dependent steps keep the vector units busy only with about four chains in
+// flight: full vectors while the jobs fill four of them, the narrow ones for the rest.
+void SynthesisChannels(const g729simd::SynthesisJob* jobs, int count, int L) {
+    constexpr int wide = lanes_of<Tag>();
+    const int in_wide = count / (4 * wide) * (4 * wide);
+    synthesis_all<Tag>(jobs, in_wide, L);
+    synthesis_all<Narrow>(jobs + in_wide, count - in_wide, L);
 }
 
 int HighpassLanes() { return static_cast<int>(hn::Lanes(Tag())); }

@@ -54,6 +54,10 @@ void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3]
 // (autocorrelation_floor, lpc_analysis.h).
 void autocorrelation_channels(const double* const x[], int count, double (*r)[13]);
 
+// levinson_durbin(r[i], a[i], rc[i]) (lpc_analysis.h) of count lag-windowed autocorrelations
+// side by side.
+void levinson_channels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10]);
+
 // The number of channels a vector holds on this processor (the group size above).
 int highpass_lanes();
 

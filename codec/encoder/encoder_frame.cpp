@@ -295,7 +295,8 @@ HWY_INLINE void highpass_impl(double hpf_mem[4], double* samples, int count) {
 // LPC analysis and, with DTX, the voice decision of the frame: true for an active frame.
 // r_given: the frame's autocorrelation computed already (batched encoder), or null.
 HWY_INLINE bool frame_analysis(g729_encoder_state* st, int32_t frame_count, int32_t dtx_enabled,
-                                double lsp_new[10], const double* r_given = nullptr) {
+                                double lsp_new[10], const double* r_given = nullptr,
+                               const FrameLpc* lpc_given = nullptr) {
     double r[13];
     if (r_given != nullptr) {
         for (int k = 0; k <= 12; ++k) r[k] = r_given[k];
@@ -305,10 +306,14 @@ HWY_INLINE bool frame_analysis(g729_encoder_state* st, int32_t frame_count, int3
     double r_raw[11];
     copy_doubles(r, r_raw, 11);
     lpc_lag_window(12, r);
-    double a[11];
-    double rc[10];
-    levinson_durbin(r, a, rc);
-    g729simd::lpc_to_lsp(kIsa, a, lsp_new, st->lsp_prev);
+    FrameLpc lpc;
+    if (lpc_given != nullptr) {
+        lpc = *lpc_given;
+    } else {
+        levinson_durbin(r, lpc.a, lpc.rc);
+    }
+    const double* rc = lpc.rc;
+    g729simd::lpc_to_lsp(kIsa, lpc.a, lsp_new, st->lsp_prev);
 
     int32_t voice = 1;
     if (dtx_enabled != 0) {
@@ -342,10 +347,10 @@ HWY_INLINE void encode_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_S
 // The first step for the batched encoder.
 HWY_INLINE bool begin_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                            int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
-                           const double r[13]) {
+                           const double r[13], const FrameLpc* lpc) {
     w->params = params;
     w->pitch_given = false;
-    if (frame_analysis(st, frame_count, dtx_enabled, w->lsp_new, r)) return true;
+    if (frame_analysis(st, frame_count, dtx_enabled, w->lsp_new, r, lpc)) return true;
     encode_inactive(st, params);
     return false;
 }
@@ -364,8 +369,8 @@ void encode_frame_parameters(g729_encoder_state* st, int32_t params[G729_PARAMS_
 
 bool encode_frame_begin(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                         int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
-                        const double r[13]) {
-    return begin_impl(st, params, frame_count, dtx_enabled, work, r);
+                        const double r[13], const FrameLpc* lpc) {
+    return begin_impl(st, params, frame_count, dtx_enabled, work, r, lpc);
 }
 
 void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,
@@ -429,9 +434,9 @@ void encode_frame_parameters(g729_encoder_state* st, int32_t params[G729_PARAMS_
 
 bool encode_frame_begin(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                         int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
-                        const double r[13]) {
+                        const double r[13], const FrameLpc* lpc) {
     return HWY_DYNAMIC_DISPATCH(encode_frame_begin)(st, params, frame_count, dtx_enabled, work,
-                                                    r);
+                                                    r, lpc);
 }
 
 void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,

@@ -58,11 +58,18 @@ struct EncoderWork {
     int32_t frac;
     int p;                    // next parameter slot
 };
+// The frame's LPC filter and reflection coefficients (levinson_durbin of the lag-windowed
+// autocorrelation).
+struct FrameLpc {
+    double a[11];
+    double rc[10];
+};
+
 // r: the frame's autocorrelation (lpc_autocorrelation of speech_buf, lags 0..12) when
-// computed already, or null.
+// computed already, or null; lpc: its FrameLpc when computed already (r given too), or null.
 bool encode_frame_begin(g729_encoder_state* state, int32_t params[G729_PARAMS_SIZE],
                         int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
-                        const double r[13] = nullptr);
+                        const double r[13] = nullptr, const FrameLpc* lpc = nullptr);
 void encode_frame_active_begin(g729_encoder_state* state, EncoderWork* work,
                                const double lsp_new_q[10], const int32_t lsp_index[2],
                                g729simd::SynthesisJob jobs[5]);

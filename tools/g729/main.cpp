@@ -4,11 +4,14 @@
 //   g729 decode [--format itu|raw] INPUT OUTPUT
 //   g729 encode --format pcap INPUT OUTPUT.pcap [--ptime MS] [--dtx] [--ssrc HEX] [--src/--dst ADDR:PORT]
 //   g729 decode --format pcap CAPTURE OUTPUT [--ssrc HEX] [--pt N]
+//   g729 encode [--format itu|raw] [--dtx] [--threads N] --output-dir DIR FILE...
+//   g729 decode [--format itu|raw] [--threads N] --output-dir DIR FILE...
 //
 // Encoding takes any audio file libsndfile reads (converted to 8000 Hz mono 16-bit, with a
 // note on stderr) or raw 16-bit little-endian 8 kHz mono PCM (any other name). Decoded audio
 // is WAV for names ending in .wav, raw PCM otherwise. The coded format defaults to itu for
-// names ending in .bit, raw otherwise. "-" is standard input or output.
+// names ending in .bit, raw otherwise. "-" is standard input or output. With --output-dir,
+// every FILE is coded into DIR (see batch_command.h), on worker threads.
 // Exit status: 0 on success, 1 on an input/output or data error, 2 on a usage error.
 
 #include <CLI/CLI.hpp>
@@ -17,10 +20,56 @@
 #include <string>
 
 #include "codec/g729.h"
+#include "tools/g729/batch_command.h"
 #include "tools/g729/command.h"
 #include "tools/g729/pcap_commands.h"
 
 using namespace g729tool;
+
+namespace {
+
+std::string batch_form_help(const std::string& command, const std::string& options) {
+    return "One file, or many at once:\n  g729 " + command + " [OPTIONS] INPUT OUTPUT\n\n  g729 " +
+           command + " " + options + " [--threads N] --output-dir DIR FILE...\n\n"
+           "With --output-dir each FILE is coded as on its own, in batches of channels on every\n"
+           "processor; a file that fails is named on stderr and the others go on (exit status\n"
+           "1). Inputs whose outputs would be the same file, or an input, are refused. On a\n"
+           "terminal a progress line shows files done, hours of audio and speed.";
+}
+
+// The batch form takes no pcap options, no standard input and at least one file.
+int check_batch_form(const CLI::App& command, const Options& o, const std::string& dir,
+                     const std::vector<std::string>& files) {
+    if (o.format == "pcap") {
+        report("--output-dir codes itu and raw files; code a packet capture on its own "
+               "(g729 " + command.get_name() + " --format pcap INPUT OUTPUT)");
+        return exit_usage;
+    }
+    for (const char* flag : {"--ssrc", "--pt", "--ptime", "--src", "--dst"}) {
+        const CLI::Option* given = command.get_option_no_throw(flag);
+        if (given != nullptr && given->count() > 0) {
+            report(std::string(flag) + " needs --format pcap, which --output-dir does not take");
+            return exit_usage;
+        }
+    }
+    if (dir.empty()) {
+        report("--output-dir: empty folder name");
+        return exit_usage;
+    }
+    if (files.empty()) {
+        report("--output-dir: no input files given (see g729 " + command.get_name() + " --help)");
+        return exit_usage;
+    }
+    for (const std::string& f : files) {
+        if (f == "-") {
+            report("--output-dir: standard input (-) cannot be one of the inputs; name files");
+            return exit_usage;
+        }
+    }
+    return exit_ok;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"G.729 Annex A speech codec: encode audio, decode coded frames.\n"
@@ -47,9 +96,21 @@ int main(int argc, char** argv) {
     encode->add_option("--src", pcap_enc.src, "pcap: source IPv4 ADDR:PORT (default 127.0.0.1:40000)");
     encode->add_option("--dst", pcap_enc.dst, "pcap: destination IPv4 ADDR:PORT "
                                              "(default 127.0.0.1:40002)");
-    encode->add_option("INPUT", enc.input, "Audio input (an audio file, raw PCM, or - for stdin)")
-        ->required();
-    encode->add_option("OUTPUT", enc.output, "Coded output (- for stdout)")->required();
+    std::vector<std::string> enc_files;
+    encode->add_option("FILE", enc_files, "INPUT OUTPUT: the audio input (an audio file, raw "
+                                          "PCM, or - for stdin) and the coded output (- for "
+                                          "stdout); with --output-dir: the audio inputs");
+    BatchOptions enc_batch;
+    encode->add_option("--output-dir", enc_batch.output_dir,
+                       "Code every FILE to DIR/NAME.bit (itu, the default here) or "
+                       "DIR/NAME.g729 (raw), NAME being its name without the extension; DIR is "
+                       "made when missing")
+        ->type_name("DIR");
+    encode->add_option("--threads", enc_batch.threads, "With --output-dir: worker threads "
+                                                      "(default: one per processor)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1024));
+    encode->footer(batch_form_help("encode", "[--format itu|raw] [--dtx]"));
 
     Options dec;
     CLI::App* decode = app.add_subcommand("decode", "Decode coded frames into audio");
@@ -62,9 +123,21 @@ int main(int argc, char** argv) {
                                                "OUTPUT-SSRC");
     decode->add_option("--pt", pcap_dec.payload_type, "pcap: RTP payload type of the G.729 stream "
                                                      "(default 18)");
-    decode->add_option("INPUT", dec.input, "Coded input (- for stdin)")->required();
-    decode->add_option("OUTPUT", dec.output, "Audio output (.wav, raw PCM, or - for stdout)")
-        ->required();
+    std::vector<std::string> dec_files;
+    decode->add_option("FILE", dec_files, "INPUT OUTPUT: the coded input (- for stdin) and the "
+                                          "audio output (.wav, raw PCM, or - for stdout); with "
+                                          "--output-dir: the coded inputs");
+    BatchOptions dec_batch;
+    decode->add_option("--output-dir", dec_batch.output_dir,
+                       "Decode every FILE to DIR/NAME.wav, NAME being its name without the "
+                       "extension (the coded format from --format or each name); DIR is made "
+                       "when missing")
+        ->type_name("DIR");
+    decode->add_option("--threads", dec_batch.threads, "With --output-dir: worker threads "
+                                                      "(default: one per processor)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1024));
+    decode->footer(batch_form_help("decode", "[--format itu|raw]"));
 
     // Name an unknown command, which the parser would only report as a missing one.
     if (argc >= 2 && argv[1][0] != '-' && std::string(argv[1]) != "encode" &&
@@ -84,9 +157,39 @@ int main(int argc, char** argv) {
         return exit_usage;
     }
 
-    // The capture options belong to the pcap format.
     const CLI::App* command = encode->parsed() ? encode : decode;
     Options& o = encode->parsed() ? enc : dec;
+    std::vector<std::string>& files = encode->parsed() ? enc_files : dec_files;
+    BatchOptions& batch = encode->parsed() ? enc_batch : dec_batch;
+    const char* name = encode->parsed() ? "encode" : "decode";
+
+    if (command->count("--output-dir") > 0) {
+        if (const int status = check_batch_form(*command, o, batch.output_dir, files);
+            status != exit_ok) return status;
+        batch.format = o.format;
+        batch.dtx = o.dtx;
+        batch.inputs = files;
+        try {
+            return encode->parsed() ? run_batch_encode(batch) : run_batch_decode(batch);
+        } catch (const std::exception& e) {
+            report(e.what());
+            return exit_failure;
+        }
+    }
+    if (command->count("--threads") > 0) {
+        report(std::string("--threads needs --output-dir (see g729 ") + name + " --help)");
+        return exit_usage;
+    }
+    if (files.size() != 2) {
+        report(std::string(name) + ": expected INPUT OUTPUT, or --output-dir DIR FILE... (" +
+               std::to_string(files.size()) + (files.size() == 1 ? " name" : " names") +
+               " given; see g729 " + name + " --help)");
+        return exit_usage;
+    }
+    o.input = files[0];
+    o.output = files[1];
+
+    // The capture options belong to the pcap format.
     const bool pcap = uses_pcap_format(o.format, encode->parsed() ? o.output : o.input);
     for (const char* flag : {"--ssrc", "--pt", "--ptime", "--src", "--dst"}) {
         const CLI::Option* given = command->get_option_no_throw(flag);

@@ -1,0 +1,48 @@
+#include "tools/g729/batch_runner.h"
+
+#include <pthread.h>
+#include <sys/resource.h>
+
+#include <cstdint>
+
+namespace g729tool {
+
+std::string failure_line(const BatchJob& job, const std::exception& e) {
+    const std::string what = e.what();
+    if (what.find(job.input) != std::string::npos || what.find(job.output) != std::string::npos) {
+        return what;
+    }
+    return job.input + ": " + what;
+}
+
+std::mutex& open_mutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::size_t open_channel_budget() {
+    constexpr rlim_t reserved = 32;  // standard streams, libraries, the progress terminal
+    constexpr rlim_t per_channel = 3;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+    if (limit.rlim_cur != limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    if (limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+    return limit.rlim_cur > reserved + per_channel ? (limit.rlim_cur - reserved) / per_channel : 1;
+}
+
+void ensure_thread_stack(std::size_t bytes) {
+    pthread_attr_t attr;
+    if (pthread_getattr_default_np(&attr) != 0) return;
+    std::size_t size = 0;
+    if (pthread_attr_getstacksize(&attr, &size) == 0 && size < bytes &&
+        pthread_attr_setstacksize(&attr, bytes) == 0) {
+        pthread_setattr_default_np(&attr);
+    }
+    pthread_attr_destroy(&attr);
+}
+
+}  // namespace g729tool
