@@ -73,6 +73,12 @@ namespace g729 {
 HWY_EXPORT(pcm16_from_doubles);
 HWY_EXPORT(synthesize_frame);
 
+void g729simd::decode_frame_samples(int64_t target, g729_decoder_state* st,
+                                    int32_t decoded[G729_DECODED_PARAMS_SIZE],
+                                    int16_t samples[80]) {
+    target_entry(HWY_DISPATCH_TABLE(synthesize_frame), target)(st, decoded, samples);
+}
+
 void g729simd::pcm16_from_doubles(int64_t target, const double* x, int16_t* out, int count) {
     target_entry(HWY_DISPATCH_TABLE(pcm16_from_doubles), target)(x, out, count);
 }

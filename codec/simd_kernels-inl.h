@@ -119,6 +119,12 @@ HWY_INLINE QuadMask quad_ge(const Quad& a, const Quad& b) {
     return m;
 }
 
+HWY_INLINE QuadMask quad_le(const Quad& a, const Quad& b) {
+    QuadMask m;
+    for (int i = 0; i < kQuadParts; ++i) m.part[i] = hn::Le(a.part[i], b.part[i]);
+    return m;
+}
+
 HWY_INLINE QuadMask quad_lt(const Quad& a, const Quad& b) {
     QuadMask m;
     for (int i = 0; i < kQuadParts; ++i) m.part[i] = hn::Lt(a.part[i], b.part[i]);
@@ -176,6 +182,10 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
 int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double code[40],
                               double y[40], int32_t* sign_index, double sharp);
 void correlate_target_impulse(const double h[40], const double x[40], double d[40]);
+
+// ---- lpc_analysis.cpp ----
+void lpc_autocorrelation(const double x[240], int m, double* r);
+void lpc_to_lsp(const double a[11], double lsp[10], const double old_lsp[10]);
 
 // ---- lsp_quantizer.cpp ----
 void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10],

@@ -34,8 +34,6 @@ using namespace g729;
 
 namespace {
 
-using g729simd::Isa;
-
 // The scalar reference target, and the vector targets to compare with it.
 constexpr int64_t kScalar = HWY_BASELINE_SCALAR;
 
@@ -54,12 +52,6 @@ std::vector<int64_t> vector_targets() {
         }                                                                                \
     } while (0)
 
-#define REQUIRE_AVX2()                                                   \
-    do {                                                                 \
-        if (!g729simd::isa_available(Isa::avx2)) {                      \
-            GTEST_SKIP() << "this processor has no AVX2: nothing to compare"; \
-        }                                                                \
-    } while (0)
 
 // Bitwise equality, except that any two NaNs count as equal (their payloads are not part of
 // any output: the decoder emits 0 for a non-finite sample).
@@ -239,47 +231,53 @@ TEST(SimdPaths, InterpolationForEveryLagAndFraction) {
 }
 
 TEST(SimdPaths, AutocorrelationEveryOrder) {
-    REQUIRE_AVX2();
-    Rng rng(4);
-    for (int trial = 0; trial < 20; ++trial) {
-        double x[240];
-        for (double& v : x) v = rng.uniform(-20000.0, 20000.0);
-        if (trial == 0) std::memset(x, 0, sizeof x);  // silence: r[0] raised to 1
-        for (int m = 0; m <= 18; ++m) {
-            double r[2][19];
-            g729simd::lpc_autocorrelation(Isa::baseline, x, m, r[0]);
-            g729simd::lpc_autocorrelation(Isa::avx2, x, m, r[1]);
-            ASSERT_TRUE(same_doubles(r[0], r[1], m + 1)) << "m " << m << " trial " << trial;
+    REQUIRE_VECTOR_TARGETS();
+    for (int64_t target : vector_targets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        Rng rng(4);
+        for (int trial = 0; trial < 20; ++trial) {
+            double x[240];
+            for (double& v : x) v = rng.uniform(-20000.0, 20000.0);
+            if (trial == 0) std::memset(x, 0, sizeof x);  // silence: r[0] raised to 1
+            for (int m = 0; m <= 18; ++m) {
+                double r[2][19];
+                g729simd::lpc_autocorrelation(kScalar, x, m, r[0]);
+                g729simd::lpc_autocorrelation(target, x, m, r[1]);
+                ASSERT_TRUE(same_doubles(r[0], r[1], m + 1)) << "m " << m << " trial " << trial;
+            }
         }
     }
 }
 
 TEST(SimdPaths, LspRootSearchAndQuantizer) {
-    REQUIRE_AVX2();
-    Rng rng(5);
-    double memory[2][4][10];
-    for (int k = 0; k < 4; ++k) {
-        for (int i = 0; i < 10; ++i) memory[0][k][i] = memory[1][k][i] = initial_lsf[i];
-    }
-    for (int trial = 0; trial < 300; ++trial) {
-        double a[11];
-        random_lpc(rng, a);
-        if (trial % 10 == 9) {
-            for (int i = 1; i <= 10; ++i) a[i] = rng.uniform(-4.0, 4.0);  // roots may be lost
+    REQUIRE_VECTOR_TARGETS();
+    for (int64_t target : vector_targets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        Rng rng(5);
+        double memory[2][4][10];
+        for (int k = 0; k < 4; ++k) {
+            for (int i = 0; i < 10; ++i) memory[0][k][i] = memory[1][k][i] = initial_lsf[i];
         }
-        double lsp[2][10];
-        g729simd::lpc_to_lsp(Isa::baseline, a, lsp[0], initial_lsp);
-        g729simd::lpc_to_lsp(Isa::avx2, a, lsp[1], initial_lsp);
-        ASSERT_TRUE(same_doubles(lsp[0], lsp[1], 10)) << "root search, trial " << trial;
+        for (int trial = 0; trial < 300; ++trial) {
+            double a[11];
+            random_lpc(rng, a);
+            if (trial % 10 == 9) {
+                for (int i = 1; i <= 10; ++i) a[i] = rng.uniform(-4.0, 4.0);  // roots may be lost
+            }
+            double lsp[2][10];
+            g729simd::lpc_to_lsp(kScalar, a, lsp[0], initial_lsp);
+            g729simd::lpc_to_lsp(target, a, lsp[1], initial_lsp);
+            ASSERT_TRUE(same_doubles(lsp[0], lsp[1], 10)) << "root search, trial " << trial;
 
-        double q[2][10];
-        int32_t index[2][2];
-        g729simd::lsp_quantize(kScalar, memory[0], lsp[0], q[0], index[0]);
-        g729simd::lsp_quantize(kScalar, memory[1], lsp[0], q[1], index[1]);
-        ASSERT_EQ(index[0][0], index[1][0]) << "trial " << trial;
-        ASSERT_EQ(index[0][1], index[1][1]) << "trial " << trial;
-        ASSERT_TRUE(same_doubles(q[0], q[1], 10));
-        ASSERT_TRUE(same_doubles(&memory[0][0][0], &memory[1][0][0], 40));
+            double q[2][10];
+            int32_t index[2][2];
+            g729simd::lsp_quantize(kScalar, memory[0], lsp[0], q[0], index[0]);
+            g729simd::lsp_quantize(target, memory[1], lsp[0], q[1], index[1]);
+            ASSERT_EQ(index[0][0], index[1][0]) << "trial " << trial;
+            ASSERT_EQ(index[0][1], index[1][1]) << "trial " << trial;
+            ASSERT_TRUE(same_doubles(q[0], q[1], 10));
+            ASSERT_TRUE(same_doubles(&memory[0][0][0], &memory[1][0][0], 40));
+        }
     }
 }
 
@@ -499,6 +497,66 @@ TEST(SimdPaths, WholeEncoderGivesTheSameBitsOnEveryTarget) {
     }
 }
 
+// The whole decoder on each instruction set: the ITU speech bitstream when it is there, and
+// always our own encoder's bitstream of synthetic speech with pauses, lost frames and
+// untransmitted frames among them; identical samples and state after every frame.
+TEST(SimdPaths, WholeDecoderGivesTheSameSamplesOnEveryTarget) {
+    REQUIRE_VECTOR_TARGETS();
+    // The units: (type, bytes) per frame.
+    std::vector<std::pair<int, std::vector<uint8_t>>> units;
+    g729_encoder_state enc;
+    g729_encoder_init(&enc, 1);
+    Rng rng(10);
+    for (int f = 0; f < 400; ++f) {
+        const bool pause = (f / 30) % 2 == 1;
+        const std::vector<double> v = voiced(rng, 80, 35.0 + f % 90, pause ? 0.0 : 7000.0);
+        int16_t pcm[80];
+        for (int i = 0; i < 80; ++i) pcm[i] = static_cast<int16_t>(pause ? v[i] * 0.05 : v[i]);
+        uint8_t bytes[G729_SPEECH_FRAME_BYTES];
+        int32_t count = 0;
+        ASSERT_EQ(g729_encode_frame(&enc, pcm, bytes, &count), 0);
+        if (f % 37 == 5) {
+            units.push_back({-1, {}});  // lost
+        } else {
+            units.push_back({count, std::vector<uint8_t>(bytes, bytes + count)});
+        }
+    }
+    ASSERT_GT(units.size(), 0u);
+
+    for (int64_t target : vector_targets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        g729_decoder_state st[2];
+        g729_decoder_init(&st[0]);
+        g729_decoder_init(&st[1]);
+        int kinds[3] = {0, 0, 0};
+        for (std::size_t f = 0; f < units.size(); ++f) {
+            const auto& [type, bytes] = units[f];
+            g729_decoded_params decoded[2];
+            for (int b = 0; b < 2; ++b) {
+                if (type > 0) {
+                    g729_unpack_frame(decoded[b], bytes.data(),
+                                      type == G729_SPEECH_FRAME_BYTES ? G729_FRAME_SPEECH
+                                                                      : G729_FRAME_SID);
+                } else if (type < 0) {
+                    g729_unpack_frame(decoded[b], nullptr, G729_FRAME_NO_TRANSMISSION);
+                } else {
+                    for (int32_t& p : decoded[b]) p = 0;
+                    decoded[b][1] = G729_FRAME_NO_TRANSMISSION;
+                }
+            }
+            kinds[type > 0 ? 0 : (type < 0 ? 1 : 2)]++;
+            int16_t out[2][80];
+            g729simd::decode_frame_samples(kScalar, &st[0], decoded[0], out[0]);
+            g729simd::decode_frame_samples(target, &st[1], decoded[1], out[1]);
+            ASSERT_EQ(std::memcmp(out[0], out[1], sizeof out[0]), 0) << "frame " << f;
+            ASSERT_EQ(std::memcmp(&st[0], &st[1], sizeof st[0]), 0) << "frame " << f;
+        }
+        EXPECT_GT(kinds[0], 0);
+        EXPECT_GT(kinds[1], 0);
+        EXPECT_GT(kinds[2], 0);
+    }
+}
+
 // The channel-parallel Highway kernels on every instruction set Highway built them for that
 // this processor runs: each channel's samples and memory must equal the single-channel filter's
 // (the baseline build's), for any number of channels (partial and several vectors), lengths
@@ -660,7 +718,7 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
             for (int c = 0; c < channels; ++c) {
                 double a[11];
                 random_lpc(rng, a);
-                g729simd::lpc_to_lsp(Isa::baseline, a, lsp[c], initial_lsp);
+                g729simd::lpc_to_lsp(kScalar, a, lsp[c], initial_lsp);
                 lsp_quantize_targets(memory[1][c], lsp[c], &work[c]);
                 targets[2 * c] = work[c].target[0];
                 targets[2 * c + 1] = work[c].target[1];
@@ -756,7 +814,7 @@ TEST(SimdPaths, ChannelParallelAutocorrelationOnEveryHighwayTarget) {
             for (int c = 0; c < channels; ++c) {
                 autocorrelation_floor(r[c].data());
                 double expect[13];
-                g729simd::lpc_autocorrelation(Isa::baseline, xp[c], 12, expect);
+                g729simd::lpc_autocorrelation(kScalar, xp[c], 12, expect);
                 ASSERT_TRUE(same_doubles(r[c].data(), expect, 13))
                     << "trial " << trial << " channel " << c;
             }

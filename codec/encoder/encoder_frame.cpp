@@ -88,12 +88,6 @@ namespace g729 {
 namespace HWY_NAMESPACE {
 namespace {
 
-// Routines still built per Isa (pitch.cpp, lpc_analysis.cpp): the build of this instruction set.
-constexpr g729simd::Isa kIsa = (HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3 ||
-                                HWY_TARGET == HWY_AVX3_DL)
-                                   ? g729simd::Isa::avx2
-                                   : g729simd::Isa::baseline;
-
 // An active frame is coded in steps separated by its serial filters, so that the batched
 // encoder can run those filters for many channels side by side (EncoderWork carries the frame
 // between the steps). The single-channel encoder runs the same steps with the filters in
@@ -301,7 +295,7 @@ HWY_INLINE bool frame_analysis(g729_encoder_state* st, int32_t frame_count, int3
     if (r_given != nullptr) {
         for (int k = 0; k <= 12; ++k) r[k] = r_given[k];
     } else {
-        g729simd::lpc_autocorrelation(kIsa, st->speech_buf, 12, r);
+        lpc_autocorrelation(st->speech_buf, 12, r);
     }
     double r_raw[11];
     copy_doubles(r, r_raw, 11);
@@ -313,7 +307,7 @@ HWY_INLINE bool frame_analysis(g729_encoder_state* st, int32_t frame_count, int3
         levinson_durbin(r, lpc.a, lpc.rc);
     }
     const double* rc = lpc.rc;
-    g729simd::lpc_to_lsp(kIsa, lpc.a, lsp_new, st->lsp_prev);
+    lpc_to_lsp(lpc.a, lsp_new, st->lsp_prev);
 
     int32_t voice = 1;
     if (dtx_enabled != 0) {

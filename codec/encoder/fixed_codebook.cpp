@@ -205,18 +205,6 @@ void g729simd::correlate_target_impulse(int64_t target, const double h[40], cons
     target_entry(HWY_DISPATCH_TABLE(correlate_target_impulse), target)(h, x, d);
 }
 
-// Routines not yet compiled per instruction set call this with their build.
-int32_t g729simd::fixed_codebook_search(Isa, const double x[40], double h[40], int t0,
-                                        double code[40], double y[40], int32_t* sign_index,
-                                        double sharp) {
-    return HWY_DYNAMIC_DISPATCH(fixed_codebook_search)(x, h, t0, code, y, sign_index, sharp);
-}
-
-void g729simd::correlate_target_impulse(Isa, const double h[40], const double x[40],
-                                        double d[40]) {
-    HWY_DYNAMIC_DISPATCH(correlate_target_impulse)(h, x, d);
-}
-
 void correlate_target_impulse(const double h[40], const double x[40], double d[40]) {
     HWY_DYNAMIC_DISPATCH(correlate_target_impulse)(h, x, d);
 }

@@ -246,19 +246,6 @@ void g729simd::fixed_codebook_correlations(int64_t target, const double x[40],
                                                                            gain_correlations);
 }
 
-// Routines not yet compiled per instruction set call these with their build.
-int32_t g729simd::quantize_gains(Isa, double gain_pred_mem[4], const double code[40],
-                                 const double gain_correlations[5], int length,
-                                 double* gain_pitch, double* gain_code, int32_t taming) {
-    return HWY_DYNAMIC_DISPATCH(quantize_gains)(gain_pred_mem, code, gain_correlations, length,
-                                                gain_pitch, gain_code, taming);
-}
-
-void g729simd::fixed_codebook_correlations(Isa, const double x[40], const double y[40],
-                                           const double z[40], double gain_correlations[5]) {
-    HWY_DYNAMIC_DISPATCH(fixed_codebook_correlations)(x, y, z, gain_correlations);
-}
-
 int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
                        const double gain_correlations[5], int length, double* gain_pitch,
                        double* gain_code, int32_t taming) {

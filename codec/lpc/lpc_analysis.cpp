@@ -1,19 +1,26 @@
-// LPC analysis (window, autocorrelation, Levinson-Durbin) and LPC/LSP/LSF conversions.
-#include "codec/lpc/lpc_analysis.h"
+// LPC analysis (window, autocorrelation, Levinson-Durbin) and LPC/LSP/LSF conversions. The
+// autocorrelation and the LSP root search are compiled for every instruction set Highway
+// targets (simd_kernels-inl.h).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "codec/lpc/lpc_analysis.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "codec/simd_kernels-inl.h"
 
 #include <cmath>
 
+#include "codec/lpc/lpc_analysis.h"
 #include "codec/simd_dispatch.h"
+#include "codec/simd_targets.h"
 #include "codec/tables/lpc_analysis_tables.h"
 
+// What every instruction set shares, compiled once.
+#ifndef G729_LPC_ANALYSIS_SHARED
+#define G729_LPC_ANALYSIS_SHARED
 namespace g729 {
 
 namespace {
-
-using g729simd::Isa;
-using g729simd::load4;
-using g729simd::v4d;
-using g729simd::v4l;
 
 constexpr int kWindowLength = 240;
 constexpr int kMaxAutocorrelationLag = 12;
@@ -21,7 +28,7 @@ constexpr int kVectorLags = 16;  // lags the vector form computes at once
 constexpr int kGridIntervals = 50;
 
 // Chebyshev-form value of a 5th-degree sum/difference polynomial at the cosine x.
-double chebyshev_value(const double f[6], double x) {
+inline double chebyshev_value(const double f[6], double x) {
     const double x2 = 2.0 * x;
     double b2 = 1.0;
     double b1 = x2 + f[1];
@@ -46,93 +53,16 @@ constexpr PaddedGrid make_padded_grid() {
 }
 constexpr PaddedGrid kGrid = make_padded_grid();
 
-// chebyshev_value of both polynomials at every grid point, four points per vector; every
-// lane does the scalar routine's operations in its order.
-G729_INLINE void grid_values(const double f1[6], const double f2[6],
-                             double values[2][kGridPadded]) {
-    const double* poly[2] = {f1, f2};
-    for (int p = 0; p < 2; ++p) {
-        const double* f = poly[p];
-        for (int g = 0; g < kGridPadded; g += 4) {
-            const v4d x = load4(kGrid.x + g);
-            const v4d x2 = G729_SPLAT(2.0) * x;
-            v4d b2 = G729_SPLAT(1.0);
-            v4d b1 = x2 + G729_SPLAT(f[1]);
-            for (int k = 2; k <= 4; ++k) {
-                const v4d b0 = x2 * b1 - b2 + G729_SPLAT(f[k]);
-                b2 = b1;
-                b1 = b0;
-            }
-            g729simd::store4(values[p] + g, x * b1 - b2 + G729_SPLAT(0.5) * G729_SPLAT(f[5]));
-        }
-    }
-}
-
-void grid_values_baseline(const double f1[6], const double f2[6],
-                          double values[2][kGridPadded]) {
+inline void grid_values_baseline(const double f1[6], const double f2[6],
+                                 double values[2][kGridPadded]) {
     for (int g = 0; g <= kGridIntervals; ++g) {
         values[0][g] = chebyshev_value(f1, lsp_search_grid[g]);
         values[1][g] = chebyshev_value(f2, lsp_search_grid[g]);
     }
 }
 
-G729_TARGET_AVX2 void grid_values_avx2(const double f1[6], const double f2[6],
-                                       double values[2][kGridPadded]) {
-    grid_values(f1, f2, values);
-}
-
-// The windowed signal y[n] = x[n] * window[n], followed by 16 zeros.
-G729_INLINE void apply_window(const double* x, double* y) {
-    for (int n = 0; n < kWindowLength; n += 4) {
-        g729simd::store4(y + n, load4(x + n) * load4(lpc_analysis_window + n));
-    }
-    for (int n = kWindowLength; n < kWindowLength + kVectorLags; n += 4) {
-        g729simd::store4(y + n, G729_SPLAT(0.0));
-    }
-}
-
-// r[k] = sum over j = 0..239-k of y[j] * y[j + k], ascending from 0.0, for k = 0..m (m < 16),
-// lags 4g..4g+3 in the lanes of vector g. While j + m < 240 every lag has its term; in the last
-// m steps a lane adds only while its lag still has one. y has 16 readable zeros at the end.
-G729_INLINE void autocorrelate(const double* x, int m, double* r) {
-    alignas(32) double y[kWindowLength + kVectorLags];
-    apply_window(x, y);
-
-    const int groups = m / 4 + 1;
-    v4d acc[kVectorLags / 4];
-    v4l lag[kVectorLags / 4];
-    for (int g = 0; g < kVectorLags / 4; ++g) {
-        acc[g] = G729_SPLAT(0.0);
-        lag[g] = v4l{4 * g, 4 * g + 1, 4 * g + 2, 4 * g + 3};
-    }
-    int j = 0;
-    if (groups == 4) {
-        for (; j + m < kWindowLength; ++j) {
-            const v4d yj = G729_SPLAT(y[j]);
-            acc[0] += yj * load4(y + j);
-            acc[1] += yj * load4(y + j + 4);
-            acc[2] += yj * load4(y + j + 8);
-            acc[3] += yj * load4(y + j + 12);
-        }
-    } else {
-        for (; j + m < kWindowLength; ++j) {
-            const v4d yj = G729_SPLAT(y[j]);
-            for (int g = 0; g < groups; ++g) acc[g] += yj * load4(y + j + 4 * g);
-        }
-    }
-    for (; j < kWindowLength; ++j) {
-        const v4d yj = G729_SPLAT(y[j]);
-        const long long last = kWindowLength - 1 - j;  // largest lag with a term at j
-        const v4l limit = {last, last, last, last};
-        for (int g = 0; g < groups; ++g) {
-            acc[g] = lag[g] <= limit ? acc[g] + yj * load4(y + j + 4 * g) : acc[g];
-        }
-    }
-    for (int k = 0; k <= m; ++k) r[k] = acc[k / 4][k % 4];
-}
-
 // The plain sums, lag after lag.
-void autocorrelate_baseline(const double* x, int m, double* r) {
+inline void autocorrelate_baseline(const double* x, int m, double* r) {
     double y[kWindowLength];
     for (int n = 0; n < kWindowLength; ++n) y[n] = x[n] * lpc_analysis_window[n];
     for (int k = 0; k <= m; ++k) {
@@ -142,24 +72,7 @@ void autocorrelate_baseline(const double* x, int m, double* r) {
     }
 }
 
-G729_TARGET_AVX2 void autocorrelate_avx2(const double* x, int m, double* r) {
-    autocorrelate(x, m, r);
-}
-
 }  // namespace
-
-void g729simd::lpc_autocorrelation(Isa isa, const double x[240], int m, double* r) {
-    if (isa == Isa::avx2 && m >= 0 && m < kVectorLags) {
-        autocorrelate_avx2(x, m, r);
-    } else {
-        autocorrelate_baseline(x, m, r);
-    }
-    if (m >= 0) autocorrelation_floor(r);
-}
-
-void lpc_autocorrelation(const double x[240], int m, double* r) {
-    g729simd::lpc_autocorrelation(g729simd::best_isa(), x, m, r);
-}
 
 void lpc_lag_window(int m, double* r) {
     if (m > kMaxAutocorrelationLag) m = kMaxAutocorrelationLag;
@@ -195,12 +108,147 @@ double levinson_durbin(const double* r, double a[11], double rc[10]) {
     return err;
 }
 
-void lpc_to_lsp(const double a[11], double lsp[10], const double old_lsp[10]) {
-    g729simd::lpc_to_lsp(g729simd::best_isa(), a, lsp, old_lsp);
+void lsp_polynomial(const double* lsp, double f[6]) {
+    f[0] = 1.0;
+    f[1] = -2.0 * lsp[0];
+    for (int i = 2; i <= 5; ++i) {
+        const double b = -2.0 * lsp[2 * (i - 1)];
+        f[i] = b * f[i - 1] + 2.0 * f[i - 2];
+        for (int j = i - 1; j >= 2; --j) f[j] = (b * f[j - 1] + f[j - 2]) + f[j];
+        f[1] = f[1] + b;
+    }
 }
 
-void g729simd::lpc_to_lsp(Isa isa, const double a[11], double lsp[10],
-                          const double old_lsp[10]) {
+void lsp_to_lpc(const double lsp[10], double a[11]) {
+    double f1[6];
+    double f2[6];
+    lsp_polynomial(&lsp[0], f1);
+    lsp_polynomial(&lsp[1], f2);
+
+    // Multiply F1 by (1 + z^-1) and F2 by (1 - z^-1), both from the unmodified values.
+    double g1[6];
+    double g2[6];
+    for (int i = 1; i <= 5; ++i) {
+        g1[i] = f1[i] + f1[i - 1];
+        g2[i] = f2[i] - f2[i - 1];
+    }
+
+    a[0] = 1.0;
+    for (int i = 1; i <= 5; ++i) {
+        a[i] = 0.5 * (g1[i] + g2[i]);
+        a[11 - i] = 0.5 * (g1[i] - g2[i]);
+    }
+}
+
+void lsp_interpolate_to_lpc(const double old_lsp[10], const double new_lsp[10], double aq[22]) {
+    double mid[10];
+    for (int i = 0; i < 10; ++i) mid[i] = 0.5 * old_lsp[i] + 0.5 * new_lsp[i];
+    lsp_to_lpc(mid, &aq[0]);
+    lsp_to_lpc(new_lsp, &aq[11]);
+}
+
+void lsf_to_lsp(const double* src, double* dst, int n) {
+    for (int i = 0; i < n; ++i) dst[i] = std::cos(src[i]);
+}
+
+void lsp_to_lsf(const double* src, double* dst, int n) {
+    for (int i = 0; i < n; ++i) dst[i] = std::acos(src[i]);
+}
+
+}  // namespace g729
+#endif  // G729_LPC_ANALYSIS_SHARED
+
+HWY_BEFORE_NAMESPACE();
+namespace g729 {
+namespace HWY_NAMESPACE {
+namespace {
+
+// chebyshev_value of both polynomials at every grid point, four points per vector; every
+// lane does the scalar routine's operations in its order.
+HWY_INLINE void grid_values(const double f1[6], const double f2[6],
+                             double values[2][kGridPadded]) {
+    const double* poly[2] = {f1, f2};
+    for (int p = 0; p < 2; ++p) {
+        const double* f = poly[p];
+        for (int g = 0; g < kGridPadded; g += 4) {
+            const Quad x = quad_load(kGrid.x + g);
+            const Quad x2 = quad_set(2.0) * x;
+            Quad b2 = quad_set(1.0);
+            Quad b1 = x2 + quad_set(f[1]);
+            for (int k = 2; k <= 4; ++k) {
+                const Quad b0 = x2 * b1 - b2 + quad_set(f[k]);
+                b2 = b1;
+                b1 = b0;
+            }
+            quad_store(x * b1 - b2 + quad_set(0.5) * quad_set(f[5]), values[p] + g);
+        }
+    }
+}
+
+// The windowed signal y[n] = x[n] * window[n], followed by 16 zeros.
+HWY_INLINE void apply_window(const double* x, double* y) {
+    for (int n = 0; n < kWindowLength; n += 4) {
+        quad_store(quad_load(x + n) * quad_load(lpc_analysis_window + n), y + n);
+    }
+    for (int n = kWindowLength; n < kWindowLength + kVectorLags; n += 4) {
+        quad_store(quad_set(0.0), y + n);
+    }
+}
+
+// r[k] = sum over j = 0..239-k of y[j] * y[j + k], ascending from 0.0, for k = 0..m (m < 16),
+// lags 4g..4g+3 in the lanes of vector g. While j + m < 240 every lag has its term; in the last
+// m steps a lane adds only while its lag still has one. y has 16 readable zeros at the end.
+HWY_INLINE void autocorrelate(const double* x, int m, double* r) {
+    alignas(32) double y[kWindowLength + kVectorLags];
+    apply_window(x, y);
+
+    const int groups = m / 4 + 1;
+    Quad acc[kVectorLags / 4];
+    Quad lag[kVectorLags / 4];
+    for (int g = 0; g < kVectorLags / 4; ++g) {
+        acc[g] = quad_set(0.0);
+        lag[g] = quad_of(4 * g, 4 * g + 1, 4 * g + 2, 4 * g + 3);
+    }
+    int j = 0;
+    if (groups == 4) {
+        for (; j + m < kWindowLength; ++j) {
+            const Quad yj = quad_set(y[j]);
+            acc[0] += yj * quad_load(y + j);
+            acc[1] += yj * quad_load(y + j + 4);
+            acc[2] += yj * quad_load(y + j + 8);
+            acc[3] += yj * quad_load(y + j + 12);
+        }
+    } else {
+        for (; j + m < kWindowLength; ++j) {
+            const Quad yj = quad_set(y[j]);
+            for (int g = 0; g < groups; ++g) acc[g] += yj * quad_load(y + j + 4 * g);
+        }
+    }
+    for (; j < kWindowLength; ++j) {
+        const Quad yj = quad_set(y[j]);
+        const Quad limit = quad_set(kWindowLength - 1 - j);  // largest lag with a term at j
+        for (int g = 0; g < groups; ++g) {
+            acc[g] = quad_select(quad_le(lag[g], limit), acc[g] + yj * quad_load(y + j + 4 * g),
+                                 acc[g]);
+        }
+    }
+    alignas(32) double sums[kVectorLags];
+    for (int g = 0; g < groups; ++g) quad_store(acc[g], sums + 4 * g);
+    for (int k = 0; k <= m; ++k) r[k] = sums[k];
+}
+
+}  // namespace
+
+void lpc_autocorrelation(const double x[240], int m, double* r) {
+    if (kVectors && m >= 0 && m < kVectorLags) {
+        autocorrelate(x, m, r);
+    } else {
+        autocorrelate_baseline(x, m, r);
+    }
+    if (m >= 0) autocorrelation_floor(r);
+}
+
+void lpc_to_lsp(const double a[11], double lsp[10], const double old_lsp[10]) {
     double f1[6];
     double f2[6];
     f1[0] = 1.0;
@@ -212,8 +260,8 @@ void g729simd::lpc_to_lsp(Isa isa, const double a[11], double lsp[10],
 
     // Both polynomials at every grid point first; the search reads them there.
     alignas(32) double on_grid[2][kGridPadded];
-    if (isa == Isa::avx2) {
-        grid_values_avx2(f1, f2, on_grid);
+    if constexpr (kVectors) {
+        grid_values(f1, f2, on_grid);
     } else {
         grid_values_baseline(f1, f2, on_grid);
     }
@@ -265,51 +313,32 @@ void g729simd::lpc_to_lsp(Isa isa, const double a[11], double lsp[10],
     }
 }
 
-void lsp_polynomial(const double* lsp, double f[6]) {
-    f[0] = 1.0;
-    f[1] = -2.0 * lsp[0];
-    for (int i = 2; i <= 5; ++i) {
-        const double b = -2.0 * lsp[2 * (i - 1)];
-        f[i] = b * f[i - 1] + 2.0 * f[i - 2];
-        for (int j = i - 1; j >= 2; --j) f[j] = (b * f[j - 1] + f[j - 2]) + f[j];
-        f[1] = f[1] + b;
-    }
+}  // namespace HWY_NAMESPACE
+}  // namespace g729
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace g729 {
+
+HWY_EXPORT(lpc_autocorrelation);
+HWY_EXPORT(lpc_to_lsp);
+
+void g729simd::lpc_autocorrelation(int64_t target, const double x[240], int m, double* r) {
+    target_entry(HWY_DISPATCH_TABLE(lpc_autocorrelation), target)(x, m, r);
 }
 
-void lsp_to_lpc(const double lsp[10], double a[11]) {
-    double f1[6];
-    double f2[6];
-    lsp_polynomial(&lsp[0], f1);
-    lsp_polynomial(&lsp[1], f2);
-
-    // Multiply F1 by (1 + z^-1) and F2 by (1 - z^-1), both from the unmodified values.
-    double g1[6];
-    double g2[6];
-    for (int i = 1; i <= 5; ++i) {
-        g1[i] = f1[i] + f1[i - 1];
-        g2[i] = f2[i] - f2[i - 1];
-    }
-
-    a[0] = 1.0;
-    for (int i = 1; i <= 5; ++i) {
-        a[i] = 0.5 * (g1[i] + g2[i]);
-        a[11 - i] = 0.5 * (g1[i] - g2[i]);
-    }
+void g729simd::lpc_to_lsp(int64_t target, const double a[11], double lsp[10],
+                          const double old_lsp[10]) {
+    target_entry(HWY_DISPATCH_TABLE(lpc_to_lsp), target)(a, lsp, old_lsp);
 }
 
-void lsp_interpolate_to_lpc(const double old_lsp[10], const double new_lsp[10], double aq[22]) {
-    double mid[10];
-    for (int i = 0; i < 10; ++i) mid[i] = 0.5 * old_lsp[i] + 0.5 * new_lsp[i];
-    lsp_to_lpc(mid, &aq[0]);
-    lsp_to_lpc(new_lsp, &aq[11]);
+void lpc_autocorrelation(const double x[240], int m, double* r) {
+    HWY_DYNAMIC_DISPATCH(lpc_autocorrelation)(x, m, r);
 }
 
-void lsf_to_lsp(const double* src, double* dst, int n) {
-    for (int i = 0; i < n; ++i) dst[i] = std::cos(src[i]);
-}
-
-void lsp_to_lsf(const double* src, double* dst, int n) {
-    for (int i = 0; i < n; ++i) dst[i] = std::acos(src[i]);
+void lpc_to_lsp(const double a[11], double lsp[10], const double old_lsp[10]) {
+    HWY_DYNAMIC_DISPATCH(lpc_to_lsp)(a, lsp, old_lsp);
 }
 
 }  // namespace g729
+#endif  // HWY_ONCE

@@ -350,12 +350,6 @@ void g729simd::lsp_quantize(int64_t target, double memory[4][10], const double l
     target_entry(HWY_DISPATCH_TABLE(lsp_quantize), target)(memory, lsp, lsp_q, index);
 }
 
-// Routines not yet compiled per instruction set call this with their build.
-void g729simd::lsp_quantize(Isa, double memory[4][10], const double lsp[10], double lsp_q[10],
-                            int32_t index[2]) {
-    HWY_DYNAMIC_DISPATCH(lsp_quantize)(memory, lsp, lsp_q, index);
-}
-
 void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], int32_t index[2]) {
     HWY_DYNAMIC_DISPATCH(lsp_quantize)(memory, lsp, lsp_q, index);
 }

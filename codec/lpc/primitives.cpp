@@ -237,24 +237,6 @@ void g729simd::copy_doubles(int64_t target, const double* src, double* dst, int 
     target_entry(HWY_DISPATCH_TABLE(copy_doubles), target)(src, dst, n);
 }
 
-// Routines not yet compiled per instruction set call these with their build.
-void g729simd::lpc_synthesis_filter(Isa, const double a[11], const double* x, double* y, int L,
-                                    double mem[10], int update) {
-    HWY_DYNAMIC_DISPATCH(lpc_synthesis_filter)(a, x, y, L, mem, update);
-}
-
-void g729simd::lpc_synthesis_filters(Isa, const SynthesisJob* jobs, int count, int L) {
-    HWY_DYNAMIC_DISPATCH(lpc_synthesis_filters)(jobs, count, L);
-}
-
-void g729simd::lpc_residual_filter(Isa, const double a[11], const double* x, double* y, int L) {
-    HWY_DYNAMIC_DISPATCH(lpc_residual_filter)(a, x, y, L);
-}
-
-void g729simd::copy_doubles(Isa, const double* src, double* dst, int n) {
-    HWY_DYNAMIC_DISPATCH(copy_doubles)(src, dst, n);
-}
-
 void lpc_synthesis_filter(const double a[11], const double* x, double* y, int L, double mem[10],
                           int update) {
     HWY_DYNAMIC_DISPATCH(lpc_synthesis_filter)(a, x, y, L, mem, update);
