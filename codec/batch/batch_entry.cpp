@@ -194,12 +194,28 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
                 encode_subframe_search(work[a].st, &work[a].frame, sf, &chained[a]);
             }
             synthesis_channels(chained, active, G729_SUBFRAME_SIZE);
+            // The pitch gains side by side.
+            const double* xs[kGroup];
+            const double* y1s[kGroup];
+            const double* y2s[kGroup];
+            double* correlations[kGroup];
+            double gains[kGroup];
+            for (int a = 0; a < active; ++a) {
+                EncoderWork& w = work[a].frame;
+                xs[a] = w.x;
+                y1s[a] = w.y1;
+                y2s[a] = w.y2;
+                correlations[a] = w.gain_correlations;
+            }
+            pitch_gain_channels(xs, y1s, active, correlations, gains);
             // The algebraic codebook searches side by side.
             const double* h[kGroup];
             const double* target[kGroup];
             double* sign[kGroup];
             for (int a = 0; a < active; ++a) {
                 EncoderWork& w = work[a].frame;
+                w.gp = gains[a];
+                w.gains_given = true;
                 encode_subframe_gain(work[a].st, &w);
                 fixed_codebook_sharpen_impulse(w.h_both[sf], w.t0, work[a].st->sharp);
                 h[a] = w.h_both[sf];
@@ -212,7 +228,11 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
                 w.fcb_index = fixed_codebook_code_vectors(w.h_both[sf], w.t0, positions[a],
                                                           work[a].sign, w.code, w.y2,
                                                           &w.sign_index, work[a].st->sharp);
-                encode_subframe_finish(work[a].st, &w, sf, &chained[a]);
+            }
+            // The gain quantizers' correlations side by side.
+            codebook_gain_correlations_channels(xs, y1s, y2s, active, correlations);
+            for (int a = 0; a < active; ++a) {
+                encode_subframe_finish(work[a].st, &work[a].frame, sf, &chained[a]);
             }
             if (sf == 0) synthesis_channels(chained, active, G729_SUBFRAME_SIZE);
         }

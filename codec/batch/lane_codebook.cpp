@@ -571,6 +571,71 @@ void LevinsonChannels(const double (*r)[13], int count, double (*a)[11], double 
     }
 }
 
+// The gains' correlations of 40-sample vectors, one channel per lane, each sum from its start
+// value with n ascending, as adaptive_codebook_gain and fixed_codebook_correlations make them:
+// with z null, yy = 0.01 + y.y and xy = x.y give c[0] = yy, c[1] = -2 xy + 0.01 and the pitch
+// gain xy / yy kept within [0, 1.2]; else c[2] = 0.01 + z.z, c[3] = (0.01 + x.z) * -2 and
+// c[4] = 2 (0.01 + y.z).
+void gain_correlations_group(const double* const* x, const double* const* y,
+                             const double* const* z, int n, double* const* c, double* gain) {
+    Lanes L;
+    alignas(64) double xb[kLen * kMaxLanes];
+    alignas(64) double yb[kLen * kMaxLanes];
+    alignas(64) double zb[kLen * kMaxLanes];
+    interleave_rows(x, n, kLen, xb);
+    interleave_rows(y, n, kLen, yb);
+    alignas(64) double out[3][kMaxLanes] = {};
+    if (z == nullptr) {
+        Vec yy = L.set(0.01);
+        Vec xy = L.set(0.0);
+        for (int i = 0; i < kLen; ++i) {
+            const Vec yi = L.load(yb, i);
+            yy += yi * yi;
+            xy += L.load(xb, i) * yi;
+        }
+        const Vec g = xy / yy;
+        const Vec kept = hn::IfThenElse(hn::Lt(g, L.set(0.0)), L.set(0.0),
+                                        hn::IfThenElse(hn::Gt(g, L.set(1.2)), L.set(1.2), g));
+        hn::Store(yy, L.d, out[0]);
+        hn::Store(L.set(-2.0) * xy + L.set(0.01), L.d, out[1]);
+        hn::Store(kept, L.d, out[2]);
+        for (int l = 0; l < n; ++l) {
+            c[l][0] = out[0][l];
+            c[l][1] = out[1][l];
+            gain[l] = out[2][l];
+        }
+        return;
+    }
+    interleave_rows(z, n, kLen, zb);
+    Vec zz = L.set(0.01);
+    Vec xz = L.set(0.01);
+    Vec yz = L.set(0.01);
+    for (int i = 0; i < kLen; ++i) {
+        const Vec zi = L.load(zb, i);
+        zz += zi * zi;
+        xz += L.load(xb, i) * zi;
+        yz += L.load(yb, i) * zi;
+    }
+    hn::Store(zz, L.d, out[0]);
+    hn::Store(xz * L.set(-2.0), L.d, out[1]);
+    hn::Store(yz + yz, L.d, out[2]);
+    for (int l = 0; l < n; ++l) {
+        c[l][2] = out[0][l];
+        c[l][3] = out[1][l];
+        c[l][4] = out[2][l];
+    }
+}
+
+void GainCorrelationsChannels(const double* const* x, const double* const* y,
+                              const double* const* z, int count, double* const* c,
+                              double* gain) {
+    for (int first = 0; first < count; first += Lanes::n) {
+        const int n = count - first < Lanes::n ? count - first : Lanes::n;
+        gain_correlations_group(x + first, y + first, z == nullptr ? nullptr : z + first, n,
+                                c + first, gain == nullptr ? nullptr : gain + first);
+    }
+}
+
 void AutocorrelationChannels(const double* const* x, int count, double (*r)[13]) {
     const int lanes = static_cast<int>(hn::Lanes(Tag()));
     for (int first = 0; first < count; first += lanes) {
@@ -591,6 +656,7 @@ HWY_EXPORT(LspStageChannels);
 HWY_EXPORT(OpenLoopMaximaChannels);
 HWY_EXPORT(AutocorrelationChannels);
 HWY_EXPORT(LevinsonChannels);
+HWY_EXPORT(GainCorrelationsChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
@@ -598,6 +664,18 @@ using namespace lanes;
 void autocorrelation_channels(const double* const x[], int count, double (*r)[13]) {
     if (count <= 0) return;
     HWY_DYNAMIC_DISPATCH(AutocorrelationChannels)(x, count, r);
+}
+
+void pitch_gain_channels(const double* const x[], const double* const y[], int count,
+                         double* const c[], double gain[]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(GainCorrelationsChannels)(x, y, nullptr, count, c, gain);
+}
+
+void codebook_gain_correlations_channels(const double* const x[], const double* const y[],
+                                         const double* const z[], int count, double* const c[]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(GainCorrelationsChannels)(x, y, z, count, c, nullptr);
 }
 
 void levinson_channels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10]) {

@@ -58,6 +58,16 @@ void autocorrelation_channels(const double* const x[], int count, double (*r)[13
 // side by side.
 void levinson_channels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10]);
 
+// adaptive_codebook_gain(x[i], y[i], c[i], 40) (pitch.h) of count channels side by side: the
+// gain into gain[i], c[i][0..1] written.
+void pitch_gain_channels(const double* const x[], const double* const y[], int count,
+                         double* const c[], double gain[]);
+
+// fixed_codebook_correlations(x[i], y[i], z[i], c[i]) (gain_quantizer.h) of count channels side
+// by side: c[i][2..4] written.
+void codebook_gain_correlations_channels(const double* const x[], const double* const y[],
+                                         const double* const z[], int count, double* const c[]);
+
 // The number of channels a vector holds on this processor (the group size above).
 int highpass_lanes();
 

@@ -174,7 +174,7 @@ HWY_INLINE void subframe_search(g729_encoder_state* st, EncoderWork* w, int k,
 HWY_INLINE void subframe_gain(g729_encoder_state* st, EncoderWork* w) {
     const double* x = w->x;
     const double* y1 = w->y1;
-    double gp = adaptive_codebook_gain(x, y1, w->gain_correlations, 40);
+    double gp = w->gains_given ? w->gp : adaptive_codebook_gain(x, y1, w->gain_correlations, 40);
     w->taming = taming_check(st->exc_err, w->t0, w->frac);
     if (w->taming == 1 && gp > 0.95) gp = 0.95;
     w->gp = gp;
@@ -201,7 +201,7 @@ HWY_INLINE void subframe_finish(g729_encoder_state* st, EncoderWork* w, int k,
     params[p + 1] = w->sign_index;
     p += 2;
 
-    fixed_codebook_correlations(x, y1, y2, w->gain_correlations);
+    if (!w->gains_given) fixed_codebook_correlations(x, y1, y2, w->gain_correlations);
     double gc = 0.0;
     params[p] = quantize_gains(st->gain_pred_mem, code, w->gain_correlations, 40,
                                          &gp, &gc, w->taming);
@@ -228,6 +228,7 @@ HWY_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729_
     EncoderWork w;
     w.params = params;
     w.pitch_given = false;
+    w.gains_given = false;
     g729simd::SynthesisJob jobs[5];
     double lsp_new_q[10];
     int32_t lsp_index[2];
@@ -344,6 +345,7 @@ HWY_INLINE bool begin_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SI
                            const double r[13], const FrameLpc* lpc) {
     w->params = params;
     w->pitch_given = false;
+    w->gains_given = false;
     if (frame_analysis(st, frame_count, dtx_enabled, w->lsp_new, r, lpc)) return true;
     encode_inactive(st, params);
     return false;

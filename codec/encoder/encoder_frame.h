@@ -51,6 +51,10 @@ struct EncoderWork {
     // adaptive-codebook vector is in the excitation already (the batched encoder searches many
     // channels at once); encode_subframe_search then only codes them.
     bool pitch_given;
+    // True when the caller computes the gains' correlations (the batched encoder, for many
+    // channels at once): gp (before taming) and gain_correlations[0..1] before
+    // encode_subframe_gain, gain_correlations[2..4] before encode_subframe_finish.
+    bool gains_given;
     int32_t t_op;             // open-loop lag, set before encode_subframe_search(0)
     int32_t t0_min;
     int32_t t0_max;
