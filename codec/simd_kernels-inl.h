@@ -50,11 +50,15 @@ constexpr size_t kQuadLanes = hn::MaxLanes(D4());
 constexpr int kQuadParts = static_cast<int>(4 / kQuadLanes);
 static_assert(kQuadParts * kQuadLanes == 4);
 
+// The constructors are written out: an implicit one would not be compiled for the instruction
+// set of the namespace it is used in (GCC then refuses to inline the vector constructors).
 struct Quad {
+    Quad() {}
     V4 part[kQuadParts];
 };
 
 struct QuadMask {
+    QuadMask() {}
     M4 part[kQuadParts];
 };
 
@@ -133,7 +137,9 @@ HWY_INLINE QuadMask quad_lt(const Quad& a, const Quad& b) {
 
 HWY_INLINE Quad quad_select(const QuadMask& m, const Quad& yes, const Quad& no) {
     Quad q;
-    for (int i = 0; i < kQuadParts; ++i) q.part[i] = hn::IfThenElse(m.part[i], yes.part[i], no.part[i]);
+    for (int i = 0; i < kQuadParts; ++i) {
+        q.part[i] = hn::IfThenElse(m.part[i], yes.part[i], no.part[i]);
+    }
     return q;
 }
 

@@ -1,10 +1,10 @@
 // Every instruction set the codec is compiled for must give the same bits: every routine with
 // a choice of instruction set runs on each Highway target this processor runs and on the
-// scalar one (HWY_SCALAR or HWY_EMU128: the plain scalar loops), on the same inputs, ordinary and awkward
-// ones, and the results are compared bit for bit. The comparisons skip where only the scalar
-// target exists (a build with G729_SIMD=OFF). Where a routine has an obvious direct form, the
-// scalar target is checked against it too. Routines not yet on Highway compare their two
-// builds (baseline x86-64 and AVX2), skipping on a processor without AVX2.
+// scalar one (HWY_SCALAR or HWY_EMU128: the plain scalar loops), on the same inputs, ordinary
+// and awkward ones, and the results are compared bit for bit; so do the whole encoder and the
+// whole decoder. The comparisons skip where only the scalar target exists (a build with
+// G729_SIMD=OFF). Where a routine has an obvious direct form, the scalar target is checked
+// against it too.
 // The channel-parallel kernels (Highway) run on every target Highway built that the processor
 // runs, against the baseline single-channel filters.
 #include <gtest/gtest.h>
@@ -489,7 +489,8 @@ TEST(SimdPaths, WholeEncoderGivesTheSameBitsOnEveryTarget) {
                 ASSERT_TRUE(same_doubles(st[0].exc_buf, st[1].exc_buf, 234));
                 ASSERT_TRUE(same_doubles(st[0].mem_err_w, st[1].mem_err_w, 10));
                 ASSERT_TRUE(same_doubles(st[0].mem_wsp, st[1].mem_wsp, 10));
-                ASSERT_TRUE(same_doubles(&st[0].lsf_ma_memory[0][0], &st[1].lsf_ma_memory[0][0], 40));
+                ASSERT_TRUE(
+                    same_doubles(&st[0].lsf_ma_memory[0][0], &st[1].lsf_ma_memory[0][0], 40));
                 ASSERT_TRUE(same_doubles(st[0].gain_pred_mem, st[1].gain_pred_mem, 4));
                 ASSERT_TRUE(same_doubles(st[0].hpf_mem, st[1].hpf_mem, 4));
             }

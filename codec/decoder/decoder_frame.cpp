@@ -66,8 +66,8 @@ void conceal_lag(g729_decoder_state* st, int32_t* lag, int32_t* frac) {
 // synthesized afterwards (synthesize_speech_frame): nothing here reads the synthesis or its
 // memory.
 HWY_INLINE void decode_speech_excitation(g729_decoder_state* st,
-                                          int32_t params[G729_DECODED_PARAMS_SIZE], double lpc[22],
-                                          int32_t lags[2]) {
+                                         int32_t params[G729_DECODED_PARAMS_SIZE], double lpc[22],
+                                         int32_t lags[2]) {
     const int32_t erased = params[kErasure];
     double* exc = st->exc_buf + kPastExcitation;
 
@@ -131,7 +131,7 @@ HWY_INLINE void decode_speech_excitation(g729_decoder_state* st,
 
 // The speech of subframe sf of a speech frame from its excitation.
 HWY_INLINE g729simd::SynthesisJob speech_synthesis_job(g729_decoder_state* st, const double lpc[22],
-                                                        double speech[80], int sf) {
+                                                       double speech[80], int sf) {
     const int offset = sf * G729_SUBFRAME_SIZE;
     return {lpc + sf * G729_LPC_SIZE, st->exc_buf + kPastExcitation + offset, speech + offset,
             st->mem_syn, 1};
@@ -184,7 +184,7 @@ HWY_INLINE bool decode_frame_begin_impl(g729_decoder_state* st,
 }
 
 HWY_INLINE void decode_frame_end_impl(g729_decoder_state* st, int32_t erased,
-                                       int32_t frame_type) {
+                                      int32_t frame_type) {
     double* exc = st->exc_buf + kPastExcitation;
     if (erased == 0) {
         double energy = 0.0;

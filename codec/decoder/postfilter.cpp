@@ -103,7 +103,7 @@ HWY_INLINE void pitch_postfilter(const double* res, int lag, double out[40]) {
 // the truncated impulse responses of num/den (in place in work->h, from zero memory), whose
 // first correlations give the tilt factors.
 HWY_INLINE void postfilter_weights(const double lpc[22], PostfilterWork* work,
-                                    g729simd::SynthesisJob jobs[2]) {
+                                   g729simd::SynthesisJob jobs[2]) {
     for (int sf = 0; sf < 2; ++sf) {
         lpc_weight(lpc + sf * 11, 10, work->num[sf], 0.55);
         lpc_weight(lpc + sf * 11, 10, work->den[sf], 0.7);
@@ -136,8 +136,8 @@ HWY_INLINE void tilt_compensation(double filtered[40], double mu, double previou
         const int lanes = static_cast<int>(hn::Lanes(d));
         const V4 m = hn::Set(d, mu);
         for (i = 40 - lanes; i >= 1; i -= lanes) {
-            hn::StoreU(hn::Sub(hn::LoadU(d, filtered + i), hn::Mul(m, hn::LoadU(d, filtered + i - 1))),
-                       d, filtered + i);
+            const V4 before = hn::LoadU(d, filtered + i - 1);
+            hn::StoreU(hn::Sub(hn::LoadU(d, filtered + i), hn::Mul(m, before)), d, filtered + i);
         }
         i += lanes - 1;
     }
@@ -188,8 +188,8 @@ HWY_INLINE void gain_control(double* agc_gain, const double* speech, double out[
 // work->den. Nothing here reads what the synthesis filters write.
 // (After postfilter_weights and its impulse-response filters.)
 HWY_INLINE void postfilter_prepare_impl(g729_postfilter_state* pf, const double* speech,
-                                         const int32_t lags[2], int32_t frame_type,
-                                         PostfilterWork* work) {
+                                        const int32_t lags[2], int32_t frame_type,
+                                        PostfilterWork* work) {
     double* res = pf->residual_history + kMaxPitchLag;
     const double (&num)[2][11] = work->num;
     double tilt[2];
@@ -219,14 +219,14 @@ HWY_INLINE void postfilter_prepare_impl(g729_postfilter_state* pf, const double*
 
 // Subframe sf's short-term synthesis filter: work->filtered through 1/den into work->out.
 HWY_INLINE g729simd::SynthesisJob postfilter_job(g729_postfilter_state* pf, PostfilterWork* work,
-                                                  int sf) {
+                                                 int sf) {
     return {work->den[sf], work->filtered[sf], work->out + 40 * sf,
             pf->postfilter_synthesis_memory, 1};
 }
 
 // After the synthesis filters: gain control of both subframes, then the frame's output.
 HWY_INLINE void postfilter_finish_impl(g729_postfilter_state* pf, double* speech,
-                                        PostfilterWork* work) {
+                                       PostfilterWork* work) {
     gain_control(&pf->agc_gain, speech, work->out);
     gain_control(&pf->agc_gain, speech + 40, work->out + 40);
 
@@ -236,7 +236,7 @@ HWY_INLINE void postfilter_finish_impl(g729_postfilter_state* pf, double* speech
 }
 
 HWY_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, const double lpc[22],
-                                 const int32_t lags[2], int32_t frame_type) {
+                                const int32_t lags[2], int32_t frame_type) {
     PostfilterWork work;
     g729simd::SynthesisJob impulse_jobs[2];
     postfilter_weights(lpc, &work, impulse_jobs);

@@ -73,7 +73,7 @@ HWY_INLINE void correlation_matrix(const double* h, double* rr) {
 // track. The search reads these two blocks whole, twice; of the others it reads single rows
 // and columns, and applies the signs as it reads them.
 HWY_INLINE void fold_signs(const double track_sign[kTracks][kPerTrack],
-                            const double track_negsign[kTracks][kPerTrack], double* rr) {
+                           const double track_negsign[kTracks][kPerTrack], double* rr) {
     const int blocks[2][3] = {{0, 1, k01}, {1, 2, k12}};
     for (const auto& b : blocks) {
         const int ti = b[0];

@@ -43,7 +43,7 @@ struct Search {
 // Row r of the block (track ta, track tb) with the signs of both positions applied. Products
 // with +-1 are exact in any order: these are the values the fully signed matrix holds.
 HWY_INLINE void signed_row(const Search& s, const double* block, int ta, int r, int tb,
-                            double out[kPerTrack]) {
+                           double out[kPerTrack]) {
     const Quad sa = quad_set(s.sign[ta][r]);
     quad_store(quad_load(block + kPerTrack * r) * sa * quad_load(s.sign[tb]), out);
     quad_store(quad_load(block + kPerTrack * r + 4) * sa * quad_load(s.sign[tb] + 4), out + 4);
@@ -58,7 +58,7 @@ HWY_INLINE Quad column_half(const double* block, int c, int h) {
 
 // Column c of the block (track ta, track tb), signs applied.
 HWY_INLINE void signed_column(const Search& s, const double* block, int ta, int c, int tb,
-                               double out[kPerTrack]) {
+                              double out[kPerTrack]) {
     const Quad sb = quad_set(s.sign[tb][c]);
     quad_store(column_half(block, c, 0) * quad_load(s.sign[ta]) * sb, out);
     quad_store(column_half(block, c, 1) * quad_load(s.sign[ta] + 4) * sb, out + 4);
@@ -81,7 +81,7 @@ struct StageOne {
 };
 
 HWY_INLINE StageOne stage_one(const Search& s, const int cand[2], int track_a, int track_b,
-                               const double* const cross[2]) {
+                              const double* const cross[2]) {
     Best best{-1.0, 1.0, 0.0, 0, 0};
     const Quad db_lo = quad_load(s.dt[track_b]);
     const Quad db_hi = quad_load(s.dt[track_b] + 4);
@@ -103,9 +103,9 @@ HWY_INLINE StageOne stage_one(const Search& s, const int cand[2], int track_a, i
 // ps1 = d[b] + ps; alp1 = ((p[b] + alp) + q[b]) + 0.5 rr[b][b];
 // ps2 = d[c] + ps1; alp2 = (bc[b][c] + alp1) + tmp[c].
 HWY_INLINE Best stage_two(const Search& s, double ps, double alp, int track_b, int track_c,
-                           const double p[kPerTrack], const double q[kPerTrack],
-                           const double* bc, const double tmp[kPerTrack], int first_b,
-                           int first_c) {
+                          const double p[kPerTrack], const double q[kPerTrack],
+                          const double* bc, const double tmp[kPerTrack], int first_b,
+                          int first_c) {
     Best best{-1.0, 1.0, 0.0, first_b, first_c};
     const Quad dc_lo = quad_load(s.dt[track_c]);
     const Quad dc_hi = quad_load(s.dt[track_c] + 4);
@@ -173,7 +173,8 @@ HWY_INLINE Choice search_pairs(const Search& s) {
     const double* da = track_cross<A, D>(s, r0, da_buf);
     const double* db = track_cross<B, D>(s, r1, db_buf);
     for (int k = 0; k < kPerTrack; k += 4) {
-        quad_store((quad_load(da + k) + quad_load(db + k)) + quad_load(s.half_diag[D] + k), tmp + k);
+        quad_store((quad_load(da + k) + quad_load(db + k)) + quad_load(s.half_diag[D] + k),
+                   tmp + k);
     }
     alignas(32) double p_buf[kPerTrack];
     alignas(32) double q_buf[kPerTrack];

@@ -95,8 +95,8 @@ namespace {
 // each subframe: subframe_search, the filter it returns, subframe_gain, the algebraic
 // codebook search, subframe_finish (and for subframe 1 the filter it returns).
 HWY_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const double lsp_new[10],
-                              const double lsp_new_q[10], const int32_t lsp_index[2],
-                              g729simd::SynthesisJob jobs[5]) {
+                             const double lsp_new_q[10], const int32_t lsp_index[2],
+                             g729simd::SynthesisJob jobs[5]) {
     int32_t* params = w->params;
     double* s = st->speech_buf + 120;
     double* wsp = st->wsp_buf + kMaxPitchLag;
@@ -143,7 +143,7 @@ HWY_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const doubl
 // returned), the closed-loop lag; returns in y1_job the filter of the adaptive-codebook
 // vector, to run before subframe_finish(k).
 HWY_INLINE void subframe_search(g729_encoder_state* st, EncoderWork* w, int k,
-                                 g729simd::SynthesisJob* y1_job) {
+                                g729simd::SynthesisJob* y1_job) {
     double* e = st->exc_buf + kPastExcitation;
     int32_t* params = w->params;
     if (k == 0) {
@@ -186,7 +186,7 @@ HWY_INLINE void subframe_gain(g729_encoder_state* st, EncoderWork* w) {
 // w->sign_index) on: gains, the excitation and the filter memories. For k = 0 returns in
 // target_job the filter of subframe 2's target, to run before subframe_search(1).
 HWY_INLINE void subframe_finish(g729_encoder_state* st, EncoderWork* w, int k,
-                                 g729simd::SynthesisJob* target_job) {
+                                g729simd::SynthesisJob* target_job) {
     double* e = st->exc_buf + kPastExcitation;
     int32_t* params = w->params;
     const int i = 40 * k;
@@ -224,7 +224,7 @@ HWY_INLINE void run_job(const g729simd::SynthesisJob& job) {
 }
 
 HWY_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
-                                     const double lsp_new[10]) {
+                                    const double lsp_new[10]) {
     EncoderWork w;
     w.params = params;
     w.pitch_given = false;
@@ -290,7 +290,7 @@ HWY_INLINE void highpass_impl(double hpf_mem[4], double* samples, int count) {
 // LPC analysis and, with DTX, the voice decision of the frame: true for an active frame.
 // r_given: the frame's autocorrelation computed already (batched encoder), or null.
 HWY_INLINE bool frame_analysis(g729_encoder_state* st, int32_t frame_count, int32_t dtx_enabled,
-                                double lsp_new[10], const double* r_given = nullptr,
+                               double lsp_new[10], const double* r_given = nullptr,
                                const FrameLpc* lpc_given = nullptr) {
     double r[13];
     if (r_given != nullptr) {
@@ -329,7 +329,7 @@ HWY_INLINE void frame_end(g729_encoder_state* st) {
 }
 
 HWY_INLINE void encode_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
-                             int32_t frame_count, int32_t dtx_enabled) {
+                            int32_t frame_count, int32_t dtx_enabled) {
     double lsp_new[10];
     if (frame_analysis(st, frame_count, dtx_enabled, lsp_new)) {
         encode_active_frame(st, params, lsp_new);

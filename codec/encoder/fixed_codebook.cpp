@@ -58,8 +58,8 @@ inline void sharpen_impulse(double h[40], int t0, double sharp) {
 // From the chosen positions and the signs of d: the code vector, its filtered form, the sign
 // index and the position index.
 inline int32_t code_vectors(const double h[40], int t0, const int pos[4],
-                                 const double sign[40], double code[40], double y[40],
-                                 int32_t* sign_index, double sharp) {
+                            const double sign[40], double code[40], double y[40],
+                            int32_t* sign_index, double sharp) {
     zero_doubles(code, kLen);
     for (int k = 0; k < 4; k++) {
         code[pos[k]] = sign[pos[k]];

@@ -121,8 +121,8 @@ HWY_INLINE void candidate_distances(int r1, int cand2, double g0, const double c
 }
 
 HWY_INLINE int32_t quantize_impl(double gain_pred_mem[4], const double code[40],
-                                  const double gain_correlations[5], int length,
-                                  double* gain_pitch, double* gain_code, int32_t taming) {
+                                 const double gain_correlations[5], int length,
+                                 double* gain_pitch, double* gain_code, int32_t taming) {
     const double c0 = gain_correlations[0];
     const double c1 = gain_correlations[1];
     const double c2 = gain_correlations[2];

@@ -44,7 +44,7 @@ inline double even_energy(const double* sw, int length, int lag) {
 
 // Best lag of lag_lo..lag_hi (step apart); the smallest lag wins a tie.
 inline int best_lag(const double* sw, int length, int lag_lo, int lag_hi, int step,
-                         double* best) {
+                    double* best) {
     double max = -1e38;
     int lag = lag_lo;
     for (int t = lag_lo; t <= lag_hi; t += step) {
@@ -77,7 +77,7 @@ inline double biased_dot(const double* d, const double* v, int length) {
 // Refines the long-range lag by its odd neighbours, normalises the three maxima and favours
 // shorter lags whose multiples match a longer winner.
 inline int choose_open_loop_lag(const double* wsp, int length, const int t[3],
-                                     const double max[3]) {
+                                const double max[3]) {
     const int t1 = t[0];
     const int t2 = t[1];
     int t3 = t[2];
@@ -129,7 +129,7 @@ inline int choose_open_loop_lag(const double* wsp, int length, const int t[3],
 }
 
 inline double gain_impl(const double* x, const double* y, double gain_correlations[5],
-                             int length) {
+                        int length) {
     if (length <= 0) {
         gain_correlations[0] = 0.01;
         gain_correlations[1] = 0.01;
@@ -300,7 +300,7 @@ HWY_INLINE void open_loop_maxima(const double* sw, int length, int t[3], double 
 // Biased correlations r[t] of G groups of four lags start[g]..start[g]+3, in one pass.
 template <int G>
 HWY_INLINE void biased_correlations(const double* exc, const double* d, int len,
-                                     const int start[3], double* r) {
+                                    const int start[3], double* r) {
     Quad acc[G];
     for (int g = 0; g < G; g++) {
         acc[g] = quad_set(0.1);
@@ -324,7 +324,7 @@ HWY_INLINE void biased_correlations(const double* exc, const double* d, int len,
 // excitation; the smallest lag wins a tie. Four lags per vector; the last group is moved
 // down to end at t0_max, recomputing a few lags identically.
 HWY_INLINE int best_integer_lag(const double* exc, const double* d, int len, int t0_min,
-                                 int t0_max) {
+                                int t0_max) {
     double max = -1e38;
     int t0 = t0_min;
     const int count = t0_max - t0_min + 1;
@@ -417,7 +417,7 @@ HWY_INLINE void interpolate_impl(double* exc, int t0, int frac, int length) {
 
 // Fractional refinement around the integer lag t0; leaves the chosen vector at exc.
 HWY_INLINE int32_t refine_fraction(double* exc, const double* d, int len, int t0,
-                                    int subframe_offset, int32_t* frac) {
+                                   int subframe_offset, int32_t* frac) {
     interpolate_impl(exc, t0, 0, len);
     const double r0 = biased_dot(d, exc, len);
     *frac = 0;
@@ -465,8 +465,8 @@ HWY_INLINE int32_t open_loop_impl(const double* wsp, int length) {
 }
 
 HWY_INLINE int32_t closed_loop_impl(double* exc, const double x[40], const double h[40],
-                                     int length, int t0_min, int t0_max, int subframe_offset,
-                                     int32_t* frac) {
+                                    int length, int t0_min, int t0_max, int subframe_offset,
+                                    int32_t* frac) {
     const int len = length < 0 ? 0 : (length > kSubframeLength ? kSubframeLength : length);
 
     double d[kSubframeLength];
@@ -486,7 +486,9 @@ void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length) {
     interpolate_impl(exc, t0, frac, length);
 }
 
-int32_t open_loop_pitch_search(const double* wsp, int length) { return open_loop_impl(wsp, length); }
+int32_t open_loop_pitch_search(const double* wsp, int length) {
+    return open_loop_impl(wsp, length);
+}
 
 int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h[40], int length,
                                  int t0_min, int t0_max, int subframe_offset, int32_t* frac) {

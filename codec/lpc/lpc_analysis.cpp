@@ -166,7 +166,7 @@ namespace {
 // chebyshev_value of both polynomials at every grid point, four points per vector; every
 // lane does the scalar routine's operations in its order.
 HWY_INLINE void grid_values(const double f1[6], const double f2[6],
-                             double values[2][kGridPadded]) {
+                            double values[2][kGridPadded]) {
     const double* poly[2] = {f1, f2};
     for (int p = 0; p < 2; ++p) {
         const double* f = poly[p];

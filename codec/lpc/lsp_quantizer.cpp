@@ -142,7 +142,7 @@ namespace {
 
 // The targets of both predictor modes, and the weights.
 inline void quantize_targets(const double memory[4][10], const double lsp[10],
-                                  LspQuantizeWork* work) {
+                             LspQuantizeWork* work) {
     lsp_to_lsf(lsp, work->lsf, 10);
     lsf_weights(work->lsf, work->w);
     for (int mode = 0; mode < 2; ++mode) {
@@ -160,7 +160,7 @@ inline void quantize_rest(LspQuantizeWork* work, int mode) {
 // The weighted error of a mode's choice, the mode with the smaller one (equal errors keep mode
 // 0), the indices and the quantized LSPs; the predictor memory moves on.
 inline void quantize_finish(double memory[4][10], const LspQuantizeWork* work,
-                                 double lsp_q[10], int32_t index[2]) {
+                            double lsp_q[10], int32_t index[2]) {
     const double* w = work->w;
     double err[2];
     for (int mode = 0; mode < 2; ++mode) {
@@ -291,7 +291,7 @@ HWY_INLINE int search_first_stage(const double target[10]) {
 
 // Weighted second-stage search over one half (columns lo..hi) of the second codebook.
 HWY_INLINE int search_second_stage(const double residual[10], const double w[10], int lo,
-                                    int hi) {
+                                   int hi) {
     double best = kBestStart;
     int best_n = 0;
     if constexpr (kVectors) {
