@@ -6,7 +6,7 @@
 // G729_SIMD=OFF). Where a routine has an obvious direct form, the scalar target is checked
 // against it too.
 // The channel-parallel kernels (Highway) run on every target Highway built that the processor
-// runs, against the baseline single-channel filters.
+// runs, against the scalar single-channel routines.
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
