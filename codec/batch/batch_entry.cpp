@@ -326,8 +326,13 @@ int g729_decode_frames(g729_decoder_state* const states[], int count, int16_t* c
         }
         synthesis_channels(first_jobs, lanes, G729_SUBFRAME_SIZE);
         synthesis_channels(second_jobs, lanes, G729_SUBFRAME_SIZE);
-        for (int k = 0; k < lanes; ++k) postfilter_finish(&work[k].st->postfilter, work[k].speech,
-                                                          &work[k].post);
+        g729_postfilter_state* postfilters[kGroup];
+        PostfilterWork* post[kGroup];
+        for (int k = 0; k < lanes; ++k) {
+            postfilters[k] = &work[k].st->postfilter;
+            post[k] = &work[k].post;
+        }
+        postfilter_finish_channels(postfilters, speech, post, lanes);
         highpass_channels(Highpass::output, mems, speech, lanes, G729_FRAME_SIZE);
         for (int k = 0; k < lanes; ++k) decoder_emit(speech[k], out[k]);
     }

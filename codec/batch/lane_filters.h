@@ -3,6 +3,7 @@
 // single-channel operations in the same order.
 #pragma once
 
+#include "codec/decoder/postfilter.h"
 #include "codec/simd_dispatch.h"
 
 namespace g729 {
@@ -67,6 +68,10 @@ void pitch_gain_channels(const double* const x[], const double* const y[], int c
 // by side: c[i][2..4] written.
 void codebook_gain_correlations_channels(const double* const x[], const double* const y[],
                                          const double* const z[], int count, double* const c[]);
+
+// postfilter_finish(pf[i], speech[i], work[i]) (postfilter.h) of count channels side by side.
+void postfilter_finish_channels(g729_postfilter_state* const pf[], double* const speech[],
+                                PostfilterWork* const work[], int count);
 
 // The number of channels a vector holds on this processor (the group size above).
 int highpass_lanes();
