@@ -120,6 +120,15 @@ void gain_predictor_update(double gain_pred_mem[4], double gamma) {
     gain_pred_mem[0] = 20.0 * std::log10(gamma);
 }
 
+int32_t quantized_gains(double gain_pred_mem[4], int row1, int row2, double g0,
+                        double* gain_pitch, double* gain_code) {
+    *gain_pitch = gain_codebook_1[row1][0] + gain_codebook_2[row2][0];
+    const double gamma = gain_codebook_1[row1][1] + gain_codebook_2[row2][1];
+    *gain_code = g0 * gamma;
+    gain_predictor_update(gain_pred_mem, gamma);
+    return gain_map_1[row1] * 16 + gain_map_2[row2];
+}
+
 namespace {
 
 template <Isa I>
@@ -203,11 +212,7 @@ G729_INLINE int32_t quantize_impl(double gain_pred_mem[4], const double code[40]
         }
     }
 
-    *gain_pitch = gain_codebook_1[best1][0] + gain_codebook_2[best2][0];
-    const double gamma = gain_codebook_1[best1][1] + gain_codebook_2[best2][1];
-    *gain_code = g0 * gamma;
-    gain_predictor_update(gain_pred_mem, gamma);
-    return gain_map_1[best1] * 16 + gain_map_2[best2];
+    return quantized_gains(gain_pred_mem, best1, best2, g0, gain_pitch, gain_code);
 }
 
 int32_t quantize_baseline(double gain_pred_mem[4], const double code[40],
