@@ -361,8 +361,8 @@ void search_group(const double* const h[], const double* const x[], int n, int (
     for (int k = 0; k < 4; ++k) hn::Store(best[k], L.d, out[k]);
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int k = 0; k < 4; ++k) pos[l][k] = static_cast<int>(out[k][l]);
-        for (int i = 0; i < kLen; ++i) sign[l][i] = sb[i * L.n + l];
     }
+    deinterleave_rows(sb, n, kLen, sign);
 }
 
 void CodebookSearchChannels(const double* const* h, const double* const* x, int count,
