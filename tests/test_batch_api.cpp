@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "codec/batch/lane_filters.h"
+#include "codec/encoder/gain_quantizer.h"
+#include "codec/encoder/pitch.h"
 #include "codec/g729.h"
 #include "tools/io/pcm_io.h"
 
@@ -24,6 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using g729::highpass_lanes;
+using namespace g729;
 
 // Speech to draw channels from: the ITU inputs when present, and the project's recording.
 std::vector<std::vector<int16_t>> speech_sources() {
@@ -237,6 +240,84 @@ TEST(BatchApi, EveryHighwayTarget) {
         int pauses = 0;
         run_mix(77 + static_cast<uint64_t>(target % 1000), 11, 60, &sids, &pauses);
         if (HasFatalFailure()) break;
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// The lanes' gain codebook search against the single quantizer, on every target: targets
+// close to the adaptive-codebook vector (pitch gains near and above 1, where taming excludes
+// candidates), random code vectors and predictor memories, taming on and off; the index, both
+// gains and the predictor memory must come out identical.
+TEST(BatchApi, GainSearchEqualsTheQuantizerOnEveryTarget) {
+    constexpr int kChannels = 21;
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        std::mt19937_64 rng(static_cast<uint64_t>(target % 1000));
+        std::normal_distribution<double> normal(0.0, 1000.0);
+        int tamed_differently = 0;
+        for (int trial = 0; trial < 40; ++trial) {
+            double corr[kChannels][5];
+            double* c[kChannels];
+            double g0[kChannels];
+            int taming[kChannels];
+            double code[kChannels][40];
+            double memory[kChannels][4];
+            for (int k = 0; k < kChannels; ++k) {
+                // x = gp y + gc z + a little noise, with gc near the predicted gain, so that the
+                // preselection centres on the optimum; gp from 0.8 to 1.3.
+                for (double& m : memory[k]) m = -14.0 + 0.5 * static_cast<double>(rng() % 40);
+                for (int n = 0; n < 40; ++n) {
+                    code[k][n] = n % 8 == static_cast<int>(rng() % 8) ? 1.0 : 0.0;
+                }
+                gain_predictor_predict(memory[k], code[k], 40, &g0[k]);
+                const double gp = 0.8 + 0.01 * static_cast<double>(rng() % 50);
+                const double gc = g0[k] * (0.3 + 0.05 * static_cast<double>(rng() % 30));
+                double x[40];
+                double y[40];
+                double z[40];
+                for (int n = 0; n < 40; ++n) {
+                    y[n] = normal(rng);
+                    z[n] = code[k][n] + 0.1 * code[k][(n + 39) % 40];
+                    x[n] = gp * y[n] + gc * z[n] + 0.01 * normal(rng);
+                }
+                adaptive_codebook_gain(x, y, corr[k], 40);
+                fixed_codebook_correlations(x, y, z, corr[k]);
+                taming[k] = static_cast<int>(rng() % 2);
+                c[k] = corr[k];
+            }
+            int row1[kChannels];
+            int row2[kChannels];
+            gain_search_channels(c, g0, taming, kChannels, row1, row2);
+            for (int k = 0; k < kChannels; ++k) {
+                double solo_memory[4];
+                double untamed_memory[4];
+                std::memcpy(solo_memory, memory[k], sizeof solo_memory);
+                std::memcpy(untamed_memory, memory[k], sizeof untamed_memory);
+                double gp = 0.0;
+                double gc = 0.0;
+                const int32_t index = quantize_gains(solo_memory, code[k], corr[k], 40, &gp, &gc,
+                                                     taming[k]);
+                double lane_gp = 0.0;
+                double lane_gc = 0.0;
+                const int32_t lane_index =
+                    quantized_gains(memory[k], row1[k], row2[k], g0[k], &lane_gp, &lane_gc);
+                ASSERT_EQ(lane_index, index) << "trial " << trial << " channel " << k;
+                ASSERT_EQ(std::memcmp(&lane_gp, &gp, sizeof gp), 0);
+                ASSERT_EQ(std::memcmp(&lane_gc, &gc, sizeof gc), 0);
+                ASSERT_EQ(std::memcmp(memory[k], solo_memory, sizeof solo_memory), 0);
+                if (taming[k] == 1) {
+                    double ugp = 0.0;
+                    double ugc = 0.0;
+                    if (quantize_gains(untamed_memory, code[k], corr[k], 40, &ugp, &ugc, 0) !=
+                        index) {
+                        ++tamed_differently;
+                    }
+                }
+            }
+        }
+        // The inputs really reached the candidates taming excludes.
+        EXPECT_GT(tamed_differently, 0);
     }
     hwy::SetSupportedTargetsForTest(0);
 }

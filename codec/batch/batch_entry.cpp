@@ -6,6 +6,7 @@
 // single-channel entry point gives it alone.
 #include "codec/batch/lane_filters.h"
 #include "codec/encoder/fixed_codebook.h"
+#include "codec/encoder/gain_quantizer.h"
 #include "codec/encoder/pitch.h"
 #include "codec/frame_constants.h"
 #include "codec/lpc/lpc_analysis.h"
@@ -229,8 +230,27 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
                                                           work[a].sign, w.code, w.y2,
                                                           &w.sign_index, work[a].st->sharp);
             }
-            // The gain quantizers' correlations side by side.
+            // The gain quantizers' correlations and codebook searches side by side.
             codebook_gain_correlations_channels(xs, y1s, y2s, active, correlations);
+            {
+                double g0[kGroup];
+                int taming[kGroup];
+                int row1[kGroup];
+                int row2[kGroup];
+                for (int a = 0; a < active; ++a) {
+                    EncoderWork& w = work[a].frame;
+                    gain_predictor_predict(work[a].st->gain_pred_mem, w.code, 40, &g0[a]);
+                    taming[a] = w.taming;
+                }
+                gain_search_channels(correlations, g0, taming, active, row1, row2);
+                for (int a = 0; a < active; ++a) {
+                    EncoderWork& w = work[a].frame;
+                    w.gain_rows[0] = row1[a];
+                    w.gain_rows[1] = row2[a];
+                    w.predicted_gain = g0[a];
+                    w.gain_rows_given = true;
+                }
+            }
             for (int a = 0; a < active; ++a) {
                 encode_subframe_finish(work[a].st, &work[a].frame, sf, &chained[a]);
             }
@@ -326,8 +346,13 @@ int g729_decode_frames(g729_decoder_state* const states[], int count, int16_t* c
         }
         synthesis_channels(first_jobs, lanes, G729_SUBFRAME_SIZE);
         synthesis_channels(second_jobs, lanes, G729_SUBFRAME_SIZE);
-        for (int k = 0; k < lanes; ++k) postfilter_finish(&work[k].st->postfilter, work[k].speech,
-                                                          &work[k].post);
+        g729_postfilter_state* postfilters[kGroup];
+        PostfilterWork* post[kGroup];
+        for (int k = 0; k < lanes; ++k) {
+            postfilters[k] = &work[k].st->postfilter;
+            post[k] = &work[k].post;
+        }
+        postfilter_finish_channels(postfilters, speech, post, lanes);
         highpass_channels(Highpass::output, mems, speech, lanes, G729_FRAME_SIZE);
         for (int k = 0; k < lanes; ++k) decoder_emit(speech[k], out[k]);
     }

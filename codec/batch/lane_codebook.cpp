@@ -13,6 +13,7 @@
 
 #include "codec/batch/lane_filters.h"
 #include "codec/encoder/codebook_correlations.h"
+#include "codec/tables/gain_tables.h"
 #include "codec/tables/lpc_analysis_tables.h"
 #include "codec/tables/lsp_quantizer_tables.h"
 
@@ -360,8 +361,8 @@ void search_group(const double* const h[], const double* const x[], int n, int (
     for (int k = 0; k < 4; ++k) hn::Store(best[k], L.d, out[k]);
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int k = 0; k < 4; ++k) pos[l][k] = static_cast<int>(out[k][l]);
-        for (int i = 0; i < kLen; ++i) sign[l][i] = sb[i * L.n + l];
     }
+    deinterleave_rows(sb, n, kLen, sign);
 }
 
 void CodebookSearchChannels(const double* const* h, const double* const* x, int count,
@@ -636,6 +637,112 @@ void GainCorrelationsChannels(const double* const* x, const double* const* y,
     }
 }
 
+// The gain quantizer's search (gain_quantizer.cpp) for one channel per lane, from its
+// correlations c, its predicted code gain g0 and its taming flag: the unconstrained optimum,
+// the preselection of 4 rows of the first codebook and 8 of the second against the
+// thresholds (each count as the scalar loop stops, at the first threshold not passed), then
+// the 32 candidates' distances in row order, the first smallest kept; a candidate excluded by
+// taming never wins.
+void gain_search_group(const double* const* c, const double* g0_in, const int* taming_in, int n,
+                       int* row1_out, int* row2_out) {
+    Lanes L;
+    const hn::RebindToSigned<Tag> di;
+    alignas(64) double cb[5][kMaxLanes] = {};
+    alignas(64) double g0b[kMaxLanes] = {};
+    alignas(64) double tb[kMaxLanes] = {};
+    for (int l = 0; l < n; ++l) {
+        for (int k = 0; k < 5; ++k) cb[k][l] = c[l][k];
+        g0b[l] = g0_in[l];
+        tb[l] = taming_in[l] == 1 ? 1.0 : 0.0;
+    }
+    const Vec c0 = hn::Load(L.d, cb[0]);
+    const Vec c1 = hn::Load(L.d, cb[1]);
+    const Vec c2 = hn::Load(L.d, cb[2]);
+    const Vec c3 = hn::Load(L.d, cb[3]);
+    const Vec c4 = hn::Load(L.d, cb[4]);
+    const Vec g0 = hn::Load(L.d, g0b);
+    const auto tamed = hn::Gt(hn::Load(L.d, tb), L.set(0.0));
+
+    const Vec t = L.set(-1.0) / (L.set(4.0) * c0 * c2 - c4 * c4);
+    Vec gp_opt = ((c2 + c2) * c1 - c4 * c3) * t;
+    const Vec gc_opt = ((c0 + c0) * c3 - c4 * c1) * t;
+    gp_opt = hn::IfThenElse(hn::And(tamed, hn::Gt(gp_opt, L.set(0.94))), L.set(0.94), gp_opt);
+
+    const Vec a = L.set(gain_preselection_coefficients[0][0]);
+    const Vec b = L.set(gain_preselection_coefficients[0][1]);
+    const Vec q = L.set(gain_preselection_coefficients[1][0]);
+    const Vec e = L.set(gain_preselection_coefficients[1][1]);
+    const Vec scale = L.set(-0.032623);
+    const Vec u = gp_opt * a;
+    const Vec px = (gc_opt - (e + u) * g0) * scale;
+    const Vec py = (((u - b) * q) * g0 - gc_opt * a) * scale;
+
+    const auto positive = hn::Gt(g0, L.set(0.0));
+    const auto passes = [&](Vec p, double threshold) {
+        const Vec limit = L.set(threshold) * g0;
+        return hn::IfThenElse(positive, hn::VecFromMask(L.d, hn::Gt(p, limit)),
+                              hn::VecFromMask(L.d, hn::Lt(p, limit)));
+    };
+    Vec cand1 = L.set(0.0);
+    Vec going = hn::VecFromMask(L.d, hn::Eq(cand1, cand1));
+    for (int k = 0; k < 4; ++k) {
+        going = hn::And(going, passes(py, gain_preselection_thresholds_1[k]));
+        cand1 = hn::IfThenElse(hn::MaskFromVec(going), cand1 + L.set(1.0), cand1);
+    }
+    Vec cand2 = L.set(0.0);
+    going = hn::VecFromMask(L.d, hn::Eq(cand2, cand2));
+    for (int k = 0; k < 8; ++k) {
+        going = hn::And(going, passes(px, gain_preselection_thresholds_2[k]));
+        cand2 = hn::IfThenElse(hn::MaskFromVec(going), cand2 + L.set(1.0), cand2);
+    }
+
+    // The codebooks' entries of each lane's rows, gathered (row-major, two columns).
+    const double* book1 = &gain_codebook_1[0][0];
+    const double* book2 = &gain_codebook_2[0][0];
+    Vec gp2[8];
+    Vec gc2[8];
+    for (int k = 0; k < 8; ++k) {
+        const auto at = hn::ConvertTo(di, (cand2 + L.set(k)) * L.set(2.0));
+        gp2[k] = hn::GatherIndex(L.d, book2, at);
+        gc2[k] = hn::GatherIndex(L.d, book2 + 1, at);
+    }
+    Vec best = L.set(1e38);
+    Vec best1 = cand1;
+    Vec best2 = cand2;
+    for (int i = 0; i < 4; ++i) {
+        const Vec r1 = cand1 + L.set(i);
+        const auto at = hn::ConvertTo(di, r1 * L.set(2.0));
+        const Vec gp1 = hn::GatherIndex(L.d, book1, at);
+        const Vec gc1 = hn::GatherIndex(L.d, book1 + 1, at);
+        for (int k = 0; k < 8; ++k) {
+            const Vec gp = gp2[k] + gp1;
+            const Vec gc = (gc2[k] + gc1) * g0;
+            const Vec dist = (((gp * gp * c0 + c1 * gp) + gc * gc * c2) + c3 * gc) + gc * gp * c4;
+            const auto excluded = hn::And(tamed, hn::Ge(gp, L.set(0.9999)));
+            const auto take = hn::AndNot(excluded, hn::Lt(dist, best));
+            best = hn::IfThenElse(take, dist, best);
+            best1 = hn::IfThenElse(take, r1, best1);
+            best2 = hn::IfThenElse(take, cand2 + L.set(k), best2);
+        }
+    }
+    alignas(64) double o1[kMaxLanes] = {};
+    alignas(64) double o2[kMaxLanes] = {};
+    hn::Store(best1, L.d, o1);
+    hn::Store(best2, L.d, o2);
+    for (int l = 0; l < n; ++l) {
+        row1_out[l] = static_cast<int>(o1[l]);
+        row2_out[l] = static_cast<int>(o2[l]);
+    }
+}
+
+void GainSearchChannels(const double* const* c, const double* g0, const int* taming, int count,
+                        int* row1, int* row2) {
+    for (int first = 0; first < count; first += Lanes::n) {
+        const int n = count - first < Lanes::n ? count - first : Lanes::n;
+        gain_search_group(c + first, g0 + first, taming + first, n, row1 + first, row2 + first);
+    }
+}
+
 void AutocorrelationChannels(const double* const* x, int count, double (*r)[13]) {
     const int lanes = static_cast<int>(hn::Lanes(Tag()));
     for (int first = 0; first < count; first += lanes) {
@@ -657,6 +764,7 @@ HWY_EXPORT(OpenLoopMaximaChannels);
 HWY_EXPORT(AutocorrelationChannels);
 HWY_EXPORT(LevinsonChannels);
 HWY_EXPORT(GainCorrelationsChannels);
+HWY_EXPORT(GainSearchChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
@@ -676,6 +784,12 @@ void codebook_gain_correlations_channels(const double* const x[], const double* 
                                          const double* const z[], int count, double* const c[]) {
     if (count <= 0) return;
     HWY_DYNAMIC_DISPATCH(GainCorrelationsChannels)(x, y, z, count, c, nullptr);
+}
+
+void gain_search_channels(const double* const c[], const double g0[], const int taming[],
+                          int count, int row1[], int row2[]) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(GainSearchChannels)(c, g0, taming, count, row1, row2);
 }
 
 void levinson_channels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10]) {

@@ -8,6 +8,7 @@
 
 #include "codec/batch/lane_filters.h"
 #include "codec/g729.h"
+#include "codec/decoder/postfilter.h"
 #include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
 
@@ -265,6 +266,70 @@ void SynthesisChannels(const g729simd::SynthesisJob* jobs, int count, int L) {
     synthesis_all<Narrow>(jobs + in_wide, count - in_wide, L);
 }
 
+// postfilter_finish of up to N channels (N: the lanes of D), one per lane: the gain control
+// of both subframes, each lane as the single step (energies summed in order from 0.0, the
+// smoothed gain's recursion, a silent output leaving the samples and zeroing the gain), then
+// the frame's output and the next frame's residual-filter past.
+template <class D>
+void postfilter_finish_group(g729_postfilter_state* const* pf, double* const* speech,
+                             PostfilterWork* const* work, int n) {
+    using V = hn::Vec<D>;
+    const D d;
+    constexpr int lanes = lanes_of<D>();
+    alignas(64) double out[G729_FRAME_SIZE * lanes];
+    alignas(64) double in[G729_FRAME_SIZE * lanes];
+    alignas(64) double agc[lanes] = {};
+    const double* out_rows[lanes] = {};
+    const double* in_rows[lanes] = {};
+    for (int l = 0; l < n; ++l) {
+        out_rows[l] = work[l]->out;
+        in_rows[l] = speech[l];
+        agc[l] = pf[l]->agc_gain;
+    }
+    interleave_rows<D>(out_rows, n, G729_FRAME_SIZE, out);
+    interleave_rows<D>(in_rows, n, G729_FRAME_SIZE, in);
+    V gain = hn::Load(d, agc);
+    for (int sf = 0; sf < 2; ++sf) {
+        double* o = out + sf * G729_SUBFRAME_SIZE * lanes;
+        const double* s = in + sf * G729_SUBFRAME_SIZE * lanes;
+        V g_out = hn::Zero(d);
+        V g_in = hn::Zero(d);
+        for (int i = 0; i < G729_SUBFRAME_SIZE; ++i) {
+            const V vo = hn::Load(d, o + i * lanes);
+            const V vs = hn::Load(d, s + i * lanes);
+            g_out += vo * vo;
+            g_in += vs * vs;
+        }
+        const auto silent = hn::Eq(g_out, hn::Zero(d));
+        const V step = hn::IfThenElseZero(hn::Ne(g_in, hn::Zero(d)),
+                                          hn::Set(d, 0.09999999999999998) * hn::Sqrt(g_in / g_out));
+        for (int i = 0; i < G729_SUBFRAME_SIZE; ++i) {
+            gain = hn::Set(d, 0.9) * gain + step;
+            const V vo = hn::Load(d, o + i * lanes);
+            hn::Store(hn::IfThenElse(silent, vo, vo * gain), d, o + i * lanes);
+        }
+        gain = hn::IfThenZeroElse(silent, gain);
+    }
+    hn::Store(gain, d, agc);
+    double* speech_rows[lanes] = {};
+    for (int l = 0; l < n; ++l) {
+        pf[l]->agc_gain = agc[l];
+        // Keep the unfiltered end of the frame as the next frame's residual-filter past.
+        for (int i = 0; i < 10; ++i) speech[l][i - 10] = speech[l][70 + i];
+        speech_rows[l] = speech[l];
+    }
+    deinterleave_rows<D>(out, n, G729_FRAME_SIZE, speech_rows);
+}
+
+void PostfilterFinishChannels(g729_postfilter_state* const* pf, double* const* speech,
+                              PostfilterWork* const* work, int count) {
+    constexpr int lanes = lanes_of<Tag>();
+    for (int first = 0; first < count; first += lanes) {
+        const int n = count - first < lanes ? count - first : lanes;
+        postfilter_finish_group<Tag>(pf + first, speech + first, work + first, n);
+    }
+}
+
 int HighpassLanes() { return static_cast<int>(hn::Lanes(Tag())); }
 
 }  // namespace HWY_NAMESPACE
@@ -278,6 +343,7 @@ namespace lanes {
 HWY_EXPORT(HighpassChannels);
 HWY_EXPORT(HighpassLanes);
 HWY_EXPORT(SynthesisChannels);
+HWY_EXPORT(PostfilterFinishChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
@@ -296,6 +362,12 @@ void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L) {
     if (L < 0) L = 0;
     if (L > G729_SUBFRAME_SIZE) L = G729_SUBFRAME_SIZE;
     HWY_DYNAMIC_DISPATCH(SynthesisChannels)(jobs, count, L);
+}
+
+void postfilter_finish_channels(g729_postfilter_state* const pf[], double* const speech[],
+                                PostfilterWork* const work[], int count) {
+    if (count <= 0) return;
+    HWY_DYNAMIC_DISPATCH(PostfilterFinishChannels)(pf, speech, work, count);
 }
 
 int highpass_lanes() { return HWY_DYNAMIC_DISPATCH(HighpassLanes)(); }

@@ -3,6 +3,7 @@
 // single-channel operations in the same order.
 #pragma once
 
+#include "codec/decoder/postfilter.h"
 #include "codec/simd_dispatch.h"
 
 namespace g729 {
@@ -67,6 +68,16 @@ void pitch_gain_channels(const double* const x[], const double* const y[], int c
 // by side: c[i][2..4] written.
 void codebook_gain_correlations_channels(const double* const x[], const double* const y[],
                                          const double* const z[], int count, double* const c[]);
+
+// postfilter_finish(pf[i], speech[i], work[i]) (postfilter.h) of count channels side by side.
+void postfilter_finish_channels(g729_postfilter_state* const pf[], double* const speech[],
+                                PostfilterWork* const work[], int count);
+
+// The gain quantizer's codebook search (quantize_gains, gain_quantizer.h) of count channels side
+// by side, from their correlations c[i], predicted code gains g0[i] (gain_predictor_predict)
+// and taming flags: the chosen rows of both codebooks (then quantized_gains).
+void gain_search_channels(const double* const c[], const double g0[], const int taming[],
+                          int count, int row1[], int row2[]);
 
 // The number of channels a vector holds on this processor (the group size above).
 int highpass_lanes();

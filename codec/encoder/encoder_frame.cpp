@@ -203,8 +203,13 @@ HWY_INLINE void subframe_finish(g729_encoder_state* st, EncoderWork* w, int k,
 
     if (!w->gains_given) fixed_codebook_correlations(x, y1, y2, w->gain_correlations);
     double gc = 0.0;
-    params[p] = quantize_gains(st->gain_pred_mem, code, w->gain_correlations, 40,
-                                         &gp, &gc, w->taming);
+    if (w->gain_rows_given) {
+        params[p] = quantized_gains(st->gain_pred_mem, w->gain_rows[0], w->gain_rows[1],
+                                    w->predicted_gain, &gp, &gc);
+    } else {
+        params[p] = quantize_gains(st->gain_pred_mem, code, w->gain_correlations, 40, &gp, &gc,
+                                   w->taming);
+    }
     p += 1;
     w->p = p;
 
@@ -229,6 +234,7 @@ HWY_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729_
     w.params = params;
     w.pitch_given = false;
     w.gains_given = false;
+    w.gain_rows_given = false;
     g729simd::SynthesisJob jobs[5];
     double lsp_new_q[10];
     int32_t lsp_index[2];
@@ -346,6 +352,7 @@ HWY_INLINE bool begin_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SI
     w->params = params;
     w->pitch_given = false;
     w->gains_given = false;
+    w->gain_rows_given = false;
     if (frame_analysis(st, frame_count, dtx_enabled, w->lsp_new, r, lpc)) return true;
     encode_inactive(st, params);
     return false;

@@ -55,6 +55,11 @@ struct EncoderWork {
     // channels at once): gp (before taming) and gain_correlations[0..1] before
     // encode_subframe_gain, gain_correlations[2..4] before encode_subframe_finish.
     bool gains_given;
+    // True when the caller searched the gain codebooks (the batched encoder): their rows and
+    // the predicted code gain, before encode_subframe_finish.
+    bool gain_rows_given;
+    int32_t gain_rows[2];
+    double predicted_gain;
     int32_t t_op;             // open-loop lag, set before encode_subframe_search(0)
     int32_t t0_min;
     int32_t t0_max;

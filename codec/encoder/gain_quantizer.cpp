@@ -61,6 +61,28 @@ inline void predict_impl(const double gain_pred_mem[4], const double* code, int 
 }
 
 }  // namespace
+
+void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
+                            double* g0) {
+    predict_impl(gain_pred_mem, code, length, g0);
+}
+
+void gain_predictor_update(double gain_pred_mem[4], double gamma) {
+    gain_pred_mem[3] = gain_pred_mem[2];
+    gain_pred_mem[2] = gain_pred_mem[1];
+    gain_pred_mem[1] = gain_pred_mem[0];
+    gain_pred_mem[0] = 20.0 * std::log10(gamma);
+}
+
+int32_t quantized_gains(double gain_pred_mem[4], int row1, int row2, double g0,
+                        double* gain_pitch, double* gain_code) {
+    *gain_pitch = gain_codebook_1[row1][0] + gain_codebook_2[row2][0];
+    const double gamma = gain_codebook_1[row1][1] + gain_codebook_2[row2][1];
+    *gain_code = g0 * gamma;
+    gain_predictor_update(gain_pred_mem, gamma);
+    return gain_map_1[row1] * 16 + gain_map_2[row2];
+}
+
 }  // namespace g729
 #endif  // G729_GAIN_QUANTIZER_SHARED
 
@@ -200,11 +222,7 @@ HWY_INLINE int32_t quantize_impl(double gain_pred_mem[4], const double code[40],
         }
     }
 
-    *gain_pitch = gain_codebook_1[best1][0] + gain_codebook_2[best2][0];
-    const double gamma = gain_codebook_1[best1][1] + gain_codebook_2[best2][1];
-    *gain_code = g0 * gamma;
-    gain_predictor_update(gain_pred_mem, gamma);
-    return gain_map_1[best1] * 16 + gain_map_2[best2];
+    return quantized_gains(gain_pred_mem, best1, best2, g0, gain_pitch, gain_code);
 }
 
 }  // namespace
@@ -256,18 +274,6 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
 void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
                                  double gain_correlations[5]) {
     HWY_DYNAMIC_DISPATCH(fixed_codebook_correlations)(x, y, z, gain_correlations);
-}
-
-void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
-                            double* g0) {
-    predict_impl(gain_pred_mem, code, length, g0);
-}
-
-void gain_predictor_update(double gain_pred_mem[4], double gamma) {
-    gain_pred_mem[3] = gain_pred_mem[2];
-    gain_pred_mem[2] = gain_pred_mem[1];
-    gain_pred_mem[1] = gain_pred_mem[0];
-    gain_pred_mem[0] = 20.0 * std::log10(gamma);
 }
 
 }  // namespace g729

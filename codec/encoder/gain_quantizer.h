@@ -12,6 +12,11 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
                        const double gain_correlations[5], int length, double* gain_pitch,
                        double* gain_code, int32_t taming);
 
+// The quantizer's last step, from the chosen rows of both codebooks and the predicted gain
+// g0 (gain_predictor_predict): both gains, the predictor's memory moved on, the 7-bit index.
+int32_t quantized_gains(double gain_pred_mem[4], int row1, int row2, double g0,
+                        double* gain_pitch, double* gain_code);
+
 void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
                             double* g0);
 void gain_predictor_update(double gain_pred_mem[4], double gamma);
