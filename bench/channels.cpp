@@ -2,7 +2,7 @@
 // straight through the codec's entry points.
 //
 //   g729_channels [--channels N] [--threads T] [--seconds S] [--module PATH] [--speech PATH]
-//                 [--engine module|single|batch[,...]] [--repeat R]
+//                 [--engine module|single|batch[,...]] [--repeat R] [--simd avx3|avx2|sse4|scalar]
 //
 // --engine chooses what codes the channels (default: module):
 //   module  the module's translators, 20 ms host frames (described below)
@@ -13,6 +13,9 @@
 // Several engines, comma-separated, run one after the other in the same run on the same
 // channels and audio, R times each in turn (--repeat, default 1); for single and batch the
 // ratio of their best channels-per-core figures is printed at the end.
+//
+// --simd caps the instruction sets the codec's kernels may use (default: the best this
+// processor runs), e.g. avx2 on an AVX-512 machine to see what a machine without it would get.
 //
 // A channel is one lintog729 and one g729tolin instance. Every 20 ms step of a channel feeds
 // 160 samples of speech to its encoder, takes the 20 bytes out, feeds them to its decoder and
@@ -30,6 +33,7 @@
 #include <time.h>
 
 #include <CLI/CLI.hpp>
+#include <hwy/targets.h>
 
 #include <algorithm>
 #include <atomic>
@@ -61,6 +65,7 @@ struct Options {
     std::string speech;
     std::vector<std::string> engines{"module"};
     int repeat = 1;
+    std::string simd;
 };
 
 int online_cores() {
@@ -349,6 +354,20 @@ int run(const Options& given) {
     speech.samples.resize(speech.samples.size() / kStepSamples * kStepSamples);
     if (speech.samples.empty()) throw std::runtime_error("speech shorter than 20 ms");
     std::printf("speech:        %s\n", speech.path.c_str());
+    if (!o.simd.empty()) {
+        const int64_t cap = o.simd == "avx3"   ? HWY_AVX3
+                            : o.simd == "avx2" ? HWY_AVX2
+                            : o.simd == "sse4" ? HWY_SSE4
+                                               : HWY_SCALAR;
+        // Targets are bits, better ones lower: every target better than the cap goes.
+        hwy::DisableTargets(cap - 1);
+    }
+    // The best target the kernels were built for that may run here: the one they dispatch to.
+    int64_t used = 0;
+    for (const int64_t t : hwy::SupportedAndGeneratedTargets()) {
+        if (used == 0 || t < used) used = t;
+    }
+    std::printf("simd:          %s\n", used != 0 ? hwy::TargetName(used) : "none");
 
     Figures best_single;
     Figures best_batch;
@@ -395,6 +414,9 @@ int main(int argc, char** argv) {
         ->delimiter(',')
         ->check(CLI::IsMember({"module", "single", "batch"}))
         ->capture_default_str();
+    app.add_option("--simd", o.simd, "the best instruction set the codec may use (default: the "
+                                     "best the processor runs)")
+        ->check(CLI::IsMember({"avx3", "avx2", "sse4", "scalar"}));
     app.add_option("--repeat", o.repeat, "runs of each engine, in turn")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
