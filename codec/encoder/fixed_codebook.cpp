@@ -116,7 +116,10 @@ inline int32_t code_vectors(const double h[40], int t0, const int pos[4],
 HWY_BEFORE_NAMESPACE();
 namespace g729 {
 namespace HWY_NAMESPACE {
-namespace {
+// Helpers of this file's routines, some used only by the vector instruction sets: named
+// rather than anonymous, so that the scalar ones do not have them as unused internal
+// functions, and apart from the helpers of other files of the same instruction set.
+namespace fixed_codebook_kernels {
 
 using namespace codebook;
 
@@ -159,7 +162,8 @@ HWY_INLINE void vector_search(const double* h, const double* x, int pos[4], doub
     search_positions(s, pos);
 }
 
-}  // namespace
+}  // namespace fixed_codebook_kernels
+using namespace fixed_codebook_kernels;
 
 int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double code[40],
                               double y[40], int32_t* sign_index, double sharp) {

@@ -89,7 +89,10 @@ int32_t quantized_gains(double gain_pred_mem[4], int row1, int row2, double g0,
 HWY_BEFORE_NAMESPACE();
 namespace g729 {
 namespace HWY_NAMESPACE {
-namespace {
+// Helpers of this file's routines, some used only by the vector instruction sets: named
+// rather than anonymous, so that the scalar ones do not have them as unused internal
+// functions, and apart from the helpers of other files of the same instruction set.
+namespace gain_kernels {
 
 HWY_INLINE void correlations_impl(const double x[40], const double y[40], const double z[40],
                                   double gain_correlations[5]) {
@@ -225,7 +228,8 @@ HWY_INLINE int32_t quantize_impl(double gain_pred_mem[4], const double code[40],
     return quantized_gains(gain_pred_mem, best1, best2, g0, gain_pitch, gain_code);
 }
 
-}  // namespace
+}  // namespace gain_kernels
+using namespace gain_kernels;
 
 int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
                        const double gain_correlations[5], int length, double* gain_pitch,

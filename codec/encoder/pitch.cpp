@@ -207,7 +207,10 @@ int32_t encode_pitch_lag(int t0, int frac, int32_t* t0_min, int32_t* t0_max, int
 HWY_BEFORE_NAMESPACE();
 namespace g729 {
 namespace HWY_NAMESPACE {
-namespace {
+// Helpers of this file's routines, some used only by the vector instruction sets: named
+// rather than anonymous, so that the scalar ones do not have them as unused internal
+// functions, and apart from the helpers of other files of the same instruction set.
+namespace pitch_kernels {
 
 // Open-loop correlations of V * 4 consecutive lags lag..lag+4V-1 into corr[lag..]. The lanes
 // of one vector are the lags t+3, t+2, t+1, t (a contiguous load of sw[j-t-3..j-t]).
@@ -480,7 +483,8 @@ HWY_INLINE int32_t closed_loop_impl(double* exc, const double x[40], const doubl
     return refine_fraction(exc, d, len, t0, subframe_offset, frac);
 }
 
-}  // namespace
+}  // namespace pitch_kernels
+using namespace pitch_kernels;
 
 void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length) {
     interpolate_impl(exc, t0, frac, length);

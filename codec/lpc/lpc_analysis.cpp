@@ -161,7 +161,10 @@ void lsp_to_lsf(const double* src, double* dst, int n) {
 HWY_BEFORE_NAMESPACE();
 namespace g729 {
 namespace HWY_NAMESPACE {
-namespace {
+// Helpers of this file's routines, some used only by the vector instruction sets: named
+// rather than anonymous, so that the scalar ones do not have them as unused internal
+// functions, and apart from the helpers of other files of the same instruction set.
+namespace lpc_kernels {
 
 // chebyshev_value of both polynomials at every grid point, four points per vector; every
 // lane does the scalar routine's operations in its order.
@@ -237,7 +240,8 @@ HWY_INLINE void autocorrelate(const double* x, int m, double* r) {
     for (int k = 0; k <= m; ++k) r[k] = sums[k];
 }
 
-}  // namespace
+}  // namespace lpc_kernels
+using namespace lpc_kernels;
 
 void lpc_autocorrelation(const double x[240], int m, double* r) {
     if (kVectors && m >= 0 && m < kVectorLags) {

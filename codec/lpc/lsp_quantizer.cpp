@@ -242,7 +242,10 @@ void lsp_decode(g729_lsp_decoder_state* state, const int32_t index[2], double ls
 HWY_BEFORE_NAMESPACE();
 namespace g729 {
 namespace HWY_NAMESPACE {
-namespace {
+// Helpers of this file's routines, some used only by the vector instruction sets: named
+// rather than anonymous, so that the scalar ones do not have them as unused internal
+// functions, and apart from the helpers of other files of the same instruction set.
+namespace lsp_kernels {
 
 // Keeps the first smallest of four errors of entries n..n+3 (strictly smaller replaces).
 HWY_INLINE void keep_smallest(const Quad& e, int n, double* best, int* best_n) {
@@ -319,7 +322,8 @@ HWY_INLINE int search_second_stage(const double residual[10], const double w[10]
     return best_n;
 }
 
-}  // namespace
+}  // namespace lsp_kernels
+using namespace lsp_kernels;
 
 void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10],
                   int32_t index[2]) {
