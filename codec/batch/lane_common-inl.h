@@ -1,6 +1,6 @@
 // Moving channels in and out of vector lanes, and kernels more than one lane file shares. No
 // include guard: included into the instruction-set namespace of each Highway kernel file after
-// its Tag (a CappedTag<double, 8>), Vec and kMaxLanes, and compiled for each target there.
+// its Tag (a CappedTag<double, 8>) and Vec, and compiled for each target there.
 
 // Lanes per vector: known when compiling for each target (no scalable vectors are built).
 constexpr int kLanes = static_cast<int>(hn::MaxLanes(Tag()));

@@ -21,7 +21,6 @@ namespace hn = hwy::HWY_NAMESPACE;
 // At most 8 channels per vector (8 doubles fill an AVX-512 register).
 using Tag = hn::CappedTag<double, 8>;
 using Vec = hn::Vec<Tag>;
-constexpr int kMaxLanes = 8;
 
 #include "codec/lpc/second_order_step-inl.h"
 #include "codec/lpc/synthesis_step-inl.h"
