@@ -1,9 +1,11 @@
 // Batched entry points: many channels' frames in one call. The frame-by-frame work is that of
 // the single-channel entry points (entry_steps.h, and the steps of the encoder and decoder
-// frames); the serial filters between those steps (the fixed high-pass filters, the encoder's
-// weighting, target and impulse-response filters, the decoder's speech synthesis and the
-// postfilter's synthesis) run the channels side by side, one per vector lane (lane_filters.h). Every channel's output and state equal what the
-// single-channel entry point gives it alone.
+// frames); between those steps, the serial filters (the fixed high-pass filters, the encoder's
+// weighting, target and impulse-response filters, the decoder's speech and postfilter
+// synthesis) and the searches and sums that every channel makes alike (LPC analysis, LSP
+// quantizer, open-loop and closed-loop pitch, algebraic codebook, gains, the postfilter's gain
+// control) run the channels side by side, one per vector lane (lane_filters.h). Every
+// channel's output and state equal what the single-channel entry point gives it alone.
 #include "codec/batch/lane_filters.h"
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/gain_quantizer.h"

@@ -1,6 +1,7 @@
-// Filters of many channels at once, one channel per vector lane. Each channel's samples and
-// memory come out exactly as its own single-channel filter leaves them: every lane does the
-// single-channel operations in the same order.
+// Filters, searches and sums of many channels at once, one channel per vector lane
+// (lane_filters.cpp, lane_codebook.cpp, lane_pitch.cpp). Each channel's results and memory come
+// out exactly as its own single-channel step leaves them: every lane does the single-channel
+// operations in the same order.
 #pragma once
 
 #include "codec/decoder/postfilter.h"
@@ -13,12 +14,13 @@ enum class Highpass { preprocess, output };
 
 // Runs the filter of every channel over its count (0..80) samples in place. mems[i] is
 // channel i's {x[n-1], x[n-2], y[n-1], y[n-2]}; no two channels may share memory or samples.
-// The channels go through the widest vectors the processor has, in groups of that many.
+// The channels go through the widest vectors the processor has while they fill four of them,
+// the rest through four-lane vectors (more chains in flight).
 void highpass_channels(Highpass filter, double* const mems[], double* const samples[],
                        int channels, int count);
 
-// count lpc_synthesis_filter calls of L (0..40) samples each, side by side in the lanes of the
-// widest vectors; each gives exactly what its own call gives, provided that no job writes
+// count lpc_synthesis_filter calls of L (0..40) samples each, side by side in vector lanes
+// (grouped as the high-pass filters' channels); each gives exactly what its own call gives, provided that no job writes
 // (y, mem) anything another job reads or writes. A job may filter in place.
 void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L);
 
