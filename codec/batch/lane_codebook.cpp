@@ -1,10 +1,11 @@
-// Highway kernels of the searches (algebraic codebook, LSP quantizer, open-loop pitch) and of
-// the LPC analysis's autocorrelation for many channels at once, one channel per
-// vector lane. It makes, lane by lane, exactly the computations of the scalar search
-// (codebook_correlations.h, codebook_search.h, namespace scalar): the same sums in the same
-// order from the same start, the same comparisons in the same order. The tree of candidates
-// is fixed, so most reads are at the same index in every lane; the few that depend on a
-// lane's choices (the best positions of a track, the rows of the first stage's winner) are
+// Highway kernels of the searches (algebraic codebook, LSP quantizer, open-loop pitch, gain
+// quantizer), of the LPC analysis (autocorrelation, Levinson-Durbin) and of the gains'
+// correlations for many channels at once, one channel per vector lane. Each makes, lane by
+// lane, exactly the computations of the single-channel step (for the codebook search:
+// codebook_correlations.h, codebook_search.h, namespace scalar): the same sums in the same
+// order from the same start, the same comparisons in the same order. The candidates are the
+// same for every channel, so most reads are at the same index in every lane; the few that
+// depend on a lane's choices (the best positions of a track, the preselected gain rows) are
 // gathered lane by lane, and a lane's running best is kept with per-lane selects.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "codec/batch/lane_codebook.cpp"
