@@ -6,6 +6,10 @@ namespace g729 {
 inline constexpr int kSubframeLength = 40;
 inline constexpr int kFrameLength = 80;
 
+// The LPC analysis: its window, and the autocorrelation lags it uses (0..12).
+inline constexpr int kLpcWindowLength = 240;
+inline constexpr int kMaxAutocorrelationLag = 12;
+
 // Pitch lags of speech frames, in whole samples.
 inline constexpr int kMinPitchLag = 20;
 inline constexpr int kMaxPitchLag = 143;

@@ -14,6 +14,7 @@
 
 #include "codec/batch/lane_filters.h"
 #include "codec/encoder/codebook_correlations.h"
+#include "codec/frame_constants.h"
 #include "codec/tables/gain_tables.h"
 #include "codec/tables/lpc_analysis_tables.h"
 #include "codec/tables/lsp_quantizer_tables.h"
@@ -445,8 +446,8 @@ void LspStageChannels(int stage, const double* const* target, const double* cons
 // every lag (even samples, in order from 0.0) and the best lag of each of its three ranges
 // (the first strictly largest, from -1e38), one channel per lane.
 void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)[3]) {
-    constexpr int kPast = 143;  // wsp[-143..-1] is read
-    constexpr int kLength = 80;
+    constexpr int kPast = kMaxPitchLag;  // wsp[-143..-1] is read
+    constexpr int kLength = G729_FRAME_SIZE;
     Lanes L;
     alignas(64) double sw[(kPast + kLength) * kMaxLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
@@ -496,8 +497,8 @@ void OpenLoopMaximaChannels(const double* const* wsp, int count, int (*t)[3], do
 // the windowed signal, then each lag's sum in order from 0.0 (the floor is the caller's). The
 // thirteen sums advance together, one term each per sample, so that their chains overlap.
 void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
-    constexpr int kWindow = 240;
-    constexpr int kLags = 13;
+    constexpr int kWindow = kLpcWindowLength;
+    constexpr int kLags = kMaxAutocorrelationLag + 1;
     Lanes L;
     alignas(64) double y[(kWindow + kLags) * kMaxLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {

@@ -11,6 +11,8 @@
 #include <cmath>
 
 #include "codec/lpc/lpc_analysis.h"
+
+#include "codec/frame_constants.h"
 #include "codec/simd_dispatch.h"
 #include "codec/simd_targets.h"
 #include "codec/tables/lpc_analysis_tables.h"
@@ -22,8 +24,7 @@ namespace g729 {
 
 namespace {
 
-constexpr int kWindowLength = 240;
-constexpr int kMaxAutocorrelationLag = 12;
+constexpr int kWindowLength = kLpcWindowLength;
 constexpr int kVectorLags = 16;  // lags the vector form computes at once
 constexpr int kGridIntervals = 50;
 
