@@ -34,11 +34,9 @@ using codebook::kScratch;
 using codebook::kTargets;
 using codebook::kTracks;
 
-using Tag = hn::CappedTag<double, 8>;
-using Vec = hn::Vec<Tag>;
-constexpr int kMaxLanes = 8;
 
 #include "codec/batch/lane_common-inl.h"
+#include "codec/lpc/levinson_step-inl.h"
 
 using IndexTag = hn::RebindToSigned<Tag>;
 using Index = hn::Vec<IndexTag>;
@@ -369,11 +367,9 @@ void search_group(const double* const h[], const double* const x[], int n, int (
 
 void CodebookSearchChannels(const double* const* h, const double* const* x, int count,
                             int (*pos)[4], double* const* sign) {
-    const int lanes = static_cast<int>(hn::Lanes(Tag()));
-    for (int first = 0; first < count; first += lanes) {
-        search_group(h + first, x + first, count - first < lanes ? count - first : lanes,
-                     pos + first, sign + first);
-    }
+    for_each_group(count, [&](int first, int n) {
+        search_group(h + first, x + first, n, pos + first, sign + first);
+    });
 }
 
 
@@ -430,16 +426,14 @@ void lsp_search_group(const double (&codebook)[Rows][10], const double* const* t
 
 void LspStageChannels(int stage, const double* const* target, const double* const* weight,
                       int count, int lo, int hi, int* best) {
-    const int lanes = static_cast<int>(hn::Lanes(Tag()));
-    for (int first = 0; first < count; first += lanes) {
-        const int n = count - first < lanes ? count - first : lanes;
+    for_each_group(count, [&](int first, int n) {
         if (stage == 1) {
             lsp_search_group(lsp_codebook_1, target + first, nullptr, n, 0, 9, best + first);
         } else {
             lsp_search_group(lsp_codebook_2, target + first, weight + first, n, lo, hi,
                              best + first);
         }
-    }
+    });
 }
 
 // The open-loop pitch search's correlations of a frame of 80 weighted-speech samples with
@@ -486,11 +480,9 @@ void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)
 }
 
 void OpenLoopMaximaChannels(const double* const* wsp, int count, int (*t)[3], double (*max)[3]) {
-    const int lanes = static_cast<int>(hn::Lanes(Tag()));
-    for (int first = 0; first < count; first += lanes) {
-        open_loop_group(wsp + first, count - first < lanes ? count - first : lanes, t + first,
-                        max + first);
-    }
+    for_each_group(count, [&](int first, int n) {
+        open_loop_group(wsp + first, n, t + first, max + first);
+    });
 }
 
 // The LPC analysis's autocorrelation of a 240-sample window, lags 0..12, one channel per lane:
@@ -536,27 +528,9 @@ void levinson_group(const double (*r)[13], int n, double (*a_out)[11], double (*
     for (int k = 0; k <= 10; ++k) rv[k] = L.load(rb, k);
     Vec a[11];
     Vec rc[10];
-    Vec k = hn::Neg(rv[1]) / rv[0];
-    rc[0] = k;
-    a[0] = L.set(1.0);
-    a[1] = k;
-    Vec err = rv[0] + rv[1] * k;
-    for (int i = 2; i <= 10; ++i) {
-        Vec alpha = L.set(0.0);
-        for (int j = 0; j < i; ++j) alpha += a[j] * rv[i - j];
-        k = hn::Neg(alpha) / err;
-        rc[i - 1] = k;
-        // Both members of a pair are updated from their old values.
-        for (int j = 1; j <= i / 2; ++j) {
-            const Vec aj = a[j];
-            const Vec aij = a[i - j];
-            a[j] = aj + k * aij;
-            a[i - j] = aij + k * aj;
-        }
-        a[i] = k;
-        err = err + alpha * k;
-        err = hn::IfThenElse(hn::Le(err, L.set(0.0)), L.set(0.001), err);
-    }
+    levinson_recursion(
+        rv, a, rc, L.set(0.0), L.set(1.0), [](Vec x) { return hn::Neg(x); },
+        [&](Vec e) { return hn::IfThenElse(hn::Le(e, L.set(0.0)), L.set(0.001), e); });
     alignas(64) double ab[11 * kMaxLanes];
     alignas(64) double cb[10 * kMaxLanes];
     for (int j = 0; j <= 10; ++j) L.store(a[j], ab, j);
@@ -568,10 +542,9 @@ void levinson_group(const double (*r)[13], int n, double (*a_out)[11], double (*
 }
 
 void LevinsonChannels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10]) {
-    for (int first = 0; first < count; first += Lanes::n) {
-        levinson_group(r + first, count - first < Lanes::n ? count - first : Lanes::n, a + first,
-                       rc + first);
-    }
+    for_each_group(count, [&](int first, int n) {
+        levinson_group(r + first, n, a + first, rc + first);
+    });
 }
 
 // The gains' correlations of 40-sample vectors, one channel per lane, each sum from its start
@@ -632,11 +605,10 @@ void gain_correlations_group(const double* const* x, const double* const* y,
 void GainCorrelationsChannels(const double* const* x, const double* const* y,
                               const double* const* z, int count, double* const* c,
                               double* gain) {
-    for (int first = 0; first < count; first += Lanes::n) {
-        const int n = count - first < Lanes::n ? count - first : Lanes::n;
+    for_each_group(count, [&](int first, int n) {
         gain_correlations_group(x + first, y + first, z == nullptr ? nullptr : z + first, n,
                                 c + first, gain == nullptr ? nullptr : gain + first);
-    }
+    });
 }
 
 // The gain quantizer's search (gain_quantizer.cpp) for one channel per lane, from its
@@ -739,17 +711,15 @@ void gain_search_group(const double* const* c, const double* g0_in, const int* t
 
 void GainSearchChannels(const double* const* c, const double* g0, const int* taming, int count,
                         int* row1, int* row2) {
-    for (int first = 0; first < count; first += Lanes::n) {
-        const int n = count - first < Lanes::n ? count - first : Lanes::n;
+    for_each_group(count, [&](int first, int n) {
         gain_search_group(c + first, g0 + first, taming + first, n, row1 + first, row2 + first);
-    }
+    });
 }
 
 void AutocorrelationChannels(const double* const* x, int count, double (*r)[13]) {
-    const int lanes = static_cast<int>(hn::Lanes(Tag()));
-    for (int first = 0; first < count; first += lanes) {
-        autocorrelation_group(x + first, count - first < lanes ? count - first : lanes, r + first);
-    }
+    for_each_group(count, [&](int first, int n) {
+        autocorrelation_group(x + first, n, r + first);
+    });
 }
 
 }  // namespace HWY_NAMESPACE

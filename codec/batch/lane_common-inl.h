@@ -1,9 +1,24 @@
-// Moving channels in and out of vector lanes, and kernels more than one lane file shares. No
-// include guard: included into the instruction-set namespace of each Highway kernel file after
-// its Tag (a CappedTag<double, 8>) and Vec, and compiled for each target there.
+// The lane types, moving channels in and out of vector lanes, and kernels more than one lane
+// file shares. No include guard: included into the instruction-set namespace of each Highway
+// kernel file (after its `namespace hn = hwy::HWY_NAMESPACE`), and compiled for each target
+// there.
+
+// At most 8 channels per vector (8 doubles fill an AVX-512 register).
+using Tag = hn::CappedTag<double, 8>;
+using Vec = hn::Vec<Tag>;
+constexpr int kMaxLanes = 8;
 
 // Lanes per vector: known when compiling for each target (no scalable vectors are built).
 constexpr int kLanes = static_cast<int>(hn::MaxLanes(Tag()));
+
+// group(first, n) for the count channels in groups of one full vector each: channels
+// first..first+n-1, the last group possibly short.
+template <class Group>
+HWY_INLINE void for_each_group(int count, Group&& group) {
+    for (int first = 0; first < count; first += kLanes) {
+        group(first, count - first < kLanes ? count - first : kLanes);
+    }
+}
 
 // N (the lanes of a vector of D) rows of N elements each into columns: row l element k
 // becomes vector k lane l. log2(N) rounds of splitting every pair of vectors into their even

@@ -18,13 +18,10 @@ namespace lanes {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// At most 8 channels per vector (8 doubles fill an AVX-512 register).
-using Tag = hn::CappedTag<double, 8>;
-using Vec = hn::Vec<Tag>;
 
+#include "codec/batch/lane_common-inl.h"
 #include "codec/lpc/second_order_step-inl.h"
 #include "codec/lpc/synthesis_step-inl.h"
-#include "codec/batch/lane_common-inl.h"
 
 // Vectors of at most four lanes: where the channels fill few vectors, narrower vectors give
 // more chains in flight for the same channels (and cost no speed per lane on processors that
@@ -322,11 +319,9 @@ void postfilter_finish_group(g729_postfilter_state* const* pf, double* const* sp
 
 void PostfilterFinishChannels(g729_postfilter_state* const* pf, double* const* speech,
                               PostfilterWork* const* work, int count) {
-    constexpr int lanes = lanes_of<Tag>();
-    for (int first = 0; first < count; first += lanes) {
-        const int n = count - first < lanes ? count - first : lanes;
+    for_each_group(count, [&](int first, int n) {
         postfilter_finish_group<Tag>(pf + first, speech + first, work + first, n);
-    }
+    });
 }
 
 int HighpassLanes() { return static_cast<int>(hn::Lanes(Tag())); }

@@ -24,9 +24,6 @@ namespace lanes {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-using Tag = hn::CappedTag<double, 8>;
-using Vec = hn::Vec<Tag>;
-constexpr int kMaxLanes = 8;
 
 #include "codec/batch/lane_common-inl.h"
 
@@ -172,11 +169,10 @@ void closed_loop_group(double* const* exc, const double* const* x, const double*
 void ClosedLoopChannels(double* const* exc, const double* const* x, const double* const* h,
                         const int* t0_min, const int* t0_max, int subframe_offset, int count,
                         int* t0, int* frac) {
-    for (int first = 0; first < count; first += kLanes) {
-        const int n = count - first < kLanes ? count - first : kLanes;
+    for_each_group(count, [&](int first, int n) {
         closed_loop_group(exc + first, x + first, h + first, t0_min + first, t0_max + first,
                           subframe_offset, n, t0 + first, frac + first);
-    }
+    });
 }
 
 }  // namespace HWY_NAMESPACE

@@ -80,33 +80,12 @@ void lpc_lag_window(int m, double* r) {
     for (int k = 0; k <= m; ++k) r[k] = r[k] * lag_window_table[k];
 }
 
+#include "codec/lpc/levinson_step-inl.h"
+
 double levinson_durbin(const double* r, double a[11], double rc[10]) {
-    double k = -r[1] / r[0];
-    rc[0] = k;
-    a[0] = 1.0;
-    a[1] = k;
-    double err = r[0] + r[1] * k;
-
-    for (int i = 2; i <= 10; ++i) {
-        double alpha = 0.0;
-        for (int j = 0; j < i; ++j) alpha += a[j] * r[i - j];
-
-        k = -alpha / err;
-        rc[i - 1] = k;
-
-        // Both members of a pair are updated from their old values.
-        for (int j = 1; j <= i / 2; ++j) {
-            const double aj = a[j];
-            const double aij = a[i - j];
-            a[j] = aj + k * aij;
-            a[i - j] = aij + k * aj;
-        }
-        a[i] = k;
-
-        err = err + alpha * k;
-        if (err <= 0.0) err = 0.001;
-    }
-    return err;
+    return levinson_recursion(
+        r, a, rc, 0.0, 1.0, [](double x) { return -x; },
+        [](double e) { return e <= 0.0 ? 0.001 : e; });
 }
 
 void lsp_polynomial(const double* lsp, double f[6]) {
