@@ -38,6 +38,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -56,6 +57,11 @@ namespace {
 
 constexpr int kStepSamples = 160;  // one 20 ms host frame
 constexpr int kStepBytes = 20;
+// Command-line bounds: far beyond any useful run, short of exhausting the machine.
+constexpr int kMaxChannels = 100000;
+constexpr int kMaxThreads = 1024;
+constexpr double kMaxSeconds = 86400.0;
+constexpr int kMaxRepeat = 1000;
 
 struct Options {
     int channels = 0;
@@ -346,6 +352,7 @@ int run(const Options& given) {
     Options o = given;
     if (o.threads <= 0) o.threads = cores;
     if (o.channels <= 0) o.channels = cores * 64;
+    o.threads = std::min(o.threads, o.channels);  // a thread without a channel has nothing to do
     if (o.seconds <= 0) throw std::runtime_error("--seconds must be positive");
     if (o.repeat <= 0) throw std::runtime_error("--repeat must be positive");
     if (o.speech.empty()) o.speech = g729bench::default_speech_path();
@@ -402,9 +409,25 @@ int main(int argc, char** argv) {
     CLI::App app{"Many full-duplex channels at once, through the module in the stand-in host or "
                  "the codec's entry points; prints channels per core and per-frame latency.",
                  "g729_channels"};
-    app.add_option("--channels", o.channels, "channels (default: cores x 64)");
-    app.add_option("--threads", o.threads, "worker threads (default: one per core)");
-    app.add_option("--seconds", o.seconds, "seconds of audio per channel")->capture_default_str();
+    // Bounds that refuse what cannot be meant (no channel, a thread per channel of a large
+    // exchange, NaN seconds) with a usage error instead of running something else.
+    app.add_option("--channels", o.channels, "channels (default: cores x 64)")
+        ->check(CLI::Range(1, kMaxChannels));
+    app.add_option("--threads", o.threads, "worker threads (default: one per core)")
+        ->check(CLI::Range(1, kMaxThreads));
+    app.add_option("--seconds", o.seconds, "seconds of audio per channel")
+        ->check(CLI::Validator(
+            [](const std::string& text) -> std::string {
+                double v = 0;
+                if (!CLI::detail::lexical_cast(text, v) || !std::isfinite(v) || v < 0.02 ||
+                    v > kMaxSeconds) {
+                    return "expected seconds from 0.02 to " + std::to_string(int(kMaxSeconds)) +
+                           ", got " + text;
+                }
+                return {};
+            },
+            "SECONDS"))
+        ->capture_default_str();
     app.add_option("--module", o.module, "module file")->capture_default_str();
     app.add_option("--speech", o.speech, "speech file (default: the ITU speech vector, else the "
                                          "project's recording)");
@@ -418,7 +441,7 @@ int main(int argc, char** argv) {
                                      "best the processor runs)")
         ->check(CLI::IsMember({"avx3", "avx2", "sse4", "scalar"}));
     app.add_option("--repeat", o.repeat, "runs of each engine, in turn")
-        ->check(CLI::PositiveNumber)
+        ->check(CLI::Range(1, kMaxRepeat))
         ->capture_default_str();
     try {
         app.parse(argc, argv);

@@ -16,10 +16,20 @@ packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmar
 gst_packages=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
               gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
 
+# A package counts only when installed for this machine's architecture (or for all): after the
+# Arm cross build has installed libhwy-dev:arm64, the native one may still be missing.
+native_arch=$(dpkg --print-architecture)
+installed() {
+  local a
+  for a in "$native_arch" all; do
+    dpkg-query -W -f='${Status}' "$1:$a" 2>/dev/null | grep -q "install ok installed" && return 0
+  done
+  return 1
+}
 missing_of() {
   local p
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+    installed "$p" || echo "$p"
   done
 }
 mapfile -t missing < <(missing_of "${packages[@]}")

@@ -36,6 +36,13 @@ TEST(ProgramStatus, HelpUsageAndFailureAreToldApart) {
         {G729_CHANNELS_PATH, "--channels", 2, "--channels"},
         {G729_CHANNELS_PATH, "--bogus", 2, "bogus"},
         {G729_CHANNELS_PATH, "--seconds 0.02 --channels 1 --speech /no/such.wav", 1, "/no/such.wav"},
+        // Values that cannot be meant are refused, never run as something else or aborted on.
+        {G729_CHANNELS_PATH, "--seconds nan", 2, "--seconds"},
+        {G729_CHANNELS_PATH, "--seconds inf", 2, "--seconds"},
+        {G729_CHANNELS_PATH, "--channels 0", 2, "--channels"},
+        {G729_CHANNELS_PATH, "--channels -5", 2, "--channels"},
+        {G729_CHANNELS_PATH, "--threads 100000", 2, "--threads"},
+        {G729_CHANNELS_PATH, "--repeat 0", 2, "--repeat"},
         {G729_FRAME_DRIVER_PATH, "--help", 0, "usage: g729_frame_driver"},
         {G729_FRAME_DRIVER_PATH, "encode", 2, "usage: g729_frame_driver"},
         {G729_FRAME_DRIVER_PATH, "decode 1 /no/such.bits", 1, "/no/such.bits"},
@@ -48,6 +55,12 @@ TEST(ProgramStatus, HelpUsageAndFailureAreToldApart) {
         EXPECT_EQ(r.status, c.status);
         const std::string& text = c.status == 0 ? r.out : r.err;
         EXPECT_NE(text.find(c.says), std::string::npos) << text;
+#ifdef G729_CHANNELS_PATH
+        // A refusal is one short line (a bound is not printed as a 300-digit number).
+        if (c.program == G729_CHANNELS_PATH && c.status != 0) {
+            EXPECT_LT(r.err.size(), 200u) << r.err;
+        }
+#endif
     }
     fs::remove_all(dir);
 }
