@@ -2,7 +2,7 @@
 // straight through the codec's entry points.
 //
 //   g729_channels [--channels N] [--threads T] [--seconds S] [--module PATH] [--speech PATH]
-//                 [--engine module|single|batch[,...]] [--repeat R] [--simd avx3|avx2|sse4|scalar]
+//                 [--engine module|single|batch|batch-ws[,...]] [--repeat R] [--simd avx3|avx2|sse4|scalar]
 //
 // --engine chooses what codes the channels (default: module):
 //   module  the module's translators, 20 ms host frames (described below)
@@ -10,6 +10,8 @@
 //           encoded (g729_encode_frame) and its 10 bytes decoded (g729_decode_frame)
 //   batch   the batched entry points: every 10 ms one g729_encode_frames and one
 //           g729_decode_frames call per thread for all of its channels
+//   batch-ws  the same through g729_encode_frames_ws and g729_decode_frames_ws, with a
+//           workspace per thread
 // Several engines, comma-separated, run one after the other in the same run on the same
 // channels and audio, R times each in turn (--repeat, default 1); for single and batch the
 // ratio of their best channels-per-core figures is printed at the end.
@@ -260,11 +262,14 @@ struct CodecChannel {
 };
 
 // Codes `frames` 10 ms frames of each channel: per frame, every channel encoded then decoded,
-// through the single-channel or the batched entry points. Sets *failed on a coding error.
-void code_channels(bool batch, const std::vector<CodecChannel*>& mine,
+// through the single-channel or the batched entry points (with a workspace when given one).
+// Sets *failed on a coding error.
+void code_channels(bool batch, bool workspace, const std::vector<CodecChannel*>& mine,
                    const std::vector<int16_t>& speech, int frames, const std::atomic<bool>* go,
                    bool* failed) {
     const std::size_t n = mine.size();
+    std::vector<unsigned char> enc_ws(workspace ? g729_encode_frames_workspace_size(int(n)) : 0);
+    std::vector<unsigned char> dec_ws(workspace ? g729_decode_frames_workspace_size(int(n)) : 0);
     std::vector<g729_encoder_state*> enc(n);
     std::vector<g729_decoder_state*> dec(n);
     std::vector<const int16_t*> in(n);
@@ -287,7 +292,15 @@ void code_channels(bool batch, const std::vector<CodecChannel*>& mine,
             in[i] = speech.data() +
                     (mine[i]->offset + static_cast<std::size_t>(f) * G729_FRAME_SIZE) % speech.size();
         }
-        if (batch) {
+        if (batch && workspace) {
+            g729_encode_frames_ws(enc.data(), count, in.data(), bytes.data(), counts.data(),
+                                  enc_ws.data(), enc_ws.size());
+            if (g729_decode_frames_ws(dec.data(), count, out.data(), units.data(), counts.data(),
+                                      nullptr, dec_ws.data(), dec_ws.size()) != 0) {
+                *failed = true;
+                return;
+            }
+        } else if (batch) {
             g729_encode_frames(enc.data(), count, in.data(), bytes.data(), counts.data());
             if (g729_decode_frames(dec.data(), count, out.data(), units.data(), counts.data(),
                                    nullptr) != 0) {
@@ -306,7 +319,9 @@ void code_channels(bool batch, const std::vector<CodecChannel*>& mine,
     }
 }
 
-Figures run_codec(bool batch, const Options& o, const g729bench::Speech& speech, int cores) {
+Figures run_codec(const std::string& engine, const Options& o, const g729bench::Speech& speech,
+                  int cores) {
+    const bool batch = engine != "single";
     const int frames = static_cast<int>(o.seconds * 100.0 + 0.5);
     const double audio_seconds = frames * 0.01;
     const std::size_t frame_count = speech.samples.size() / G729_FRAME_SIZE;
@@ -327,7 +342,8 @@ Figures run_codec(bool batch, const Options& o, const g729bench::Speech& speech,
         workers.emplace_back(
             [&, t] {
                 bool f = false;
-                code_channels(batch, share[t], speech.samples, frames, &go, &f);
+                code_channels(batch, engine == "batch-ws", share[t], speech.samples, frames, &go,
+                              &f);
                 failed[t] = f ? 1 : 0;
             });
     }
@@ -341,9 +357,9 @@ Figures run_codec(bool batch, const Options& o, const g729bench::Speech& speech,
     const Figures fig{channel_seconds / (wall * used), channel_seconds / cpu};
     std::printf("engine %-6s %d full-duplex channels, %d threads on %d cores, %.2f s of audio "
                 "each: wall %.3f s, CPU %.3f s\n",
-                batch ? "batch" : "single", o.channels, o.threads, used, audio_seconds, wall, cpu);
+                engine.c_str(), o.channels, o.threads, used, audio_seconds, wall, cpu);
     std::printf("engine %-6s channels per core %.1f   channels per CPU second %.1f\n",
-                batch ? "batch" : "single", fig.per_core, fig.per_cpu_second);
+                engine.c_str(), fig.per_core, fig.per_cpu_second);
     return fig;
 }
 
@@ -378,14 +394,15 @@ int run(const Options& given) {
 
     Figures best_single;
     Figures best_batch;
+    Figures best_batch_ws;
     for (int r = 0; r < o.repeat; ++r) {
         for (const std::string& e : o.engines) {
             if (e == "module") {
                 run_module(o, speech, cores);
             } else {
-                const bool batch = e == "batch";
-                const Figures f = run_codec(batch, o, speech, cores);
-                Figures& best = batch ? best_batch : best_single;
+                const Figures f = run_codec(e, o, speech, cores);
+                Figures& best = e == "batch" ? best_batch : e == "batch-ws" ? best_batch_ws
+                                                                            : best_single;
                 best.per_core = std::max(best.per_core, f.per_core);
                 best.per_cpu_second = std::max(best.per_cpu_second, f.per_cpu_second);
             }
@@ -398,6 +415,14 @@ int run(const Options& given) {
                     best_batch.per_core / best_single.per_core, best_batch.per_cpu_second,
                     best_single.per_cpu_second,
                     best_batch.per_cpu_second / best_single.per_cpu_second);
+    }
+    if (best_single.per_core > 0.0 && best_batch_ws.per_core > 0.0) {
+        std::printf("batch-ws / single (best of %d each): channels per core %.1f / %.1f = %.2fx, "
+                    "per CPU second %.1f / %.1f = %.2fx\n",
+                    o.repeat, best_batch_ws.per_core, best_single.per_core,
+                    best_batch_ws.per_core / best_single.per_core,
+                    best_batch_ws.per_cpu_second, best_single.per_cpu_second,
+                    best_batch_ws.per_cpu_second / best_single.per_cpu_second);
     }
     return 0;
 }
@@ -433,9 +458,10 @@ int main(int argc, char** argv) {
                                          "project's recording)");
     app.add_option("--engine", o.engines,
                    "what codes the channels: module, single (the single-channel entry points), "
-                   "batch (the batched entry points); several, comma-separated, run in turn")
+                   "batch (the batched entry points), batch-ws (the same with a workspace); "
+                   "several, comma-separated, run in turn")
         ->delimiter(',')
-        ->check(CLI::IsMember({"module", "single", "batch"}))
+        ->check(CLI::IsMember({"module", "single", "batch", "batch-ws"}))
         ->capture_default_str();
     app.add_option("--simd", o.simd, "the best instruction set the codec may use (default: the "
                                      "best the processor runs)")

@@ -150,9 +150,14 @@ BENCHMARK(BM_FullDuplexFrame);
 int channel_frame(int c, int k) { return (37 * c + k) % corpus().speech.frames(); }
 
 // range(0) full-duplex channels, one frame each per iteration: one g729_encode_frames call,
-// then one g729_decode_frames call on what it coded. Counters per channel frame.
+// then one g729_decode_frames call on what it coded (range(1) 1: the _ws forms with a
+// caller-owned workspace, 0: the plain forms, which need a smaller stack and run narrower).
+// Counters per channel frame.
 void BM_BatchFullDuplexFrame(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
+    const bool with_workspace = state.range(1) != 0;
+    std::vector<unsigned char> enc_ws(g729_encode_frames_workspace_size(n));
+    std::vector<unsigned char> dec_ws(g729_decode_frames_workspace_size(n));
     std::vector<g729_encoder_state> enc(static_cast<std::size_t>(n));
     std::vector<g729_decoder_state> dec(static_cast<std::size_t>(n));
     std::vector<g729_encoder_state*> enc_ptr;
@@ -177,15 +182,22 @@ void BM_BatchFullDuplexFrame(benchmark::State& state) {
     const double cpu0 = thread_cpu_ns();
     for (auto _ : state) {
         for (int c = 0; c < n; ++c) in_ptr[c] = frame_samples(channel_frame(c, k));
-        g729_encode_frames(enc_ptr.data(), n, in_ptr.data(), byte_ptr.data(), counts.data());
-        g729_decode_frames(dec_ptr.data(), n, out_ptr.data(), byte_cptr.data(), counts.data(),
-                           nullptr);
+        if (with_workspace) {
+            g729_encode_frames_ws(enc_ptr.data(), n, in_ptr.data(), byte_ptr.data(),
+                                  counts.data(), enc_ws.data(), enc_ws.size());
+            g729_decode_frames_ws(dec_ptr.data(), n, out_ptr.data(), byte_cptr.data(),
+                                  counts.data(), nullptr, dec_ws.data(), dec_ws.size());
+        } else {
+            g729_encode_frames(enc_ptr.data(), n, in_ptr.data(), byte_ptr.data(), counts.data());
+            g729_decode_frames(dec_ptr.data(), n, out_ptr.data(), byte_cptr.data(),
+                               counts.data(), nullptr);
+        }
         benchmark::DoNotOptimize(out.data());
         ++k;
     }
     frame_counters(state, n, thread_cpu_ns() - cpu0);
 }
-BENCHMARK(BM_BatchFullDuplexFrame)->Arg(16)->Arg(64);
+BENCHMARK(BM_BatchFullDuplexFrame)->ArgsProduct({{16, 64}, {0, 1}});
 
 // ---- The module through the stand-in host, 20 ms host frames ----
 

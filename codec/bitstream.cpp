@@ -36,7 +36,10 @@ int32_t g729_pitch_parity_check(int32_t p1, int32_t received_p0) {
     return (1 + top_six_ones(p1) + (received_p0 & 1)) % 2;
 }
 
-void g729_pack_frame(const int32_t params[G729_PARAMS_SIZE], uint8_t* bytes, int32_t* byte_count) {
+int g729_pack_frame(const int32_t params[G729_PARAMS_SIZE], uint8_t* bytes, int32_t* byte_count) {
+    if (params == nullptr || byte_count == nullptr) return G729_ERROR;
+    const bool carries_bytes = params[0] == G729_FRAME_SPEECH || params[0] == G729_FRAME_SID;
+    if (carries_bytes && bytes == nullptr) return G729_ERROR;
     if (params[0] == G729_FRAME_SPEECH) {
         const uint32_t c1 = field(params[5], 13);
         const uint32_t c2 = field(params[9], 13);
@@ -59,10 +62,14 @@ void g729_pack_frame(const int32_t params[G729_PARAMS_SIZE], uint8_t* bytes, int
     } else {
         *byte_count = 0;
     }
+    return G729_OK;
 }
 
-void g729_unpack_frame(int32_t decoded[G729_DECODED_PARAMS_SIZE], const uint8_t* bytes,
-                       int32_t frame_type) {
+int g729_unpack_frame(int32_t decoded[G729_DECODED_PARAMS_SIZE], const uint8_t* bytes,
+                      int32_t frame_type) {
+    if (decoded == nullptr) return G729_ERROR;
+    const bool carries_bytes = frame_type == G729_FRAME_SPEECH || frame_type == G729_FRAME_SID;
+    if (carries_bytes && bytes == nullptr) return G729_ERROR;
     std::memset(decoded, 0, sizeof(int32_t) * G729_DECODED_PARAMS_SIZE);
     decoded[0] = 0;
     decoded[1] = frame_type;
@@ -93,4 +100,5 @@ void g729_unpack_frame(int32_t decoded[G729_DECODED_PARAMS_SIZE], const uint8_t*
         decoded[0] = 1;
         decoded[1] = G729_FRAME_NO_TRANSMISSION;
     }
+    return G729_OK;
 }

@@ -9,7 +9,8 @@
 
 using namespace g729;
 
-void g729_encoder_init(g729_encoder_state* st, int dtx_flag) {
+int g729_encoder_init(g729_encoder_state* st, int dtx_flag) {
+    if (st == nullptr) return G729_ERROR;
     // Start from an all-zero record so that no field is ever indeterminate.
     std::memset(st, 0, sizeof(*st));
 
@@ -34,9 +35,11 @@ void g729_encoder_init(g729_encoder_state* st, int dtx_flag) {
     for (double& g : st->gain_pred_mem) g = -14.0;
 
     if (dtx_flag != 0) dtx_init(&st->dtx);
+    return G729_OK;
 }
 
-void g729_decoder_init(g729_decoder_state* st) {
+int g729_decoder_init(g729_decoder_state* st) {
+    if (st == nullptr) return G729_ERROR;
     std::memset(st, 0, sizeof(*st));
 
     st->prev_t0 = 60;
@@ -66,4 +69,5 @@ void g729_decoder_init(g729_decoder_state* st) {
     for (int k = 0; k < 10; ++k) st->cng.lsp_sid[k] = std::cos(initial_lsf[k]);
     st->cng.sid_gain = 0.502;
     for (double& e : st->cng.exc_err) e = 1.0;
+    return G729_OK;
 }

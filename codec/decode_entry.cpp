@@ -99,32 +99,35 @@ void synthesize(g729_decoder_state* st, int32_t decoded[G729_DECODED_PARAMS_SIZE
 
 int g729_decode_frame(g729_decoder_state* st, int16_t samples[80], const uint8_t* bytes,
                       int unit_length) {
+    if (st == nullptr || samples == nullptr || bytes == nullptr) return G729_ERROR;
     int32_t frame_type;
     if (unit_length == G729_SPEECH_FRAME_BYTES) {
         frame_type = G729_FRAME_SPEECH;
     } else if (unit_length == G729_SID_FRAME_BYTES) {
         frame_type = G729_FRAME_SID;
     } else {
-        return -1;
+        return G729_ERROR;
     }
 
     g729_decoded_params decoded;
     g729_unpack_frame(decoded, bytes, frame_type);
     g729::synthesize(st, decoded, samples);
-    return 0;
+    return G729_OK;
 }
 
 int g729_decode_lost_frame(g729_decoder_state* st, int16_t samples[80]) {
+    if (st == nullptr || samples == nullptr) return G729_ERROR;
     g729_decoded_params decoded;
     g729::lost_frame_params(decoded);
     g729::synthesize(st, decoded, samples);
-    return 0;
+    return G729_OK;
 }
 
 int g729_decode_untransmitted_frame(g729_decoder_state* st, int16_t samples[80]) {
+    if (st == nullptr || samples == nullptr) return G729_ERROR;
     g729_decoded_params decoded;
     g729::untransmitted_frame_params(decoded);
     g729::synthesize(st, decoded, samples);
-    return 0;
+    return G729_OK;
 }
 #endif  // HWY_ONCE

@@ -44,3 +44,40 @@ long g729test_c_round_trip(const int16_t* pcm, int frames, int dtx, int lose_eve
     }
     return total;
 }
+
+int g729test_c_null_pointer_calls(void) {
+    g729_encoder_state encoder;
+    g729_decoder_state decoder;
+    g729_encoder_state* encoders[1];
+    g729_decoder_state* decoders[1];
+    int16_t pcm[G729_FRAME_SIZE] = {0};
+    const int16_t* in[1];
+    int16_t* out[1];
+    uint8_t bytes[G729_SPEECH_FRAME_BYTES] = {0};
+    uint8_t* units[1];
+    int32_t count = 0;
+    int32_t length = G729_SPEECH_FRAME_BYTES;
+    g729_params params = {G729_FRAME_SPEECH};
+    g729_decoded_params decoded;
+    int wrong = 0;
+    encoders[0] = &encoder;
+    decoders[0] = &decoder;
+    in[0] = pcm;
+    out[0] = pcm;
+    units[0] = bytes;
+    wrong += g729_encoder_init(NULL, 0) != G729_ERROR;
+    wrong += g729_decoder_init(NULL) != G729_ERROR;
+    wrong += g729_encoder_init(&encoder, 0) != G729_OK;
+    wrong += g729_decoder_init(&decoder) != G729_OK;
+    wrong += g729_encode_frame(NULL, pcm, bytes, &count) != G729_ERROR;
+    wrong += g729_decode_frame(&decoder, NULL, bytes, G729_SPEECH_FRAME_BYTES) != G729_ERROR;
+    wrong += g729_decode_lost_frame(NULL, pcm) != G729_ERROR;
+    wrong += g729_decode_untransmitted_frame(&decoder, NULL) != G729_ERROR;
+    wrong += g729_pack_frame(params, NULL, &count) != G729_ERROR;
+    wrong += g729_unpack_frame(decoded, NULL, G729_FRAME_SID) != G729_ERROR;
+    wrong += g729_encode_frames(encoders, 1, NULL, units, &count) != G729_ERROR;
+    wrong += g729_decode_frames(decoders, 1, out, NULL, &length, NULL) != G729_ERROR;
+    wrong += g729_encode_frames_ws(encoders, 1, in, units, &count, NULL, 0) != G729_ERROR;
+    wrong += g729_decode_frames_ws(decoders, 1, out, NULL, &length, NULL, NULL, 0) != G729_ERROR;
+    return wrong;
+}

@@ -27,6 +27,10 @@ g729test_c_layout g729test_c_layout_of_records(void);
 long g729test_c_round_trip(const int16_t* pcm, int frames, int dtx, int lose_every,
                            int16_t* decoded);
 
+// Calls every entry point with a null pointer from C; the number of calls that did not
+// return G729_ERROR.
+int g729test_c_null_pointer_calls(void);
+
 #ifdef __cplusplus
 }
 #endif

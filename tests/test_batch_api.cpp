@@ -1,8 +1,8 @@
-// The batched entry points against the single-channel ones: random mixes of channels (speech
-// from the ITU vectors and the project's recording at random places, silence and noise, DTX
-// on and off, speech/SID/untransmitted/lost/invalid units, batches of every size in random
-// order). After every batch each channel's output and its whole state record must equal, bit
-// for bit, what the channel's solo run gives.
+// The batched entry points (plain and with a workspace, in turn) against the single-channel
+// ones: random mixes of channels (speech from the ITU vectors and the project's recording at
+// random places, silence and noise, DTX on and off, speech/SID/untransmitted/lost/invalid
+// units, batches of every size in random order). After every batch each channel's output and
+// its whole state record must equal, bit for bit, what the channel's solo run gives.
 #include <gtest/gtest.h>
 
 #include <hwy/targets.h>
@@ -106,6 +106,10 @@ void run_mix(uint64_t seed, int channel_count, int frames, int* sids, int* pause
         g729_decoder_init(&dec[c].solo);
     }
 
+    // Odd batches go through the workspace calls, the workspace off any alignment.
+    std::vector<uint8_t> enc_space(g729_encode_frames_workspace_size(channel_count) + 1);
+    std::vector<uint8_t> dec_space(g729_decode_frames_workspace_size(channel_count) + 1);
+    int batch_number = 0;
     *sids = 0;
     *pauses = 0;
     for (;;) {
@@ -133,7 +137,12 @@ void run_mix(uint64_t seed, int channel_count, int frames, int* sids, int* pause
             in.push_back(e.audio.data() + static_cast<std::size_t>(e.next) * G729_FRAME_SIZE);
             out.push_back(bytes[k].data());
         }
-        ASSERT_EQ(g729_encode_frames(states.data(), n, in.data(), out.data(), counts.data()), 0);
+        const bool ws = batch_number++ % 2 == 1;
+        ASSERT_EQ(ws ? g729_encode_frames_ws(states.data(), n, in.data(), out.data(),
+                                             counts.data(), enc_space.data() + 1,
+                                             enc_space.size() - 1)
+                     : g729_encode_frames(states.data(), n, in.data(), out.data(), counts.data()),
+                  G729_OK);
         for (std::size_t k = 0; k < members.size(); ++k) {
             EncoderChannel& e = enc[static_cast<std::size_t>(members[k])];
             std::vector<uint8_t> solo(10, 0xEE);
@@ -195,8 +204,12 @@ void run_mix(uint64_t seed, int channel_count, int frames, int* sids, int* pause
             lengths.push_back(len);
             any_invalid = any_invalid || (len != 10 && len != 2 && len != 0 && len != -1);
         }
-        const int rc = g729_decode_frames(states.data(), n, out.data(), in.data(), lengths.data(),
-                                          results.data());
+        const int rc = batch_number++ % 2 == 1
+                           ? g729_decode_frames_ws(states.data(), n, out.data(), in.data(),
+                                                   lengths.data(), results.data(),
+                                                   dec_space.data() + 1, dec_space.size() - 1)
+                           : g729_decode_frames(states.data(), n, out.data(), in.data(),
+                                                lengths.data(), results.data());
         ASSERT_EQ(rc, any_invalid ? -1 : 0);
         for (std::size_t k = 0; k < members.size(); ++k) {
             DecoderChannel& d = dec[static_cast<std::size_t>(members[k])];
@@ -353,6 +366,81 @@ TEST(BatchApi, RejectsBadArguments) {
     // Lost frames need no bytes at all.
     const int32_t lost[1] = {G729_UNIT_LOST};
     EXPECT_EQ(g729_decode_frames(dstates, 1, dout, nullptr, lost, nullptr), 0);
+}
+
+// The workspace calls refuse what the plain ones refuse, and a missing or short workspace,
+// with nothing coded or written.
+TEST(BatchApi, WorkspaceCallsRejectBadArguments) {
+    const std::size_t enc_size = g729_encode_frames_workspace_size(1);
+    const std::size_t dec_size = g729_decode_frames_workspace_size(1);
+    ASSERT_GT(enc_size, 0u);
+    ASSERT_GT(dec_size, 0u);
+    EXPECT_EQ(g729_encode_frames_workspace_size(-1), 0u);
+    EXPECT_EQ(g729_decode_frames_workspace_size(-1), 0u);
+    std::vector<uint8_t> enc_space(enc_size);
+    std::vector<uint8_t> dec_space(dec_size);
+
+    g729_encoder_state es;
+    g729_encoder_init(&es, 0);
+    g729_encoder_state* states[1] = {&es};
+    const int16_t pcm[80] = {};
+    const int16_t* in[1] = {pcm};
+    uint8_t buf[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    uint8_t* out[1] = {buf};
+    int32_t count = 77;
+    const g729_encoder_state before = es;
+    struct EncodeCase {
+        const char* what;
+        g729_encoder_state* const* states;
+        int count;
+        const int16_t* const* in;
+        void* space;
+        std::size_t size;
+    };
+    const EncodeCase encode_cases[] = {
+        {"null workspace", states, 1, in, nullptr, enc_size},
+        {"short workspace", states, 1, in, enc_space.data(), enc_size - 1},
+        {"negative count", states, -1, in, enc_space.data(), enc_size},
+        {"null states", nullptr, 1, in, enc_space.data(), enc_size},
+        {"null samples", states, 1, nullptr, enc_space.data(), enc_size},
+    };
+    for (const EncodeCase& c : encode_cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(g729_encode_frames_ws(c.states, c.count, c.in, out, &count, c.space, c.size),
+                  G729_ERROR);
+        EXPECT_EQ(count, 77);
+        EXPECT_EQ(buf[0], 1);
+        EXPECT_EQ(std::memcmp(&es, &before, sizeof es), 0);
+    }
+    EXPECT_EQ(g729_encode_frames_ws(states, 1, in, out, &count, enc_space.data(), enc_size),
+              G729_OK);
+    EXPECT_EQ(count, 10);
+
+    g729_decoder_state ds;
+    g729_decoder_init(&ds);
+    const g729_decoder_state dbefore = ds;
+    g729_decoder_state* dstates[1] = {&ds};
+    int16_t samples[80] = {};
+    int16_t* dout[1] = {samples};
+    const uint8_t* units[1] = {buf};
+    const int32_t lengths[1] = {10};
+    int32_t result = 5;
+    EXPECT_EQ(g729_decode_frames_ws(dstates, 1, dout, units, lengths, &result, nullptr,
+                                    dec_size),
+              G729_ERROR);
+    EXPECT_EQ(g729_decode_frames_ws(dstates, 1, dout, units, lengths, &result,
+                                    dec_space.data(), dec_size - 1),
+              G729_ERROR);
+    EXPECT_EQ(g729_decode_frames_ws(dstates, 1, dout, nullptr, lengths, &result,
+                                    dec_space.data(), dec_size),
+              G729_ERROR);
+    EXPECT_EQ(result, 5);
+    EXPECT_EQ(samples[0], 0);
+    EXPECT_EQ(std::memcmp(&ds, &dbefore, sizeof ds), 0);
+    EXPECT_EQ(g729_decode_frames_ws(dstates, 1, dout, units, lengths, &result, dec_space.data(),
+                                    dec_size),
+              G729_OK);
+    EXPECT_EQ(result, G729_OK);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "codec/g729.h"
@@ -52,5 +53,87 @@ TEST(PublicApi, StreamCodedFromCMatchesTheCppRunner) {
         EXPECT_EQ(c_decoded, cpp.samples);
     }
 }
+
+TEST(PublicApi, ResultCodesKeepTheirValues) {
+    EXPECT_EQ(G729_OK, 0);
+    EXPECT_EQ(G729_ERROR, -1);
+}
+
+// Every single-channel entry point, the initialisations, the packer and the unpacker, with each
+// pointer they need null in turn: G729_ERROR, and nothing written (states, samples, bytes,
+// counts and parameter records keep what they held).
+TEST(PublicApi, NullPointersAreRefusedWithNothingWritten) {
+    g729_encoder_state enc;
+    g729_encoder_init(&enc, 1);
+    g729_decoder_state dec;
+    g729_decoder_init(&dec);
+    const g729_encoder_state enc_before = enc;
+    const g729_decoder_state dec_before = dec;
+    int16_t in[80];
+    for (int i = 0; i < 80; ++i) in[i] = static_cast<int16_t>(i * 300 - 12000);
+    const g729_params params = {G729_FRAME_SPEECH, 1, 2, 3, 0, 5, 6, 7, 8, 9, 10, 11};
+    const uint8_t unit[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    int16_t pcm[80];
+    uint8_t bytes[10];
+    int32_t count = 0;
+    g729_decoded_params decoded;
+    const auto fill = [&] {
+        std::memset(pcm, 0x5A, sizeof pcm);
+        std::memset(bytes, 0xEE, sizeof bytes);
+        count = -7;
+        std::memset(decoded, 0x33, sizeof decoded);
+    };
+    struct Case {
+        const char* what;
+        std::function<int()> call;
+    };
+    const Case cases[] = {
+        {"encoder init: state", [&] { return g729_encoder_init(nullptr, 1); }},
+        {"decoder init: state", [&] { return g729_decoder_init(nullptr); }},
+        {"encode: state", [&] { return g729_encode_frame(nullptr, in, bytes, &count); }},
+        {"encode: samples", [&] { return g729_encode_frame(&enc, nullptr, bytes, &count); }},
+        {"encode: bytes", [&] { return g729_encode_frame(&enc, in, nullptr, &count); }},
+        {"encode: count", [&] { return g729_encode_frame(&enc, in, bytes, nullptr); }},
+        {"decode: state", [&] { return g729_decode_frame(nullptr, pcm, unit, 10); }},
+        {"decode: samples", [&] { return g729_decode_frame(&dec, nullptr, unit, 10); }},
+        {"decode: speech bytes", [&] { return g729_decode_frame(&dec, pcm, nullptr, 10); }},
+        {"decode: SID bytes", [&] { return g729_decode_frame(&dec, pcm, nullptr, 2); }},
+        {"lost: state", [&] { return g729_decode_lost_frame(nullptr, pcm); }},
+        {"lost: samples", [&] { return g729_decode_lost_frame(&dec, nullptr); }},
+        {"untransmitted: state", [&] { return g729_decode_untransmitted_frame(nullptr, pcm); }},
+        {"untransmitted: samples", [&] { return g729_decode_untransmitted_frame(&dec, nullptr); }},
+        {"pack: params", [&] { return g729_pack_frame(nullptr, bytes, &count); }},
+        {"pack: bytes", [&] { return g729_pack_frame(params, nullptr, &count); }},
+        {"pack: count", [&] { return g729_pack_frame(params, bytes, nullptr); }},
+        {"unpack: record", [&] { return g729_unpack_frame(nullptr, unit, G729_FRAME_SPEECH); }},
+        {"unpack: speech bytes", [&] { return g729_unpack_frame(decoded, nullptr, 1); }},
+        {"unpack: SID bytes", [&] { return g729_unpack_frame(decoded, nullptr, 2); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fill();
+        EXPECT_EQ(c.call(), G729_ERROR);
+        EXPECT_EQ(std::memcmp(&enc, &enc_before, sizeof enc), 0);
+        EXPECT_EQ(std::memcmp(&dec, &dec_before, sizeof dec), 0);
+        EXPECT_EQ(pcm[0], 0x5A5A);
+        EXPECT_EQ(bytes[0], 0xEE);
+        EXPECT_EQ(count, -7);
+        EXPECT_EQ(decoded[0], 0x33333333);
+    }
+    // Bytes are needed only for a frame that has them.
+    fill();
+    g729_params pause = {G729_FRAME_NO_TRANSMISSION};
+    EXPECT_EQ(g729_pack_frame(pause, nullptr, &count), G729_OK);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(g729_unpack_frame(decoded, nullptr, G729_FRAME_NO_TRANSMISSION), G729_OK);
+    EXPECT_EQ(decoded[0], 1);  // erased
+    EXPECT_EQ(g729_encoder_init(&enc, 0), G729_OK);
+    EXPECT_EQ(g729_decoder_init(&dec), G729_OK);
+    EXPECT_EQ(g729_pack_frame(params, bytes, &count), G729_OK);
+    EXPECT_EQ(count, 10);
+}
+
+// The same refusals seen from C, where the initialisations' and the packer's results are new.
+TEST(PublicApi, NullPointersAreRefusedFromC) { EXPECT_EQ(g729test_c_null_pointer_calls(), 0); }
 
 }  // namespace

@@ -9,8 +9,13 @@
 // (tests/fuzz/regressions/decoder holds the fuzz input that found the fault).
 #include <gtest/gtest.h>
 
+#include <hwy/targets.h>
+
+#include <algorithm>
 #include <array>
+#include <cfenv>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -18,6 +23,7 @@
 
 #include "codec/g729.h"
 #include "tests/fuzz/state_check.h"
+#include "tests/noise_pause_signal.h"
 #include "tools/io/pcm_io.h"
 
 namespace {
@@ -197,4 +203,122 @@ TEST(HostileStream, DecoderComesBackOnCleanSpeech) {
             ASSERT_LE(std::abs(out[i] - want[i]), 2) << "clean frame " << f << ", sample " << i;
         }
     }
+}
+
+namespace {
+
+constexpr int kTrappedFaults = FE_DIVBYZERO | FE_INVALID | FE_OVERFLOW;
+
+// Every entry point over speech (3 s of the project's recording), digital silence, a
+// full-scale square wave, the noise-and-pause signal (DTX: SID frames and pauses), lost
+// frames and hostile units: single-channel, and batched plain and with a workspace, 11
+// channels (short vectors: lanes without a channel) with DTX on and off.
+void code_every_kind_of_frame() {
+    std::vector<int16_t> pcm = g729test::noise_pause_signal();
+    pcm.resize(pcm.size() + 80 * 40, 0);
+    for (int i = 0; i < 80 * 40; ++i) pcm.push_back(i % 40 < 20 ? 32767 : -32768);
+    const std::filesystem::path wav =
+        std::filesystem::path(G729_SOURCE_DIR) / "data" / "speech_sample.wav";
+    if (std::filesystem::exists(wav)) {
+        const std::vector<int16_t> speech = g729io::read_wav(wav.string());
+        const std::size_t n = std::min<std::size_t>(speech.size(), 8000 * 3);
+        pcm.insert(pcm.end(), speech.begin(), speech.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    const int frames = static_cast<int>(pcm.size() / 80);
+    const Unit hostile = speech_unit(kShortLagIndex, kStrongestGainCode);
+    constexpr int kChannels = 11;
+    std::vector<g729_encoder_state> enc(kChannels + 1);
+    std::vector<g729_decoder_state> dec(kChannels + 1);
+    std::vector<g729_encoder_state*> encs(kChannels);
+    std::vector<g729_decoder_state*> decs(kChannels);
+    for (int c = 0; c <= kChannels; ++c) {
+        g729_encoder_init(&enc[c], c % 2);
+        g729_decoder_init(&dec[c]);
+        if (c < kChannels) {
+            encs[c] = &enc[c];
+            decs[c] = &dec[c];
+        }
+    }
+    std::vector<uint8_t> enc_space(g729_encode_frames_workspace_size(kChannels));
+    std::vector<uint8_t> dec_space(g729_decode_frames_workspace_size(kChannels));
+    std::vector<Unit> units(kChannels);
+    std::vector<uint8_t*> unit_out(kChannels);
+    std::vector<const uint8_t*> unit_in(kChannels);
+    std::vector<const int16_t*> in(kChannels);
+    std::vector<std::array<int16_t, 80>> out(kChannels);
+    std::vector<int16_t*> out_ptr(kChannels);
+    std::vector<int32_t> counts(kChannels);
+    for (int f = 0; f < frames; ++f) {
+        for (int c = 0; c < kChannels; ++c) {
+            in[c] = pcm.data() + static_cast<std::size_t>((f + 37 * c) % frames) * 80;
+            unit_out[c] = units[c].data();
+            unit_in[c] = units[c].data();
+            out_ptr[c] = out[c].data();
+        }
+        if (f % 2 == 0) {
+            g729_encode_frames(encs.data(), kChannels, in.data(), unit_out.data(), counts.data());
+        } else {
+            g729_encode_frames_ws(encs.data(), kChannels, in.data(), unit_out.data(),
+                                  counts.data(), enc_space.data(), enc_space.size());
+        }
+        // Every seventh unit lost, every 50th replaced by a hostile one.
+        for (int c = 0; c < kChannels; ++c) {
+            if ((f + c) % 7 == 3) counts[c] = G729_UNIT_LOST;
+            if ((f + c) % 50 == 9) {
+                units[c] = hostile;
+                counts[c] = 10;
+            }
+        }
+        if (f % 2 == 0) {
+            g729_decode_frames_ws(decs.data(), kChannels, out_ptr.data(), unit_in.data(),
+                                  counts.data(), nullptr, dec_space.data(), dec_space.size());
+        } else {
+            g729_decode_frames(decs.data(), kChannels, out_ptr.data(), unit_in.data(),
+                               counts.data(), nullptr);
+        }
+        // The single-channel calls on the first channel's input.
+        Unit u{};
+        int32_t n = 0;
+        int16_t samples[80];
+        g729_encode_frame(&enc[kChannels], in[0], u.data(), &n);
+        if (f % 9 == 4) {
+            g729_decode_lost_frame(&dec[kChannels], samples);
+        } else if (n == 0) {
+            g729_decode_untransmitted_frame(&dec[kChannels], samples);
+        } else {
+            g729_decode_frame(&dec[kChannels], samples, f % 50 == 9 ? hostile.data() : u.data(),
+                              n);
+        }
+    }
+}
+
+}  // namespace
+
+// A host that traps floating-point faults (feenableexcept of divide-by-zero, invalid and
+// overflow) keeps running through every entry point, on every instruction set the kernels
+// were built for that this processor runs. In a child process, so that a trap (SIGFPE) fails
+// the test instead of ending the run.
+TEST(FloatingPointTraps, EveryEntryPointRunsWithFaultsTrapped) {
+    if (feenableexcept(kTrappedFaults) == -1) GTEST_SKIP() << "no floating-point traps here";
+    fedisableexcept(kTrappedFaults);
+    // The child really traps: a division by zero ends it with SIGFPE.
+    EXPECT_EXIT(
+        {
+            feenableexcept(kTrappedFaults);
+            volatile double zero = 0.0;
+            volatile double quotient = 1.0 / zero;
+            (void)quotient;
+            std::exit(0);
+        },
+        ::testing::KilledBySignal(SIGFPE), "");
+    EXPECT_EXIT(
+        {
+            feenableexcept(kTrappedFaults);
+            for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
+                hwy::SetSupportedTargetsForTest(target);
+                code_every_kind_of_frame();
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

@@ -6,6 +6,16 @@
 // quantizer, open-loop and closed-loop pitch, algebraic codebook, gains, the postfilter's gain
 // control) run the channels side by side, one per vector lane (lane_filters.h). Every
 // channel's output and state equal what the single-channel entry point gives it alone.
+//
+// Stack: a pass's work records (about 4 KB a channel for the encoder, 2.5 KB for the decoder)
+// and the codebook search's scratch (6.5 KB a vector lane) lie in a workspace: the caller's
+// (the _ws calls: 16 channels a pass, the widest vectors), or one on the stack (the plain
+// calls: 4 channels a pass with vectors of at most 2 lanes for the encoder, 8 channels for
+// the decoder).
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
 #include "codec/batch/lane_filters.h"
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/gain_quantizer.h"
@@ -19,8 +29,15 @@
 namespace g729 {
 namespace {
 
-// Channels handled per pass: bounds the work records on the stack (about 2 KB a channel).
-constexpr int kGroup = 16;
+// Channels per pass of the calls with the caller's workspace.
+constexpr int kWorkspaceGroup = 16;
+// The widest vectors the lane kernels use (8 doubles: AVX-512).
+constexpr int kWidestLanes = 8;
+// The plain calls: channels per pass, and the encoder's vectors at most two lanes wide, so
+// that its work records, the codebook scratch and the kernels' arrays stay small.
+constexpr int kPlainEncodeGroup = 4;
+constexpr int kPlainEncodeLanes = 2;
+constexpr int kPlainDecodeGroup = 8;
 
 // An active frame between the steps of the batched encoder.
 struct EncodeWork {
@@ -42,6 +59,392 @@ struct DecodeWork {
     PostfilterWork post;
 };
 
+// The records of an encoder pass of up to G channels.
+template <int G>
+struct EncodePass {
+    g729_params params[G];
+    EncodeWork work[G];
+    g729simd::SynthesisJob independent[4 * G];
+    g729simd::SynthesisJob chained[G];
+    int positions[G][4];
+    double autocorrelations[G][13];
+    double windowed[G][13];
+    double lpc_a[G][11];
+    double lpc_rc[G][10];
+};
+
+// A pass and the codebook search's scratch for vectors of up to Lanes lanes.
+template <int G, int Lanes>
+struct EncodeSpace {
+    alignas(64) double codebook[kCodebookSearchScratch * Lanes];
+    EncodePass<G> pass;
+};
+using EncodeWorkspace = EncodeSpace<kWorkspaceGroup, kWidestLanes>;
+
+template <int G>
+struct DecodePass {
+    DecodeWork work[G];
+    g729simd::SynthesisJob first_jobs[G];
+    g729simd::SynthesisJob second_jobs[G];
+    g729simd::SynthesisJob impulse_jobs[2 * G];
+};
+using DecodeWorkspace = DecodePass<kWorkspaceGroup>;
+
+// Bytes a workspace needs: the record, and room to align its start to 64 bytes.
+template <class Space>
+constexpr size_t workspace_bytes() {
+    return sizeof(Space) + 63;
+}
+
+// The workspace record at the first 64-byte boundary of the caller's memory, or null when
+// the memory is missing or too small.
+template <class Space>
+Space* place_workspace(void* memory, size_t size) {
+    if (memory == nullptr || size < workspace_bytes<Space>()) return nullptr;
+    const uintptr_t at = (reinterpret_cast<uintptr_t>(memory) + 63) & ~static_cast<uintptr_t>(63);
+    return new (reinterpret_cast<void*>(at)) Space;  // trivial: nothing is initialised
+}
+
+bool encode_arguments_ok(g729_encoder_state* const states[], int count,
+                         const int16_t* const samples[], uint8_t* const bytes[],
+                         int32_t byte_counts[]) {
+    if (count < 0) return false;
+    if (count == 0) return true;
+    if (states == nullptr || samples == nullptr || bytes == nullptr || byte_counts == nullptr) {
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (states[i] == nullptr || samples[i] == nullptr || bytes[i] == nullptr) return false;
+    }
+    return true;
+}
+
+bool decode_arguments_ok(g729_decoder_state* const states[], int count,
+                         int16_t* const samples[], const uint8_t* const bytes[],
+                         const int32_t unit_lengths[]) {
+    if (count < 0) return false;
+    if (count == 0) return true;
+    if (states == nullptr || samples == nullptr || unit_lengths == nullptr) return false;
+    for (int i = 0; i < count; ++i) {
+        if (states[i] == nullptr || samples[i] == nullptr) return false;
+        const int32_t len = unit_lengths[i];
+        const bool carries_bytes = len == G729_SPEECH_FRAME_BYTES || len == G729_SID_FRAME_BYTES;
+        if (carries_bytes && (bytes == nullptr || bytes[i] == nullptr)) return false;
+    }
+    return true;
+}
+
+// One frame of n (1..G) channels. kernels: the lane kernels' instruction set (lane_kernels);
+// codebook: the codebook search's scratch for their lanes.
+template <int G>
+void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
+                 g729_encoder_state* const states[], int n, const int16_t* const samples[],
+                 uint8_t* const bytes[], int32_t byte_counts[]) {
+    double* mems[G] = {};
+    double* blocks[G] = {};
+    for (int k = 0; k < n; ++k) {
+        g729_encoder_state* st = states[k];
+        for (int32_t& v : p.params[k]) v = 0;
+        blocks[k] = encoder_take_samples(st, samples[k]);
+        mems[k] = st->hpf_mem;
+    }
+    highpass_channels(Highpass::preprocess, mems, blocks, n, G729_FRAME_SIZE, kernels);
+
+    // The active frames' serial filters side by side across channels, between the steps
+    // of each channel's frame.
+    EncodeWork* work = p.work;
+    g729simd::SynthesisJob* independent = p.independent;
+    g729simd::SynthesisJob* chained = p.chained;
+    // The analysis windows' autocorrelations side by side.
+    const double* windows[G];
+    for (int k = 0; k < n; ++k) windows[k] = states[k]->speech_buf;
+    autocorrelation_channels(windows, n, p.autocorrelations, kernels);
+
+    // Their LPC filters (Levinson-Durbin of the lag-windowed autocorrelations) side by
+    // side.
+    for (int k = 0; k < n; ++k) {
+        autocorrelation_floor(p.autocorrelations[k]);
+        for (int i = 0; i < 13; ++i) p.windowed[k][i] = p.autocorrelations[k][i];
+        lpc_lag_window(12, p.windowed[k]);
+    }
+    levinson_channels(p.windowed, n, p.lpc_a, p.lpc_rc, kernels);
+
+    int active = 0;
+    for (int k = 0; k < n; ++k) {
+        g729_encoder_state* st = states[k];
+        EncodeWork& e = work[active];
+        e.st = st;
+        FrameLpc lpc;
+        for (int i = 0; i < 11; ++i) lpc.a[i] = p.lpc_a[k][i];
+        for (int i = 0; i < 10; ++i) lpc.rc[i] = p.lpc_rc[k][i];
+        if (encode_frame_begin(st, p.params[k], st->frame_count, st->dtx_enabled, &e.frame,
+                               p.autocorrelations[k], &lpc)) {
+            ++active;
+        }
+    }
+
+    // The active frames' LSP quantizers, their searches side by side: two targets a
+    // channel (the two predictor modes), the second stage on both halves.
+    {
+        const double* targets[2 * G];
+        const double* weights[2 * G];
+        int best[2 * G];
+        for (int a = 0; a < active; ++a) {
+            LspQuantizeWork& q = work[a].lsp;
+            lsp_quantize_targets(work[a].st->lsf_ma_memory, work[a].frame.lsp_new, &q);
+            targets[2 * a] = q.target[0];
+            targets[2 * a + 1] = q.target[1];
+            weights[2 * a] = q.w;
+            weights[2 * a + 1] = q.w;
+        }
+        lsp_first_stage_channels(targets, 2 * active, best, kernels);
+        for (int a = 0; a < active; ++a) {
+            LspQuantizeWork& q = work[a].lsp;
+            q.i1[0] = best[2 * a];
+            q.i1[1] = best[2 * a + 1];
+            lsp_quantize_rests(&q);
+            targets[2 * a] = q.rest[0];
+            targets[2 * a + 1] = q.rest[1];
+        }
+        lsp_second_stage_channels(targets, weights, 2 * active, 0, 4, best, kernels);
+        for (int a = 0; a < active; ++a) {
+            work[a].lsp.i2[0] = best[2 * a];
+            work[a].lsp.i2[1] = best[2 * a + 1];
+        }
+        lsp_second_stage_channels(targets, weights, 2 * active, 5, 9, best, kernels);
+        for (int a = 0; a < active; ++a) {
+            EncodeWork& e = work[a];
+            e.lsp.i3[0] = best[2 * a];
+            e.lsp.i3[1] = best[2 * a + 1];
+            double lsp_q[10];
+            int32_t index[2];
+            lsp_quantize_finish(e.st->lsf_ma_memory, &e.lsp, lsp_q, index);
+            g729simd::SynthesisJob jobs[5];
+            encode_frame_active_begin(e.st, &e.frame, lsp_q, index, jobs);
+            for (int j = 0; j < 4; ++j) independent[4 * a + j] = jobs[j];
+            chained[a] = jobs[4];
+        }
+    }
+    synthesis_channels(independent, 4 * active, G729_SUBFRAME_SIZE, kernels);
+    synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
+
+    // The open-loop pitch searches' correlations side by side.
+    {
+        const double* wsp[G];
+        int lags[G][3];
+        double maxima[G][3];
+        for (int a = 0; a < active; ++a) wsp[a] = work[a].st->wsp_buf + kMaxPitchLag;
+        open_loop_maxima_channels(wsp, active, lags, maxima, kernels);
+        for (int a = 0; a < active; ++a) {
+            work[a].frame.t_op = open_loop_choose(wsp[a], G729_FRAME_SIZE, lags[a], maxima[a]);
+        }
+    }
+
+    for (int sf = 0; sf < 2; ++sf) {
+        // The closed-loop pitch searches side by side; each channel's subframe step then
+        // codes the lag it found.
+        {
+            double* exc[G];
+            const double* x[G];
+            const double* h[G];
+            int t0_min[G];
+            int t0_max[G];
+            int t0[G];
+            int frac[G];
+            for (int a = 0; a < active; ++a) {
+                EncoderWork& w = work[a].frame;
+                if (sf == 0) closed_loop_range(w.t_op, &w.t0_min, &w.t0_max);
+                exc[a] = work[a].st->exc_buf + kPastExcitation + G729_SUBFRAME_SIZE * sf;
+                x[a] = sf == 0 ? w.x_first : w.x;
+                h[a] = w.h_both[sf];
+                t0_min[a] = w.t0_min;
+                t0_max[a] = w.t0_max;
+            }
+            closed_loop_channels(exc, x, h, t0_min, t0_max, G729_SUBFRAME_SIZE * sf, active, t0,
+                                 frac, kernels);
+            for (int a = 0; a < active; ++a) {
+                EncoderWork& w = work[a].frame;
+                w.t0 = t0[a];
+                w.frac = frac[a];
+                w.pitch_given = true;
+            }
+        }
+        for (int a = 0; a < active; ++a) {
+            encode_subframe_search(work[a].st, &work[a].frame, sf, &chained[a]);
+        }
+        synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
+        // The pitch gains side by side.
+        const double* xs[G];
+        const double* y1s[G];
+        const double* y2s[G];
+        double* correlations[G];
+        double gains[G];
+        for (int a = 0; a < active; ++a) {
+            EncoderWork& w = work[a].frame;
+            xs[a] = w.x;
+            y1s[a] = w.y1;
+            y2s[a] = w.y2;
+            correlations[a] = w.gain_correlations;
+        }
+        pitch_gain_channels(xs, y1s, active, correlations, gains, kernels);
+        // The algebraic codebook searches side by side.
+        const double* h[G];
+        const double* target[G];
+        double* sign[G];
+        for (int a = 0; a < active; ++a) {
+            EncoderWork& w = work[a].frame;
+            w.gp = gains[a];
+            w.gains_given = true;
+            encode_subframe_gain(work[a].st, &w);
+            fixed_codebook_sharpen_impulse(w.h_both[sf], w.t0, work[a].st->sharp);
+            h[a] = w.h_both[sf];
+            target[a] = w.x2;
+            sign[a] = work[a].sign;
+        }
+        codebook_search_channels(h, target, active, p.positions, sign, codebook, kernels);
+        for (int a = 0; a < active; ++a) {
+            EncoderWork& w = work[a].frame;
+            w.fcb_index = fixed_codebook_code_vectors(w.h_both[sf], w.t0, p.positions[a],
+                                                      work[a].sign, w.code, w.y2,
+                                                      &w.sign_index, work[a].st->sharp);
+        }
+        // The gain quantizers' correlations and codebook searches side by side.
+        codebook_gain_correlations_channels(xs, y1s, y2s, active, correlations, kernels);
+        {
+            double g0[G];
+            int taming[G];
+            int row1[G];
+            int row2[G];
+            for (int a = 0; a < active; ++a) {
+                EncoderWork& w = work[a].frame;
+                gain_predictor_predict(work[a].st->gain_pred_mem, w.code, 40, &g0[a]);
+                taming[a] = w.taming;
+            }
+            gain_search_channels(correlations, g0, taming, active, row1, row2, kernels);
+            for (int a = 0; a < active; ++a) {
+                EncoderWork& w = work[a].frame;
+                w.gain_rows[0] = row1[a];
+                w.gain_rows[1] = row2[a];
+                w.predicted_gain = g0[a];
+                w.gain_rows_given = true;
+            }
+        }
+        for (int a = 0; a < active; ++a) {
+            encode_subframe_finish(work[a].st, &work[a].frame, sf, &chained[a]);
+        }
+        if (sf == 0) synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
+    }
+
+    for (int k = 0; k < n; ++k) {
+        encode_frame_end(states[k]);
+        encoder_pack(p.params[k], bytes[k], &byte_counts[k]);
+    }
+}
+
+// Every channel in passes of up to G.
+template <int G, int Lanes>
+void encode_all(EncodeSpace<G, Lanes>& space, int kernels, g729_encoder_state* const states[],
+                int count, const int16_t* const samples[], uint8_t* const bytes[],
+                int32_t byte_counts[]) {
+    for (int first = 0; first < count; first += G) {
+        const int n = count - first < G ? count - first : G;
+        encode_pass(space.pass, space.codebook, kernels, states + first, n, samples + first,
+                    bytes + first, byte_counts + first);
+    }
+}
+
+// One frame of n (1..G) channels; the number of channels with an invalid unit length.
+template <int G>
+int decode_pass(DecodePass<G>& p, int kernels, g729_decoder_state* const states[], int n,
+                int16_t* const samples[], const uint8_t* const bytes[],
+                const int32_t unit_lengths[], int32_t results[]) {
+    double* mems[G];
+    double* speech[G];
+    int16_t* out[G];
+    DecodeWork* work = p.work;
+    g729simd::SynthesisJob* first_jobs = p.first_jobs;
+    g729simd::SynthesisJob* second_jobs = p.second_jobs;
+    int failed = 0;
+    int synthesis_count = 0;
+    int lanes = 0;  // the channels of this pass with a frame to decode
+    for (int i = 0; i < n; ++i) {
+        g729_decoded_params decoded;
+        const int32_t len = unit_lengths[i];
+        if (len == G729_SPEECH_FRAME_BYTES) {
+            g729_unpack_frame(decoded, bytes[i], G729_FRAME_SPEECH);
+        } else if (len == G729_SID_FRAME_BYTES) {
+            g729_unpack_frame(decoded, bytes[i], G729_FRAME_SID);
+        } else if (len == G729_UNIT_UNTRANSMITTED) {
+            untransmitted_frame_params(decoded);
+        } else if (len == G729_UNIT_LOST) {
+            lost_frame_params(decoded);
+        } else {
+            // Like g729_decode_frame: nothing decoded or written, the state unchanged.
+            if (results != nullptr) results[i] = G729_ERROR;
+            ++failed;
+            continue;
+        }
+        if (results != nullptr) results[i] = G729_OK;
+        DecodeWork& w = work[lanes];
+        w.st = states[i];
+        w.erased = decoded[0];
+        w.speech = w.st->synth_buf + 10;
+        if (decode_frame_begin(w.st, decoded, w.speech, w.lpc, w.lags, &w.frame_type, w.jobs)) {
+            first_jobs[synthesis_count] = w.jobs[0];
+            second_jobs[synthesis_count] = w.jobs[1];
+            ++synthesis_count;
+        }
+        mems[lanes] = w.st->post_hpf_mem;
+        speech[lanes] = w.speech;
+        out[lanes] = samples[i];
+        ++lanes;
+    }
+    // The speech frames' synthesis, the channels side by side: subframe 1, then 2.
+    synthesis_channels(first_jobs, synthesis_count, G729_SUBFRAME_SIZE, kernels);
+    synthesis_channels(second_jobs, synthesis_count, G729_SUBFRAME_SIZE, kernels);
+    // The postfilters' impulse responses (two independent filters a channel), then their
+    // synthesis filters, side by side.
+    g729simd::SynthesisJob* impulse_jobs = p.impulse_jobs;
+    for (int k = 0; k < lanes; ++k) {
+        DecodeWork& w = work[k];
+        decode_frame_end(w.st, w.erased, w.frame_type);
+        postfilter_impulse_jobs(w.lpc, &w.post, impulse_jobs + 2 * k);
+    }
+    synthesis_channels(impulse_jobs, 2 * lanes, kPostfilterImpulseLength, kernels);
+    for (int k = 0; k < lanes; ++k) {
+        DecodeWork& w = work[k];
+        postfilter_prepare(&w.st->postfilter, w.speech, w.lags, w.frame_type, &w.post, w.jobs);
+        first_jobs[k] = w.jobs[0];
+        second_jobs[k] = w.jobs[1];
+    }
+    synthesis_channels(first_jobs, lanes, G729_SUBFRAME_SIZE, kernels);
+    synthesis_channels(second_jobs, lanes, G729_SUBFRAME_SIZE, kernels);
+    g729_postfilter_state* postfilters[G];
+    PostfilterWork* post[G];
+    for (int k = 0; k < lanes; ++k) {
+        postfilters[k] = &work[k].st->postfilter;
+        post[k] = &work[k].post;
+    }
+    postfilter_finish_channels(postfilters, speech, post, lanes, kernels);
+    highpass_channels(Highpass::output, mems, speech, lanes, G729_FRAME_SIZE, kernels);
+    for (int k = 0; k < lanes; ++k) decoder_emit(speech[k], out[k]);
+    return failed;
+}
+
+template <int G>
+int decode_all(DecodePass<G>& pass, int kernels, g729_decoder_state* const states[], int count,
+               int16_t* const samples[], const uint8_t* const bytes[],
+               const int32_t unit_lengths[], int32_t results[]) {
+    int failed = 0;
+    for (int first = 0; first < count; first += G) {
+        const int n = count - first < G ? count - first : G;
+        failed += decode_pass(pass, kernels, states + first, n, samples + first,
+                              bytes == nullptr ? nullptr : bytes + first, unit_lengths + first,
+                              results == nullptr ? nullptr : results + first);
+    }
+    return failed == 0 ? G729_OK : G729_ERROR;
+}
+
 }  // namespace
 }  // namespace g729
 
@@ -49,314 +452,56 @@ int g729_encode_frames(g729_encoder_state* const states[], int count,
                        const int16_t* const samples[], uint8_t* const bytes[],
                        int32_t byte_counts[]) {
     using namespace g729;
-    if (count < 0 || (count > 0 && (states == nullptr || samples == nullptr || bytes == nullptr ||
-                                     byte_counts == nullptr))) {
-        return -1;
-    }
-    for (int i = 0; i < count; ++i) {
-        if (states[i] == nullptr || samples[i] == nullptr || bytes[i] == nullptr) return -1;
-    }
+    if (!encode_arguments_ok(states, count, samples, bytes, byte_counts)) return G729_ERROR;
+    if (count == 0) return G729_OK;
+    EncodeSpace<kPlainEncodeGroup, kPlainEncodeLanes> space;
+    encode_all(space, lane_kernels(kPlainEncodeLanes), states, count, samples, bytes,
+               byte_counts);
+    return G729_OK;
+}
 
-    for (int first = 0; first < count; first += kGroup) {
-        const int n = count - first < kGroup ? count - first : kGroup;
-        double* mems[kGroup];
-        double* blocks[kGroup];
-        g729_params params[kGroup] = {};
-        for (int k = 0; k < n; ++k) {
-            g729_encoder_state* st = states[first + k];
-            blocks[k] = encoder_take_samples(st, samples[first + k]);
-            mems[k] = st->hpf_mem;
-        }
-        highpass_channels(Highpass::preprocess, mems, blocks, n, G729_FRAME_SIZE);
+size_t g729_encode_frames_workspace_size(int count) {
+    using namespace g729;
+    return count < 0 ? 0 : workspace_bytes<EncodeWorkspace>();
+}
 
-        // The active frames' serial filters side by side across channels, between the steps
-        // of each channel's frame.
-        EncodeWork work[kGroup];
-        g729simd::SynthesisJob independent[4 * kGroup];
-        g729simd::SynthesisJob chained[kGroup];
-        int positions[kGroup][4];
-        // The analysis windows' autocorrelations side by side.
-        const double* windows[kGroup];
-        double autocorrelations[kGroup][13];
-        for (int k = 0; k < n; ++k) windows[k] = states[first + k]->speech_buf;
-        autocorrelation_channels(windows, n, autocorrelations);
-
-        // Their LPC filters (Levinson-Durbin of the lag-windowed autocorrelations) side by
-        // side.
-        double windowed[kGroup][13];
-        double lpc_a[kGroup][11];
-        double lpc_rc[kGroup][10];
-        for (int k = 0; k < n; ++k) {
-            autocorrelation_floor(autocorrelations[k]);
-            for (int i = 0; i < 13; ++i) windowed[k][i] = autocorrelations[k][i];
-            lpc_lag_window(12, windowed[k]);
-        }
-        levinson_channels(windowed, n, lpc_a, lpc_rc);
-
-        int active = 0;
-        for (int k = 0; k < n; ++k) {
-            g729_encoder_state* st = states[first + k];
-            EncodeWork& e = work[active];
-            e.st = st;
-            FrameLpc lpc;
-            for (int i = 0; i < 11; ++i) lpc.a[i] = lpc_a[k][i];
-            for (int i = 0; i < 10; ++i) lpc.rc[i] = lpc_rc[k][i];
-            if (encode_frame_begin(st, params[k], st->frame_count, st->dtx_enabled, &e.frame,
-                                   autocorrelations[k], &lpc)) {
-                ++active;
-            }
-        }
-
-        // The active frames' LSP quantizers, their searches side by side: two targets a
-        // channel (the two predictor modes), the second stage on both halves.
-        {
-            const double* targets[2 * kGroup];
-            const double* weights[2 * kGroup];
-            int best[2 * kGroup];
-            for (int a = 0; a < active; ++a) {
-                LspQuantizeWork& q = work[a].lsp;
-                lsp_quantize_targets(work[a].st->lsf_ma_memory, work[a].frame.lsp_new, &q);
-                targets[2 * a] = q.target[0];
-                targets[2 * a + 1] = q.target[1];
-                weights[2 * a] = q.w;
-                weights[2 * a + 1] = q.w;
-            }
-            lsp_first_stage_channels(targets, 2 * active, best);
-            for (int a = 0; a < active; ++a) {
-                LspQuantizeWork& q = work[a].lsp;
-                q.i1[0] = best[2 * a];
-                q.i1[1] = best[2 * a + 1];
-                lsp_quantize_rests(&q);
-                targets[2 * a] = q.rest[0];
-                targets[2 * a + 1] = q.rest[1];
-            }
-            lsp_second_stage_channels(targets, weights, 2 * active, 0, 4, best);
-            for (int a = 0; a < active; ++a) {
-                work[a].lsp.i2[0] = best[2 * a];
-                work[a].lsp.i2[1] = best[2 * a + 1];
-            }
-            lsp_second_stage_channels(targets, weights, 2 * active, 5, 9, best);
-            for (int a = 0; a < active; ++a) {
-                EncodeWork& e = work[a];
-                e.lsp.i3[0] = best[2 * a];
-                e.lsp.i3[1] = best[2 * a + 1];
-                double lsp_q[10];
-                int32_t index[2];
-                lsp_quantize_finish(e.st->lsf_ma_memory, &e.lsp, lsp_q, index);
-                g729simd::SynthesisJob jobs[5];
-                encode_frame_active_begin(e.st, &e.frame, lsp_q, index, jobs);
-                for (int j = 0; j < 4; ++j) independent[4 * a + j] = jobs[j];
-                chained[a] = jobs[4];
-            }
-        }
-        synthesis_channels(independent, 4 * active, G729_SUBFRAME_SIZE);
-        synthesis_channels(chained, active, G729_SUBFRAME_SIZE);
-
-        // The open-loop pitch searches' correlations side by side.
-        {
-            const double* wsp[kGroup];
-            int lags[kGroup][3];
-            double maxima[kGroup][3];
-            for (int a = 0; a < active; ++a) wsp[a] = work[a].st->wsp_buf + kMaxPitchLag;
-            open_loop_maxima_channels(wsp, active, lags, maxima);
-            for (int a = 0; a < active; ++a) {
-                work[a].frame.t_op = open_loop_choose(wsp[a], G729_FRAME_SIZE, lags[a], maxima[a]);
-            }
-        }
-
-        for (int sf = 0; sf < 2; ++sf) {
-            // The closed-loop pitch searches side by side; each channel's subframe step then
-            // codes the lag it found.
-            {
-                double* exc[kGroup];
-                const double* x[kGroup];
-                const double* h[kGroup];
-                int t0_min[kGroup];
-                int t0_max[kGroup];
-                int t0[kGroup];
-                int frac[kGroup];
-                for (int a = 0; a < active; ++a) {
-                    EncoderWork& w = work[a].frame;
-                    if (sf == 0) closed_loop_range(w.t_op, &w.t0_min, &w.t0_max);
-                    exc[a] = work[a].st->exc_buf + kPastExcitation + G729_SUBFRAME_SIZE * sf;
-                    x[a] = sf == 0 ? w.x_first : w.x;
-                    h[a] = w.h_both[sf];
-                    t0_min[a] = w.t0_min;
-                    t0_max[a] = w.t0_max;
-                }
-                closed_loop_channels(exc, x, h, t0_min, t0_max, G729_SUBFRAME_SIZE * sf, active,
-                                     t0, frac);
-                for (int a = 0; a < active; ++a) {
-                    EncoderWork& w = work[a].frame;
-                    w.t0 = t0[a];
-                    w.frac = frac[a];
-                    w.pitch_given = true;
-                }
-            }
-            for (int a = 0; a < active; ++a) {
-                encode_subframe_search(work[a].st, &work[a].frame, sf, &chained[a]);
-            }
-            synthesis_channels(chained, active, G729_SUBFRAME_SIZE);
-            // The pitch gains side by side.
-            const double* xs[kGroup];
-            const double* y1s[kGroup];
-            const double* y2s[kGroup];
-            double* correlations[kGroup];
-            double gains[kGroup];
-            for (int a = 0; a < active; ++a) {
-                EncoderWork& w = work[a].frame;
-                xs[a] = w.x;
-                y1s[a] = w.y1;
-                y2s[a] = w.y2;
-                correlations[a] = w.gain_correlations;
-            }
-            pitch_gain_channels(xs, y1s, active, correlations, gains);
-            // The algebraic codebook searches side by side.
-            const double* h[kGroup];
-            const double* target[kGroup];
-            double* sign[kGroup];
-            for (int a = 0; a < active; ++a) {
-                EncoderWork& w = work[a].frame;
-                w.gp = gains[a];
-                w.gains_given = true;
-                encode_subframe_gain(work[a].st, &w);
-                fixed_codebook_sharpen_impulse(w.h_both[sf], w.t0, work[a].st->sharp);
-                h[a] = w.h_both[sf];
-                target[a] = w.x2;
-                sign[a] = work[a].sign;
-            }
-            codebook_search_channels(h, target, active, positions, sign);
-            for (int a = 0; a < active; ++a) {
-                EncoderWork& w = work[a].frame;
-                w.fcb_index = fixed_codebook_code_vectors(w.h_both[sf], w.t0, positions[a],
-                                                          work[a].sign, w.code, w.y2,
-                                                          &w.sign_index, work[a].st->sharp);
-            }
-            // The gain quantizers' correlations and codebook searches side by side.
-            codebook_gain_correlations_channels(xs, y1s, y2s, active, correlations);
-            {
-                double g0[kGroup];
-                int taming[kGroup];
-                int row1[kGroup];
-                int row2[kGroup];
-                for (int a = 0; a < active; ++a) {
-                    EncoderWork& w = work[a].frame;
-                    gain_predictor_predict(work[a].st->gain_pred_mem, w.code, 40, &g0[a]);
-                    taming[a] = w.taming;
-                }
-                gain_search_channels(correlations, g0, taming, active, row1, row2);
-                for (int a = 0; a < active; ++a) {
-                    EncoderWork& w = work[a].frame;
-                    w.gain_rows[0] = row1[a];
-                    w.gain_rows[1] = row2[a];
-                    w.predicted_gain = g0[a];
-                    w.gain_rows_given = true;
-                }
-            }
-            for (int a = 0; a < active; ++a) {
-                encode_subframe_finish(work[a].st, &work[a].frame, sf, &chained[a]);
-            }
-            if (sf == 0) synthesis_channels(chained, active, G729_SUBFRAME_SIZE);
-        }
-
-        for (int k = 0; k < n; ++k) {
-            encode_frame_end(states[first + k]);
-            encoder_pack(params[k], bytes[first + k], &byte_counts[first + k]);
-        }
-    }
-    return 0;
+int g729_encode_frames_ws(g729_encoder_state* const states[], int count,
+                          const int16_t* const samples[], uint8_t* const bytes[],
+                          int32_t byte_counts[], void* workspace, size_t workspace_size) {
+    using namespace g729;
+    if (!encode_arguments_ok(states, count, samples, bytes, byte_counts)) return G729_ERROR;
+    EncodeWorkspace* space = place_workspace<EncodeWorkspace>(workspace, workspace_size);
+    if (space == nullptr) return G729_ERROR;
+    if (count == 0) return G729_OK;
+    encode_all(*space, lane_kernels(kWidestLanes), states, count, samples, bytes, byte_counts);
+    return G729_OK;
 }
 
 int g729_decode_frames(g729_decoder_state* const states[], int count, int16_t* const samples[],
                        const uint8_t* const bytes[], const int32_t unit_lengths[],
                        int32_t results[]) {
     using namespace g729;
-    if (count < 0 || (count > 0 && (states == nullptr || samples == nullptr ||
-                                     unit_lengths == nullptr))) {
-        return -1;
-    }
-    for (int i = 0; i < count; ++i) {
-        if (states[i] == nullptr || samples[i] == nullptr) return -1;
-        const int32_t len = unit_lengths[i];
-        const bool carries_bytes = len == G729_SPEECH_FRAME_BYTES || len == G729_SID_FRAME_BYTES;
-        if (carries_bytes && (bytes == nullptr || bytes[i] == nullptr)) return -1;
-    }
+    if (!decode_arguments_ok(states, count, samples, bytes, unit_lengths)) return G729_ERROR;
+    if (count == 0) return G729_OK;
+    DecodePass<kPlainDecodeGroup> pass;
+    return decode_all(pass, lane_kernels(kWidestLanes), states, count, samples, bytes,
+                      unit_lengths, results);
+}
 
-    int failed = 0;
-    for (int first = 0; first < count; first += kGroup) {
-        const int n = count - first < kGroup ? count - first : kGroup;
-        double* mems[kGroup];
-        double* speech[kGroup];
-        int16_t* out[kGroup];
-        DecodeWork work[kGroup];
-        g729simd::SynthesisJob first_jobs[kGroup];
-        g729simd::SynthesisJob second_jobs[kGroup];
-        int synthesis_count = 0;
-        int lanes = 0;  // the channels of this pass with a frame to decode
-        for (int k = 0; k < n; ++k) {
-            const int i = first + k;
-            g729_decoded_params decoded;
-            const int32_t len = unit_lengths[i];
-            if (len == G729_SPEECH_FRAME_BYTES) {
-                g729_unpack_frame(decoded, bytes[i], G729_FRAME_SPEECH);
-            } else if (len == G729_SID_FRAME_BYTES) {
-                g729_unpack_frame(decoded, bytes[i], G729_FRAME_SID);
-            } else if (len == G729_UNIT_UNTRANSMITTED) {
-                untransmitted_frame_params(decoded);
-            } else if (len == G729_UNIT_LOST) {
-                lost_frame_params(decoded);
-            } else {
-                // Like g729_decode_frame: nothing decoded or written, the state unchanged.
-                if (results != nullptr) results[i] = -1;
-                ++failed;
-                continue;
-            }
-            if (results != nullptr) results[i] = 0;
-            DecodeWork& w = work[lanes];
-            w.st = states[i];
-            w.erased = decoded[0];
-            w.speech = w.st->synth_buf + 10;
-            if (decode_frame_begin(w.st, decoded, w.speech, w.lpc, w.lags, &w.frame_type,
-                                   w.jobs)) {
-                first_jobs[synthesis_count] = w.jobs[0];
-                second_jobs[synthesis_count] = w.jobs[1];
-                ++synthesis_count;
-            }
-            mems[lanes] = w.st->post_hpf_mem;
-            speech[lanes] = w.speech;
-            out[lanes] = samples[i];
-            ++lanes;
-        }
-        // The speech frames' synthesis, the channels side by side: subframe 1, then 2.
-        synthesis_channels(first_jobs, synthesis_count, G729_SUBFRAME_SIZE);
-        synthesis_channels(second_jobs, synthesis_count, G729_SUBFRAME_SIZE);
-        // The postfilters' impulse responses (two independent filters a channel), then their
-        // synthesis filters, side by side.
-        g729simd::SynthesisJob impulse_jobs[2 * kGroup];
-        for (int k = 0; k < lanes; ++k) {
-            DecodeWork& w = work[k];
-            decode_frame_end(w.st, w.erased, w.frame_type);
-            postfilter_impulse_jobs(w.lpc, &w.post, impulse_jobs + 2 * k);
-        }
-        synthesis_channels(impulse_jobs, 2 * lanes, kPostfilterImpulseLength);
-        for (int k = 0; k < lanes; ++k) {
-            DecodeWork& w = work[k];
-            postfilter_prepare(&w.st->postfilter, w.speech, w.lags, w.frame_type, &w.post,
-                               w.jobs);
-            first_jobs[k] = w.jobs[0];
-            second_jobs[k] = w.jobs[1];
-        }
-        synthesis_channels(first_jobs, lanes, G729_SUBFRAME_SIZE);
-        synthesis_channels(second_jobs, lanes, G729_SUBFRAME_SIZE);
-        g729_postfilter_state* postfilters[kGroup];
-        PostfilterWork* post[kGroup];
-        for (int k = 0; k < lanes; ++k) {
-            postfilters[k] = &work[k].st->postfilter;
-            post[k] = &work[k].post;
-        }
-        postfilter_finish_channels(postfilters, speech, post, lanes);
-        highpass_channels(Highpass::output, mems, speech, lanes, G729_FRAME_SIZE);
-        for (int k = 0; k < lanes; ++k) decoder_emit(speech[k], out[k]);
-    }
-    return failed == 0 ? 0 : -1;
+size_t g729_decode_frames_workspace_size(int count) {
+    using namespace g729;
+    return count < 0 ? 0 : workspace_bytes<DecodeWorkspace>();
+}
+
+int g729_decode_frames_ws(g729_decoder_state* const states[], int count,
+                          int16_t* const samples[], const uint8_t* const bytes[],
+                          const int32_t unit_lengths[], int32_t results[], void* workspace,
+                          size_t workspace_size) {
+    using namespace g729;
+    if (!decode_arguments_ok(states, count, samples, bytes, unit_lengths)) return G729_ERROR;
+    DecodeWorkspace* space = place_workspace<DecodeWorkspace>(workspace, workspace_size);
+    if (space == nullptr) return G729_ERROR;
+    if (count == 0) return G729_OK;
+    return decode_all(*space, lane_kernels(kWidestLanes), states, count, samples, bytes,
+                      unit_lengths, results);
 }

@@ -34,6 +34,10 @@ using codebook::kScratch;
 using codebook::kTargets;
 using codebook::kTracks;
 
+// Doubles a lane needs for the codebook search: the correlation matrix and five vectors.
+constexpr int kSearchScratch = kCodebookSearchScratch;
+static_assert(kSearchScratch == kMatrixSize + 5 * kLen);
+
 
 #include "codec/batch/lane_common-inl.h"
 #include "codec/lpc/levinson_step-inl.h"
@@ -113,7 +117,7 @@ void correlation_matrix(const Lanes& L, const double* h, double* rr) {
             L.store(cor, rr, kDiag[4 - u] + row);
         }
     }
-    alignas(64) double scratch[kMaxLanes] = {};
+    alignas(64) double scratch[kLanes] = {};
     for (int delta = 1; delta < kLen; delta++) {
         if (delta % kTracks == 0) continue;
         int p[5];
@@ -272,26 +276,26 @@ void keep_better(const Lanes& L, const Choice& c, Vec* psk, Vec* alpk, Vec pos[4
     for (int k = 0; k < 4; k++) pos[k] = hn::IfThenElse(win, c.pos[k], pos[k]);
 }
 
-// One group of up to Lanes(d) channels.
+// One group of up to Lanes(d) channels. scratch: kSearchScratch * kLanes doubles, 64-byte
+// aligned (the interleaved correlation matrix and vectors live there, not on the stack).
 void search_group(const double* const h[], const double* const x[], int n, int (*pos)[4],
-                  double* const sign[]) {
+                  double* const sign[], double* scratch) {
     Lanes L;
-    alignas(64) double hb[kLen * kMaxLanes];
-    alignas(64) double xb[kLen * kMaxLanes];
+    double* rr = scratch;
+    double* hb = rr + kMatrixSize * kLanes;
+    double* xb = hb + kLen * kLanes;
+    double* db = xb + kLen * kLanes;
+    double* sb = db + kLen * kLanes;
+    double* nsb = sb + kLen * kLanes;
     interleave_rows(h, n, kLen, hb);
     interleave_rows(x, n, kLen, xb);
-    alignas(64) double rr[kMatrixSize * kMaxLanes];
     correlation_matrix(L, hb, rr);
 
-    // d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0; its sign and
-    // magnitude.
-    alignas(64) double db[kLen * kMaxLanes];
-    alignas(64) double sb[kLen * kMaxLanes];
-    alignas(64) double nsb[kLen * kMaxLanes];
-    alignas(64) double raw[kLen * kMaxLanes];
-    target_correlation(hb, xb, raw);
+    // d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0 (into db); its sign
+    // and magnitude.
+    target_correlation(hb, xb, db);
     for (int i = 0; i < kLen; i++) {
-        const Vec s = L.load(raw, i);
+        const Vec s = L.load(db, i);
         const auto nonnegative = hn::Ge(s, L.set(0.0));
         const Vec sg = hn::IfThenElse(nonnegative, L.set(1.0), L.set(-1.0));
         L.store(sg, sb, i);
@@ -357,7 +361,7 @@ void search_group(const double* const h[], const double* const x[], int n, int (
     keep_better(L, s2.result(L), &psk, &alpk, best);
     keep_better(L, s3.result(L), &psk, &alpk, best);
 
-    alignas(64) double out[4][kMaxLanes];
+    alignas(64) double out[4][kLanes];
     for (int k = 0; k < 4; ++k) hn::Store(best[k], L.d, out[k]);
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int k = 0; k < 4; ++k) pos[l][k] = static_cast<int>(out[k][l]);
@@ -365,11 +369,28 @@ void search_group(const double* const h[], const double* const x[], int n, int (
     deinterleave_rows(sb, n, kLen, sign);
 }
 
-void CodebookSearchChannels(const double* const* h, const double* const* x, int count,
-                            int (*pos)[4], double* const* sign) {
+// The searches with the caller's scratch (kSearchScratch * kLanes doubles, 64-byte aligned),
+// or with scratch of their own on the stack when it is null.
+HWY_NOINLINE void search_groups(const double* const* h, const double* const* x, int count,
+                                int (*pos)[4], double* const* sign, double* scratch) {
     for_each_group(count, [&](int first, int n) {
-        search_group(h + first, x + first, n, pos + first, sign + first);
+        search_group(h + first, x + first, n, pos + first, sign + first, scratch);
     });
+}
+
+HWY_NOINLINE void search_groups_own_scratch(const double* const* h, const double* const* x,
+                                            int count, int (*pos)[4], double* const* sign) {
+    alignas(64) double scratch[kSearchScratch * kLanes];
+    search_groups(h, x, count, pos, sign, scratch);
+}
+
+void CodebookSearchChannels(const double* const* h, const double* const* x, int count,
+                            int (*pos)[4], double* const* sign, double* scratch) {
+    if (scratch == nullptr) {
+        search_groups_own_scratch(h, x, count, pos, sign);
+    } else {
+        search_groups(h, x, count, pos, sign, scratch);
+    }
 }
 
 
@@ -380,8 +401,8 @@ template <int Rows>
 void lsp_search_group(const double (&codebook)[Rows][10], const double* const* target,
                       const double* const* weight, int n, int lo, int hi, int* best_out) {
     Lanes L;
-    alignas(64) double tb[10 * kMaxLanes] = {};
-    alignas(64) double wb[10 * kMaxLanes] = {};
+    alignas(64) double tb[10 * kLanes] = {};
+    alignas(64) double wb[10 * kLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int j = lo; j <= hi; ++j) {
             tb[j * L.n + l] = target[l][j];
@@ -419,7 +440,7 @@ void lsp_search_group(const double (&codebook)[Rows][10], const double* const* t
             best_n = hn::IfThenElse(take, L.set(e_n + u), best_n);
         }
     }
-    alignas(64) double out[kMaxLanes] = {};
+    alignas(64) double out[kLanes] = {};
     hn::Store(best_n, L.d, out);
     for (int l = 0; l < n && l < L.n; ++l) best_out[l] = static_cast<int>(out[l]);
 }
@@ -443,7 +464,7 @@ void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)
     constexpr int kPast = kMaxPitchLag;  // wsp[-143..-1] is read
     constexpr int kLength = G729_FRAME_SIZE;
     Lanes L;
-    alignas(64) double sw[(kPast + kLength) * kMaxLanes] = {};
+    alignas(64) double sw[(kPast + kLength) * kLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int i = -kPast; i < kLength; ++i) sw[(i + kPast) * L.n + l] = wsp[l][i];
     }
@@ -468,8 +489,8 @@ void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)
                 lag = hn::IfThenElse(take, L.set(t_lag + u * step), lag);
             }
         }
-        alignas(64) double b[kMaxLanes] = {};
-        alignas(64) double g[kMaxLanes] = {};
+        alignas(64) double b[kLanes] = {};
+        alignas(64) double g[kLanes] = {};
         hn::Store(best, L.d, b);
         hn::Store(lag, L.d, g);
         for (int l = 0; l < n && l < L.n; ++l) {
@@ -492,7 +513,7 @@ void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
     constexpr int kWindow = kLpcWindowLength;
     constexpr int kLags = kMaxAutocorrelationLag + 1;
     Lanes L;
-    alignas(64) double y[(kWindow + kLags) * kMaxLanes] = {};
+    alignas(64) double y[(kWindow + kLags) * kLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int i = 0; i < kWindow; ++i) y[i * L.n + l] = x[l][i] * lpc_analysis_window[i];
     }
@@ -509,7 +530,7 @@ void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
         for (int k = 0; k < kWindow - j; ++k) s[k] += yj * L.load(y, j + k);
     }
     for (int k = 0; k < kLags; ++k) {
-        alignas(64) double out[kMaxLanes] = {};
+        alignas(64) double out[kLanes] = {};
         hn::Store(s[k], L.d, out);
         for (int l = 0; l < n && l < L.n; ++l) r[l][k] = out[l];
     }
@@ -519,7 +540,7 @@ void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
 // operations in the same order, the error's floor by a per-lane select.
 void levinson_group(const double (*r)[13], int n, double (*a_out)[11], double (*rc_out)[10]) {
     Lanes L;
-    alignas(64) double rb[11 * kMaxLanes];
+    alignas(64) double rb[11 * kLanes];
     for (int l = 0; l < L.n; ++l) {
         // Lanes without a channel solve r = (1, 0, ...): no division by zero.
         for (int k = 0; k <= 10; ++k) rb[k * L.n + l] = l < n ? r[l][k] : (k == 0 ? 1.0 : 0.0);
@@ -531,8 +552,8 @@ void levinson_group(const double (*r)[13], int n, double (*a_out)[11], double (*
     levinson_recursion(
         rv, a, rc, L.set(0.0), L.set(1.0), [](Vec x) { return hn::Neg(x); },
         [&](Vec e) { return hn::IfThenElse(hn::Le(e, L.set(0.0)), L.set(0.001), e); });
-    alignas(64) double ab[11 * kMaxLanes];
-    alignas(64) double cb[10 * kMaxLanes];
+    alignas(64) double ab[11 * kLanes];
+    alignas(64) double cb[10 * kLanes];
     for (int j = 0; j <= 10; ++j) L.store(a[j], ab, j);
     for (int j = 0; j < 10; ++j) L.store(rc[j], cb, j);
     for (int l = 0; l < n; ++l) {
@@ -555,12 +576,12 @@ void LevinsonChannels(const double (*r)[13], int count, double (*a)[11], double 
 void gain_correlations_group(const double* const* x, const double* const* y,
                              const double* const* z, int n, double* const* c, double* gain) {
     Lanes L;
-    alignas(64) double xb[kLen * kMaxLanes];
-    alignas(64) double yb[kLen * kMaxLanes];
-    alignas(64) double zb[kLen * kMaxLanes];
+    alignas(64) double xb[kLen * kLanes];
+    alignas(64) double yb[kLen * kLanes];
+    alignas(64) double zb[kLen * kLanes];
     interleave_rows(x, n, kLen, xb);
     interleave_rows(y, n, kLen, yb);
-    alignas(64) double out[3][kMaxLanes] = {};
+    alignas(64) double out[3][kLanes] = {};
     if (z == nullptr) {
         Vec yy = L.set(0.01);
         Vec xy = L.set(0.0);
@@ -621,9 +642,16 @@ void gain_search_group(const double* const* c, const double* g0_in, const int* t
                        int* row1_out, int* row2_out) {
     Lanes L;
     const hn::RebindToSigned<Tag> di;
-    alignas(64) double cb[5][kMaxLanes] = {};
-    alignas(64) double g0b[kMaxLanes] = {};
-    alignas(64) double tb[kMaxLanes] = {};
+    // Lanes without a channel search with c = (1, 0, 1, 0, 0) and g0 = 1: no division by zero
+    // (a host that traps floating-point faults sees none), and their result is not used.
+    alignas(64) double cb[5][kLanes] = {};
+    alignas(64) double g0b[kLanes] = {};
+    alignas(64) double tb[kLanes] = {};
+    for (int l = n; l < kLanes; ++l) {
+        cb[0][l] = 1.0;
+        cb[2][l] = 1.0;
+        g0b[l] = 1.0;
+    }
     for (int l = 0; l < n; ++l) {
         for (int k = 0; k < 5; ++k) cb[k][l] = c[l][k];
         g0b[l] = g0_in[l];
@@ -699,8 +727,8 @@ void gain_search_group(const double* const* c, const double* g0_in, const int* t
             best2 = hn::IfThenElse(take, cand2 + L.set(k), best2);
         }
     }
-    alignas(64) double o1[kMaxLanes] = {};
-    alignas(64) double o2[kMaxLanes] = {};
+    alignas(64) double o1[kLanes] = {};
+    alignas(64) double o2[kLanes] = {};
     hn::Store(best1, L.d, o1);
     hn::Store(best2, L.d, o2);
     for (int l = 0; l < n; ++l) {
@@ -738,58 +766,67 @@ HWY_EXPORT(LevinsonChannels);
 HWY_EXPORT(GainCorrelationsChannels);
 HWY_EXPORT(GainSearchChannels);
 }  // namespace lanes
-// The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
+using g729simd::kernel_entry;
 
-void autocorrelation_channels(const double* const x[], int count, double (*r)[13]) {
+void autocorrelation_channels(const double* const x[], int count, double (*r)[13], int kernels) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(AutocorrelationChannels)(x, count, r);
+    kernel_entry(HWY_DISPATCH_TABLE(AutocorrelationChannels), kernels)(x, count, r);
 }
 
 void pitch_gain_channels(const double* const x[], const double* const y[], int count,
-                         double* const c[], double gain[]) {
+                         double* const c[], double gain[], int kernels) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(GainCorrelationsChannels)(x, y, nullptr, count, c, gain);
+    kernel_entry(HWY_DISPATCH_TABLE(GainCorrelationsChannels), kernels)(x, y, nullptr, count, c,
+                                                                       gain);
 }
 
 void codebook_gain_correlations_channels(const double* const x[], const double* const y[],
-                                         const double* const z[], int count, double* const c[]) {
+                                         const double* const z[], int count, double* const c[],
+                                         int kernels) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(GainCorrelationsChannels)(x, y, z, count, c, nullptr);
+    kernel_entry(HWY_DISPATCH_TABLE(GainCorrelationsChannels), kernels)(x, y, z, count, c,
+                                                                       nullptr);
 }
 
 void gain_search_channels(const double* const c[], const double g0[], const int taming[],
-                          int count, int row1[], int row2[]) {
+                          int count, int row1[], int row2[], int kernels) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(GainSearchChannels)(c, g0, taming, count, row1, row2);
+    kernel_entry(HWY_DISPATCH_TABLE(GainSearchChannels), kernels)(c, g0, taming, count, row1,
+                                                                 row2);
 }
 
-void levinson_channels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10]) {
+void levinson_channels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10],
+                       int kernels) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(LevinsonChannels)(r, count, a, rc);
+    kernel_entry(HWY_DISPATCH_TABLE(LevinsonChannels), kernels)(r, count, a, rc);
 }
 
 void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],
-                               double (*max)[3]) {
+                               double (*max)[3], int kernels) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(OpenLoopMaximaChannels)(wsp, count, t, max);
+    kernel_entry(HWY_DISPATCH_TABLE(OpenLoopMaximaChannels), kernels)(wsp, count, t, max);
 }
 
-void lsp_first_stage_channels(const double* const target[], int count, int best[]) {
+void lsp_first_stage_channels(const double* const target[], int count, int best[],
+                              int kernels) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(LspStageChannels)(1, target, nullptr, count, 0, 9, best);
+    kernel_entry(HWY_DISPATCH_TABLE(LspStageChannels), kernels)(1, target, nullptr, count, 0, 9,
+                                                               best);
 }
 
 void lsp_second_stage_channels(const double* const rest[], const double* const w[], int count,
-                               int lo, int hi, int best[]) {
+                               int lo, int hi, int best[], int kernels) {
     if (count <= 0 || lo < 0 || hi > 9 || lo > hi) return;
-    HWY_DYNAMIC_DISPATCH(LspStageChannels)(2, rest, w, count, lo, hi, best);
+    kernel_entry(HWY_DISPATCH_TABLE(LspStageChannels), kernels)(2, rest, w, count, lo, hi, best);
 }
 
 void codebook_search_channels(const double* const h[], const double* const x[], int count,
-                              int (*pos)[4], double* const sign[]) {
+                              int (*pos)[4], double* const sign[], double* scratch,
+                              int kernels) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(CodebookSearchChannels)(h, x, count, pos, sign);
+    kernel_entry(HWY_DISPATCH_TABLE(CodebookSearchChannels), kernels)(h, x, count, pos, sign,
+                                                                     scratch);
 }
 }  // namespace g729
 #endif  // HWY_ONCE

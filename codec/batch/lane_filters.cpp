@@ -158,15 +158,15 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
     const D d;
     constexpr int lanes = lanes_of<D>();
     constexpr int kMaxBlock = G729_SUBFRAME_SIZE;
+    // Each output replaces its input, read just before (less stack than a second buffer).
     alignas(64) double xbuf[G][kMaxBlock * lanes];
-    alignas(64) double ybuf[G][kMaxBlock * lanes];
     alignas(64) double ab[G][11 * lanes];
     alignas(64) double mb[G][20 * lanes];
     const double* xb[G];
     double* yb[G];
     for (int g = 0; g < G; ++g) {
         xb[g] = xbuf[g];
-        yb[g] = ybuf[g];
+        yb[g] = xbuf[g];
         const int first = g * lanes;
         const int used = used_lanes(n, g, lanes);
         const double* a_rows[lanes] = {};
@@ -221,7 +221,7 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
         const int used = used_lanes(n, g, lanes);
         double* y_rows[lanes] = {};
         for (int l = 0; l < used; ++l) y_rows[l] = jobs[first + l].y;
-        deinterleave_rows<D>(ybuf[g], used, L, y_rows);
+        deinterleave_rows<D>(xbuf[g], used, L, y_rows);
     }
     for (int j = 0; j < n && j < G * lanes; ++j) {
         const int g = j / lanes;
@@ -297,8 +297,12 @@ void postfilter_finish_group(g729_postfilter_state* const* pf, double* const* sp
             g_in += vs * vs;
         }
         const auto silent = hn::Eq(g_out, hn::Zero(d));
+        // A silent lane (or one without a channel) divides by 1 instead of 0: its step is
+        // never used, and a host that traps floating-point faults sees none.
+        const V divisor = hn::IfThenElse(silent, hn::Set(d, 1.0), g_out);
         const V step = hn::IfThenElseZero(hn::Ne(g_in, hn::Zero(d)),
-                                          hn::Set(d, 0.09999999999999998) * hn::Sqrt(g_in / g_out));
+                                          hn::Set(d, 0.09999999999999998) *
+                                              hn::Sqrt(g_in / divisor));
         for (int i = 0; i < G729_SUBFRAME_SIZE; ++i) {
             gain = hn::Set(d, 0.9) * gain + step;
             const V vo = hn::Load(d, o + i * lanes);
@@ -341,29 +345,49 @@ HWY_EXPORT(PostfilterFinishChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
+using g729simd::kernel_entry;
 
 void highpass_channels(Highpass filter, double* const mems[], double* const samples[],
-                       int channels, int count) {
+                       int channels, int count, int kernels) {
     if (channels <= 0) return;
     if (count < 0) count = 0;
     if (count > G729_FRAME_SIZE) count = G729_FRAME_SIZE;
-    HWY_DYNAMIC_DISPATCH(HighpassChannels)(static_cast<int>(filter), mems, samples,
-                                                      channels, count);
+    kernel_entry(HWY_DISPATCH_TABLE(HighpassChannels), kernels)(static_cast<int>(filter), mems,
+                                                               samples, channels, count);
 }
 
-void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L) {
+void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L, int kernels) {
     if (count <= 0) return;
     if (L < 0) L = 0;
     if (L > G729_SUBFRAME_SIZE) L = G729_SUBFRAME_SIZE;
-    HWY_DYNAMIC_DISPATCH(SynthesisChannels)(jobs, count, L);
+    kernel_entry(HWY_DISPATCH_TABLE(SynthesisChannels), kernels)(jobs, count, L);
 }
 
 void postfilter_finish_channels(g729_postfilter_state* const pf[], double* const speech[],
-                                PostfilterWork* const work[], int count) {
+                                PostfilterWork* const work[], int count, int kernels) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(PostfilterFinishChannels)(pf, speech, work, count);
+    kernel_entry(HWY_DISPATCH_TABLE(PostfilterFinishChannels), kernels)(pf, speech, work, count);
 }
 
 int highpass_lanes() { return HWY_DYNAMIC_DISPATCH(HighpassLanes)(); }
+
+// From the chosen kernels towards the scalar ones (the table's last entry): on x86 each
+// instruction set Highway targets includes the next one's, and elsewhere the vectors hold at
+// most two doubles, so every entry after the chosen one runs on this processor.
+int lane_kernels(int max_lanes) {
+    const int best = highpass_lanes();  // sets up the choice of the dispatch tables
+    const auto& table = HWY_DISPATCH_TABLE(HighpassLanes);
+    constexpr int n = static_cast<int>(sizeof(table) / sizeof(table[0]));
+    int i = n == 1 ? 0 : static_cast<int>(hwy::GetChosenTarget().GetIndex());
+    if (best <= max_lanes) return i;
+    for (++i; i < n - 1; ++i) {
+        if (table[i] != nullptr && table[i]() <= max_lanes) return i;
+    }
+    return n - 1;
+}
+
+int lane_kernels_lanes(int kernels) {
+    return kernel_entry(HWY_DISPATCH_TABLE(HighpassLanes), kernels)();
+}
 }  // namespace g729
 #endif  // HWY_ONCE

@@ -56,7 +56,7 @@ void interpolate(const double* past, Vec start, int f, int shift, double* out) {
         wl[i] = hn::Set(d, excitation_interpolation_filter[f + 3 * i]);
         wr[i] = hn::Set(d, excitation_interpolation_filter[3 - f + 3 * i]);
     }
-    alignas(64) double w[kWindowRows * kMaxLanes];
+    alignas(64) double w[kWindowRows * kLanes];
     int ready = 0;  // rows of w filled
     for (int n = 0; n < kLen; ++n) {
         // Output n reads rows n + 2 - shift .. n + 21 - shift.
@@ -84,9 +84,9 @@ void closed_loop_group(double* const* exc, const double* const* x, const double*
                        const int* t0_min, const int* t0_max, int subframe_offset, int n,
                        int* t0_out, int* frac_out) {
     const Tag d;
-    alignas(64) double hb[kLen * kMaxLanes];
-    alignas(64) double xb[kLen * kMaxLanes];
-    alignas(64) double db[kLen * kMaxLanes];
+    alignas(64) double hb[kLen * kLanes];
+    alignas(64) double xb[kLen * kLanes];
+    alignas(64) double db[kLen * kLanes];
     interleave_rows(h, n, kLen, hb);
     interleave_rows(x, n, kLen, xb);
     target_correlation(hb, xb, db);
@@ -94,9 +94,9 @@ void closed_loop_group(double* const* exc, const double* const* x, const double*
     // Integer lag: lane l's lag t0_min[l] + k correlates d with exc[n - t0_min[l] - k], its
     // window moved in from exc - t0_min[l] - (lags - 1).
     int lags = 1;
-    alignas(64) double lo[kMaxLanes] = {};
-    alignas(64) double last[kMaxLanes] = {};
-    const double* windows[kMaxLanes] = {};
+    alignas(64) double lo[kLanes] = {};
+    alignas(64) double last[kLanes] = {};
+    const double* windows[kLanes] = {};
     for (int l = 0; l < n; ++l) {
         const int count = t0_max[l] - t0_min[l] + 1;
         lags = count > lags ? (count < kMaxLags ? count : kMaxLags) : lags;
@@ -108,7 +108,7 @@ void closed_loop_group(double* const* exc, const double* const* x, const double*
         last[l] = t0_max[l] - t0_min[l];
         windows[l] = exc[l] - t0_min[l] - (lags - 1);
     }
-    alignas(64) double q[(kLen + kMaxLags) * kMaxLanes];
+    alignas(64) double q[(kLen + kMaxLags) * kLanes];
     interleave_rows(windows, n, kLen + lags - 1, q);
     Vec r[kMaxLags];
     for (int k = 0; k < lags; ++k) r[k] = hn::Set(d, 0.1);
@@ -126,16 +126,16 @@ void closed_loop_group(double* const* exc, const double* const* x, const double*
     }
 
     // Fractions: the past moved in shifted by each lane's lag, then the three interpolations.
-    alignas(64) double lag[kMaxLanes] = {};
+    alignas(64) double lag[kLanes] = {};
     hn::Store(t0, d, lag);
-    const double* past_rows[kMaxLanes] = {};
+    const double* past_rows[kLanes] = {};
     for (int l = 0; l < n; ++l) past_rows[l] = exc[l] - static_cast<int>(lag[l]) - kReach;
-    alignas(64) double past[kWindowRows * kMaxLanes];
+    alignas(64) double past[kWindowRows * kLanes];
     interleave_rows(past_rows, n, kWindowRows, past);
     const Vec start = t0 + hn::Set(d, kReach);
-    alignas(64) double v0[kLen * kMaxLanes];
-    alignas(64) double vm[kLen * kMaxLanes];
-    alignas(64) double vp[kLen * kMaxLanes];
+    alignas(64) double v0[kLen * kLanes];
+    alignas(64) double vm[kLen * kLanes];
+    alignas(64) double vp[kLen * kLanes];
     interpolate(past, start, 0, 0, v0);
     interpolate(past, start, 1, 0, vm);
     interpolate(past, start, 2, 1, vp);
@@ -158,7 +158,7 @@ void closed_loop_group(double* const* exc, const double* const* x, const double*
 
     const Vec frac = hn::IfThenElse(plus, hn::Set(d, 1.0),
                                     hn::IfThenElse(keep_minus, hn::Set(d, -1.0), hn::Zero(d)));
-    alignas(64) double fr[kMaxLanes] = {};
+    alignas(64) double fr[kLanes] = {};
     hn::Store(frac, d, fr);
     for (int l = 0; l < n; ++l) {
         t0_out[l] = static_cast<int>(lag[l]);
@@ -189,10 +189,10 @@ using namespace lanes;
 
 void closed_loop_channels(double* const exc[], const double* const x[], const double* const h[],
                           const int t0_min[], const int t0_max[], int subframe_offset, int count,
-                          int t0[], int frac[]) {
+                          int t0[], int frac[], int kernels) {
     if (count <= 0) return;
-    HWY_DYNAMIC_DISPATCH(ClosedLoopChannels)(exc, x, h, t0_min, t0_max, subframe_offset, count,
-                                             t0, frac);
+    g729simd::kernel_entry(HWY_DISPATCH_TABLE(ClosedLoopChannels), kernels)(
+        exc, x, h, t0_min, t0_max, subframe_offset, count, t0, frac);
 }
 }  // namespace g729
 #endif  // HWY_ONCE

@@ -26,11 +26,12 @@
 #ifndef G729_G729_H
 #define G729_G729_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 /* Library version. g729_version_string() reports the version of the library in use. */
 #define G729_VERSION_MAJOR 1
-#define G729_VERSION_MINOR 0
+#define G729_VERSION_MINOR 1
 #define G729_VERSION_PATCH 0
 
 /* Marks the entry points the shared library exports; everything else in it is hidden. */
@@ -41,6 +42,11 @@
 #define G729_API
 #endif
 #endif
+
+/* Results of the entry points. Every entry point checks its pointers: a null pointer it
+ * needs gives G729_ERROR with nothing written and no state changed. */
+#define G729_OK 0
+#define G729_ERROR (-1)
 
 #define G729_FRAME_SIZE 80          /* samples per frame */
 #define G729_SUBFRAME_SIZE 40       /* samples per subframe */
@@ -179,29 +185,44 @@ extern "C" {
 /* "MAJOR.MINOR.PATCH" of the library in use (a static string). */
 G729_API const char *g729_version_string(void);
 
-/* ---- Entry points ---- */
+/* ---- Entry points ----
+ *
+ * Stack: every entry point runs on a thread created with a 64 KB stack
+ * (pthread_attr_setstacksize), as the test suite checks. The peak each takes of its thread's
+ * stack, measured on x86-64 (GCC 12, -O3; the largest of the AVX-512, AVX2, SSE4 and scalar
+ * kernels):
+ *   g729_encoder_init, g729_decoder_init, g729_pack_frame, g729_unpack_frame   under 1 KB
+ *   g729_encode_frame                                                          14 KB
+ *   g729_decode_frame, g729_decode_lost_frame, g729_decode_untransmitted_frame 7 KB
+ *   g729_encode_frames 41 KB, g729_encode_frames_ws 31 KB
+ *   g729_decode_frames 36 KB, g729_decode_frames_ws 29 KB */
 
-/* Starts a new encoder stream. dtx_flag non-zero requests discontinuous transmission. */
-G729_API void g729_encoder_init(g729_encoder_state *state, int dtx_flag);
+/* Starts a new encoder stream. dtx_flag non-zero requests discontinuous transmission.
+ * Returns G729_OK, or G729_ERROR for a null state. (Earlier releases returned nothing; the
+ * result may be ignored.) */
+G729_API int g729_encoder_init(g729_encoder_state *state, int dtx_flag);
 
 /* Encodes 80 samples. Writes 10 (speech), 2 (SID) or 0 bytes and stores that count.
- * Always returns 0. */
+ * Returns G729_OK, or G729_ERROR (nothing coded or written) when a pointer is null. */
 G729_API int g729_encode_frame(g729_encoder_state *state, const int16_t samples[80],
                                uint8_t *bytes, int32_t *byte_count);
 
-/* Starts a new decoder stream. */
-G729_API void g729_decoder_init(g729_decoder_state *state);
+/* Starts a new decoder stream. Returns G729_OK, or G729_ERROR for a null state. (Earlier
+ * releases returned nothing; the result may be ignored.) */
+G729_API int g729_decoder_init(g729_decoder_state *state);
 
 /* Decodes one received unit (10-byte speech frame or 2-byte SID frame) into 80 samples.
- * Returns 0, or -1 for any other unit length (nothing decoded or written, state unchanged). */
+ * Returns G729_OK, or G729_ERROR for any other unit length or a null pointer (nothing
+ * decoded or written, state unchanged). */
 G729_API int g729_decode_frame(g729_decoder_state *state, int16_t samples[80],
                                const uint8_t *bytes, int unit_length);
 
-/* Decodes a frame that never arrived (erasure concealment) into 80 samples. Returns 0. */
+/* Decodes a frame that never arrived (erasure concealment) into 80 samples. Returns
+ * G729_OK, or G729_ERROR (nothing written) when a pointer is null. */
 G729_API int g729_decode_lost_frame(g729_decoder_state *state, int16_t samples[80]);
 
 /* Decodes a frame the sender deliberately did not transmit (a DTX pause) into 80 samples of
- * comfort noise. Returns 0. */
+ * comfort noise. Returns G729_OK, or G729_ERROR (nothing written) when a pointer is null. */
 G729_API int g729_decode_untransmitted_frame(g729_decoder_state *state, int16_t samples[80]);
 
 /* ---- Many channels at once ----
@@ -210,41 +231,76 @@ G729_API int g729_decode_untransmitted_frame(g729_decoder_state *state, int16_t 
  * channels' serial filters side by side in vector lanes. Every channel's output and state
  * afterwards are exactly what the single-channel entry points give it, in any mix of channels
  * (DTX on or off, any kind of unit, any count). The channels' states, samples and bytes must
- * not overlap. Nothing is allocated and no lock is taken. The calls work on the stack: give
- * the calling thread at least 256 KB of it (the test suite's batched runs need between 128 and
- * 160 KB; single-channel calls need far less). */
+ * not overlap. Nothing is allocated and no lock is taken.
+ *
+ * Two forms: the plain calls keep their work records on the stack and so code the channels
+ * in small groups (4 channels a pass for the encoder, 8 for the decoder); the _ws calls take a
+ * workspace from the caller (any memory of the size the matching _workspace_size call gives,
+ * reused from call to call by one thread at a time, no alignment needed) and code 16
+ * channels a pass on the widest vectors, which is faster. Both give exactly the same output. */
 
 /* Unit lengths of g729_decode_frames besides 10 (speech) and 2 (SID). */
 #define G729_UNIT_UNTRANSMITTED 0   /* a DTX pause: comfort noise */
 #define G729_UNIT_LOST (-1)         /* a frame that never arrived: concealed */
 
 /* Encodes 80 samples for each of count channels: channel i reads samples[i], writes 10, 2 or
- * 0 bytes to bytes[i] (room for 10) and stores that count in byte_counts[i]. Returns 0, or -1
- * (nothing coded) when count is negative or a needed pointer is null. */
+ * 0 bytes to bytes[i] (room for 10) and stores that count in byte_counts[i]. Returns G729_OK,
+ * or G729_ERROR (nothing coded or written) when count is negative or a needed pointer is
+ * null. */
 G729_API int g729_encode_frames(g729_encoder_state *const states[], int count,
                                 const int16_t *const samples[], uint8_t *const bytes[],
                                 int32_t byte_counts[]);
+
+/* Bytes of workspace g729_encode_frames_ws needs for up to count channels a call (at present
+ * the same for every count, about 125 KB); 0 for a negative count. */
+G729_API size_t g729_encode_frames_workspace_size(int count);
+
+/* g729_encode_frames with the caller's workspace: workspace_size bytes at workspace, at least
+ * g729_encode_frames_workspace_size(count). G729_ERROR (nothing coded or written) also for a
+ * null or too small workspace. */
+G729_API int g729_encode_frames_ws(g729_encoder_state *const states[], int count,
+                                   const int16_t *const samples[], uint8_t *const bytes[],
+                                   int32_t byte_counts[], void *workspace,
+                                   size_t workspace_size);
 
 /* Decodes one frame for each of count channels into samples[i] (80 samples). unit_lengths[i]
  * is 10 or 2 for a unit in bytes[i], G729_UNIT_UNTRANSMITTED or G729_UNIT_LOST (bytes[i] is
  * then not read and may be null, as may bytes when no channel has a unit). A channel with any
  * other length is left alone, as g729_decode_frame leaves it. results, when not null,
- * receives each channel's g729_decode_frame-style result (0 decoded, -1 invalid length).
- * Returns 0 when every channel was decoded, -1 otherwise (with nothing decoded when count is
- * negative or a needed pointer is null). */
+ * receives each channel's g729_decode_frame-style result (G729_OK decoded, G729_ERROR invalid
+ * length). Returns G729_OK when every channel was decoded, G729_ERROR otherwise (with nothing
+ * decoded or written when count is negative or a needed pointer is null). */
 G729_API int g729_decode_frames(g729_decoder_state *const states[], int count,
                                 int16_t *const samples[], const uint8_t *const bytes[],
                                 const int32_t unit_lengths[], int32_t results[]);
 
+/* Bytes of workspace g729_decode_frames_ws needs for up to count channels a call (at present
+ * the same for every count, about 41 KB); 0 for a negative count. */
+G729_API size_t g729_decode_frames_workspace_size(int count);
+
+/* g729_decode_frames with the caller's workspace: workspace_size bytes at workspace, at least
+ * g729_decode_frames_workspace_size(count). G729_ERROR (nothing decoded or written) also for
+ * a null or too small workspace. */
+G729_API int g729_decode_frames_ws(g729_decoder_state *const states[], int count,
+                                   int16_t *const samples[], const uint8_t *const bytes[],
+                                   const int32_t unit_lengths[], int32_t results[],
+                                   void *workspace, size_t workspace_size);
+
 /* ---- Bitstream ---- */
 
-/* Packs a parameter array: 10 bytes for a speech frame, 2 for a SID frame, nothing otherwise. */
-G729_API void g729_pack_frame(const int32_t params[G729_PARAMS_SIZE], uint8_t *bytes,
-                              int32_t *byte_count);
+/* Packs a parameter array: 10 bytes for a speech frame, 2 for a SID frame, nothing otherwise,
+ * and stores that count. Returns G729_OK, or G729_ERROR (nothing written) when params or
+ * byte_count is null, or bytes is null for a speech or SID frame. (Earlier releases returned
+ * nothing; the result may be ignored.) */
+G729_API int g729_pack_frame(const int32_t params[G729_PARAMS_SIZE], uint8_t *bytes,
+                             int32_t *byte_count);
 
-/* Unpacks bytes of the given frame type (1 speech, 2 SID; 0 or anything else: erased frame). */
-G729_API void g729_unpack_frame(int32_t decoded[G729_DECODED_PARAMS_SIZE], const uint8_t *bytes,
-                                int32_t frame_type);
+/* Unpacks bytes of the given frame type (1 speech, 2 SID; 0 or anything else: erased frame,
+ * bytes not read and may be null). Returns G729_OK, or G729_ERROR (nothing written) when
+ * decoded is null, or bytes is null for a speech or SID frame. (Earlier releases returned
+ * nothing; the result may be ignored.) */
+G729_API int g729_unpack_frame(int32_t decoded[G729_DECODED_PARAMS_SIZE], const uint8_t *bytes,
+                               int32_t frame_type);
 
 /* Parity bit of the 8-bit subframe-1 pitch index. */
 G729_API int32_t g729_pitch_parity(int32_t p1);

@@ -87,7 +87,12 @@ public:
             bytes[i] = c.frame_.bytes.data();
             lengths[i] = unit_length(c.frame_);
         }
-        g729_decode_frames(states, static_cast<int>(n), samples, bytes, lengths, results);
+        // The batched decoder's work records live in this worker's own memory (see the
+        // encoder).
+        thread_local std::vector<unsigned char> workspace(
+            g729_decode_frames_workspace_size(static_cast<int>(max_batch_channels)));
+        g729_decode_frames_ws(states, static_cast<int>(n), samples, bytes, lengths, results,
+                              workspace.data(), workspace.size());
         for (std::size_t i = 0; i < n; ++i) channels[i]->result_ = results[i];
     }
 

@@ -64,7 +64,12 @@ public:
             samples[i] = channels[i]->samples_;
             bytes[i] = channels[i]->bytes_;
         }
-        g729_encode_frames(states, static_cast<int>(n), samples, bytes, counts);
+        // The batched encoder's work records live in this worker's own memory, so that it
+        // runs its widest passes without a deep stack.
+        thread_local std::vector<unsigned char> workspace(
+            g729_encode_frames_workspace_size(static_cast<int>(max_batch_channels)));
+        g729_encode_frames_ws(states, static_cast<int>(n), samples, bytes, counts,
+                              workspace.data(), workspace.size());
         for (std::size_t i = 0; i < n; ++i) channels[i]->count_ = counts[i];
     }
 
