@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -339,7 +340,17 @@ std::vector<std::string> cli_commands() {
     return out;
 }
 
+namespace {
+
+// The first failed write of command output: pel_cli is void, as modules expect.
+std::atomic<int> cli_write_errno{0};
+
+}  // namespace
+
+int cli_write_error() { return cli_write_errno.load(); }
+
 int run_cli(const std::string& line, int fd) {
+    cli_write_errno.store(0);
     const std::vector<std::string> words = words_of(line);
     // The longest registered command whose words start the line; the rest are arguments.
     pel_cli_entry* best = nullptr;
@@ -578,7 +589,11 @@ void pel_cli(int fd, const char* fmt, ...) {
     while (left > 0) {
         const ssize_t w = ::write(fd, p, left);
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return;
+        if (w <= 0) {
+            int none = 0;
+            pelhost::cli_write_errno.compare_exchange_strong(none, w < 0 ? errno : EIO);
+            return;
+        }
         p += w;
         left -= static_cast<std::size_t>(w);
     }

@@ -76,5 +76,8 @@ std::vector<std::string> cli_commands();
 // Runs a command line, writing its output to fd. 0 on success, -1 when no command matches,
 // 1 when the handler reports failure.
 int run_cli(const std::string& line, int fd);
+// The errno of the first write of command output (pel_cli) that failed since run_cli began;
+// 0 when all of it was written.
+int cli_write_error();
 
 }  // namespace pelhost

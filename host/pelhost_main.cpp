@@ -50,10 +50,14 @@ pel_translator* require_translator(const char* name) {
 int run_cli_command(const std::vector<std::string>& words) {
     std::string line;
     for (const std::string& w : words) line += (line.empty() ? "" : " ") + w;
+    std::fflush(stdout);  // the command writes to the descriptor itself
     const int result = pelhost::run_cli(line, STDOUT_FILENO);
     if (result == -1) {
         std::fprintf(stderr, "No such command '%s'. Registered commands:\n", line.c_str());
         for (const std::string& c : pelhost::cli_commands()) std::fprintf(stderr, "  %s\n", c.c_str());
+    }
+    if (const int err = pelhost::cli_write_error(); err != 0) {
+        throw std::runtime_error(g729io::standard_output_write_error(err));
     }
     return result == 0 ? 0 : 1;
 }
@@ -103,7 +107,12 @@ int run_transcode(const std::string& input, const std::string& output, int packe
         std::fprintf(report, ", padded with %zu samples of silence to whole 10 ms blocks",
                      r.padding_samples);
     }
-    std::fprintf(report, "\npackets:    %d ms (%d samples)\n", packet_ms, packet);
+    std::fprintf(report, "\npackets:    %d ms (%d samples)", packet_ms, packet);
+    if (r.split_frames != 0) {
+        std::fprintf(report, ", %ld of them sent in two parts to fit the %d-sample buffer of lintog729",
+                     r.split_frames, enc->buffer_samples);
+    }
+    std::fprintf(report, "\n");
     std::fprintf(report,
                  "lintog729:  %ld slin frames in, %ld G.729 frames out, %ld bytes (%ld 10-byte frames)\n",
                  r.encode.frames_in, r.encode.frames_out, r.encode.bytes_out, r.encode.bytes_out / 10);
@@ -133,6 +142,7 @@ int run_show_translation() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    g729io::protect_standard_streams();
     CLI::App app{"pelhost: a stand-in Pellarion host for translator modules"};
     std::string module_path = default_module_path();
     app.add_option("--module", module_path, "module file to load (default: ../lib/codec_orvane.so "
@@ -165,7 +175,13 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0) return app.exit(e);  // --help
+        if (e.get_exit_code() == 0) {  // --help
+            app.exit(e);
+            const std::string error = g729io::standard_output_error();
+            if (error.empty()) return 0;
+            std::fprintf(stderr, "pelhost: %s\n", error.c_str());
+            return 1;
+        }
         std::fprintf(stderr, "pelhost: %s (see pelhost --help)\n", e.what());
         return kExitUsage;
     }
@@ -206,7 +222,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pelhost: %s\n", e.what());
         status = 1;
     }
-    std::fflush(stdout);
+    // What was printed (the report, the command output) must have reached standard output.
+    if (const std::string lost = g729io::standard_output_error(); !lost.empty() && status == 0) {
+        std::fprintf(stderr, "pelhost: %s\n", lost.c_str());
+        status = 1;
+    }
     if (pelhost::unload_module(module) != 0) status = 1;
     return status;
 }

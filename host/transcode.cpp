@@ -64,8 +64,25 @@ Transcoder::Transcoder(pel_translator* encoder, pel_translator* decoder, int pac
 }
 
 void Transcoder::send(std::span<int16_t> packet) {
-    const int n = static_cast<int>(packet.size());
-    pel_frame in{PEL_FRAME_VOICE, pel_format_slin, 2 * n, n, "pelhost", packet.data(), 0, 0};
+    // The encoder keeps the samples short of a whole block between frames; a frame that would
+    // overflow its buffer with them goes in as far as there is room, then the rest.
+    bool split = false;
+    while (!packet.empty()) {
+        const int room = enc_->t->buffer_samples - enc_->samples;
+        std::size_t take = packet.size();
+        if (room > 0 && take > static_cast<std::size_t>(room)) {
+            take = static_cast<std::size_t>(room);
+            split = true;
+        }
+        send_part(packet.first(take));
+        packet = packet.subspan(take);
+    }
+    if (split) ++result_.split_frames;
+}
+
+void Transcoder::send_part(std::span<int16_t> part) {
+    const int n = static_cast<int>(part.size());
+    pel_frame in{PEL_FRAME_VOICE, pel_format_slin, 2 * n, n, "pelhost", part.data(), 0, 0};
     pel_frame* coded = step(enc_.get(), &in, result_.encode);
     if (coded == nullptr) return;
     pel_frame* decoded = step(dec_.get(), coded, result_.decode);

@@ -25,6 +25,9 @@ struct TranscodeResult {
     std::size_t input_samples = 0;
     std::size_t padding_samples = 0;  // silence added to complete the last 10 ms block
     int packet_samples = 0;
+    // Host frames handed to the encoder in parts: with what it holds back from the frame
+    // before (less than one 10 ms block), they would not fit its buffer.
+    long split_frames = 0;
     DirectionStats encode;            // slin -> g729
     DirectionStats decode;            // g729 -> slin
     std::vector<int16_t> output;
@@ -50,6 +53,7 @@ public:
 
 private:
     void send(std::span<int16_t> packet);
+    void send_part(std::span<int16_t> part);
 
     std::unique_ptr<pel_trans_pvt, pel_trans_pvt_deleter> enc_;
     std::unique_ptr<pel_trans_pvt, pel_trans_pvt_deleter> dec_;
@@ -60,7 +64,7 @@ private:
 };
 
 // Sends the input through one encoder instance in host frames of packet_samples (the last one
-// may be shorter), every G.729 frame it returns through one decoder instance, and collects the
+// may be shorter; a frame the encoder's buffer cannot take whole goes in as it has room), every G.729 frame it returns through one decoder instance, and collects the
 // decoded samples. The input is first padded with silence to whole 80-sample blocks. Throws
 // std::runtime_error when a translator refuses a frame.
 TranscodeResult transcode(pel_translator* encoder, pel_translator* decoder,

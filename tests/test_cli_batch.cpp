@@ -279,6 +279,15 @@ TEST_F(BatchTest, OutputsThatWouldClashOrDestroyAnInputAreRefused) {
               " is the same file as the input",
           "o/c.bit: not coded"}},
         {"encode --output-dir " + q("o") + quoted({"y.raw"}), 1, {"y.raw: not coded"}},
+        // The same file twice, under one name or two, is coded once.
+        {"encode --output-dir " + q("d") + quoted({"c.raw", "c.raw"}),
+         0,
+         {file("c.raw").string() + ": given more than once; coded once, to " +
+          file("d/c.bit").string()}},
+        {"decode --output-dir " + q("d") + quoted({"d/c.bit", "a/../d/c.bit", "d/c.bit"}),
+         0,
+         {"a/../d/c.bit: given more than once (also as " + file("d/c.bit").string() + ")",
+          "d/c.bit: given more than once; coded once"}},
         {"encode --output-dir " + q("plain") + quoted({"c.raw"}), 1, {"is not a folder"}},
         {"encode --output-dir " + q("new/deeper") + quoted({"c.raw"}), 0, {}},
         {"encode --format pcap --output-dir " + q("u") + " " + q("c.raw"),
@@ -313,6 +322,7 @@ TEST_F(BatchTest, OutputsThatWouldClashOrDestroyAnInputAreRefused) {
     EXPECT_TRUE(fs::is_symlink(file("o/y.bit")));
     EXPECT_EQ(g729io::read_raw_pcm(file("y.raw").string()).samples, bursts(1600, 'y'));
     EXPECT_EQ(dir_names("o"), (std::vector<std::string>{"c.bit", "x.bit", "y.bit"}));
+    EXPECT_EQ(dir_names("d"), (std::vector<std::string>{"c.bit", "c.wav"}));
     expect_single_runs_match("encode", "--format itu", {"a/x.raw"}, "o", ".bit", "");
     expect_single_runs_match("encode", "--format itu", {"c.raw"}, "new/deeper", ".bit", "");
 }

@@ -12,6 +12,7 @@
 #include "tools/io/pcm_io.h"
 #include "module_test_support.h"
 #include "tests/audio_test_files.h"
+#include "tests/output_safety_support.h"
 
 namespace {
 
@@ -47,6 +48,23 @@ TEST_F(Transcode, MatchesTheCodecRunDirectlyForAnyPacketSize) {
         EXPECT_EQ(r.decode.samples_out, static_cast<long>(kLength + 55));
         EXPECT_GT(r.encode.cpu_seconds, 0.0);
         EXPECT_GT(r.decode.cpu_seconds, 0.0);
+    }
+    EXPECT_TRUE(log_.lines().empty());
+}
+
+// Host frames of 991 to 1000 ms: with the part of a 10 ms block the encoder holds back from
+// the frame before, some do not fit its 8000-sample buffer (993, 994 and 996 to 999 ms on
+// this recording); they go in as far as it has room, then the rest, and the audio is the same.
+TEST_F(Transcode, EveryPacketSizeUpToTheTranslatorsBufferWorks) {
+    const std::vector<int16_t>& input = orvane_test::speech();
+    const std::vector<int16_t> expected = expected_output(input);
+    for (int ms = 991; ms <= 1000; ++ms) {
+        SCOPED_TRACE(ms);
+        pelhost::TranscodeResult r;
+        ASSERT_NO_THROW(r = pelhost::transcode(encoder(), decoder(), input, 8 * ms));
+        EXPECT_EQ(r.output, expected);
+        const bool overflows = ms == 993 || ms == 994 || (ms >= 996 && ms <= 999);
+        EXPECT_EQ(r.split_frames > 0, overflows) << r.split_frames;
     }
     EXPECT_TRUE(log_.lines().empty());
 }
@@ -94,6 +112,7 @@ namespace files {
 
 namespace fs = std::filesystem;
 using namespace test_audio;
+using namespace output_safety;
 
 class PelhostFiles : public ::testing::Test {
 protected:
@@ -226,6 +245,74 @@ TEST_F(PelhostFiles, StreamsThroughStandardInputAndOutput) {
                                  want.size() * 2));
     // The report goes to stderr when the audio takes stdout.
     EXPECT_TRUE(contains(r.err, "lintog729")) << r.err;
+}
+
+// ---- outputs at the edges ----
+
+TEST_F(PelhostFiles, AnOutputThatFailsGivesOneLineAndStatus1) {
+    std::vector<int16_t> input;
+    while (input.size() < 100 * 8000) input.insert(input.end(), orvane_test::speech().begin(), orvane_test::speech().end());
+    g729io::write_raw_pcm(p("in.raw"), input);  // more than a pipe holds
+    const std::string host = orvane_test::pelhost_command();
+    struct Case {
+        std::string command;  // OUTPUT: /dev/full or -; without it the output is stdout
+        std::vector<OutputKind> kinds;
+    };
+    const std::vector<Case> cases = {
+        {host + " transcode " + q("in.raw") + " OUTPUT", {std::begin(all_kinds), std::end(all_kinds)}},
+        // The report, on stdout when the audio goes to a file.
+        {host + " transcode " + q("in.raw") + " " + q("out.raw"),
+         {OutputKind::stdout_full, OutputKind::stdout_closed}},
+        {host + " cli 'g729 show version'", {OutputKind::stdout_full, OutputKind::stdout_closed}},
+        {host + " show translation", {OutputKind::stdout_full, OutputKind::stdout_closed}},
+    };
+    for (const Case& c : cases) {
+        for (const OutputKind kind : c.kinds) {
+            SCOPED_TRACE(c.command + "  [" + kind_name(kind) + "]");
+            expect_one_line_failure(run_with_output(c.command, kind, dir_), kind_reason(kind),
+                                    {"NOTICE["});
+        }
+    }
+    EXPECT_TRUE(temp_files(dir_).empty());
+}
+
+TEST_F(PelhostFiles, AWriteProtectedOutputIsRefusedToAnOrdinaryUser) {
+    fs::permissions(dir_, fs::perms::all);
+    g729io::write_raw_pcm(p("in.raw"), some_speech());
+    put(p("ro.wav"), {'o', 'l', 'd'});
+    fs::permissions(p("ro.wav"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    if (::chown(p("ro.wav").c_str(), ordinary_user().first, ordinary_user().second) != 0) {
+        ASSERT_NE(::geteuid(), 0u);
+    }
+    const std::optional<RunResult> r = run_as_user(
+        orvane_test::pelhost_command() + " transcode " + q("in.raw") + " " + q("ro.wav"), PELHOST_PATH, dir_);
+    if (!r) GTEST_SKIP() << "no ordinary user can run " << PELHOST_PATH;
+    expect_one_line_failure({r->status, r->err}, p("ro.wav") + ": cannot write: Permission denied", {"NOTICE["});
+    EXPECT_EQ(bytes_of(p("ro.wav")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+}
+
+TEST_F(PelhostFiles, ASignalRemovesTheOutputInProgressAndKeepsTheOldOne) {
+    const std::vector<uint8_t> audio = g729io::pcm_to_le_bytes(some_speech());
+    for (const int sig : cleanup_signals) {
+        SCOPED_TRACE(sig);
+        put(p("out.raw"), {'o', 'l', 'd'});
+        const int status = stop_while_writing(
+            program_argv(G729_CHILD_LAUNCHER, PELHOST_PATH, {"transcode", p("in.raw"), p("out.raw")}),
+            {{p("in.raw"), std::vector<uint8_t>(audio.begin(), audio.begin() + 1600)}}, 1, sig, dir_);
+        expect_ended_by(status, sig);
+        EXPECT_TRUE(temp_files(dir_).empty());
+        EXPECT_EQ(bytes_of(p("out.raw")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    }
+}
+
+TEST_F(PelhostFiles, TranscodesInFramesUpToTheAdvertisedSecond) {
+    g729io::write_raw_pcm(p("in.raw"), orvane_test::speech());
+    for (const char* ms : {"996", "999", "1000"}) {
+        SCOPED_TRACE(ms);
+        const RunResult r = pelhost("transcode " + q("in.raw") + " " + q("out.raw") + " --packet-ms " + ms);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(bytes_of(p("out.raw")).size(), (orvane_test::speech().size() + 79) / 80 * 160);
+    }
 }
 
 }  // namespace files

@@ -4,17 +4,26 @@
 //
 //   g729_capture_impair INPUT OUTPUT.pcap [--drop PCT] [--reorder PCT] [--distance N]
 //                       [--duplicate PCT] [--seed N]
+//
+// The output is written as the g729 tool writes its outputs: never over the input, never over
+// a write-protected file, replaced only by a complete copy ("-": standard output). A damaged
+// input is an error and writes nothing. Exit status: 0 success, 1 failure, 2 usage error.
 
 #include <CLI/CLI.hpp>
 #include <pcap/pcap.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "tools/io/file_io.h"
+#include "tools/io/safe_output.h"
 #include "tools/rtp/capture_reader.h"
 
 namespace {
@@ -24,16 +33,78 @@ struct Held {
     std::vector<uint8_t> bytes;
 };
 
+// A classic pcap file written by libpcap into a SafeOutput, every write checked.
+class PacketDump {
+public:
+    PacketDump(g729io::SafeOutput& out, int link_type) : name_(g729io::display_name(out.path(), true)) {
+        dead_ = pcap_open_dead(link_type, 262144);
+        if (dead_ == nullptr) throw g729io::IoError("libpcap cannot start a capture file");
+        // libpcap closes the stream it writes to: it gets its own, on a duplicate descriptor.
+        const int fd = ::dup(fileno(out.file()));
+        std::FILE* own = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        if (own == nullptr) {
+            const int err = errno;
+            if (fd >= 0) ::close(fd);
+            pcap_close(dead_);
+            throw g729io::IoError(name_ + ": cannot write: " + std::strerror(err));
+        }
+        dump_ = pcap_dump_fopen(dead_, own);
+        if (dump_ == nullptr) {
+            const std::string why = pcap_geterr(dead_);
+            std::fclose(own);
+            pcap_close(dead_);
+            throw g729io::IoError(name_ + ": cannot write: " + why);
+        }
+        check();  // the file header
+    }
+    ~PacketDump() {
+        pcap_dump_close(dump_);
+        pcap_close(dead_);
+    }
+    PacketDump(const PacketDump&) = delete;
+    PacketDump& operator=(const PacketDump&) = delete;
+
+    void write(const std::vector<uint8_t>& bytes, pcap_pkthdr header) {
+        header.caplen = header.len = static_cast<bpf_u_int32>(bytes.size());
+        pcap_dump(reinterpret_cast<u_char*>(dump_), &header, bytes.data());
+        check();
+    }
+    // Everything handed on; the SafeOutput's commit() then puts the file in place.
+    void finish() {
+        errno = 0;
+        if (pcap_dump_flush(dump_) != 0) fail();
+        check();
+    }
+
+private:
+    void check() {
+        if (std::ferror(pcap_dump_file(dump_))) fail();
+    }
+    [[noreturn]] void fail() {
+        const int err = errno;
+        if (name_ == "stdout") throw g729io::IoError(g729io::standard_output_write_error(err));
+        throw g729io::IoError(name_ + ": write error" + (err != 0 ? std::string(": ") + std::strerror(err) : ""));
+    }
+
+    std::string name_;
+    pcap_t* dead_ = nullptr;
+    pcap_dumper_t* dump_ = nullptr;
+};
+
+void report(const std::string& line) { std::fprintf(stderr, "g729_capture_impair: %s\n", line.c_str()); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    g729io::protect_standard_streams();
     CLI::App app{"Copy a capture with packets dropped, reordered and duplicated at random", "g729_capture_impair"};
     std::string input, output;
     double drop = 0, reorder = 0, duplicate = 0;
     int distance = 3;
     unsigned seed = 1;
     app.add_option("INPUT", input, "Capture to read (pcap or pcapng)")->required();
-    app.add_option("OUTPUT", output, "Classic pcap file to write")->required();
+    app.add_option("OUTPUT", output, "Classic pcap file to write (- for stdout); an existing "
+                                     "file is replaced only by a complete copy")->required();
     app.add_option("--drop", drop, "Percent of packets dropped")->check(CLI::Range(0.0, 100.0));
     app.add_option("--reorder", reorder, "Percent of packets delayed behind later ones")
         ->check(CLI::Range(0.0, 100.0));
@@ -44,33 +115,36 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0) return app.exit(e);
-        std::fprintf(stderr, "g729_capture_impair: %s\n", e.what());
+        if (e.get_exit_code() == 0) {
+            app.exit(e);
+            const std::string error = g729io::standard_output_error();
+            if (error.empty()) return 0;
+            report(error);
+            return 1;
+        }
+        report(e.what());
         return 2;
     }
 
     try {
+        g729io::refuse_same_file(input, output);
         g729rtp::CaptureReader reader(input);
-        pcap_t* dead = pcap_open_dead(reader.link_type(), 262144);
-        pcap_dumper_t* dump = pcap_dump_open(dead, output.c_str());
-        if (dump == nullptr) throw g729rtp::CaptureError(output + ": " + pcap_geterr(dead));
+        g729io::SafeOutput out(output);
+        PacketDump dump(out, reader.link_type());
         std::mt19937 random(seed);
         std::uniform_real_distribution<double> percent(0.0, 100.0);
         std::deque<Held> held;
         uint64_t read = 0, dropped = 0, delayed = 0, doubled = 0, written = 0;
         pcap_pkthdr last{};
         auto write = [&](const std::vector<uint8_t>& bytes, const pcap_pkthdr& when) {
-            pcap_pkthdr h = when;
-            h.caplen = h.len = static_cast<bpf_u_int32>(bytes.size());
-            pcap_dump(reinterpret_cast<u_char*>(dump), &h, bytes.data());
+            dump.write(bytes, when);
             ++written;
             // Delayed packets arrive after the packets they fell behind, at their time.
             for (auto it = held.begin(); it != held.end();) {
                 if (--it->due <= 0) {
                     const std::vector<uint8_t> late = std::move(it->bytes);
                     it = held.erase(it);
-                    h.caplen = h.len = static_cast<bpf_u_int32>(late.size());
-                    pcap_dump(reinterpret_cast<u_char*>(dump), &h, late.data());
+                    dump.write(late, when);
                     ++written;
                 } else {
                     ++it;
@@ -98,26 +172,25 @@ int main(int argc, char** argv) {
                 write(bytes, last);
             }
         }
+        // A copy of part of a capture would pass for the whole: nothing is written.
+        if (!reader.truncation().empty()) {
+            report(reader.truncation() + (g729io::is_std_stream(output)
+                                              ? "; the copy on stdout is incomplete"
+                                              : "; nothing written, " + output + " left as it was"));
+            return 1;
+        }
         for (const Held& h : held) {
-            pcap_pkthdr when = last;
-            when.caplen = when.len = static_cast<bpf_u_int32>(h.bytes.size());
-            pcap_dump(reinterpret_cast<u_char*>(dump), &when, h.bytes.data());
+            dump.write(h.bytes, last);
             ++written;
         }
-        const bool failed = pcap_dump_flush(dump) != 0;
-        pcap_dump_close(dump);
-        pcap_close(dead);
-        if (failed) throw g729rtp::CaptureError(output + ": write error");
-        if (!reader.truncation().empty()) std::fprintf(stderr, "g729_capture_impair: %s\n", reader.truncation().c_str());
-        std::fprintf(stderr,
-                     "g729_capture_impair: %llu packets read, %llu dropped, %llu delayed by %d, "
-                     "%llu duplicated, %llu written\n",
-                     static_cast<unsigned long long>(read), static_cast<unsigned long long>(dropped),
-                     static_cast<unsigned long long>(delayed), distance,
-                     static_cast<unsigned long long>(doubled), static_cast<unsigned long long>(written));
+        dump.finish();
+        out.commit();
+        report(std::to_string(read) + " packets read, " + std::to_string(dropped) + " dropped, " +
+               std::to_string(delayed) + " delayed by " + std::to_string(distance) + ", " +
+               std::to_string(doubled) + " duplicated, " + std::to_string(written) + " written");
         return 0;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "g729_capture_impair: %s\n", e.what());
+        report(e.what());
         return 1;
     }
 }

@@ -37,7 +37,8 @@ int run_batch_files(const BatchOptions& o, const std::string& ext, const std::st
                     const Settings& settings) {
     prepare_output_dir(o.output_dir);
     const BatchPlan plan = plan_batch(o.inputs, o.output_dir, ext);
-    BatchConsole console(o.inputs.size(), verb, ::isatty(STDERR_FILENO) == 1);
+    BatchConsole console(o.inputs.size() - plan.repeated.size(), verb, ::isatty(STDERR_FILENO) == 1);
+    for (const std::string& line : plan.repeated) console.warning(line);
     for (const std::string& line : plan.refused) {
         console.message(line);
         console.file_finished(false);

@@ -50,6 +50,16 @@ BatchPlan plan_batch(const std::vector<std::string>& inputs, const std::string& 
             continue;
         }
         const auto taken = owner.find(out);
+        FileId again;
+        FileId first;
+        if (taken != owner.end() &&
+            (in == taken->second ||
+             (file_id(in, again) && file_id(taken->second, first) && again == first))) {
+            plan.repeated.push_back(in + ": given more than once" +
+                                    (in == taken->second ? "" : " (also as " + taken->second + ")") +
+                                    "; coded once, to " + out);
+            continue;
+        }
         if (taken != owner.end()) {
             plan.refused.push_back(in + ": not coded: its output " + out + " is already that of " +
                                    taken->second +

@@ -16,6 +16,7 @@ struct BatchJob {
 struct BatchPlan {
     std::vector<BatchJob> jobs;        // in the order given
     std::vector<std::string> refused;  // one-line messages, one per input not coded
+    std::vector<std::string> repeated;  // warnings, one per input given again (coded once)
 };
 
 // DIR/NAME.EXT for the input's base name NAME (its last extension dropped); ext includes the
@@ -23,9 +24,10 @@ struct BatchPlan {
 std::string batch_output_name(const std::string& input, const std::string& dir,
                               const std::string& ext);
 
-// Plans the outputs: an input whose output name is already that of an earlier input (two
-// files with the same base name, or one file given twice) is refused, as is an output that
-// is one of the inputs under any name (so that no input is replaced before it is read).
+// Plans the outputs: a file given again (under the same name or another spelling of its
+// path) is coded once, with a warning; an input whose output name is already that of another
+// earlier input (two files with the same base name) is refused, as is an output that is one
+// of the inputs under any name (so that no input is replaced before it is read).
 BatchPlan plan_batch(const std::vector<std::string>& inputs, const std::string& dir,
                      const std::string& ext);
 

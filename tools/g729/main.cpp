@@ -23,6 +23,7 @@
 #include "tools/g729/batch_command.h"
 #include "tools/g729/command.h"
 #include "tools/g729/pcap_commands.h"
+#include "tools/io/safe_output.h"
 
 using namespace g729tool;
 
@@ -33,8 +34,9 @@ std::string batch_form_help(const std::string& command, const std::string& optio
            command + " " + options + " [--threads N] --output-dir DIR FILE...\n\n"
            "With --output-dir each FILE is coded as on its own, in batches of channels on every\n"
            "processor; a file that fails is named on stderr and the others go on (exit status\n"
-           "1). Inputs whose outputs would be the same file, or an input, are refused. On a\n"
-           "terminal a progress line shows files done, hours of audio and speed.";
+           "1). A file given twice is coded once; inputs whose outputs would be the same file,\n"
+           "or an input, are refused. On a terminal a progress line shows files done, hours of\n"
+           "audio and speed.";
 }
 
 // The batch form takes no pcap options, no standard input and at least one file.
@@ -69,9 +71,7 @@ int check_batch_form(const CLI::App& command, const Options& o, const std::strin
     return exit_ok;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run_tool(int argc, char** argv) {
     CLI::App app{"G.729 Annex A speech codec: encode audio, decode coded frames.\n"
                  "Encoding reads any audio file libsndfile knows (WAV, AIFF, FLAC, Ogg...; mixed to\n"
                  "mono and converted to 8000 Hz 16-bit) or raw 16-bit little-endian 8 kHz mono PCM\n"
@@ -216,4 +216,20 @@ int main(int argc, char** argv) {
         report(e.what());
         return exit_failure;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    g729io::protect_standard_streams();
+    const int status = run_tool(argc, argv);
+    // Help and version text must have reached standard output too (a failed output has been
+    // reported already).
+    if (status == exit_ok) {
+        if (const std::string error = g729io::standard_output_error(); !error.empty()) {
+            report(error);
+            return exit_failure;
+        }
+    }
+    return status;
 }

@@ -1,10 +1,8 @@
 #include "tools/io/audio_writer.h"
 
 #include <sndfile.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "tools/io/audio_kind.h"
@@ -26,11 +24,9 @@ public:
             bytes_[2 * i] = static_cast<uint8_t>(u & 0xff);
             bytes_[2 * i + 1] = static_cast<uint8_t>(u >> 8);
         }
-        if (!bytes_.empty() && std::fwrite(bytes_.data(), 1, bytes_.size(), out_.file()) != bytes_.size()) {
-            throw IoError(display_name(out_.path(), true) + ": write error: " + std::strerror(errno));
-        }
+        out_.write(bytes_.data(), bytes_.size());
         // A pipe reader gets each block as it is made.
-        if (!out_.seekable()) std::fflush(out_.file());
+        if (!out_.seekable()) out_.flush();
     }
     void commit() override { out_.commit(); }
     const char* format_name() const override { return "raw PCM"; }
@@ -47,11 +43,13 @@ public:
         info.samplerate = pcm_sample_rate;
         info.channels = 1;
         info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        std::fflush(out_.file());
+        out_.flush();
         sf_ = sf_open_fd(fileno(out_.file()), SFM_WRITE, &info, SF_FALSE);
         if (sf_ == nullptr) {
             const std::string name = display_name(out_.path(), true);
-            if (!out_.seekable() && ::lseek(fileno(out_.file()), 0, SEEK_CUR) < 0) {
+            struct stat st{};
+            if (!out_.seekable() && ::fstat(fileno(out_.file()), &st) == 0 &&
+                (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
                 throw IoError(name + ": is a pipe, and libsndfile writes WAV only where it can "
                                      "go back to complete the header; write raw PCM there "
                                      "instead (a name without .wav, or -)");
@@ -65,13 +63,15 @@ public:
     void write(std::span<const int16_t> samples) override {
         const auto n = static_cast<sf_count_t>(samples.size());
         if (n > 0 && sf_writef_short(sf_, samples.data(), n) != n) {
-            throw IoError(out_.path() + ": write error (" + sf_strerror(sf_) + ")");
+            throw IoError(display_name(out_.path(), true) + ": write error (" + sf_strerror(sf_) + ")");
         }
     }
     void commit() override {
         SNDFILE* f = sf_;
         sf_ = nullptr;
-        if (sf_close(f) != 0) throw IoError(out_.path() + ": write error while finishing the WAV file");
+        if (sf_close(f) != 0) {
+            throw IoError(display_name(out_.path(), true) + ": write error while finishing the WAV file");
+        }
         out_.commit();
     }
     const char* format_name() const override { return "WAV"; }

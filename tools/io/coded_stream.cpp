@@ -1,7 +1,5 @@
 #include "tools/io/coded_stream.h"
 
-#include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "tools/io/audio_kind.h"
@@ -64,13 +62,11 @@ public:
             }
             bytes_.assign(frame.bytes.begin(), frame.bytes.end());
         }
-        if (std::fwrite(bytes_.data(), 1, bytes_.size(), out_.file()) != bytes_.size()) {
-            throw IoError(display_name(out_.path(), true) + ": write error: " + std::strerror(errno));
-        }
+        out_.write(bytes_.data(), bytes_.size());
         ++frames_;
     }
     void flush() override {
-        if (!out_.seekable()) std::fflush(out_.file());
+        if (!out_.seekable()) out_.flush();
     }
     void commit() override { out_.commit(); }
 

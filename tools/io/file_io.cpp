@@ -100,9 +100,7 @@ std::vector<uint8_t> read_file(const std::string& path) {
 
 void write_file(const std::string& path, std::span<const uint8_t> bytes) {
     SafeOutput out(path);
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out.file()) != bytes.size()) {
-        throw IoError(display_name(path, true) + ": write error: " + errno_text(errno));
-    }
+    out.write(bytes.data(), bytes.size());
     out.commit();
 }
 
