@@ -6,6 +6,7 @@
 
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -166,8 +167,27 @@ inline void write_pcap(const std::string& path, int link_type, const std::vector
     pcap_close(dead);
 }
 
-// A minimal pcapng file: section header, one interface, one enhanced packet block each.
-inline Bytes pcapng_bytes(int link_type, const std::vector<Bytes>& packets) {
+// A classic pcap file with the given capture times (microseconds) and snapshot length:
+// longer packets are cut to it, as a capture cuts them.
+inline void write_pcap_timed(const std::string& path, int link_type, const std::vector<Bytes>& packets,
+                             const std::vector<int64_t>& times_us, int snaplen = 65535) {
+    pcap_t* dead = pcap_open_dead(link_type, snaplen);
+    pcap_dumper_t* d = pcap_dump_open(dead, path.c_str());
+    if (d == nullptr) throw std::runtime_error("pcap_dump_open failed");
+    for (std::size_t i = 0; i < packets.size(); ++i) {
+        pcap_pkthdr h{};
+        h.ts.tv_sec = static_cast<time_t>(times_us[i] / 1000000);
+        h.ts.tv_usec = static_cast<suseconds_t>(times_us[i] % 1000000);
+        h.len = static_cast<bpf_u_int32>(packets[i].size());
+        h.caplen = std::min<bpf_u_int32>(h.len, static_cast<bpf_u_int32>(snaplen));
+        pcap_dump(reinterpret_cast<u_char*>(d), &h, packets[i].data());
+    }
+    pcap_dump_close(d);
+    pcap_close(dead);
+}
+
+// pcapng blocks: section header, interface description, enhanced packet.
+inline Bytes pcapng_shb() {
     Bytes f;
     le32(f, 0x0A0D0D0A);
     le32(f, 28);
@@ -177,27 +197,40 @@ inline Bytes pcapng_bytes(int link_type, const std::vector<Bytes>& packets) {
     le32(f, 0xffffffff);  // section length unknown
     le32(f, 0xffffffff);
     le32(f, 28);
-    le32(f, 1);  // interface description
+    return f;
+}
+inline Bytes pcapng_idb(int link_type) {
+    Bytes f;
+    le32(f, 1);
     le32(f, 20);
     le16(f, static_cast<uint32_t>(link_type));
     le16(f, 0);
     le32(f, 65535);
     le32(f, 20);
+    return f;
+}
+inline Bytes pcapng_epb(uint32_t interface, const Bytes& p, uint64_t us) {
+    Bytes f;
+    const std::size_t padded = (p.size() + 3) / 4 * 4;
+    const auto total = static_cast<uint32_t>(32 + padded);
+    le32(f, 6);
+    le32(f, total);
+    le32(f, interface);
+    le32(f, static_cast<uint32_t>(us >> 32));
+    le32(f, static_cast<uint32_t>(us));
+    le32(f, static_cast<uint32_t>(p.size()));
+    le32(f, static_cast<uint32_t>(p.size()));
+    f.insert(f.end(), p.begin(), p.end());
+    f.resize(f.size() + padded - p.size(), 0);
+    le32(f, total);
+    return f;
+}
+
+// A minimal pcapng file: section header, one interface, one enhanced packet block each.
+inline Bytes pcapng_bytes(int link_type, const std::vector<Bytes>& packets) {
+    Bytes f = cat(pcapng_shb(), pcapng_idb(link_type));
     for (std::size_t i = 0; i < packets.size(); ++i) {
-        const Bytes& p = packets[i];
-        const std::size_t padded = (p.size() + 3) / 4 * 4;
-        const auto total = static_cast<uint32_t>(32 + padded);
-        le32(f, 6);  // enhanced packet
-        le32(f, total);
-        le32(f, 0);  // interface 0
-        const uint64_t us = 1700000000000000ull + i * 20000;
-        le32(f, static_cast<uint32_t>(us >> 32));
-        le32(f, static_cast<uint32_t>(us));
-        le32(f, static_cast<uint32_t>(p.size()));
-        le32(f, static_cast<uint32_t>(p.size()));
-        f.insert(f.end(), p.begin(), p.end());
-        f.resize(f.size() + padded - p.size(), 0);
-        le32(f, total);
+        f = cat(f, pcapng_epb(0, packets[i], 1700000000000000ull + i * 20000));
     }
     return f;
 }

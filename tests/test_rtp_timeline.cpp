@@ -189,6 +189,23 @@ protected:
         EXPECT_EQ(stats.skipped_jumps, counts.jumps);
     }
 
+    // Decodes the one stream of the packets, captured at the given times (microseconds).
+    std::pair<RecordingSink, g729rtp::StreamStats> decode_timed(const std::vector<Packet>& packets,
+                                                                const std::vector<int64_t>& times) {
+        std::vector<Bytes> wire;
+        for (const Packet& p : packets) {
+            wire.push_back(ethernet(0x0800, ipv4(1, 2, udp(16384, 16386, rtp(p.header, p.payload)))));
+        }
+        write_pcap_timed(path("t.pcap"), DLT_EN10MB, wire, times);
+        const g729rtp::CaptureScan scan = g729rtp::scan_capture(path("t.pcap"));
+        std::pair<RecordingSink, g729rtp::StreamStats> out;
+        EXPECT_EQ(scan.streams.size(), 1u);
+        if (scan.streams.size() != 1) return out;
+        out.second = g729rtp::decode_capture(path("t.pcap"), scan.streams,
+                                             [&](uint32_t) -> g729rtp::FrameSink& { return out.first; })[0].stats;
+        return out;
+    }
+
     fs::path dir_;
 };
 
@@ -417,6 +434,138 @@ TEST_F(RtpTimelineTest, ScanCountsFragmentsAndIgnoresLoneLookalikes) {
     EXPECT_THROW(g729rtp::scan_capture(path("junk.pcap")), g729rtp::CaptureError);
     write_pcap(path("usb.pcap"), 189, {Bytes(40, 0)});
     EXPECT_THROW(g729rtp::scan_capture(path("usb.pcap")), g729rtp::CaptureError);
+}
+
+// Capture times in microseconds: every `step` apart, or following the RTP timestamps.
+std::vector<int64_t> every(std::size_t n, int64_t step) {
+    std::vector<int64_t> t;
+    for (std::size_t i = 0; i < n; ++i) t.push_back(1700000000000000 + static_cast<int64_t>(i) * step);
+    return t;
+}
+std::vector<int64_t> following(const std::vector<Packet>& p) {
+    std::vector<int64_t> t;
+    for (const Packet& k : p) t.push_back(1700000000000000 + int64_t{static_cast<int32_t>(k.header.ts - p[0].header.ts)} * 125);
+    return t;
+}
+
+TEST_F(RtpTimelineTest, MadeUpAudioStaysWithinTheCaptureClockAndStuckClocksDecodeInOrder) {
+    struct Case {
+        const char* name;
+        std::vector<Packet> packets;
+        std::vector<int64_t> times;
+        uint64_t speech, lost, pause, samples, unconfirmed, stuck;
+    };
+    std::vector<Case> cases;
+    {
+        // Amplification: each timestamp 599.98 s on, the packets 20 ms apart. What the capture
+        // clock shows (0.78 s, plus one packet) is filled once; the rest is counted.
+        std::vector<Packet> p = stream(40);
+        for (std::size_t i = 0; i < p.size(); ++i) p[i].header.ts += static_cast<uint32_t>(i * 4799840u);
+        cases.push_back({"ten-minute jumps", p, every(40, 20000), 80, 80, 0, 80 * 80 + 6400, 39, 0});
+    }
+    {
+        // A 2 s pause after the marker, and a 10-packet loss, both shown by the capture clock.
+        std::vector<Packet> p = stream(40);
+        for (std::size_t i = 10; i < p.size(); ++i) p[i].header.ts += 16000;
+        p[10].header.marker = true;
+        p.erase(p.begin() + 25, p.begin() + 35);
+        cases.push_back({"real pause and loss", p, following(p), 60, 20, 200, 80 * 80 + 16000, 0, 0});
+    }
+    {
+        // Every packet at the same capture time: a 1 s jump gets one packet's worth.
+        std::vector<Packet> p = stream(20);
+        for (std::size_t i = 10; i < p.size(); ++i) p[i].header.ts += 8000;
+        p[10].header.marker = true;
+        cases.push_back({"bunched", p, every(20, 0), 40, 0, 2, 42 * 80, 1, 0});
+    }
+    {
+        std::vector<Packet> p = stream(100);
+        for (Packet& k : p) k.header.ts = 5000;
+        cases.push_back({"stuck timestamps", p, every(100, 20000), 200, 0, 0, 200 * 80, 0, 99});
+    }
+    {
+        std::vector<Packet> p = stream(100);
+        for (std::size_t i = 0; i < p.size(); ++i) p[i].header.ts = 5000 - static_cast<uint32_t>(i * 160);
+        cases.push_back({"backward timestamps", p, every(100, 20000), 200, 0, 0, 200 * 80, 0, 99});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto [sink, stats] = decode_timed(c.packets, c.times);
+        EXPECT_EQ(stats.speech_frames, c.speech);
+        EXPECT_EQ(stats.lost_frames, c.lost);
+        EXPECT_EQ(stats.pause_frames, c.pause);
+        EXPECT_EQ(stats.samples, c.samples);
+        EXPECT_EQ(sink.samples.size(), c.samples);
+        EXPECT_EQ(stats.unconfirmed_jumps, c.unconfirmed);
+        EXPECT_EQ(stats.stuck_timestamps, c.stuck);
+        if (c.stuck != 0) {
+            EXPECT_EQ(sink.samples, decode_directly(speech_frames(200)));
+        }
+    }
+}
+
+// Packets of one sender on the wire: SSRC and addresses 10.0.0.a:sport -> 10.0.0.b:dport.
+std::vector<Bytes> wire_of(const std::vector<Packet>& packets, uint8_t a, uint8_t b, uint16_t sport = 4000,
+                           uint16_t dport = 5000) {
+    std::vector<Bytes> out;
+    for (const Packet& p : packets) out.push_back(ethernet(0x0800, ipv4(a, b, udp(sport, dport, rtp(p.header, p.payload)))));
+    return out;
+}
+
+TEST_F(RtpTimelineTest, StreamsAreKeyedBySsrcAndAddressesAndLookalikesMakeRoom) {
+    // Two endpoint pairs that both use SSRC 0, interleaved: two streams, not one.
+    const auto a = wire_of(stream(50, 2, 100, 0, 0), 1, 2);
+    const auto b = wire_of(stream(50, 2, 9000, 3000000, 0, 30), 3, 4);
+    std::vector<Bytes> both;
+    for (std::size_t i = 0; i < a.size(); ++i) both.insert(both.end(), {a[i], b[i]});
+    write_pcap(path("zero.pcap"), DLT_EN10MB, both);
+    const g729rtp::CaptureScan zero = g729rtp::scan_capture(path("zero.pcap"));
+    ASSERT_EQ(zero.streams.size(), 2u);
+    std::vector<RecordingSink> sinks(2);
+    const auto results = g729rtp::decode_streams(path("zero.pcap"), zero.streams,
+                                                 [&](std::size_t i) -> g729rtp::FrameSink& { return sinks[i]; });
+    EXPECT_EQ(sinks[0].samples, decode_directly(speech_frames(100)));
+    EXPECT_EQ(sinks[1].samples, decode_directly(speech_frames(100, 30)));
+    EXPECT_EQ(results[1].info.src.to_string(), "10.0.0.3:4000");
+
+    // A table of 100: 300 one-packet lookalikes, 50 streams of non-G.729 lengths, then the call.
+    std::vector<Bytes> junk;
+    for (uint32_t i = 0; i < 300; ++i) {
+        junk.push_back(wire_of({Packet{{.seq = 1, .ts = 1, .ssrc = 0x10000 + i}, coded().speech[0]}}, 5, 6)[0]);
+    }
+    for (uint32_t i = 0; i < 50; ++i) {
+        for (uint16_t k = 0; k < 3; ++k) {
+            junk.push_back(wire_of({Packet{{.seq = k, .ts = k * 160u, .ssrc = 0x20000 + i}, Bytes(7, 1)}}, 5, 6)[0]);
+        }
+    }
+    const auto call = wire_of(stream(50, 2, 100, 0, 0xca11), 1, 2);
+    junk.insert(junk.end(), call.begin(), call.end());
+    write_pcap(path("junk.pcap"), DLT_EN10MB, junk);
+    for (bool by_ssrc : {false, true}) {
+        SCOPED_TRACE(by_ssrc);
+        g729rtp::ScanOptions o;
+        o.max_streams = 100;
+        if (by_ssrc) o.ssrc = 0xca11;
+        const g729rtp::CaptureScan scan = g729rtp::scan_capture(path("junk.pcap"), o);
+        ASSERT_EQ(scan.streams.size(), 1u);
+        EXPECT_EQ(scan.streams[0].ssrc, 0xca11u);
+        EXPECT_EQ(scan.streams[0].packets, 50u);
+        EXPECT_EQ(scan.ignored_streams, by_ssrc ? 0u : 350u);
+        EXPECT_EQ(scan.untracked_packets, 0u);
+    }
+
+    // A table full of real streams refuses the next ones, and counts their packets.
+    std::vector<Bytes> many;
+    for (uint32_t i = 0; i < 150; ++i) {
+        const auto s = wire_of(stream(2, 2, 1, 0, 0x30000 + i), 7, 8);
+        many.insert(many.end(), s.begin(), s.end());
+    }
+    write_pcap(path("many.pcap"), DLT_EN10MB, many);
+    g729rtp::ScanOptions o;
+    o.max_streams = 100;
+    const g729rtp::CaptureScan full = g729rtp::scan_capture(path("many.pcap"), o);
+    EXPECT_EQ(full.streams.size(), 100u);
+    EXPECT_EQ(full.untracked_packets, 100u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <pcap/dlt.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,8 +54,9 @@ struct ToolRun {
 class RtpToolTest : public test_audio::TempDirTest {
 protected:
 
-    ToolRun run(const std::string& args) const {
-        const std::string cmd = std::string(G729_CHILD_LAUNCHER) + "'" + G729_TOOL_PATH + "' " + args +
+    // shell: commands run before the tool in the same shell (e.g. a ulimit).
+    ToolRun run(const std::string& args, const std::string& shell = "") const {
+        const std::string cmd = shell + std::string(G729_CHILD_LAUNCHER) + "'" + G729_TOOL_PATH + "' " + args +
                                 " 2>" + q("err.txt");
         const int rc = std::system(cmd.c_str());
         ToolRun r;
@@ -290,6 +292,158 @@ TEST_F(RtpToolTest, RefusalsAreOneLineAndLeaveFilesAlone) {
     // No temporary files are left behind.
     for (const auto& e : fs::directory_iterator(dir_)) {
         EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+    }
+}
+
+// The test signal's G.729 frames.
+std::vector<Bytes> coded_frames(int count) {
+    g729_encoder_state enc;
+    g729_encoder_init(&enc, 0);
+    const Bytes pcm = raw_signal(static_cast<std::size_t>(80 * count));
+    std::vector<Bytes> out;
+    for (int f = 0; f < count; ++f) {
+        int16_t block[80];
+        for (int i = 0; i < 80; ++i) {
+            const std::size_t at = static_cast<std::size_t>(f * 80 + i) * 2;
+            block[i] = static_cast<int16_t>(pcm[at] | (pcm[at + 1] << 8));
+        }
+        uint8_t b[10];
+        int32_t n = 0;
+        g729_encode_frame(&enc, block, b, &n);
+        out.emplace_back(b, b + 10);
+    }
+    return out;
+}
+
+// A sender: SSRC, payload type and 10.0.0.a:sport -> 10.0.0.b:dport.
+struct Sender {
+    uint32_t ssrc = 0xa1;
+    uint8_t pt = 18;
+    uint8_t a = 1, b = 2;
+    uint16_t sport = 4000, dport = 5000;
+};
+
+// `packets` packets of two frames, 20 ms apart on both clocks unless ts_step says otherwise.
+struct Sent {
+    std::vector<Bytes> wire;
+    std::vector<int64_t> times;
+};
+Sent send(const Sender& s, int packets, int64_t ts_step = 160, int64_t start_us = 0) {
+    static const std::vector<Bytes> frames = coded_frames(200);
+    Sent out;
+    for (int p = 0; p < packets; ++p) {
+        const Bytes payload = cat(frames[static_cast<std::size_t>(2 * p) % 200], frames[static_cast<std::size_t>(2 * p + 1) % 200]);
+        const Rtp h{.seq = static_cast<uint16_t>(p), .ts = static_cast<uint32_t>(1000 + p * ts_step), .ssrc = s.ssrc, .pt = s.pt};
+        out.wire.push_back(ethernet(0x0800, ipv4(s.a, s.b, udp(s.sport, s.dport, rtp(h, payload)))));
+        out.times.push_back(1700000000000000 + start_us + p * 20000);
+    }
+    return out;
+}
+Sent operator+(Sent x, const Sent& y) {
+    x.wire.insert(x.wire.end(), y.wire.begin(), y.wire.end());
+    x.times.insert(x.times.end(), y.times.begin(), y.times.end());
+    return x;
+}
+// Two senders' packets interleaved.
+Sent interleave(const Sent& x, const Sent& y) {
+    Sent out;
+    for (std::size_t i = 0; i < std::max(x.wire.size(), y.wire.size()); ++i) {
+        for (const Sent* s : {&x, &y}) {
+            if (i < s->wire.size()) {
+                out.wire.push_back(s->wire[i]);
+                out.times.push_back(s->times[i]);
+            }
+        }
+    }
+    return out;
+}
+
+TEST_F(RtpToolTest, HostileCapturesAreBoundedKeptApartAndExplained) {
+    const auto write = [&](const std::string& name, const Sent& s, int snaplen = 65535) {
+        write_pcap_timed(file(name).string(), DLT_EN10MB, s.wire, s.times, snaplen);
+    };
+    // Amplification: 40 packets, each 599.98 s on in RTP time, 20 ms apart when captured.
+    write("jumps.pcap", send({}, 40, 4799840));
+    // 10,000 one-packet lookalikes, then a call.
+    Sent junk;
+    for (uint32_t i = 0; i < 10000; ++i) {
+        const Sent one = send({.ssrc = 0x50000 + i, .a = 9}, 1);
+        junk.wire.push_back(one.wire[0]);
+        junk.times.push_back(one.times[0]);
+    }
+    write("junk.pcap", junk + send({.ssrc = 0xca11}, 100));
+    // Two endpoint pairs, both SSRC 0.
+    write("zero.pcap", interleave(send({.ssrc = 0}, 100), send({.ssrc = 0, .a = 3, .b = 4}, 100)));
+    // RTP timestamps that never advance.
+    write("stuck.pcap", send({}, 100, 0));
+    write("two.pcap", interleave(send({.ssrc = 0xa1}, 50), send({.ssrc = 0xa2, .a = 3}, 50)));
+    ASSERT_EQ(::mkfifo(file("fifo.raw").c_str(), 0600), 0);
+    write("snap.pcap", send({}, 100), 50);
+    write("pt97.pcap", send({.pt = 97}, 100));
+    Sent three_hundred;
+    for (uint32_t i = 0; i < 300; ++i) three_hundred = three_hundred + send({.ssrc = 0x60000 + i}, 2);
+    write("300.pcap", three_hundred);
+    // pcapng: a second interface of another link type; a damaged interface block.
+    const Bytes p0 = send({}, 1).wire[0];
+    write_bytes(file("links.pcapng").string(),
+                cat(cat(cat(pcapng_shb(), pcapng_idb(DLT_EN10MB)), pcapng_idb(DLT_RAW)), pcapng_epb(1, p0, 1)));
+    Bytes bad_idb = pcapng_idb(DLT_EN10MB);
+    bad_idb[4] = 12;  // block length shorter than the block's own fields
+    write_bytes(file("idb.pcapng").string(), cat(cat(cat(pcapng_shb(), pcapng_idb(DLT_EN10MB)), bad_idb), pcapng_epb(0, p0, 1)));
+    // A classic capture whose first packet record claims 16 MB.
+    write("first.pcap", send({}, 3));
+    Bytes first = bytes_of(file("first.pcap"));
+    first[24 + 8] = first[24 + 9] = first[24 + 10] = 0xff;
+    write_bytes(file("first.pcap").string(), first);
+
+    struct Case {
+        std::string args;
+        std::string shell;  // before the tool, e.g. a limit of open files
+        int status;
+        std::vector<std::string> said;
+        std::vector<std::pair<std::string, std::size_t>> files;  // name, size (0: must not exist)
+    };
+    const std::string gone = "among its 0 packets";
+    const std::vector<Case> cases = {
+        {"decode " + q("jumps.pcap") + " " + q("jumps.raw"), "", 0,
+         {"39 timestamp jumps longer than the capture clock shows (not filled)"}, {{"jumps.raw", (80 + 80) * 160}}},
+        {"decode " + q("junk.pcap") + " " + q("call.raw"), "", 0,
+         {"ignored 10000 lookalike streams", "stream 0000ca11 10.0.0.1:4000 -> 10.0.0.2:5000: 100 packets"},
+         {{"call.raw", 200 * 160}}},
+        {"decode --ssrc ca11 " + q("junk.pcap") + " " + q("one.raw"), "", 0, {"stream 0000ca11"}, {{"one.raw", 200 * 160}}},
+        {"decode " + q("zero.pcap") + " " + q("zero.raw"), "", 0,
+         {"2 G.729 streams, one file each", "10.0.0.3:4000 -> 10.0.0.4:5000: 100 packets"},
+         {{"zero-00000000-1.raw", 200 * 160}, {"zero-00000000-2.raw", 200 * 160}, {"zero.raw", 0}}},
+        {"decode " + q("stuck.pcap") + " " + q("stuck.raw"), "", 0,
+         {"RTP timestamps of 99 of its packets do not advance", "decoded one after another in sequence order"},
+         {{"stuck.raw", 200 * 160}}},
+        {"decode " + q("two.pcap") + " " + q("fifo.raw"), "", 2, {"2 G.729 streams cannot share", "not a regular file"},
+         {{"fifo-000000a1.raw", 0}, {"fifo-000000a2.raw", 0}}},
+        {"decode " + q("links.pcapng") + " " + q("x.raw"), "", 1, {"no G.729 RTP stream (payload type 18) before that", "different from"}, {{"x.raw", 0}}},
+        {"decode " + q("idb.pcapng") + " " + q("x.raw"), "", 1, {"no G.729 RTP stream (payload type 18) before that"}, {{"x.raw", 0}}},
+        {"decode " + q("first.pcap") + " " + q("x.raw"), "", 1, {"no G.729 RTP stream (payload type 18) before that", "cut short after 0 packets"}, {{"x.raw", 0}}},
+        {"decode " + q("snap.pcap") + " " + q("x.raw"), "", 1,
+         {"100 packets were cut at capture time to the snapshot length of 50 bytes"}, {{"x.raw", 0}}},
+        {"decode " + q("pt97.pcap") + " " + q("x.raw"), "", 1, {"RTP payload types seen: 97 (100 packets)", "give --pt"}, {{"x.raw", 0}}},
+        {"decode " + q("300.pcap") + " " + q("many.raw"), "ulimit -n 100; ", 1,
+         {"300 G.729 streams need as many files open at once, more than the limit of 100 open files"},
+         {{"many-00060000.raw", 0}}},
+        {"decode " + q("300.pcap") + " " + q("many.raw"), "ulimit -S -n 100; ", 0, {"300 G.729 streams, one file each"},
+         {{"many-00060000.raw", 4 * 160}, {"many-0006012b.raw", 4 * 160}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const ToolRun r = run(c.args, c.shell);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        for (const std::string& s : c.said) EXPECT_NE(r.err.find(s), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(gone), std::string::npos) << r.err;
+        for (const auto& [name, size] : c.files) {
+            if (size == 0) {
+                EXPECT_FALSE(fs::exists(file(name))) << name;
+            } else {
+                EXPECT_EQ(fs::exists(file(name)) ? fs::file_size(file(name)) : 0, size) << name;
+            }
+        }
     }
 }
 

@@ -7,7 +7,8 @@
 // and the whole-buffer coded readers must agree frame for frame and message for message; a
 // well-formed WAV file must be read, converted to the length its rate implies; accepted audio
 // must survive a WAV write and re-read unchanged; coded frames must decode through the tool's
-// decoding path; a capture's streams must write as many samples as their counts say.
+// decoding path; a capture's streams must write as many samples as their counts say, and no
+// more made-up audio (concealment, comfort noise) than the capture clock spans plus one packet.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -282,18 +283,60 @@ void fuzz_raw_pcm(std::span<const uint8_t> data) {
 struct CountingSink : g729rtp::FrameSink {
     uint64_t samples = 0;
     uint64_t frames = 0;
-    void frame(g729rtp::FrameKind, std::span<const int16_t> s) override {
+    uint64_t made_up = 0;  // samples of lost and pause frames
+    void frame(g729rtp::FrameKind kind, std::span<const int16_t> s) override {
         if (s.empty() || s.size() > 80) fail("a frame of %zu samples", s.size());
         samples += s.size();
         ++frames;
+        if (kind == g729rtp::FrameKind::lost || kind == g729rtp::FrameKind::pause) made_up += s.size();
     }
 };
+
+// A stream as the capture clock sees it: its packets' first and latest capture times, and its
+// longest packet in frames.
+struct Clock {
+    bool started = false;
+    int64_t first = 0, latest = 0;
+    int64_t frames = 2;  // a damaged packet counts as two frames when nothing longer came
+};
+
+bool same_stream(const g729rtp::StreamInfo& s, uint32_t ssrc, const g729rtp::UdpDatagram& udp) {
+    return s.ssrc == ssrc && s.src == udp.src && s.dst == udp.dst;
+}
+
+std::vector<Clock> clocks_of(const std::string& path, const std::vector<g729rtp::StreamInfo>& streams, int payload_type) {
+    std::vector<Clock> clocks(streams.size());
+    g729rtp::CaptureReader reader(path);
+    g729rtp::CapturedPacket packet;
+    while (reader.next(packet)) {
+        g729rtp::UdpDatagram udp;
+        g729rtp::RtpHeader rtp;
+        if (g729rtp::parse_packet(reader.link_type(), packet.bytes, udp) != g729rtp::PacketKind::udp ||
+            !g729rtp::parse_rtp(udp.payload, rtp)) {
+            continue;
+        }
+        for (std::size_t i = 0; i < streams.size(); ++i) {
+            if (!same_stream(streams[i], rtp.ssrc, udp)) continue;
+            Clock& c = clocks[i];
+            const int64_t t = g729rtp::capture_time_us(packet);
+            if (!c.started) c.first = c.latest = t;
+            c.started = true;
+            c.latest = std::max(c.latest, t);
+            const std::size_t n = rtp.payload.size();
+            if (rtp.payload_type == payload_type && g729rtp::g729_payload_length(n)) {
+                c.frames = std::max<int64_t>(c.frames, static_cast<int64_t>(n / 10 + (n % 10 == 2)));
+            }
+        }
+    }
+    return clocks;
+}
 
 void fuzz_capture(std::span<const uint8_t> data) {
     MemoryFile& file = scratch();
     file.set(data);
     g729rtp::ScanOptions scan_options;
     scan_options.min_packets = 1;
+    // A small table, so that lookalikes make room for new streams.
     scan_options.max_streams = 8;
     g729rtp::CaptureScan scan;
     try {
@@ -304,24 +347,39 @@ void fuzz_capture(std::span<const uint8_t> data) {
         return;
     }
     if (scan.udp + scan.fragments + scan.malformed > scan.packets) fail("packet counts exceed packets");
+    if (scan.cut > scan.packets) fail("more packets cut than read");
     if (scan.streams.size() > scan_options.max_streams) fail("stream limit not kept");
+    for (std::size_t i = 0; i < scan.streams.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            const g729rtp::StreamInfo& a = scan.streams[i];
+            if (same_stream(scan.streams[j], a.ssrc, {a.src, a.dst, {}})) fail("a stream listed twice");
+        }
+    }
     // Jumps beyond a second are counted, not filled, so that one input decodes quickly.
     g729rtp::TimelineOptions timeline;
     timeline.max_gap_samples = 8000;
     std::vector<CountingSink> sinks(scan.streams.size());
-    std::size_t next = 0;
-    const auto results = g729rtp::decode_capture(
-        file.path(), scan.streams,
-        [&](uint32_t) -> g729rtp::FrameSink& { return sinks[next++]; }, scan_options, timeline);
+    const auto results = g729rtp::decode_streams(
+        file.path(), scan.streams, [&](std::size_t i) -> g729rtp::FrameSink& { return sinks[i]; },
+        scan_options, timeline);
     if (results.size() != scan.streams.size()) fail("a stream went missing");
+    const std::vector<Clock> clocks = clocks_of(file.path(), scan.streams, scan_options.payload_type);
     for (std::size_t i = 0; i < results.size(); ++i) {
         const g729rtp::StreamStats& s = results[i].stats;
         if (s.samples != sinks[i].samples) fail("stream sample count differs from what was written");
-        if (s.packets != scan.streams[i].packets) fail("decode saw other packets than the scan");
+        // A stream evicted from the table and seen again counts its packets anew in the scan.
+        if (s.packets < scan.streams[i].packets) fail("decode saw fewer packets than the scan");
         if (s.speech_frames + s.sid_frames + s.lost_frames + s.pause_frames < sinks[i].frames) {
             fail("more frames written than decoded");
         }
         if (s.duplicates + s.late > s.packets + s.other_payload) fail("more duplicates than packets");
+        // Made-up audio never exceeds the capture clock's span of the stream plus one packet.
+        const Clock& c = clocks[i];
+        const int64_t bound = (c.latest - c.first) * 8 / 1000 + c.frames * 80;
+        if (static_cast<int64_t>(sinks[i].made_up) > bound) {
+            fail("%llu samples made up, beyond the capture clock's %lld",
+                 static_cast<unsigned long long>(sinks[i].made_up), static_cast<long long>(bound));
+        }
         const std::string line = g729rtp::summary_line(results[i]);
         if (line.find('\n') != std::string::npos) fail("multi-line summary");
     }

@@ -20,18 +20,24 @@ std::mutex& open_mutex() {
     return m;
 }
 
-std::size_t open_channel_budget() {
-    constexpr rlim_t reserved = 32;  // standard streams, libraries, the progress terminal
-    constexpr rlim_t per_channel = 3;
+uint64_t raise_open_file_limit() {
     rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
     if (limit.rlim_cur != limit.rlim_max) {
         rlimit raised = limit;
         raised.rlim_cur = limit.rlim_max;
         if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
     }
-    if (limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
-    return limit.rlim_cur > reserved + per_channel ? (limit.rlim_cur - reserved) / per_channel : 1;
+    return limit.rlim_cur == RLIM_INFINITY ? UINT64_MAX : limit.rlim_cur;
+}
+
+std::size_t open_channel_budget() {
+    constexpr uint64_t reserved = 32;  // standard streams, libraries, the progress terminal
+    constexpr uint64_t per_channel = 3;
+    const uint64_t limit = raise_open_file_limit();
+    if (limit == 0) return 1;
+    if (limit == UINT64_MAX) return SIZE_MAX;
+    return limit > reserved + per_channel ? (limit - reserved) / per_channel : 1;
 }
 
 void ensure_thread_stack(std::size_t bytes) {

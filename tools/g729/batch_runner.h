@@ -54,6 +54,10 @@ std::string failure_line(const BatchJob& job, const std::exception& e);
 // Held while a file is opened.
 std::mutex& open_mutex();
 
+// Raises the soft limit of open files to the hard one; returns the limit now in force
+// (UINT64_MAX: none, 0: unknown).
+uint64_t raise_open_file_limit();
+
 // How many channels may be open at once: raises the limit of open files to its maximum, and
 // counts a few descriptors per channel (input, output, and those the audio libraries open).
 std::size_t open_channel_budget();

@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <span>
 #include <tuple>
 #include <vector>
 
 #include "codec/g729.h"
+#include "tools/g729/batch_runner.h"
 #include "tools/g729/command.h"
 #include "tools/io/audio_kind.h"
 #include "tools/io/audio_reader.h"
@@ -56,12 +58,24 @@ void report_warnings(const g729io::AudioReader& reader, std::size_t* shown) {
 
 }  // namespace
 
-std::string stream_output_name(const std::string& output, uint32_t ssrc) {
+std::string stream_output_name(const std::string& output, uint32_t ssrc, int number) {
     const std::filesystem::path p(output);
     const std::string stem = p.stem().string();
-    const std::string name = (stem.empty() ? p.filename().string() : stem) + "-" +
-                             g729rtp::ssrc_hex(ssrc) + p.extension().string();
-    return (p.parent_path() / name).string();
+    std::string name = (stem.empty() ? p.filename().string() : stem) + "-" + g729rtp::ssrc_hex(ssrc);
+    if (number > 0) name.append("-").append(std::to_string(number));
+    return (p.parent_path() / (name + p.extension().string())).string();
+}
+
+std::vector<std::string> stream_output_names(const std::string& output,
+                                             std::span<const g729rtp::StreamInfo> streams) {
+    if (streams.size() == 1) return {output};
+    std::map<uint32_t, int> uses, numbered;
+    for (const auto& s : streams) ++uses[s.ssrc];
+    std::vector<std::string> names;
+    for (const auto& s : streams) {
+        names.push_back(stream_output_name(output, s.ssrc, uses[s.ssrc] > 1 ? ++numbered[s.ssrc] : 0));
+    }
+    return names;
 }
 
 bool uses_pcap_format(const std::string& format, const std::string& capture_path) {
@@ -69,6 +83,47 @@ bool uses_pcap_format(const std::string& format, const std::string& capture_path
     return g729io::has_extension(capture_path, ".pcap") ||
            g729io::has_extension(capture_path, ".pcapng");
 }
+
+namespace {
+
+// Why a capture has no stream to decode: its damage in libpcap's words, packets cut at
+// capture time, and the payload types it does hold.
+std::string no_stream_message(const std::string& input, const g729rtp::CaptureScan& scan, int payload_type) {
+    const std::string none = "no G.729 RTP stream (payload type " + std::to_string(payload_type) + ")";
+    if (!scan.truncation.empty()) return scan.truncation + "; " + none + " before that";
+    std::string line = input + ": " + none + " among its " + std::to_string(scan.packets) +
+                       " packets (" + std::to_string(scan.udp) + " UDP)";
+    if (scan.cut != 0) {
+        line += "; " + std::to_string(scan.cut) + " packets were cut at capture time to the snapshot length of " +
+                std::to_string(scan.snapshot_length) + " bytes: capture again with a larger one (tcpdump -s 0)";
+    }
+    std::vector<std::pair<uint64_t, int>> seen;
+    for (int pt = 0; pt < 128; ++pt) {
+        if (pt != payload_type && scan.payload_types[static_cast<std::size_t>(pt)] != 0) {
+            seen.emplace_back(scan.payload_types[static_cast<std::size_t>(pt)], pt);
+        }
+    }
+    std::sort(seen.begin(), seen.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    if (!seen.empty()) {
+        line += "; RTP payload types seen:";
+        for (std::size_t i = 0; i < seen.size() && i < 5; ++i) {
+            line += std::string(i == 0 ? " " : ", ") + std::to_string(seen[i].second) + " (" +
+                    std::to_string(seen[i].first) + " packets)";
+        }
+        if (seen.size() > 5) line += ", ...";
+        line += "; for G.729 under a dynamic payload type give --pt";
+    }
+    if (scan.ignored_streams != 0) {
+        line += "; " + std::to_string(scan.ignored_streams) +
+                " lookalike streams ignored (one packet, or no G.729 payload length)";
+    }
+    return line;
+}
+
+// Descriptors kept free of the streams' outputs: standard streams, the capture, libraries.
+constexpr uint64_t reserved_files = 16;
+
+}  // namespace
 
 int run_pcap_decode(const PcapDecodeOptions& o) {
     uint32_t wanted = 0;
@@ -89,59 +144,92 @@ int run_pcap_decode(const PcapDecodeOptions& o) {
 
     g729rtp::ScanOptions scan_options;
     scan_options.payload_type = o.payload_type;
+    if (!o.ssrc.empty()) scan_options.ssrc = wanted;
     const g729rtp::CaptureScan scan = g729rtp::scan_capture(o.input, scan_options);
-    std::vector<g729rtp::StreamInfo> streams = scan.streams;
-    if (streams.empty()) {
-        report(o.input + ": no G.729 RTP stream (payload type " + std::to_string(o.payload_type) +
-               ") among its " + std::to_string(scan.packets) + " packets (" +
-               std::to_string(scan.udp) + " UDP)");
-        return exit_failure;
-    }
-    if (!o.ssrc.empty()) {
-        const auto it = std::find_if(streams.begin(), streams.end(),
-                                     [&](const auto& s) { return s.ssrc == wanted; });
-        if (it == streams.end()) {
+    const std::vector<g729rtp::StreamInfo>& streams = scan.streams;
+    if (streams.empty() && !o.ssrc.empty() && scan.truncation.empty()) {
+        // Name the streams there are.
+        scan_options.ssrc.reset();
+        const g729rtp::CaptureScan all = g729rtp::scan_capture(o.input, scan_options);
+        if (!all.streams.empty()) {
             std::string found;
-            for (const auto& s : streams) found += (found.empty() ? "" : ", ") + g729rtp::ssrc_hex(s.ssrc);
+            for (std::size_t i = 0; i < all.streams.size() && i < 20; ++i) {
+                found += (found.empty() ? "" : ", ") + g729rtp::ssrc_hex(all.streams[i].ssrc);
+            }
+            if (all.streams.size() > 20) found += ", ...";
             report(o.input + ": no G.729 stream with SSRC " + g729rtp::ssrc_hex(wanted) +
                    " (streams: " + found + ")");
             return exit_failure;
         }
-        streams = {*it};
+    }
+    if (streams.empty()) {
+        report(no_stream_message(o.input, scan, o.payload_type));
+        return exit_failure;
     }
     if (streams.size() > 1 && o.output == "-") {
         report(o.input + ": " + std::to_string(streams.size()) +
                " G.729 streams cannot share standard output: give --ssrc or a file name");
         return exit_usage;
     }
+    std::error_code ec;
+    const auto status = std::filesystem::status(o.output, ec);
+    if (streams.size() > 1 && !ec && std::filesystem::exists(status) &&
+        !std::filesystem::is_regular_file(status)) {
+        report(o.input + ": " + std::to_string(streams.size()) + " G.729 streams cannot share " + o.output +
+               " (not a regular file): give --ssrc or a file name");
+        return exit_usage;
+    }
 
-    std::vector<std::string> names;
-    for (const auto& s : streams) {
-        names.push_back(streams.size() == 1 ? o.output : stream_output_name(o.output, s.ssrc));
-        g729io::refuse_same_file(o.input, names.back());
+    const std::vector<std::string> names = stream_output_names(o.output, streams);
+    for (const std::string& n : names) g729io::refuse_same_file(o.input, n);
+    const uint64_t open_limit = raise_open_file_limit();
+    if (open_limit != 0 && streams.size() + reserved_files > open_limit) {
+        report(o.input + ": " + std::to_string(streams.size()) +
+               " G.729 streams need as many files open at once, more than the limit of " +
+               std::to_string(open_limit) + " open files (ulimit -n): raise it, or decode fewer with --ssrc");
+        return exit_failure;
     }
     if (streams.size() > 1) {
         std::string list;
-        for (const std::string& n : names) list += (list.empty() ? "" : ", ") + n;
+        for (std::size_t i = 0; i < names.size() && i < 20; ++i) list += (list.empty() ? "" : ", ") + names[i];
+        if (names.size() > 20) list += ", ...";
         report(std::to_string(streams.size()) + " G.729 streams, one file each: " + list);
     }
 
-    std::map<uint32_t, std::unique_ptr<OutputSink>> sinks;
-    for (std::size_t i = 0; i < streams.size(); ++i) {
-        sinks[streams[i].ssrc] = std::make_unique<OutputSink>(names[i]);
-    }
+    std::vector<std::unique_ptr<OutputSink>> sinks;
+    for (const std::string& n : names) sinks.push_back(std::make_unique<OutputSink>(n));
     g729rtp::TimelineOptions timeline;
-    const auto results = g729rtp::decode_capture(
-        o.input, streams, [&](uint32_t ssrc) -> g729rtp::FrameSink& { return *sinks.at(ssrc); },
+    const auto results = g729rtp::decode_streams(
+        o.input, streams, [&](std::size_t i) -> g729rtp::FrameSink& { return *sinks[i]; },
         scan_options, timeline);
-    for (auto& [ssrc, sink] : sinks) sink->commit();
+    for (auto& sink : sinks) sink->commit();
 
     for (const auto& r : results) report(g729rtp::summary_line(r));
+    for (const auto& r : results) {
+        if (r.stats.stuck_timestamps == 0) continue;
+        warn("stream " + g729rtp::ssrc_hex(r.info.ssrc) + " " + r.info.src.to_string() + " -> " +
+             r.info.dst.to_string() + ": the RTP timestamps of " + std::to_string(r.stats.stuck_timestamps) +
+             " of its packets do not advance past the previous packet's (stuck or running backwards); "
+             "their frames were decoded one after another in sequence order");
+    }
     if (scan.fragments != 0) {
         report("skipped " + std::to_string(scan.fragments) + " IP fragments (not reassembled)");
     }
+    if (scan.cut != 0) {
+        warn(std::to_string(scan.cut) + " packets were cut at capture time to the snapshot length of " +
+             std::to_string(scan.snapshot_length) + " bytes");
+    }
+    if (scan.ignored_streams != 0) {
+        report("ignored " + std::to_string(scan.ignored_streams) +
+               " lookalike streams (one packet, or no G.729 payload length)");
+    }
     if (!scan.truncation.empty()) {
         report(scan.truncation + "; the streams up to there were written");
+        return exit_failure;
+    }
+    if (scan.untracked_packets != 0) {
+        report(std::to_string(scan.untracked_packets) + " packets of further streams were not decoded: at most " +
+               std::to_string(scan_options.max_streams) + " streams are tracked at once; decode them with --ssrc");
         return exit_failure;
     }
     return exit_ok;

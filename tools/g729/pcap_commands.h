@@ -5,7 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
+
+#include "tools/rtp/capture_decoder.h"
 
 namespace g729tool {
 
@@ -33,7 +37,13 @@ bool uses_pcap_format(const std::string& format, const std::string& capture_path
 int run_pcap_decode(const PcapDecodeOptions& options);
 int run_pcap_encode(const PcapEncodeOptions& options);
 
-// OUTPUT with "-" and the SSRC's 8 hex digits inserted before the extension.
-std::string stream_output_name(const std::string& output, uint32_t ssrc);
+// OUTPUT with "-" and the SSRC's 8 hex digits inserted before the extension, and "-N" after
+// them when number > 0.
+std::string stream_output_name(const std::string& output, uint32_t ssrc, int number = 0);
+
+// The output of each stream: OUTPUT itself for one stream, else OUTPUT-SSRC; streams that
+// share an SSRC (other addresses or ports) are numbered in order, OUTPUT-SSRC-1, -2, ...
+std::vector<std::string> stream_output_names(const std::string& output,
+                                             std::span<const g729rtp::StreamInfo> streams);
 
 }  // namespace g729tool

@@ -1,7 +1,8 @@
 // Finds the G.729 RTP streams of a capture and decodes them, each to its own sink.
 //
 // Two passes over the file: the first lists the streams (so that the caller can name and
-// open the outputs), the second decodes the chosen ones. Streams are told apart by SSRC.
+// open the outputs), the second decodes the chosen ones. Streams are told apart by SSRC and
+// by the source and destination address and port.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +20,10 @@ namespace g729rtp {
 
 inline constexpr int g729_payload_type = 18;
 
+// A stream: its SSRC and the addresses and ports its packets go between.
 struct StreamInfo {
     uint32_t ssrc = 0;
-    Endpoint src;  // of the stream's first packet
+    Endpoint src;
     Endpoint dst;
     uint64_t packets = 0;
 };
@@ -32,7 +34,14 @@ struct CaptureScan {
     uint64_t udp = 0;                 // of them UDP datagrams
     uint64_t fragments = 0;           // IP fragments, skipped
     uint64_t malformed = 0;           // headers that contradict the captured length
-    uint64_t ignored_streams = 0;     // beyond the stream limit
+    uint64_t cut = 0;                 // packets cut short at capture time (snapshot length)
+    int snapshot_length = 0;          // the capture's
+    // RTP-looking datagrams per payload type (what the capture holds when no stream is found).
+    std::vector<uint64_t> payload_types = std::vector<uint64_t>(128, 0);
+    // Lookalikes ignored: streams of one packet, or whose payloads were never G.729 lengths.
+    uint64_t ignored_streams = 0;
+    // Packets of further streams while the table was full of real streams: not decoded.
+    uint64_t untracked_packets = 0;
     std::string truncation;           // set when the file ended in damage
 };
 
@@ -41,9 +50,16 @@ struct ScanOptions {
     // A stream needs this many packets of the payload type: a lone UDP datagram that happens
     // to look like RTP is not a call.
     uint64_t min_packets = 2;
-    // Distinct SSRCs tracked: random traffic cannot make the scan grow without bound.
-    std::size_t max_streams = 10000;
+    // Streams tracked at once: random traffic cannot make the scan grow without bound. When
+    // the table is full, a lookalike (one packet so far, or no G.729 payload length yet)
+    // makes room for a new stream.
+    std::size_t max_streams = 65536;
+    // Only this SSRC's streams, when set.
+    std::optional<uint32_t> ssrc;
 };
+
+// True for a payload of N x 10 bytes of speech frames, with or without a 2-byte SID frame.
+bool g729_payload_length(std::size_t bytes);
 
 // Throws CaptureError when the file cannot be opened as a capture.
 CaptureScan scan_capture(const std::string& path, const ScanOptions& options = {});
@@ -53,8 +69,15 @@ struct StreamResult {
     StreamStats stats;
 };
 
-// Decodes the streams whose SSRCs are listed, each to sink_for(ssrc) (called once per stream
-// before any of its frames). Results come in the order of `streams`.
+// Decodes the streams listed, the i-th to sink_for(i) (called once per stream before any
+// of its frames). Results come in the order of `streams`.
+std::vector<StreamResult> decode_streams(const std::string& path,
+                                         std::span<const StreamInfo> streams,
+                                         const std::function<FrameSink&(std::size_t)>& sink_for,
+                                         const ScanOptions& scan = {},
+                                         const TimelineOptions& timeline = {});
+
+// The same, with the sink chosen by SSRC: for streams whose SSRCs differ.
 std::vector<StreamResult> decode_capture(const std::string& path,
                                          std::span<const StreamInfo> streams,
                                          const std::function<FrameSink&(uint32_t)>& sink_for,

@@ -20,7 +20,11 @@ struct CapturedPacket {
     int64_t seconds = 0;
     int64_t microseconds = 0;
     std::span<const uint8_t> bytes;  // valid until the next call to next()
+    uint32_t original_length = 0;    // on the wire: more than bytes.size() when cut at capture
 };
+
+// A packet's capture time in microseconds, clamped so that differences cannot overflow.
+int64_t capture_time_us(const CapturedPacket& packet);
 
 class CaptureReader {
 public:
@@ -32,9 +36,12 @@ public:
     CaptureReader& operator=(const CaptureReader&) = delete;
 
     int link_type() const { return link_type_; }
+    // The capture's snapshot length: longer packets were cut to it when captured.
+    int snapshot_length() const { return snapshot_length_; }
 
     // The next packet, or false at the end. A file damaged part way (typically a capture cut
-    // short) also ends the packets; truncation() then names the problem.
+    // short, or a pcapng block libpcap refuses) also ends the packets; truncation() then names
+    // the problem in libpcap's words.
     bool next(CapturedPacket& out);
     const std::string& truncation() const { return truncation_; }
 
@@ -42,6 +49,8 @@ private:
     std::string path_;
     pcap* handle_ = nullptr;
     int link_type_ = 0;
+    int snapshot_length_ = 0;
+    uint64_t packets_ = 0;
     std::string truncation_;
 };
 

@@ -35,7 +35,12 @@ bool StreamTimeline::was_released_and_received(int64_t seq) const {
     return received_[static_cast<std::size_t>(seq) % received_ring];
 }
 
-void StreamTimeline::add(const RtpHeader& packet, bool is_g729) {
+void StreamTimeline::add(const RtpHeader& packet, bool is_g729, int64_t capture_us) {
+    if (!clock_started_) {
+        clock_started_ = true;
+        first_capture_us_ = latest_capture_us_ = capture_us;
+    }
+    latest_capture_us_ = std::max(latest_capture_us_, capture_us);
     if (is_g729) {
         ++stats_.packets;
     } else {
@@ -117,7 +122,12 @@ void StreamTimeline::finish() {
     if (timeline_started_ && last_damaged_) {
         // The damaged last packet's duration is unknown: take the last good packet's.
         const int frames = last_frames_ > 0 ? last_frames_ : 2;
-        for (int i = 0; i < frames; ++i) emit(FrameKind::lost, nullptr, 0);
+        const int64_t length = std::min<int64_t>(frames * frame_samples, fill_allowed(frames * frame_samples));
+        limit_ = cursor_ + length;
+        for (int64_t i = 0; i < (length + frame_samples - 1) / frame_samples; ++i) {
+            emit(FrameKind::lost, nullptr, 0);
+        }
+        limit_ = -1;
         last_damaged_ = false;
     }
 }
@@ -148,13 +158,23 @@ void StreamTimeline::release(int64_t seq, const Held& packet) {
     int64_t position = 0;
     if (timeline_started_) {
         // Timestamps advance modulo 2^32: the signed difference handles wrap-around.
-        position = last_position_ +
-                   static_cast<int32_t>(static_cast<uint32_t>(packet.timestamp - last_timestamp_));
+        const int64_t step = static_cast<int32_t>(static_cast<uint32_t>(packet.timestamp - last_timestamp_));
+        if (step <= 0 && -step <= static_cast<int64_t>(options_.max_overlap_samples)) {
+            // Not later than the previous packet: a sender whose clock is stuck or runs
+            // backwards. Its frames follow what was decoded, in sequence order.
+            ++stats_.stuck_timestamps;
+            position = cursor_ + skipped_;
+        } else {
+            position = last_position_ + step;
+        }
     }
     timeline_started_ = true;
     last_timestamp_ = packet.timestamp;
     last_position_ = position;
-    place(position, seq_gap, packet.marker);
+    // The packet's own length is the margin of the capture-clock bound for the gap before it.
+    const int own = damaged ? (last_frames_ > 0 ? last_frames_ : 2)
+                            : speech + (rest == G729_SID_FRAME_BYTES ? 1 : 0);
+    place(position, seq_gap, packet.marker, int64_t{own} * frame_samples);
 
     if (damaged) {
         ++stats_.damaged;
@@ -174,14 +194,28 @@ void StreamTimeline::release(int64_t seq, const Held& packet) {
     last_damaged_ = false;
 }
 
-void StreamTimeline::place(int64_t position, int64_t seq_gap, bool marker) {
-    const int64_t target = position - skipped_;
-    const int64_t gap = target - cursor_;
+int64_t StreamTimeline::fill_allowed(int64_t slack) const {
+    // Microseconds to samples at 8 kHz.
+    const int64_t span = (latest_capture_us_ - first_capture_us_) * 8 / 1000;
+    return std::max<int64_t>(0, span + slack - filled_);
+}
+
+void StreamTimeline::place(int64_t position, int64_t seq_gap, bool marker, int64_t slack) {
+    int64_t target = position - skipped_;
+    int64_t gap = target - cursor_;
     if (gap > static_cast<int64_t>(options_.max_gap_samples) ||
         gap < -static_cast<int64_t>(options_.max_overlap_samples)) {
         ++stats_.skipped_jumps;
         skipped_ += gap;
         return;
+    }
+    if (gap > 0 && gap > fill_allowed(slack)) {
+        // Longer than the capture clock shows: fill only what it shows.
+        ++stats_.unconfirmed_jumps;
+        const int64_t allowed = fill_allowed(slack);
+        skipped_ += gap - allowed;
+        target -= gap - allowed;
+        gap = allowed;
     }
     if (gap > 0) {
         const int64_t frames = (gap + frame_samples - 1) / frame_samples;
@@ -232,6 +266,7 @@ void StreamTimeline::emit(FrameKind kind, const uint8_t* bytes, int length) {
         sink_.frame(kind, std::span<const int16_t>(pcm + (from - start),
                                                    static_cast<std::size_t>(to - from)));
         stats_.samples += static_cast<uint64_t>(to - from);
+        if (kind == FrameKind::lost || kind == FrameKind::pause) filled_ += to - from;
         written_ = to;
     }
     cursor_ += frame_samples;

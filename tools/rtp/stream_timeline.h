@@ -4,6 +4,12 @@
 // shows it uses DTX) are decoded as comfort-noise pauses. The output is exactly as long as
 // the timestamp span plus the last packet's duration.
 //
+// What is made up (concealment and comfort noise for gaps) never exceeds the time the
+// stream's packets span on the capture clock plus one packet: a timestamp jump the capture
+// clock does not show is counted and not filled. Received frames are always decoded. A packet
+// whose timestamp does not advance past its predecessor's (a faulty sender) is decoded right
+// after it, in sequence order, and counted.
+//
 // Memory stays bounded: only the reorder window's packets are held; decoded frames go
 // straight to the sink.
 #pragma once
@@ -42,6 +48,8 @@ struct StreamStats {
     uint64_t damaged = 0;          // payload length not N x 10 (+ 2) bytes
     uint64_t other_payload = 0;    // same SSRC, another payload type (e.g. telephone events)
     uint64_t skipped_jumps = 0;    // timestamp jumps beyond the limits, not filled
+    uint64_t unconfirmed_jumps = 0;  // timestamp jumps longer than the capture clock shows
+    uint64_t stuck_timestamps = 0;   // packets whose timestamp did not advance; decoded in order
     uint64_t samples = 0;          // written to the sink
 };
 
@@ -49,9 +57,10 @@ class StreamTimeline {
 public:
     explicit StreamTimeline(FrameSink& sink, TimelineOptions options = {});
 
-    // A packet of the stream. A packet whose payload type is not the stream's only holds its
-    // sequence number (no loss), and is not decoded.
-    void add(const RtpHeader& packet, bool is_g729);
+    // A packet of the stream, captured at capture_us (microseconds on the capture clock). A
+    // packet whose payload type is not the stream's only holds its sequence number (no loss),
+    // and is not decoded.
+    void add(const RtpHeader& packet, bool is_g729, int64_t capture_us);
     // Decodes what the reorder window still holds. Call once at the end.
     void finish();
 
@@ -69,7 +78,8 @@ private:
     void insert(int64_t seq, Held packet);
     void restart_numbering();
     void release(int64_t seq, const Held& packet);
-    void place(int64_t position, int64_t seq_gap, bool marker);
+    void place(int64_t position, int64_t seq_gap, bool marker, int64_t slack);
+    int64_t fill_allowed(int64_t slack) const;
     void emit(FrameKind kind, const uint8_t* bytes, int length);
     bool was_released_and_received(int64_t seq) const;
 
@@ -99,6 +109,12 @@ private:
     int64_t cursor_ = 0;            // position of the next decoded sample
     int64_t written_ = 0;           // samples written: nothing before this is written again
     int64_t limit_ = -1;            // while filling a gap: write nothing past its end
+    int64_t filled_ = 0;            // samples written for gaps (lost and pause frames)
+
+    // Capture clock, in microseconds: first and latest capture time of the stream's packets.
+    bool clock_started_ = false;
+    int64_t first_capture_us_ = 0;
+    int64_t latest_capture_us_ = 0;
     int last_frames_ = 0;           // frames in the last good packet
     bool last_damaged_ = false;
     bool last_ended_with_sid_ = false;
