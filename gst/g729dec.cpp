@@ -5,13 +5,18 @@
 // which this element enables by default) and a hole between the timestamps of two buffers both
 // become concealed frames, or comfort noise when the last frame received was a SID frame (the
 // sender paused its transmission). A buffer of any other length counts as a decode error
-// (weight 1 towards `max-errors`) and its time is concealed as well.
+// (weight 1 towards `max-errors`) and its time is concealed as well. The timing decisions live
+// in DecoderTimeline (dec_timeline.h): at most 60 s is filled at a time, sent in buffers of at
+// most 1 s. A byte stream (a file read as it is) is refused with an element error: in it the
+// frame boundaries and the SID frames cannot be found.
 
 #include "gst/g729dec.h"
 
 #include <algorithm>
+#include <new>
 
 #include "codec/g729.h"
+#include "gst/dec_timeline.h"
 #include "gst/g729_caps.h"
 
 GST_DEBUG_CATEGORY_STATIC(g729dec_debug);
@@ -19,13 +24,12 @@ GST_DEBUG_CATEGORY_STATIC(g729dec_debug);
 
 namespace {
 
-// The longest stretch filled in one go; a longer hole is taken as a timestamp jump.
-constexpr guint64 max_fill_frames = 60 * 100;  // 60 s
-
 GstStaticPadTemplate sink_template =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(G729_CODED_CAPS));
 GstStaticPadTemplate src_template =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(G729_RAW_CAPS));
+
+constexpr gsize pcm_frame_bytes = G729_FRAME_SIZE * sizeof(int16_t);
 
 }  // namespace
 
@@ -34,41 +38,26 @@ struct _G729Dec {
 
     // Streaming state (streaming thread only).
     g729_decoder_state codec;
-    gboolean in_pause;        // the last frame received was a SID frame
-    GstClockTime next_time;   // input time at which the output so far ends
-    GstClockTime lead_in;     // missing time at the start of the output being sent
-    guint unfinished;         // rejected input buffers not finished yet
-    GstClockTime unfinished_time;  // time of the first of them
-    guint64 owed_frames;      // frames owed for untimed rejected buffers
-    GstClockTime owed_until;  // end of the timed rejected buffers
+    gboolean in_pause;  // the last frame received was a SID frame
+    g729gst::DecoderTimeline timeline;
+    GstClockTime push_time;  // time of the next output buffer (pre_push); NONE: the base class's
+    gboolean refused_bytes;  // a byte stream was refused (said once)
 };
 
 G_DEFINE_TYPE(G729Dec, g729_dec, GST_TYPE_AUDIO_DECODER)
 
 namespace {
 
-void clear_rejected(G729Dec* self) {
-    self->unfinished = 0;
-    self->unfinished_time = GST_CLOCK_TIME_NONE;
-    self->owed_frames = 0;
-    self->owed_until = GST_CLOCK_TIME_NONE;
-}
-
 void reset_stream(G729Dec* self) {
     g729_decoder_init(&self->codec);
     self->in_pause = FALSE;
-    self->next_time = GST_CLOCK_TIME_NONE;
-    self->lead_in = 0;
-    clear_rejected(self);
-}
-
-// Whole frames in a stretch of time, to the nearest frame.
-guint64 frames_in(GstClockTime duration) {
-    return (duration + g729_frame_duration / 2) / g729_frame_duration;
+    self->timeline.reset();
+    self->push_time = GST_CLOCK_TIME_NONE;
 }
 
 gboolean dec_start(GstAudioDecoder* dec) {
     reset_stream(G729_DEC(dec));
+    G729_DEC(dec)->refused_bytes = FALSE;
     // Set per stream: the base class clears it with the rest of its stream context.
     gst_audio_decoder_set_plc_aware(dec, TRUE);
     return TRUE;
@@ -87,119 +76,62 @@ void write_pcm(uint8_t* out, const int16_t (&pcm)[G729_FRAME_SIZE]) {
     }
 }
 
-// Audio for frames that did not arrive: comfort noise during a pause, else concealment.
-void fill_frames(G729Dec* self, uint8_t* out, guint64 frames) {
-    for (guint64 f = 0; f < frames; ++f) {
-        int16_t pcm[G729_FRAME_SIZE];
+// Frame `index` of an output: comfort noise during a pause or concealment for the first
+// `missing` frames, then the payload's units (10-byte speech frames, a trailing 2-byte SID).
+void output_frame(G729Dec* self, uint8_t* out, guint64 index, guint64 missing,
+                  const GstMapInfo* payload) {
+    int16_t pcm[G729_FRAME_SIZE];
+    if (index < missing) {
         if (self->in_pause) {
             g729_decode_untransmitted_frame(&self->codec, pcm);
         } else {
             g729_decode_lost_frame(&self->codec, pcm);
         }
-        write_pcm(out + f * G729_FRAME_SIZE * sizeof(int16_t), pcm);
+    } else {
+        const gsize at = (index - missing) * G729_SPEECH_FRAME_BYTES;
+        const int unit = std::min<gsize>(payload->size - at, G729_SPEECH_FRAME_BYTES);
+        g729_decode_frame(&self->codec, pcm, payload->data + at, unit);
+        self->in_pause = unit == G729_SID_FRAME_BYTES;
     }
+    write_pcm(out, pcm);
 }
 
-// Decodes a run of 10-byte speech frames with at most one trailing 2-byte SID frame.
-void decode_frames(G729Dec* self, uint8_t* out, const uint8_t* in, gsize size) {
-    const gsize speech_frames = size / G729_SPEECH_FRAME_BYTES;
-    const gboolean has_sid = size % G729_SPEECH_FRAME_BYTES == G729_SID_FRAME_BYTES;
-    for (gsize f = 0; f < speech_frames + (has_sid ? 1 : 0); ++f) {
-        const int unit = f < speech_frames ? G729_SPEECH_FRAME_BYTES : G729_SID_FRAME_BYTES;
-        int16_t pcm[G729_FRAME_SIZE];
-        g729_decode_frame(&self->codec, pcm, in + f * G729_SPEECH_FRAME_BYTES, unit);
-        write_pcm(out + f * G729_FRAME_SIZE * sizeof(int16_t), pcm);
-    }
-    self->in_pause = has_sid;
-}
-
-// Whole frames from the end of the output so far to `until`. A jump beyond the longest fill
-// is not filled: the output starts again from the new time.
-guint64 frames_until(G729Dec* self, GstClockTime until) {
-    if (!GST_CLOCK_TIME_IS_VALID(until) || !GST_CLOCK_TIME_IS_VALID(self->next_time) ||
-        until <= self->next_time) {
-        return 0;
-    }
-    const guint64 frames = frames_in(until - self->next_time);
-    if (frames > max_fill_frames) {
-        GST_WARNING_OBJECT(self, "timestamp jump of %" GST_TIME_FORMAT " left unfilled",
-                           GST_TIME_ARGS(until - self->next_time));
-        self->next_time = GST_CLOCK_TIME_NONE;
-        return 0;
-    }
-    return frames;
-}
-
-// Frames that cover a gap the base class reports as an empty buffer, counted from where the
-// output ends so that the rounding of successive gaps does not add up.
-guint64 frames_of_gap(G729Dec* self, GstBuffer* gap) {
-    const GstClockTime start = GST_BUFFER_PTS(gap);
-    const GstClockTime duration = GST_BUFFER_DURATION(gap);
-    if (!GST_CLOCK_TIME_IS_VALID(duration)) {
-        return 1;
-    }
-    if (GST_CLOCK_TIME_IS_VALID(start) && GST_CLOCK_TIME_IS_VALID(self->next_time)) {
-        return frames_until(self, start + duration);
-    }
-    return std::min(frames_in(duration), max_fill_frames);
-}
-
-// Sends `missing` frames of concealment or comfort noise followed by the frames decoded from
-// `payload` (if any), and finishes the input frames it covers: the rejected ones still
-// unfinished and, with `current`, the buffer being handled. `start` is that buffer's time.
-GstFlowReturn output(G729Dec* self, guint64 missing, const GstMapInfo* payload, bool current,
-                     GstClockTime start) {
+// Sends what the plan says in buffers of at most 1 s: all but the last as subframes, the last
+// finishing the input buffers the plan covers.
+GstFlowReturn output(G729Dec* self, const g729gst::OutputPlan& plan, const GstMapInfo* payload) {
     GstAudioDecoder* dec = GST_AUDIO_DECODER(self);
-    const gint finished = static_cast<gint>(self->unfinished) + (current ? 1 : 0);
-    // The base class stamps the output with the time of the first input frame it finishes;
-    // pre_push moves the stamp back to where the output so far ends.
-    const GstClockTime stamp = self->unfinished > 0 ? self->unfinished_time : start;
-    const guint64 decoded = payload != nullptr ? g729_frames_in_payload(payload->size) : 0;
-    GstBuffer* out = nullptr;
-    if (missing + decoded > 0) {
-        out = gst_audio_decoder_allocate_output_buffer(
-            dec, (missing + decoded) * G729_FRAME_SIZE * sizeof(int16_t));
-        GstMapInfo map;
-        gst_buffer_map(out, &map, GST_MAP_WRITE);
-        fill_frames(self, map.data, missing);
-        if (payload != nullptr) {
-            decode_frames(self, map.data + missing * G729_FRAME_SIZE * sizeof(int16_t),
-                          payload->data, payload->size);
-        }
-        gst_buffer_unmap(out, &map);
-        GST_LOG_OBJECT(self, "%" G_GUINT64_FORMAT " missing and %" G_GUINT64_FORMAT
-                             " decoded frames", missing, decoded);
+    if (plan.jump) {
+        GST_WARNING_OBJECT(self, "timestamp jump of more than 60 s left unfilled");
     }
-    self->lead_in = GST_CLOCK_TIME_IS_VALID(stamp) && GST_CLOCK_TIME_IS_VALID(self->next_time) &&
-                            stamp > self->next_time
-                        ? stamp - self->next_time
-                        : 0;
-    if (payload != nullptr && GST_CLOCK_TIME_IS_VALID(start)) {
-        self->next_time = start + decoded * g729_frame_duration;
-    } else if (GST_CLOCK_TIME_IS_VALID(self->next_time)) {
-        self->next_time += (missing + decoded) * g729_frame_duration;
-    } else if (GST_CLOCK_TIME_IS_VALID(start)) {
-        self->next_time = start + (missing + decoded) * g729_frame_duration;
-    }
-    clear_rejected(self);
-    if (finished == 0) {
-        // Nothing to finish: the owed frames went out with an earlier frame already.
-        if (out != nullptr) {
-            gst_buffer_unref(out);
-        }
+    if (plan.finished == 0) {
         return GST_FLOW_OK;
     }
-    const GstFlowReturn ret = gst_audio_decoder_finish_frame(dec, out, finished);
-    self->lead_in = 0;
-    return ret;
-}
-
-// Frames owed for rejected buffers, up to `until` (their end when not valid).
-guint64 owed_frames(G729Dec* self, GstClockTime until) {
-    if (!GST_CLOCK_TIME_IS_VALID(until)) {
-        until = self->owed_until;
+    const gint finished = static_cast<gint>(plan.finished);
+    const guint64 total = plan.missing + plan.decoded;
+    // The base class stamps the output with the time of the first input buffer it finishes;
+    // pre_push stamps it from where the output so far ends.
+    self->push_time = plan.stamp;
+    if (total == 0) {
+        return gst_audio_decoder_finish_frame(dec, nullptr, finished);
     }
-    return self->owed_frames + frames_until(self, until);
+    GST_LOG_OBJECT(self, "%" G_GUINT64_FORMAT " missing and %" G_GUINT64_FORMAT
+                         " decoded frames", plan.missing, plan.decoded);
+    GstFlowReturn ret = GST_FLOW_OK;
+    for (guint64 done = 0; done < total && ret == GST_FLOW_OK;) {
+        const guint64 n = std::min(total - done, g729gst::max_piece_frames);
+        GstBuffer* out = gst_audio_decoder_allocate_output_buffer(dec, n * pcm_frame_bytes);
+        GstMapInfo map;
+        gst_buffer_map(out, &map, GST_MAP_WRITE);
+        for (guint64 f = 0; f < n; ++f) {
+            output_frame(self, map.data + f * pcm_frame_bytes, done + f, plan.missing, payload);
+        }
+        gst_buffer_unmap(out, &map);
+        done += n;
+        ret = done < total ? gst_audio_decoder_finish_subframe(dec, out)
+                           : gst_audio_decoder_finish_frame(dec, out, finished);
+    }
+    self->push_time = GST_CLOCK_TIME_NONE;
+    return ret;
 }
 
 // A buffer that cannot be decoded is an error of weight 1 towards max-errors. Its time is
@@ -208,29 +140,22 @@ guint64 owed_frames(G729Dec* self, GstClockTime until) {
 GstFlowReturn reject(G729Dec* self, GstBuffer* buffer) {
     const gsize size = gst_buffer_get_size(buffer);
     GstFlowReturn ret = GST_FLOW_OK;
-    GST_AUDIO_DECODER_ERROR(self, 1, STREAM, DECODE, (nullptr),
-                            ("buffer of %" G_GSIZE_FORMAT " bytes is not a run of 10-byte "
-                             "frames with at most one 2-byte SID frame at the end",
+    GST_AUDIO_DECODER_ERROR(self, 1, STREAM, DECODE,
+                            ("g729dec received a buffer that is not a G.729 payload"),
+                            ("buffer of %" G_GSIZE_FORMAT " bytes is not a G.729 payload (N x 10 "
+                             "bytes plus at most one 2-byte SID unit); g729dec takes the "
+                             "payloads of an RTP depayloader (rtpg729depay)",
                              size),
                             ret);
     if (ret != GST_FLOW_OK) {
         return ret;
     }
-    const GstClockTime start = GST_BUFFER_PTS(buffer);
-    const GstClockTime duration = GST_BUFFER_DURATION(buffer);
-    if (self->unfinished++ == 0) {
-        self->unfinished_time = start;
-    }
-    if (GST_CLOCK_TIME_IS_VALID(start) && GST_CLOCK_TIME_IS_VALID(duration) &&
-        GST_CLOCK_TIME_IS_VALID(self->next_time)) {
-        const GstClockTime end = start + duration;
-        if (!GST_CLOCK_TIME_IS_VALID(self->owed_until) || end > self->owed_until) {
-            self->owed_until = end;
-        }
-    } else {
-        self->owed_frames += GST_CLOCK_TIME_IS_VALID(duration)
-                                 ? frames_in(duration)
-                                 : (size + G729_SPEECH_FRAME_BYTES - 1) / G729_SPEECH_FRAME_BYTES;
+    const guint release =
+        self->timeline.reject(GST_BUFFER_PTS(buffer), GST_BUFFER_DURATION(buffer), size);
+    if (release > 0) {
+        // Finished without output: their time stays owed to the next output.
+        return gst_audio_decoder_finish_frame(GST_AUDIO_DECODER(self), nullptr,
+                                              static_cast<gint>(release));
     }
     return GST_FLOW_OK;
 }
@@ -239,21 +164,17 @@ GstFlowReturn dec_handle_frame(GstAudioDecoder* dec, GstBuffer* buffer) {
     G729Dec* self = G729_DEC(dec);
     if (buffer == nullptr) {
         // Drain (end of stream, discontinuity): conceal what rejected buffers still owe.
-        return output(self, owed_frames(self, GST_CLOCK_TIME_NONE), nullptr, false,
-                      GST_CLOCK_TIME_NONE);
+        return output(self, self->timeline.drain(), nullptr);
     }
     const GstClockTime start = GST_BUFFER_PTS(buffer);
     const gsize size = gst_buffer_get_size(buffer);
     if (size == 0) {
-        // A gap: the frames owed before it, then the gap's own.
-        const guint64 owed = self->owed_frames;
-        return output(self, owed + frames_of_gap(self, buffer), nullptr, true, start);
+        return output(self, self->timeline.gap(start, GST_BUFFER_DURATION(buffer)), nullptr);
     }
     const gsize rest = size % G729_SPEECH_FRAME_BYTES;
     if (rest != 0 && rest != G729_SID_FRAME_BYTES) {
         return reject(self, buffer);
     }
-    const guint64 missing = owed_frames(self, start);
     GstMapInfo map;
     if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
         GST_ELEMENT_ERROR(self, RESOURCE, READ, (nullptr), ("cannot map the input buffer"));
@@ -261,7 +182,8 @@ GstFlowReturn dec_handle_frame(GstAudioDecoder* dec, GstBuffer* buffer) {
     }
     // Finishing the frame releases the input buffer: keep a reference while it is mapped.
     gst_buffer_ref(buffer);
-    const GstFlowReturn ret = output(self, missing, &map, true, start);
+    const GstFlowReturn ret =
+        output(self, self->timeline.payload(start, g729_frames_in_payload(size)), &map);
     gst_buffer_unmap(buffer, &map);
     gst_buffer_unref(buffer);
     return ret;
@@ -269,12 +191,38 @@ GstFlowReturn dec_handle_frame(GstAudioDecoder* dec, GstBuffer* buffer) {
 
 GstFlowReturn dec_pre_push(GstAudioDecoder* dec, GstBuffer** buffer) {
     G729Dec* self = G729_DEC(dec);
-    const GstClockTime pts = GST_BUFFER_PTS(*buffer);
-    if (self->lead_in > 0 && GST_CLOCK_TIME_IS_VALID(pts) && pts >= self->lead_in) {
+    if (GST_CLOCK_TIME_IS_VALID(self->push_time)) {
         *buffer = gst_buffer_make_writable(*buffer);
-        GST_BUFFER_PTS(*buffer) = pts - self->lead_in;
+        GST_BUFFER_PTS(*buffer) = self->push_time;
+        self->push_time += GST_BUFFER_DURATION(*buffer);
     }
     return GST_FLOW_OK;
+}
+
+// Input in any format but time is a byte stream (filesrc reading a file of frames): the base
+// class refuses its segment, and the element says why and what to use instead.
+gboolean dec_sink_event(GstAudioDecoder* dec, GstEvent* event) {
+    if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+        const GstSegment* segment = nullptr;
+        gst_event_parse_segment(event, &segment);
+        G729Dec* self = G729_DEC(dec);
+        if (segment->format != GST_FORMAT_TIME) {
+            if (!self->refused_bytes) {
+                self->refused_bytes = TRUE;  // said once: the event comes again with each buffer
+                GST_ELEMENT_ERROR(
+                    dec, STREAM, FORMAT,
+                    ("g729dec needs G.729 payloads in timed buffers, not a byte stream"),
+                    ("the input is a stream of bytes (a %s segment, as from filesrc), in which "
+                     "the frame boundaries and the SID frames cannot be found; feed g729dec the "
+                     "payloads of an RTP depayloader (rtpg729depay), or decode a file of raw "
+                     "frames with 'g729 decode --format raw'",
+                     gst_format_get_name(segment->format)));
+            }
+            gst_event_unref(event);
+            return FALSE;
+        }
+    }
+    return GST_AUDIO_DECODER_CLASS(g729_dec_parent_class)->sink_event(dec, event);
 }
 
 // A hard flush (seek, flushing events) starts a new stream; a soft one (a discontinuity in
@@ -304,6 +252,7 @@ static void g729_dec_class_init(G729DecClass* klass) {
     decoder_class->handle_frame = dec_handle_frame;
     decoder_class->flush = dec_flush;
     decoder_class->pre_push = dec_pre_push;
+    decoder_class->sink_event = dec_sink_event;
 
     GST_DEBUG_CATEGORY_INIT(g729dec_debug, "g729dec", 0, "G.729 decoder");
 }
@@ -311,5 +260,6 @@ static void g729_dec_class_init(G729DecClass* klass) {
 static void g729_dec_init(G729Dec* self) {
     GstAudioDecoder* dec = GST_AUDIO_DECODER(self);
     gst_audio_decoder_set_plc(dec, TRUE);
+    new (&self->timeline) g729gst::DecoderTimeline();
     reset_stream(self);
 }

@@ -5,7 +5,7 @@
 // SID frame is always the last frame of its buffer, and an untransmitted frame produces no
 // buffer, only a gap event, so the next buffer starts after a timestamp gap and carries
 // DISCONT. At the end of the stream a partial frame is padded with silence to a whole frame
-// and sent.
+// and sent. Input without timestamps is timed by its samples, counted from the segment start.
 
 #include "gst/g729enc.h"
 
@@ -46,6 +46,8 @@ struct _G729Enc {
     gint stream_frames_per_buffer;
     gboolean after_gap;  // untransmitted frames since the last output buffer
     GstClockTime next_time;  // where the stream stands: end of the last output or gap
+    guint64 samples;         // input samples taken since the stream started
+    GstClockTime push_time;  // counted time of the buffer being finished (pre_push)
 };
 
 G_DEFINE_TYPE(G729Enc, g729_enc, GST_TYPE_AUDIO_ENCODER)
@@ -60,6 +62,14 @@ void reset_stream(G729Enc* self) {
     g729_encoder_init(&self->codec, dtx ? 1 : 0);
     self->after_gap = FALSE;
     self->next_time = GST_CLOCK_TIME_NONE;
+    self->samples = 0;
+    self->push_time = GST_CLOCK_TIME_NONE;
+}
+
+// Time of an input sample counted from the start of the segment.
+GstClockTime counted_time(G729Enc* self, guint64 sample) {
+    return GST_AUDIO_ENCODER_INPUT_SEGMENT(self).start +
+           gst_util_uint64_scale_int(sample, GST_SECOND, g729_sample_rate);
 }
 
 gboolean enc_start(GstAudioEncoder* enc) {
@@ -94,6 +104,7 @@ struct PendingOutput {
     std::array<uint8_t, max_frames_per_buffer * G729_SPEECH_FRAME_BYTES> bytes{};
     gsize size = 0;
     gint samples = 0;
+    guint64 first_sample = 0;  // of the stream, for input without timestamps
 };
 
 GstFlowReturn push_pending(G729Enc* self, PendingOutput& pending) {
@@ -110,16 +121,19 @@ GstFlowReturn push_pending(G729Enc* self, PendingOutput& pending) {
     const gint samples = pending.samples;
     pending.size = 0;
     pending.samples = 0;
-    return gst_audio_encoder_finish_frame(enc, out, samples);
+    self->push_time = counted_time(self, pending.first_sample);
+    const GstFlowReturn ret = gst_audio_encoder_finish_frame(enc, out, samples);
+    self->push_time = GST_CLOCK_TIME_NONE;
+    return ret;
 }
 
 // Tells downstream that a frame's time passed without output, so that a decoder downstream
 // can fill it with comfort noise at once (and at the end of the stream, where no later buffer
-// would reveal the gap).
-void announce_gap(G729Enc* self) {
+// would reveal the gap). Before any output, the frame's time is counted from the segment start.
+void announce_gap(G729Enc* self, guint64 first_sample) {
     self->after_gap = TRUE;
     if (!GST_CLOCK_TIME_IS_VALID(self->next_time)) {
-        return;  // nothing sent yet: no stream position to announce from
+        self->next_time = counted_time(self, first_sample);
     }
     GstEvent* gap = gst_event_new_gap(self->next_time, g729_frame_duration);
     self->next_time += g729_frame_duration;
@@ -145,14 +159,19 @@ GstFlowReturn enc_handle_frame(GstAudioEncoder* enc, GstBuffer* buffer) {
         }
         int32_t bytes = 0;
         g729_encode_frame(&self->codec, pcm, pending.bytes.data() + pending.size, &bytes);
+        const guint64 frame_sample = self->samples;
+        self->samples += static_cast<guint64>(count);
         if (bytes == 0) {
             // Untransmitted: send what came before, then let the frame's time pass unsent.
             ret = push_pending(self, pending);
             if (ret == GST_FLOW_OK) {
                 ret = gst_audio_encoder_finish_frame(enc, nullptr, count);
             }
-            announce_gap(self);
+            announce_gap(self, frame_sample);
             continue;
+        }
+        if (pending.samples == 0) {
+            pending.first_sample = frame_sample;
         }
         pending.size += static_cast<gsize>(bytes);
         pending.samples += count;
@@ -167,14 +186,19 @@ GstFlowReturn enc_handle_frame(GstAudioEncoder* enc, GstBuffer* buffer) {
 }
 
 // The base class times a buffer by the input samples it consumed; a padded final frame still
-// decodes to a whole 10 ms, so every buffer lasts 10 ms per frame it carries.
+// decodes to a whole 10 ms, so every buffer lasts 10 ms per frame it carries. Input without
+// timestamps leaves the buffer without one: it gets the time of its samples.
 GstFlowReturn enc_pre_push(GstAudioEncoder* enc, GstBuffer** buffer) {
+    G729Enc* self = G729_ENC(enc);
     *buffer = gst_buffer_make_writable(*buffer);
     const GstClockTime duration =
         g729_frames_in_payload(gst_buffer_get_size(*buffer)) * g729_frame_duration;
     GST_BUFFER_DURATION(*buffer) = duration;
+    if (!GST_BUFFER_PTS_IS_VALID(*buffer)) {
+        GST_BUFFER_PTS(*buffer) = self->push_time;
+    }
     const GstClockTime pts = GST_BUFFER_PTS(*buffer);
-    G729_ENC(enc)->next_time = GST_CLOCK_TIME_IS_VALID(pts) ? pts + duration : GST_CLOCK_TIME_NONE;
+    self->next_time = GST_CLOCK_TIME_IS_VALID(pts) ? pts + duration : GST_CLOCK_TIME_NONE;
     return GST_FLOW_OK;
 }
 
@@ -261,4 +285,6 @@ static void g729_enc_init(G729Enc* self) {
     g729_encoder_init(&self->codec, 0);
     self->after_gap = FALSE;
     self->next_time = GST_CLOCK_TIME_NONE;
+    self->samples = 0;
+    self->push_time = GST_CLOCK_TIME_NONE;
 }

@@ -3,7 +3,7 @@
 # bounded time on its seed corpus and the saved regression inputs.
 #
 #   FUZZ_SECONDS   seconds per target (default 60)
-#   FUZZ_TARGETS   targets to run (default: all four)
+#   FUZZ_TARGETS   targets to run (default: all)
 #   FUZZ_BUILD_DIR build directory (default build-fuzz)
 #
 # New inputs go to $FUZZ_BUILD_DIR/fuzz-work/<target>, findings to
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 FUZZ_BUILD_DIR="${FUZZ_BUILD_DIR:-build-fuzz}"
-FUZZ_TARGETS="${FUZZ_TARGETS:-decoder module encoder readers}"
+FUZZ_TARGETS="${FUZZ_TARGETS:-decoder module encoder readers gstdec}"
 
 for tool in clang clang++; do
   command -v "$tool" >/dev/null || { echo "fuzz.sh: $tool is required" >&2; exit 2; }

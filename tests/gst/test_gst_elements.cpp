@@ -101,12 +101,15 @@ std::vector<uint8_t> payload_of(const CodedFrame& f) {
     return {f.bytes.begin(), f.bytes.begin() + f.payload_bytes()};
 }
 
-// Pushes samples in chunks of `chunk` samples, timestamped by position, then EOS.
-void push_pcm(Harness& h, std::span<const int16_t> samples, std::size_t chunk) {
+// Pushes samples in chunks of `chunk` samples, timestamped by position (or not at all), then
+// EOS.
+void push_pcm(Harness& h, std::span<const int16_t> samples, std::size_t chunk,
+              bool stamped = true) {
     for (std::size_t at = 0; at < samples.size(); at += chunk) {
         const std::size_t n = std::min(chunk, samples.size() - at);
-        ASSERT_EQ(h.push(samples.data() + at, n * 2, gst_util_uint64_scale(at, GST_SECOND, 8000),
-                         gst_util_uint64_scale(n, GST_SECOND, 8000)),
+        ASSERT_EQ(h.push(samples.data() + at, n * 2,
+                         stamped ? gst_util_uint64_scale(at, GST_SECOND, 8000) : GST_CLOCK_TIME_NONE,
+                         stamped ? gst_util_uint64_scale(n, GST_SECOND, 8000) : GST_CLOCK_TIME_NONE),
                   GST_FLOW_OK);
     }
     h.push_event(gst_event_new_eos());
@@ -165,17 +168,27 @@ INSTANTIATE_TEST_SUITE_P(Layouts, EncoderBuffers,
 
 // ---- encoder: DTX ----
 
-class EncoderDtx : public GstElementTest, public ::testing::WithParamInterface<int> {};
+struct DtxCase {
+    int frames_per_buffer;
+    bool stamped;  // input buffers with timestamps, or none (times counted from the segment)
+};
+
+void PrintTo(const DtxCase& c, std::ostream* os) {
+    *os << c.frames_per_buffer << " per buffer, " << (c.stamped ? "stamped" : "unstamped");
+}
+
+class EncoderDtx : public GstElementTest, public ::testing::WithParamInterface<DtxCase> {};
 
 // Each buffer carries consecutive transmitted frames of the library's DTX stream, at their own
 // time; a SID frame ends its buffer; the buffer after untransmitted frames carries DISCONT; the
-// time of every untransmitted frame is announced downstream as a gap.
+// time of every untransmitted frame is announced downstream as a gap, also when the input
+// carries no timestamps.
 TEST_P(EncoderDtx, SendsTransmittedFramesAtTheirTimesAndAnnouncesGaps) {
-    const int per_buffer = GetParam();
+    const int per_buffer = GetParam().frames_per_buffer;
     const std::span<const int16_t> input(g729gst_test::speech().data(), 4 * 8000);
     Harness h("g729enc", raw_caps,
               {"dtx=true", "frames-per-buffer=" + std::to_string(per_buffer)});
-    push_pcm(h, input, 320);
+    push_pcm(h, input, 320, GetParam().stamped);
     std::vector<GstBuffer*> out = h.pull_all();
 
     const std::vector<CodedFrame> expected = g729gst_test::library_encode(input, true);
@@ -235,7 +248,9 @@ TEST_P(EncoderDtx, SendsTransmittedFramesAtTheirTimesAndAnnouncesGaps) {
     unref_all(out);
 }
 
-INSTANTIATE_TEST_SUITE_P(FramesPerBuffer, EncoderDtx, ::testing::Values(1, 3));
+INSTANTIATE_TEST_SUITE_P(FramesPerBuffer, EncoderDtx,
+                         ::testing::Values(DtxCase{1, true}, DtxCase{3, true}, DtxCase{1, false},
+                                           DtxCase{3, false}));
 
 // ---- decoder: units, pauses, losses and bad buffers ----
 
@@ -361,6 +376,138 @@ TEST_F(GstElementTest, DecoderStopsAfterMoreBadBuffersInARowThanMaxErrors) {
     EXPECT_EQ(samples_of(out).size(), 5 * frame_samples);  // bad buffers concealed in place
     unref_all(out);
     EXPECT_EQ(push_bytes(h, 11, t), GST_FLOW_ERROR);
+}
+
+// ---- decoder: hostile buffer sequences ----
+
+// One input of a hostile sequence: `bytes` bytes of junk (not a payload), `frames` speech
+// frames of the library, or a gap event, with the given times.
+struct HostileStep {
+    enum Kind { junk, speech, gap } kind;
+    std::size_t count;  // junk: bytes; speech: frames; gap: unused
+    GstClockTime pts;
+    GstClockTime duration;
+    int repeat = 1;
+};
+
+struct HostileCase {
+    const char* name;
+    std::vector<HostileStep> steps;
+    std::size_t frames;  // the output, in frames
+    bool continuous = true;  // each output buffer starts where the one before ended
+};
+
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
+class DecoderHostile : public GstElementTest, public ::testing::WithParamInterface<HostileCase> {};
+
+constexpr GstClockTime none = GST_CLOCK_TIME_NONE;
+constexpr GstClockTime claim = 1'000'000'000'000'000;  // 10^15 ns: 11.6 days
+constexpr std::size_t max_fill_frames = 6000;            // 60 s
+constexpr std::size_t max_buffer_frames = 100;           // 1 s
+constexpr std::size_t max_held_inputs = 64;
+
+// Whatever the times claim, no stretch filled exceeds 60 s, no output buffer 1 s, and the
+// element holds at most 64 rejected input buffers.
+TEST_P(DecoderHostile, FillsAtMostTheCapInBoundedBuffers) {
+    const HostileCase& c = GetParam();
+    Harness h("g729dec", coded_caps);
+    const std::vector<CodedFrame> speech =
+        g729gst_test::library_encode(std::span(g729gst_test::speech().data(), 8000), false);
+    std::vector<GstBuffer*> pushed;  // a reference kept on every input buffer
+    for (const HostileStep& step : c.steps) {
+        for (int r = 0; r < step.repeat; ++r) {
+            if (step.kind == HostileStep::gap) {
+                h.push_event(gst_event_new_gap(step.pts, step.duration));
+                continue;
+            }
+            std::vector<uint8_t> bytes(step.count, 0x5a);
+            if (step.kind == HostileStep::speech) {
+                bytes.clear();
+                for (std::size_t f = 0; f < step.count; ++f) {
+                    const auto p = payload_of(speech.at(f));
+                    bytes.insert(bytes.end(), p.begin(), p.end());
+                }
+            }
+            GstBuffer* buffer = gst_buffer_new_memdup(bytes.data(), bytes.size());
+            GST_BUFFER_PTS(buffer) = step.pts;
+            GST_BUFFER_DURATION(buffer) = step.duration;
+            pushed.push_back(gst_buffer_ref(buffer));
+            ASSERT_EQ(gst_harness_push(h.get(), buffer), GST_FLOW_OK);
+        }
+    }
+    const auto held = std::count_if(pushed.begin(), pushed.end(), [](GstBuffer* b) {
+        return GST_MINI_OBJECT_REFCOUNT_VALUE(b) > 1;
+    });
+    EXPECT_LE(static_cast<std::size_t>(held), max_held_inputs);
+    h.push_event(gst_event_new_eos());
+    std::vector<GstBuffer*> out = h.pull_all();
+    std::size_t frames = 0;
+    std::size_t largest = 0;
+    for (std::size_t k = 0; k < out.size(); ++k) {
+        const std::size_t n = gst_buffer_get_size(out[k]) / (2 * frame_samples);
+        frames += n;
+        largest = std::max(largest, n);
+        EXPECT_TRUE(GST_BUFFER_PTS_IS_VALID(out[k])) << "buffer " << k;
+        if (k > 0 && c.continuous) {
+            EXPECT_EQ(GST_BUFFER_PTS(out[k]),
+                      GST_BUFFER_PTS(out[k - 1]) + GST_BUFFER_DURATION(out[k - 1]))
+                << "buffer " << k;
+        }
+    }
+    EXPECT_EQ(frames, c.frames);
+    EXPECT_LE(largest, max_buffer_frames);
+    unref_all(out);
+    unref_all(pushed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, DecoderHostile,
+    ::testing::Values(
+        HostileCase{"five_3_byte_buffers_claiming_1e15_ns_without_times",
+                    {{HostileStep::junk, 3, none, claim, 5}}, max_fill_frames},
+        HostileCase{"five_3_byte_buffers_claiming_1e15_ns_from_0",
+                    {{HostileStep::junk, 3, 0, claim},
+                     {HostileStep::junk, 3, claim, claim},
+                     {HostileStep::junk, 3, 2 * claim, claim},
+                     {HostileStep::junk, 3, 3 * claim, claim},
+                     {HostileStep::junk, 3, 4 * claim, claim}},
+                    0},
+        HostileCase{"one_claiming_1000_s_without_time",
+                    {{HostileStep::junk, 3, none, 1000 * GST_SECOND}}, max_fill_frames},
+        HostileCase{"one_claiming_1000_s_then_speech_20_ms_later",
+                    {{HostileStep::junk, 3, 0, 1000 * GST_SECOND},
+                     {HostileStep::speech, 2, 20 * GST_MSECOND, 20 * GST_MSECOND}},
+                    4},
+        HostileCase{"times_that_overflow",
+                    {{HostileStep::junk, 3, G_MAXUINT64 - 2, G_MAXUINT64 - 2},
+                     {HostileStep::junk, 3, none, G_MAXUINT64 - 1}},
+                    max_fill_frames},
+        HostileCase{"gap_event_of_1e15_ns_at_the_start",
+                    {{HostileStep::gap, 0, 0, claim}}, max_fill_frames},
+        HostileCase{"hole_of_59_99_s_between_buffers",
+                    {{HostileStep::speech, 1, 0, frame_time},
+                     {HostileStep::speech, 1, 5999 * frame_time, frame_time}},
+                    max_fill_frames},
+        HostileCase{"jump_of_61_s_left_unfilled",
+                    {{HostileStep::speech, 1, 0, frame_time},
+                     {HostileStep::speech, 1, 6100 * frame_time, frame_time}},
+                    2, false},
+        HostileCase{"500_untimed_7_byte_buffers",
+                    {{HostileStep::junk, 7, none, none, 500}}, 500},
+        HostileCase{"speech_then_200_timed_3_byte_buffers",
+                    {{HostileStep::speech, 1, 0, frame_time},
+                     {HostileStep::junk, 3, frame_time, 200 * frame_time, 200}},
+                    201}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// Rejected buffers held back beyond the element's bound still count towards max-errors.
+TEST_F(GstElementTest, DecoderCountsLongRunsOfBadBuffersTowardsMaxErrors) {
+    Harness h("g729dec", coded_caps, {"max-errors=150"});
+    for (int i = 0; i < 150; ++i) {
+        ASSERT_EQ(push_bytes(h, 7, none), GST_FLOW_OK) << "bad buffer " << i;
+    }
+    EXPECT_EQ(push_bytes(h, 7, none), GST_FLOW_ERROR);
 }
 
 // ---- instances ----

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/gst/gst_test_support.h"
+#include "tools/io/file_io.h"
 #include "tools/io/pcm_io.h"
 
 using namespace std::chrono_literals;
@@ -89,6 +90,27 @@ INSTANTIATE_TEST_SUITE_P(
                       FileCase{"dtx_one_per_buffer", 0, 1, true},
                       FileCase{"dtx_three_per_buffer", 0, 3, true}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// ---- a file of raw frames read as it is ----
+
+// filesrc hands g729dec a byte stream, in which frame boundaries and SID frames cannot be
+// found: the decoder stops the pipeline with an error of its own that names the fault (rather
+// than the source's "Internal data stream error").
+TEST_F(GstPipelineTest, DecoderRefusesAByteStreamWithItsOwnError) {
+    std::vector<uint8_t> bytes;
+    for (const g729io::CodedFrame& f : g729gst_test::library_encode(
+             std::span(g729gst_test::speech().data(), 16000), true)) {
+        bytes.insert(bytes.end(), f.bytes.begin(), f.bytes.begin() + f.payload_bytes());
+    }
+    const auto path = dir_.path("speech.g729");
+    g729io::write_file(path.string(), bytes);
+    g729gst_test::Pipeline pipeline("filesrc location=" + path.string() +
+                                    " ! audio/G729,rate=8000,channels=1 ! g729dec name=dec"
+                                    " ! fakesink");
+    const std::string outcome = pipeline.run(10s);
+    EXPECT_EQ(outcome.rfind("dec: ", 0), 0u) << outcome;
+    EXPECT_NE(outcome.find("not a byte stream"), std::string::npos) << outcome;
+}
 
 // ---- the README's two lines: an RTP stream stored in a file and played back ----
 
