@@ -3,7 +3,7 @@
 #   component     package                  contents
 #   runtime       libg729-1                libg729.so.1 (the shared library)
 #   development   libg729-dev              <g729/g729.h>, libg729.so, libg729.a, g729.pc, CMake package
-#   tools         g729-tools               the g729 program and its man page
+#   tools         g729-tools               the g729 program, its man page, g729_capture_impair
 #   module        pellarion-codec-orvane   codec_orvane.so for the Pellarion PBX
 #   gstreamer     gstreamer1.0-g729        the GStreamer plugin, when a part of the tree installs
 #                                          into COMPONENT gstreamer (option G729_BUILD_GSTREAMER)
