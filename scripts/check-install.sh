@@ -62,9 +62,15 @@ LD_LIBRARY_PATH="$libdir" "$work/cpp/dtx_example"
 
 echo "== tool, man page, module"
 "$prefix/bin/g729" --version
-man_page="$prefix/share/man/man1/g729.1"
+man_page="$prefix/share/man/man1/g729.1.gz"
 for section in '^\.SH SYNOPSIS' '^\.SH FORMATS' '^\.SH "EXIT STATUS"' 'g729 encode' 'g729 decode'; do
-  grep -q "$section" "$man_page" || fail "$man_page lacks $section"
+  zgrep -q "$section" "$man_page" || fail "$man_page lacks $section"
 done
+"$prefix/bin/g729_capture_impair" --help >/dev/null
+zgrep -q '^\.SH "EXIT STATUS"' "$prefix/share/man/man1/g729_capture_impair.1.gz" ||
+  fail "the g729_capture_impair man page is missing or incomplete"
 [ -f "$prefix/lib/pellarion/modules/codec_orvane.so" ] || fail "the module is not installed"
+if [ -n "$(find "$prefix" -name libgstg729.so)" ]; then
+  [ -f "$libdir/gstreamer-1.0/libgstg729.so" ] || fail "the GStreamer plugin is not in $libdir/gstreamer-1.0"
+fi
 echo "check-install: ok"

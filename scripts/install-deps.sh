@@ -6,15 +6,17 @@ set -euo pipefail
 # clang, its runtime libraries (libFuzzer, sanitizers) and llvm (llvm-symbolizer) are for the
 # fuzz targets and readable sanitizer reports; help2man writes the g729 tool's man page;
 # libsndfile reads and writes audio files, libsoxr converts their sample rate to 8000 Hz.
+# abigail-tools (abidw, abidiff) checks the library's ABI against its baseline (check-abi.sh).
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libsoxr-dev libcli11-dev libhwy-dev libpcap-dev valgrind clang libclang-rt-14-dev
-          llvm help2man)
+          llvm help2man abigail-tools)
 # The GStreamer plugin (gst/) and its tests: the core, the base classes, gst-inspect/gst-launch
 # and the base and good plugin packs (wavparse, wavenc, the G.729 RTP payloader, jitter buffer,
 # UDP). Installed without recommends, and nothing else of the multimedia stack: the libav,
 # bad and ugly plugin packs and ffmpeg carry another implementation of this codec.
+# lintian (scripts/check-packages.sh checks the Debian packages) goes in without recommends too.
 gst_packages=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
-              gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
+              gstreamer1.0-plugins-base gstreamer1.0-plugins-good lintian)
 
 # A package counts only when installed for this machine's architecture (or for all): after the
 # Arm cross build has installed libhwy-dev:arm64, the native one may still be missing.
