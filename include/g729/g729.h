@@ -3,8 +3,9 @@
  * The public header, for C (C99 and later) and C++: the encoder and decoder state records,
  * the entry points, the parameter arrays and the bitstream packer/unpacker. Every state record
  * is a plain value that owns no resources: place it anywhere, initialise it with its init
- * call, and use it from one thread at a time. Nothing here allocates memory, takes locks or
- * keeps global mutable state, so any number of instances run in parallel.
+ * call, and use it from one thread at a time. Nothing here allocates memory (but the _create
+ * calls, for callers who want the library to allocate), takes locks or keeps global mutable
+ * state, so any number of instances run in parallel.
  *
  * Frames are 80 samples (10 ms at 8 kHz). A speech frame is 10 bytes, a SID frame 2 bytes.
  * With DTX off every frame is a 10-byte speech frame; with DTX on the encoder reports 10, 2 or
@@ -22,6 +23,24 @@
  *
  * Link with `pkg-config --cflags --libs g729` or, in CMake, find_package(G729) and the target
  * G729::g729.
+ *
+ * What an embedder needs to know:
+ *   - Delay: the decoded audio lags the input by 40 samples (5 ms, the encoder's look-ahead):
+ *     input sample n comes out as decoded sample n + 40 (the test suite measures it).
+ *   - Whole frames only: every call codes exactly 80 samples. A trailing partial frame stays
+ *     with the caller: keep it for the next call, or pad it with zeros to code it.
+ *   - RTP payloads: N 10-byte speech frames followed by at most one 2-byte SID frame (N may be
+ *     0; an empty payload carries nothing). g729_payload_units() splits a payload by its length.
+ *   - Results: G729_OK (0) or G729_ERROR (-1), as each function states below
+ *     (g729_payload_units: a count or G729_ERROR).
+ *
+ * ABI: the layout of g729_encoder_state and g729_decoder_state (and of every record inside
+ * them) is part of the ABI of libg729.so.1 and frozen for that SONAME: programs allocate the
+ * records by sizeof, so no field is added, removed, resized or moved while the SONAME stays.
+ * Later 1.x releases only add functions; a changed record means a new SONAME. Callers that
+ * cannot use sizeof (FFI, ctypes, Rust) ask g729_encoder_size()/g729_decoder_size() or let the
+ * library allocate with the _create calls. scripts/check-abi.sh checks every build against
+ * the stored baseline abi/libg729.so.1.abi.
  */
 #ifndef G729_G729_H
 #define G729_G729_H
@@ -184,6 +203,39 @@ extern "C" {
 
 /* "MAJOR.MINOR.PATCH" of the library in use (a static string). */
 G729_API const char *g729_version_string(void);
+
+/* ---- Record sizes, and records the library allocates ----
+ *
+ * None of these is needed by a C or C++ caller, who may place the records anywhere by sizeof;
+ * they serve callers who cannot see the records (FFI). A record from a _create call is
+ * initialised and used as any other; the codec calls themselves never allocate. */
+
+/* sizeof(g729_encoder_state) and sizeof(g729_decoder_state) of the library in use. */
+G729_API size_t g729_encoder_size(void);
+G729_API size_t g729_decoder_size(void);
+
+/* An encoder record allocated by the library and started as g729_encoder_init(state, dtx_flag)
+ * starts it; NULL when memory runs out. Free it with g729_encoder_destroy. */
+G729_API g729_encoder_state *g729_encoder_create(int dtx_flag);
+/* Frees a record of g729_encoder_create; NULL is allowed and does nothing. */
+G729_API void g729_encoder_destroy(g729_encoder_state *state);
+
+/* A decoder record allocated by the library and started as g729_decoder_init starts it; NULL
+ * when memory runs out. Free it with g729_decoder_destroy. */
+G729_API g729_decoder_state *g729_decoder_create(void);
+/* Frees a record of g729_decoder_create; NULL is allowed and does nothing. */
+G729_API void g729_decoder_destroy(g729_decoder_state *state);
+
+/* ---- RTP payloads ---- */
+
+/* Splits an RTP payload of payload_length bytes into its units, in order: 10 for each speech
+ * frame, then 2 for a trailing SID frame, written to unit_lengths[0 .. count-1]; each unit goes
+ * to g729_decode_frame as is. Returns the count (0 for an empty payload), or G729_ERROR with
+ * nothing written when unit_lengths is null, capacity is negative or smaller than the count,
+ * or the length is not N x 10 (+ 2) bytes (e.g. 3, 13, 4: a SID frame that is not the last
+ * unit). The split follows from the length alone, so the payload's bytes are not needed (and
+ * a SID frame sent first, 2 + 10 bytes, cannot be told from 10 + 2). */
+G729_API int g729_payload_units(size_t payload_length, int32_t unit_lengths[], int capacity);
 
 /* ---- Entry points ----
  *
