@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729_channels: many full-duplex channels at once, through the module in the stand-in host or
 // straight through the codec's entry points.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Google Benchmark of the codec on real speech: whole frames (encode, decode, both), the
 // module's 20 ms host-frame path through the stand-in host, and the inner routines alone.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729_frame_driver: codes a given number of frames of real speech, for instruction counting.
 //
 //   g729_frame_driver encode FRAMES [SPEECH]     encode FRAMES frames of the speech

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-2-Clause
 # Instructions per frame of the encoder and the decoder, counted by callgrind on real speech.
 #
 #   bench/instructions.sh                 # uses the build in ./build

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Peak memory and speed of the g729 tool and of pelhost transcode on long inputs, measured
 # with GNU time (/usr/bin/time -v, Debian package "time").
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "bench/speech_corpus.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Real speech for the benchmarks: the recording, our own bitstream of it, and the inputs of
 // the codec's inner routines as the encoder and decoder meet them on that speech.
 #pragma once

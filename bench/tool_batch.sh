@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Wall time of coding a set of files with the g729 tool's batch form against a shell loop of
 # single-file commands, same files: encode (itu) and then decode every file. Runs alternate
 # (loop, batch, parallel loop, one-thread batch, ...) so that a shared machine's load falls on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Packing of parameter arrays into 10-byte speech frames and 2-byte SID frames, most
 // significant bit first, and the pitch parity bit.
 #include <cstring>

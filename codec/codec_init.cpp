@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Initialisation of the encoder and decoder state records.
 #include <cmath>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Per-frame decoder entry points: received units, lost frames and untransmitted frames. A
 // frame is decoded, postfiltered and converted by code compiled for every instruction set
 // Highway targets (simd_kernels-inl.h), chosen once per frame.

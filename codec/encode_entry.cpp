@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Per-frame encoder entry point.
 #include "codec/entry_steps.h"
 #include "codec/g729.h"

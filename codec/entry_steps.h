@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The steps of the per-frame entry points, shared by the single-channel and the batched entry
 // points so that both do exactly the same work on a channel's state.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Sizes and ranges shared by the encoder, the decoder and the comfort-noise generator.
 #pragma once
 

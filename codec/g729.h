@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The codec's own view of the public header include/g729/g729.h: the same state records,
 // constants and entry points, plus the starting values the codec's initialisations share.
 // Code inside this repository includes "codec/g729.h"; programs using the installed library

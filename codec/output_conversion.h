@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Conversion of the decoder's double samples to 16-bit PCM.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The codec's vector kernels and the choice of instruction set at run time.
 //
 // The hot routines, and the encoder and decoder frames that call them, are compiled with

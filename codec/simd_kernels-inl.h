@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The codec's routines compiled for one instruction set, as seen from the other routines of
 // the same instruction set. A file that includes this header after <hwy/highway.h> in a
 // Highway kernel file (HWY_TARGET_INCLUDE + foreach_target) gets, inside

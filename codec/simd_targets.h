@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Running a routine on a chosen instruction set: the entry of a Highway dispatch table
 // (HWY_EXPORT) for one target, the way HWY_DYNAMIC_DISPATCH finds the best one. Used by the
 // explicit-target routines of simd_dispatch.h, which the tests run on every target.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The library's version string, built from the version macros of the public header.
 #include "codec/g729.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "gst/dec_timeline.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729dec's timing decisions, free of GStreamer types: how many frames of concealment fill the
 // time before each output, where that output starts and which input buffers it finishes.
 // Times are in nanoseconds, with no_time (GST_CLOCK_TIME_NONE) for a time not known.

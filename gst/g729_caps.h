@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Caps and timing shared by the two elements.
 #pragma once
 

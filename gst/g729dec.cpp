@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729dec: decodes buffers of 10-byte speech frames with at most one trailing 2-byte SID frame.
 //
 // Time that passes without frames is filled with whole 10 ms frames, so the output keeps the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729dec: G.729 frames in (audio/G729), 8 kHz mono S16LE audio out, with loss concealment and
 // comfort noise for the frames that did not arrive.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729enc: encodes 80-sample frames into 10-byte speech frames, or with DTX into speech frames,
 // 2-byte SID frames and untransmitted frames.
 //

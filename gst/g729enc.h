@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729enc: 8 kHz mono S16LE audio in, G.729 frames out (audio/G729, as rtpg729pay takes them).
 #pragma once
 

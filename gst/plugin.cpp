@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The g729 GStreamer plugin: registers g729enc and g729dec.
 
 #include <gst/gst.h>
@@ -18,5 +19,4 @@ static gboolean plugin_init(GstPlugin* plugin) {
 
 GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, g729,
                   "G.729 Annex A speech codec with VAD/DTX and comfort noise (Annex B)",
-                  plugin_init, G729_VERSION, "Proprietary", "g729_codec",
-                  "https://localhost/g729_codec")
+                  plugin_init, G729_VERSION, "BSD", "g729_codec", "g729 codec project")

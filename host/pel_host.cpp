@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The stand-in Pellarion host: module, translator and CLI registries, translator instances,
 // outgoing frames, logging. The operations modules call are exported from the host program
 // with C linkage; everything else is the host program's own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /* Pellarion host interface for loadable modules.
  *
  * The records and operations a module sees: module registration, translators and their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The host program's side of the Pellarion stand-in: loading module files, creating and
 // driving translator instances, running CLI commands, and the hooks tests use (log capture,
 // an event journal, forced registration failures). Modules never include this header.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // pelhost: a stand-in Pellarion host that loads a translator module and drives it.
 //
 //   pelhost [--module PATH] cli "COMMAND"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "host/transcode.h"
 
 #include <time.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Running audio through the module's translators the way a call leg would, and measuring
 // what that costs in CPU time.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // codec_orvane: the Pellarion translator module for G.729 Annex A.
 //
 // Registers lintog729 (slin -> g729), g729tolin (g729 -> slin) and the CLI command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Records of the codec_orvane translator module that outlive a single call: the per-instance
 // private records and the example frames. The host sees the private records only as opaque
 // storage of the declared size.

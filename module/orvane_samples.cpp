@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The module's example input frames.
 #include "module/codec_orvane.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Installs the build into a temporary prefix and uses it as an outside program would:
 #   - the public header compiles alone as C99 and as C++ (-Wall -Wextra -pedantic -Werror);
 #   - the shared library exports only g729_ symbols;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # 64-bit Arm: installs the cross toolchain, qemu-user and the Arm builds of the libraries (if
 # missing), cross-builds the library, the module, the g729 tool and the test suite in
 # build-aarch64 (benchmarks and the GStreamer plugin off), runs the whole test suite under

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Fresh-machine main job: install what is missing, build everything, load the codec_orvane
 # module into the stand-in PBX host pelhost, print the module's version line, and transcode
 # real speech (slin -> G.729 -> slin) through its two translators, printing frame counts and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Builds the libFuzzer targets (clang, -DG729_FUZZ=ON, in build-fuzz) and runs each for a
 # bounded time on its seed corpus and the saved regression inputs.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Installs the Debian packages the build, the tools and the tests need, if any is missing.
 set -euo pipefail
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # Sanitizer test runs:
 #   1. address + undefined behaviour (build type Asan, build-asan): the whole ctest suite;
 #   2. threads (build type Tsan, build-tsan): the tests that run many instances at once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Test audio written by hand (so the readers are checked against an independent writer), and
 // programs run with their output captured. Shared by the tool and the host tests.
 #pragma once

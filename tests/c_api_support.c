@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /* The public header used from C: see c_api_support.h. */
 #include "tests/c_api_support.h"
 

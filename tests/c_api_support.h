@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Functions compiled as C (tests/c_api_support.c) that the public-API tests call: what a C
 // program sees of the header's records, and a whole stream coded through the C entry points.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A made-up test signal for the voice activity detector, DTX and comfort noise: background
 // noise, two voiced bursts, a jump in the noise level and a stretch of digital silence. Built
 // with integer arithmetic only, so it is the same on every machine and compiler.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Programs run against outputs that fail (a full device, a closed standard output, a pipe
 // whose reader has gone), as a user without root's rights, and stopped by signals while they
 // write. Shared by the tool's tests and the host's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Test fixtures for the RTP capture work: packets built layer by layer with crafted headers,
 // written to capture files with libpcap's dump functions (and, for pcapng, which libpcap
 // does not write, as SHB + IDB + EPB blocks by hand), and a sink that records every decoded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Spot checks of the SID, VAD and comfort-noise tables against their documented values.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The batched entry points (plain and with a workspace, in turn) against the single-channel
 // ones: random mixes of channels (speech from the ITU vectors and the project's recording at
 // random places, silence and noise, DTX on and off, speech/SID/untransmitted/lost/invalid

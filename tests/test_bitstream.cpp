@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Speech/SID frame packing, unpacking and the pitch parity bit.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The g729 command-line tool run as a program, and its file-format library.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729 encode|decode --output-dir DIR FILE...: many files coded at once on worker threads, each
 // output byte for byte what the single-file command writes, failures confined to their file.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The g729 tool and its audio I/O module with the files people have: outputs that never
 // destroy a file, audio in every format libsndfile reads, damaged and mislabelled files, and
 // streaming through pipes.

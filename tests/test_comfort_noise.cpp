@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Comfort-noise generator, SID gain quantizer and comfort-noise decoding.
 #include <gtest/gtest.h>
 

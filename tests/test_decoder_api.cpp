@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Decoder entry points: unit lengths, initial state, output conversion.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Decoder frame driver: lag, code-vector and gain decoding, parity errors, erasure
 // concealment, inactive frames and numerical stability.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // DTX encoder: SID scheduling, autocorrelation bookkeeping, and agreement with the
 // comfort-noise decoder.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Encoder and decoder in lock step: over real speech with pauses, coded with DTX, the
 // decoder rebuilds exactly the excitation, the LSPs, the LSF predictor memory and the noise
 // seed that the encoder used, frame by frame (speech, SID and untransmitted frames alike).

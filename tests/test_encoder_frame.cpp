@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Encoder driver pieces: pre-processing filter, taming, frame counter and whole-frame behaviour.
 #include <gtest/gtest.h>
 

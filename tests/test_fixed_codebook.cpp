@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Algebraic codebook search: pulse choice, indices, sharpening and the filtered vector.
 #include <gtest/gtest.h>
 

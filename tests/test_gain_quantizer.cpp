@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Gain quantizer: MA prediction, preselection window, pair search, taming.
 #include <gtest/gtest.h>
 

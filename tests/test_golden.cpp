@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Golden outputs: the exact bytes the codec produces for speech with and without DTX, for
 // comfort-noise and erased frames, and for the project's own inputs. Any change to the
 // codec's arithmetic shows up here and must be explained.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The codec against the ITU test vectors, and the measures used for it.
 
 #include <gtest/gtest.h>

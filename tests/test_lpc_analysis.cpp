@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Autocorrelation, lag window, Levinson-Durbin and the LPC/LSP conversions.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Synthesis/residual filters, bandwidth expansion, copies and the pseudo-random generator.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Constant tables of the LPC analysis and the LSP quantizer: spot values and their rules.
 #include <gtest/gtest.h>
 

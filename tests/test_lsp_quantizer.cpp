@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // LSP quantizer and decoder: building blocks, encoder/decoder agreement, erasures.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Outputs of the g729 tool and of g729_capture_impair at the edges: a full device, a closed
 // standard output and a pipe whose reader left each fail with one line and status 1; a
 // write-protected output is refused; a signal removes the outputs in progress and leaves the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Pitch analysis: open-loop and closed-loop lags, interpolation, lag coding, pitch gain.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Postfilter (pitch window, bypass for noise frames, gain control, buffer handover) and the
 // output high-pass filter.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Every program's exit status: 0 for success and --help, 1 when the work failed, 2 for a usage
 // error. (g729 itself: tests/test_cli.cpp; pelhost: tests/module/test_pelhost_transcode.cpp.)
 

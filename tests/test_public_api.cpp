@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The public header as C and C++ programs see it: the version, the state records' layout in
 // both languages, and a stream coded from C giving exactly what the C++ stream runner gives.
 

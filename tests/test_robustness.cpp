@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Robustness of the decoder against hostile and damaged streams, and completeness of the
 // state inspection that the fuzz targets and the soak run rely on.
 //

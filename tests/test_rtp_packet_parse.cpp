@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Header parsing of captured packets: every link layer, IPv4/IPv6, fragments, and RTP's
 // optional header parts.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Stream timelines from crafted captures: every case lists the packets as they arrive and the
 // frames the stream should decode to; the decoded samples must equal the codec fed exactly
 // that frame sequence, frame by frame.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The g729 tool's capture commands run as a program: round trips against the raw and ITU
 // paths, several streams, and every refusal as one line.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The capture writer: packets as a sender puts them on the wire, read back through libpcap
 // and the packet parser, and a round trip through the stream decoder.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Spot checks of the pitch and gain tables, and the structure the gain search relies on.
 #include <gtest/gtest.h>
 

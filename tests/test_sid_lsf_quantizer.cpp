@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // SID LSF quantizer: encoder/decoder agreement, candidate search, output invariants.
 #include <gtest/gtest.h>
 

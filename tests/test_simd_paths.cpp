@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Every instruction set the codec is compiled for must give the same bits: every routine with
 // a choice of instruction set runs on each Highway target this processor runs and on the
 // scalar one (HWY_SCALAR or HWY_EMU128: the plain scalar loops), on the same inputs, ordinary

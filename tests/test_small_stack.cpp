@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Every entry point on a thread with a 64 KB stack (pthread_attr_setstacksize; musl's default
 // is 128 KB, thread pools often set less): the same output as on the test's own stack, in a
 // child process so that an overflow fails the test instead of ending the run. And the peak

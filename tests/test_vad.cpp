@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Voice activity detector: learning phase, boundary decision, smoothing rules, minimum
 // tracking and the frame-counter wrap.
 #include <gtest/gtest.h>

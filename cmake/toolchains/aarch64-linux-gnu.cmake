@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Cross build for 64-bit Arm Linux on a Debian x86-64 host:
 #   cmake -S . -B build-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake
 # Compilers: g++-aarch64-linux-gnu (C library in /usr/aarch64-linux-gnu). Libraries the targets

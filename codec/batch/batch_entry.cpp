@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Batched entry points: many channels' frames in one call. The frame-by-frame work is that of
 // the single-channel entry points (entry_steps.h, and the steps of the encoder and decoder
 // frames); between those steps, the serial filters (the fixed high-pass filters, the encoder's

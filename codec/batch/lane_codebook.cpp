@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Highway kernels of the searches (algebraic codebook, LSP quantizer, open-loop pitch, gain
 // quantizer), of the LPC analysis (autocorrelation, Levinson-Durbin) and of the gains'
 // correlations for many channels at once, one channel per vector lane. Each makes, lane by

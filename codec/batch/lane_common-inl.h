@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The lane types, moving channels in and out of vector lanes, and kernels more than one lane
 // file shares. No include guard: included into the instruction-set namespace of each Highway
 // kernel file (after its `namespace hn = hwy::HWY_NAMESPACE`), and compiled for each target

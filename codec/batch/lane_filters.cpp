@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Highway kernels of the channel-parallel filters, compiled for every instruction set Highway
 // targets and chosen at run time. Vectors are added and multiplied only (never fused), in the
 // order of the single-channel step; -ffp-contract=off keeps the compiler from fusing them.

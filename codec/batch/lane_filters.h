@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Filters, searches and sums of many channels at once, one channel per vector lane
 // (lane_filters.cpp, lane_codebook.cpp, lane_pitch.cpp). Each channel's results and memory come
 // out exactly as its own single-channel step leaves them: every lane does the single-channel

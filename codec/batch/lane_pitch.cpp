@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Highway kernel of the encoder's closed-loop pitch search for many channels at once, one
 // channel per vector lane, making lane by lane the computations of the single-channel search
 // (pitch.cpp): the backward-filtered target, the biased correlation of every lag of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Decoder frame driver: rebuilds the excitation and synthesizes speech from the decoded
 // parameters, conceals erased frames and hands inactive frames to the comfort-noise decoder.
 // The frame is compiled for every instruction set Highway targets (simd_kernels-inl.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Decoder frame driver: speech reconstruction, erasure concealment, inactive frames.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Adaptive postfilter (long-term, short-term, tilt compensation, gain control) and the
 // output high-pass filter of the decoder, compiled for every instruction set Highway targets
 // (simd_kernels-inl.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Adaptive postfilter and output high-pass filter of the decoder.
 #pragma once
 

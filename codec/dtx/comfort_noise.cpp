@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Comfort noise: decoding of inactive frames, the random excitation generator shared with
 // the DTX encoder, and the SID energy quantizer.
 #include "codec/dtx/comfort_noise.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Comfort-noise decoding, the comfort excitation generator and the SID gain quantizer.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Discontinuous transmission: decides between a SID frame and no transmission for each
 // noise frame, quantizes the SID parameters and produces the comfort-noise excitation and
 // filters that the decoder will reproduce.

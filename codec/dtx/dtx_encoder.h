@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Discontinuous transmission: SID scheduling and encoding of inactive frames.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Voice activity detector: frame energies, low-band energy, spectral distortion and zero
 // crossings compared against slowly adapted background estimates.
 #include "codec/dtx/vad.h"

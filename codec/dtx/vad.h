@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Voice activity detector.
 #pragma once
 

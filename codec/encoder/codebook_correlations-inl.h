@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Vector kernels of the algebraic codebook correlations (codebook_correlations.h), four sums
 // at a time in Quads (simd_kernels-inl.h). No include guard: included into the instruction-set
 // namespace of the search driver, once per instruction set.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Correlations of the algebraic codebook search: the correlation matrix of the impulse
 // response, stored in the blocks the search reads, the folding of the signs into it, and the
 // correlation of the target with the impulse response. The layout and the scalar forms; the

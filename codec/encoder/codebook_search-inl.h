@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Vector form of the algebraic codebook search (codebook_search.h), four candidates per
 // comparison in Quads (simd_kernels-inl.h). No include guard: included into the
 // instruction-set namespace of the search driver, once per instruction set.

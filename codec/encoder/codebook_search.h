@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Algebraic codebook search over the correlations: one pulse per track (tracks 3 and 4 share
 // the fourth pulse), chosen by a fixed depth-first tree of 320 candidates. The vector search
 // (codebook_search-inl.h) tests 4 candidates per comparison; the scalar search here makes the

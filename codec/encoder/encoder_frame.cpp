@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Encoder frame driver: LPC analysis and quantization, perceptual weighting, open-loop and
 // closed-loop pitch, algebraic codebook and gains per subframe; the inactive-frame branch
 // when discontinuous transmission is on; pre-processing and taming. The frame is compiled for

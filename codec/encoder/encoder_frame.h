@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Encoder frame driver: pre-processing, per-frame analysis-by-synthesis loop, taming.
 #pragma once
 

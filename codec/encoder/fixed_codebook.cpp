@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Algebraic codebook search driver: pitch sharpening of the impulse response, the
 // correlations, the signs, the search, and the code vector with its filtered form and index.
 // The correlations and the search are in codebook_correlations.h and codebook_search.h

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Algebraic (fixed) codebook search: 4 pulses in 40 samples, 17 bits.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Joint quantization of the pitch and fixed-codebook gains with a two-stage conjugate
 // codebook and a fourth-order MA prediction of the fixed-codebook gain in dB. The
 // correlations and the quantizer are compiled for every instruction set Highway targets

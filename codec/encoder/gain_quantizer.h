@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Joint 7-bit quantization of the pitch and fixed-codebook gains, with MA gain prediction.
 #pragma once
 

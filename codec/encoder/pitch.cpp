@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Pitch (adaptive-codebook) analysis of the encoder. The searches and the interpolation are
 // compiled for every instruction set Highway targets (simd_kernels-inl.h).
 #undef HWY_TARGET_INCLUDE

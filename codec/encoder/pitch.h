@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Pitch (adaptive-codebook) analysis: open-loop and closed-loop searches, interpolation,
 // lag coding and the adaptive-codebook gain.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Levinson-Durbin recursion, for a double or a vector of independent autocorrelations (one
 // per lane). No include guard: it is included once into the plain namespace of a file, and
 // once into each instruction-set namespace of a Highway kernel file, where it is compiled for

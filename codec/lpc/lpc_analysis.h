@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // LPC analysis (window, autocorrelation, Levinson-Durbin) and LPC/LSP/LSF conversions.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Switched-MA two-stage LSP quantizer (18 bits) and its decoder. The codebook searches are
 // compiled for every instruction set Highway targets (simd_kernels-inl.h).
 #undef HWY_TARGET_INCLUDE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Switched-MA two-stage LSP quantizer (18 bits) and its decoder.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Filters and small numeric routines shared by the whole codec. The filters and the copy are
 // compiled for every instruction set Highway targets (simd_kernels-inl.h).
 #undef HWY_TARGET_INCLUDE

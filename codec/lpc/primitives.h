@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Filters and small numeric routines shared by the whole codec.
 #pragma once
 

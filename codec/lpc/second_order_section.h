@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A second-order recursive section, the shape of both fixed high-pass filters of the codec
 // (input pre-processing and decoder output).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // One output of a second-order recursive section, for a double or a vector of independent
 // filters. No include guard: it is included once into the plain namespace of a file, and once
 // into each instruction-set namespace of a Highway kernel file, where it is compiled for that

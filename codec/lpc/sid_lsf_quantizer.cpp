@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // LSF quantizer of SID frames: switched MA prediction with the two noise predictors, a
 // 32-entry first stage mapped onto lsp_codebook_1 and a 16-entry second stage mapped onto
 // the two halves of lsp_codebook_2, searched over the 4 best first-stage candidates.

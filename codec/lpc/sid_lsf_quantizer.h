@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // LSF quantizer of SID frames (10 bits) and its decoder.
 #pragma once
 

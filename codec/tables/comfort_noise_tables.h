@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Tables of the comfort-noise generator and SID gain quantizer.
 #pragma once
 

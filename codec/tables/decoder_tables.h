@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Tables of the decoder: inverse gain-code maps.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Tables of the conjugate-structure gain quantizer and its MA gain predictor.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Tables of the LPC analysis: analysis window, lag window, LSP root-search grid.
 #pragma once
 

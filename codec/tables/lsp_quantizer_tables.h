@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Codebooks and MA predictors of the 18-bit LSP quantizer.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Tables of the SID (comfort-noise descriptor) LSF quantizer.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Table of the voice activity detector.
 #pragma once
 

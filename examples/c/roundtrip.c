@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /* Encodes raw 16-bit little-endian 8 kHz mono PCM with libg729, decodes the frames back and
  * prints the frame count. Build against an installed libg729:
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Encodes one second of a tone followed by one second of silence with DTX on, sends the
 // frames over a channel that loses every tenth one, decodes what arrives, and prints what
 // each kind of frame counted. Built with find_package(G729) (see CMakeLists.txt).

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /* G.729 Annex A speech codec with the Annex B machinery (VAD, DTX, comfort noise).
  *
  * The public header, for C (C99 and later) and C++: the encoder and decoder state records,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzz target: one decoder fed arbitrary 10- and 2-byte units in arbitrary order, with lost and
 // untransmitted frames, refused unit lengths and long runs of one unit mixed in (input layout in
 // fuzz_ops.h). After every frame the whole state record must be finite, far from any runaway

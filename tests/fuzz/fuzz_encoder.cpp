@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzz target: the encoder fed arbitrary 16-bit samples and hostile signals (full-scale square
 // waves, DC, alternating -32768 / +32767, bursts, sweeps), with DTX on or off (input layout in
 // fuzz_ops.h). After every frame the encoder state must be finite, the frame must have a legal

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzz target: g729dec's timing decisions (gst/dec_timeline.h), the part of the element that
 // hostile buffers reach: rejected buffers, payloads and gaps with any times, durations and
 // lengths. No decision may fill more than max_fill_frames, the rejected buffers waiting stay

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzz target: the codec_orvane module loaded into the stand-in host, its g729tolin decoder
 // instance fed host frames of arbitrary data length and content, its lintog729 encoder
 // instance fed slin frames whose data may be shorter than their sample count says (input

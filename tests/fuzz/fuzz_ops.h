@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Byte layouts of the fuzz targets' inputs, shared by the targets and the seed maker so that
 // the seeds mean what the targets read.
 #pragma once

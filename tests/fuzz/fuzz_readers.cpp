@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzz target: the tools' readers (input layout in fuzz_ops.h): audio files of any format
 // through libsndfile and the conversion to 8 kHz mono (mixing, libsoxr resampling, scaling),
 // raw PCM, the ITU serial and raw coded formats both streamed frame by frame and parsed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tests/fuzz/fuzz_support.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Helpers shared by the fuzz targets: a byte reader over the input, clean reference frames
 // from the project's own encoder, and failure reporting.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729_fuzz_seeds DIR: writes the seed corpora of the fuzz targets into DIR/decoder,
 // DIR/module, DIR/encoder and DIR/readers, all made by the project's own encoder from its
 // speech recording (or from synthetic signals). The files in tests/fuzz/corpus come from here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Field-by-field inspection of the codec's state records, shared by the fuzz targets, the soak
 // run and the robustness tests.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tests/gst/gst_test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Shared helpers of the GStreamer plugin tests: GStreamer set up to load the built plugin,
 // pipelines run to their end, and the codec library run directly for reference.
 #pragma once

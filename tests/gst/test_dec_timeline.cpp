@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729dec's timing decisions on their own (gst/dec_timeline.h): what the element's hostile
 // sequences cannot show from outside, i.e. the stamps, the rejected buffers released early and
 // times at the end of the clock.

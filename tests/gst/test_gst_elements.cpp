@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729enc and g729dec alone, under GStreamer's test harness: buffers, timestamps, DTX output,
 // gaps, concealment and error counting, compared with the codec library frame by frame.
 

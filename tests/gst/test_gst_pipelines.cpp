@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Whole pipelines with GStreamer's own RTP elements: g729enc ! rtpg729pay ! (UDP) !
 // rtpg729depay ! g729dec, compared sample for sample with the codec library.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Counts heap allocations made on the calling thread while counting is switched on: every
 // operator new and, outside sanitizer builds, every malloc/calloc/realloc.
 #pragma once

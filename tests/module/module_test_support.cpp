@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "module_test_support.h"
 
 #include <sys/wait.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Shared helpers of the module tests: the loaded module, captured log lines, frames, speech,
 // and the codec run directly for reference.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The per-frame path allocates nothing: frame-in and frame-out of both translators, with the
 // host's frame building, run under a counting allocator.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729tolin buffering: payloads split into 10-byte speech frames and a trailing 2-byte SID
 // unit, decoded into the output buffer until the host's default frame-out takes them.
 #include <gtest/gtest.h>

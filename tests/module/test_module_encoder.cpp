@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // lintog729 buffering: frame-in collects samples, frame-out codes every whole 80-sample block.
 #include <gtest/gtest.h>
 

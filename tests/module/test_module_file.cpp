@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The built module file itself: its manifest section and the symbols it exports.
 #include <elf.h>
 #include <gtest/gtest.h>

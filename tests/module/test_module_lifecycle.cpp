@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Loading, unloading and reloading the module through the host; its records; the CLI command.
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The example frames the module offers the host.
 #include <gtest/gtest.h>
 

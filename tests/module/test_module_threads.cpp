@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Many translator instances on many threads at once: each produces exactly what the same
 // instance produces when it runs alone, so instances share no state.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The host's transcoding job: slin through lintog729, the G.729 frames through g729tolin.
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause
 # scripts/install-deps.sh against stand-in dpkg-query, dpkg and apt-get: a package installed only
 # for another architecture (libhwy-dev:arm64 after the Arm cross build) must still be installed
 # for this one, while packages present natively or as architecture "all" are left alone.

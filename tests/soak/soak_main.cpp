@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729_soak: a long run of many codec_orvane translator instances in the stand-in host, on all
 // cores at once, simulating hours of call audio in minutes.
 //

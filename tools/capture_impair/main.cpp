@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729_capture_impair: copies a packet capture as a poor network would have delivered it:
 // packets dropped, delayed behind later ones, or duplicated, at random but repeatably (the
 // seed). For trying the capture decoder on realistic damage.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729_conformance [VECTOR_DIR]: measures the codec against the ITU test vectors and prints
 // the figures as tables. Exit status 0 when every measurement could be made, 1 when some could
 // not or the folder holds no vectors, 2 on a usage error.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tools/eval/codec_runner.h"
 
 #include <stdexcept>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Runs the codec frame by frame (FrameEncoder, FrameDecoder) and over whole streams.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Measurements against the ITU test vectors: our decoder against the reference output, our
 // encoder against the reference bitstream. Every function throws std::runtime_error when a
 // file is missing or malformed, the lengths disagree, or the decoder refuses a frame.

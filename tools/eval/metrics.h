@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Signal and bitstream comparison measures.
 #pragma once
 

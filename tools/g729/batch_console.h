@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Standard error of a batch run, shared by its worker threads: whole message lines, and on a
 // terminal a progress line rewritten in place (files done, hours of audio, speed) with a
 // summary at the end. When standard error is not a terminal only the messages are written.

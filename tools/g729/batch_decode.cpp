@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729 decode --output-dir DIR FILE...: many coded files decoded at once, each exactly as
 // 'g729 decode FILE DIR/NAME.wav' decodes it, with the same messages: a damaged file is
 // decoded up to its first fault and what was decoded is kept.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729 encode --output-dir DIR FILE...: many audio files coded at once, each exactly as
 // 'g729 encode FILE DIR/NAME.bit' codes it, with the same messages.
 #include <memory>

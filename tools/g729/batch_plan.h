@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The files of one batch run (g729 encode|decode --output-dir DIR FILE...): each input's output
 // name in DIR, and the inputs that must not be coded because their output would destroy
 // a file or another output.

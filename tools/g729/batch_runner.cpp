@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tools/g729/batch_runner.h"
 
 #include <pthread.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Runs the files of a batch on worker threads. Each worker keeps up to `capacity` files open
 // as channels and codes one 10 ms frame of every one of them per step, in one call of the
 // library's many-channel entry points; a file that ends is finished (its output put in place)

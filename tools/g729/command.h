@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The g729 tool's commands: their options, exit statuses and messages.
 #pragma once
 

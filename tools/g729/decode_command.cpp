@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729 decode: coded frames in, audio out, one block of frames at a time. A damaged coded
 // file is decoded up to its first fault, and what was decoded is kept.
 #include <vector>

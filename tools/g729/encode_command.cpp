@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729 encode: audio in, coded frames out, one block of frames at a time.
 #include <vector>
 

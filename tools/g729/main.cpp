@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // g729: encodes audio to coded frames and decodes them back, streaming any length.
 //
 //   g729 encode [--format itu|raw] [--dtx] INPUT OUTPUT

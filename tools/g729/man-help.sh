@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-2-Clause
 # The g729 tool as help2man runs it: --version passes through; --help prints the tool's help
 # followed by each subcommand's, headed by its usage line, so that the man page shows every
 # command and its options.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # g729.1, the tool's man page: help2man over the tool's own help (every subcommand's, through
 # man-help.sh) plus g729.h2m for the formats, the exit status and examples. Installed with the
 # tool (component tools), compressed (gzip -9n: no name or time stamp).

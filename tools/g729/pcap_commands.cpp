@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tools/g729/pcap_commands.h"
 
 #include <algorithm>

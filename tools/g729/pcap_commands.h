@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The capture commands of the g729 tool:
 //   g729 decode --format pcap CAPTURE OUTPUT [--ssrc HEX] [--pt N]
 //   g729 encode --format pcap INPUT OUTPUT.pcap [--ptime MS] [--dtx] [--ssrc HEX]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Recognizing audio files by name and by their first bytes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Audio input of the tools: any file libsndfile reads, or raw PCM, always delivered as
 // 8000 Hz mono 16-bit samples in bounded blocks.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Audio output of the tools: 8000 Hz mono 16-bit samples written as WAV (names ending in
 // .wav) or raw little-endian PCM (any other name, and "-" for standard output), through
 // SafeOutput so that an existing file is replaced only by a complete result.

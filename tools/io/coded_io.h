@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Coded streams: raw concatenated 10-byte frames and the ITU serial format.
 //
 // ITU serial format: per frame, 16-bit little-endian words: a sync word (0x6B21 received,

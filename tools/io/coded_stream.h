@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Coded files streamed frame by frame: raw 10-byte frames and the ITU serial format.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Byte-level input and output of the tools: one-line errors, whole-file helpers for small files,
 // and InputStream, which reads a file or standard input front to back in bounded blocks.
 #pragma once

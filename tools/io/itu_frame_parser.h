@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Reading one ITU serial frame from any byte source: the whole-buffer parser and the streaming
 // reader share it, so both give the same frames and the same messages.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tools/io/pcm_io.h"
 
 #include "tools/io/audio_reader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Whole-buffer audio helpers over AudioReader and AudioWriter, for inputs known to be small
 // (test vectors, the project's recording, test data). The tools stream instead.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tools/io/raw_pcm_reader.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Raw 16-bit little-endian PCM from a file or standard input.
 #pragma once
 

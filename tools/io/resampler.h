@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Mono sample-rate conversion to 8000 Hz with libsoxr at its high-quality setting, fed and
 // drained in bounded pieces.
 #pragma once

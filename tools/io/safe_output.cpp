@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tools/io/safe_output.h"
 
 #include <fcntl.h>

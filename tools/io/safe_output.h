@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Outputs that never destroy a file: an output that is the input is refused, a write-protected
 // output is refused, and every output is written to a temporary file beside it and renamed
 // into place only when complete. Every write, the flush and the stream's error state are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tools/io/sndfile_reader.h"
 
 #include <fcntl.h>

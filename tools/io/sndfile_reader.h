@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Audio files through libsndfile, converted to 8000 Hz mono 16-bit: channels averaged,
 // float samples scaled from full scale 1.0, other rates converted with libsoxr. 8000 Hz mono
 // 16-bit PCM is read as it is, bit for bit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tools/io/wav_data_length.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The data-chunk length of a RIFF/WAVE file checked against what the file really holds.
 // Recorders that die before fixing up the header leave 0 (or 0xFFFFFFFF) there; truncated
 // copies leave a length beyond the end of the file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Finds the G.729 RTP streams of a capture and decodes them, each to its own sink.
 //
 // Two passes over the file: the first lists the streams (so that the caller can name and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tools/rtp/capture_reader.h"
 
 #include <pcap/pcap.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Reads packets from a capture file through libpcap (classic pcap and pcapng).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 #include "tools/rtp/capture_writer.h"
 
 #include <pcap/pcap.h>

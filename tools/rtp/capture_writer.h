@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Writes coded G.729 frames as RTP/UDP/IPv4 packets over Ethernet in a classic pcap file,
 // through libpcap's dump functions: what a sender would put on the wire, packet by packet.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Where a stream's decoded audio goes: one call per decoded 10 ms frame, in timeline order.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Header parsing of captured packets: link layer (Ethernet with or without 802.1Q/802.1ad
 // tags, Linux cooked capture v1 and v2, raw IP, BSD loopback), IPv4 and IPv6, UDP, and RTP
 // version 2 (CSRC list, header extension, padding). Everything works on spans into the

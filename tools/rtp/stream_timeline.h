@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // One RTP stream's timeline: puts packets back in sequence order, drops duplicates, and
 // decodes the stream so that every sample lands where its RTP timestamp puts it. Sequence
 // gaps are concealed as lost frames, timestamp jumps after a SID (or whenever the sender
