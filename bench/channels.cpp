@@ -3,7 +3,7 @@
 // straight through the codec's entry points.
 //
 //   g729_channels [--channels N] [--threads T] [--seconds S] [--module PATH] [--speech PATH]
-//                 [--engine module|single|batch|batch-ws[,...]] [--repeat R] [--simd avx3|avx2|sse4|scalar]
+//                 [--engine module|single|batch|batch-ws[,...]] [--repeat R] [--simd avx3|avx2|scalar]
 //
 // --engine chooses what codes the channels (default: module):
 //   module  the module's translators, 20 ms host frames (described below)
@@ -381,7 +381,6 @@ int run(const Options& given) {
     if (!o.simd.empty()) {
         const int64_t cap = o.simd == "avx3"   ? HWY_AVX3
                             : o.simd == "avx2" ? HWY_AVX2
-                            : o.simd == "sse4" ? HWY_SSE4
                                                : HWY_SCALAR;
         // Targets are bits, better ones lower: every target better than the cap goes.
         hwy::DisableTargets(cap - 1);
@@ -466,7 +465,7 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--simd", o.simd, "the best instruction set the codec may use (default: the "
                                      "best the processor runs)")
-        ->check(CLI::IsMember({"avx3", "avx2", "sse4", "scalar"}));
+        ->check(CLI::IsMember({"avx3", "avx2", "scalar"}));
     app.add_option("--repeat", o.repeat, "runs of each engine, in turn")
         ->check(CLI::Range(1, kMaxRepeat))
         ->capture_default_str();

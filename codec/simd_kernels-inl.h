@@ -45,7 +45,7 @@ using V4 = hn::Vec<D4>;
 using M4 = hn::Mask<D4>;
 
 // Four doubles side by side: one vector of four lanes where the instruction set has 256-bit
-// vectors, two of two lanes on 128-bit ones (SSE4, NEON). Kernels written for four
+// vectors, two of two lanes on 128-bit ones (NEON). Kernels written for four
 // independent sums at a time use it on every instruction set.
 constexpr size_t kQuadLanes = hn::MaxLanes(D4());
 constexpr int kQuadParts = static_cast<int>(4 / kQuadLanes);

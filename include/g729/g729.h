@@ -243,7 +243,7 @@ G729_API int g729_payload_units(size_t payload_length, int32_t unit_lengths[], i
  * Stack: every entry point runs on a thread created with a 64 KB stack
  * (pthread_attr_setstacksize; or the C library's least, where that is more, as the 128 KB of
  * glibc on aarch64), as the test suite checks. The peak each takes of its thread's
- * stack, measured on x86-64 (GCC 12, -O3; the largest of the AVX-512, AVX2, SSE4 and scalar
+ * stack, measured on x86-64 (GCC 12, -O3; the largest of the AVX-512, AVX2 and scalar
  * kernels):
  *   g729_encoder_init, g729_decoder_init, g729_pack_frame, g729_unpack_frame   under 1 KB
  *   g729_encode_frame                                                          14 KB
