@@ -22,6 +22,17 @@ namespace test_audio {
 
 namespace fs = std::filesystem;
 
+// Two tones (440 and 1250 Hz) at 8 kHz: a signal the codec codes like voiced speech.
+inline std::vector<int16_t> speechlike(std::size_t n) {
+    std::vector<int16_t> s(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / 8000.0;
+        s[i] = static_cast<int16_t>(std::lround(4000.0 * std::sin(2 * std::numbers::pi * 440.0 * t) +
+                                                2500.0 * std::sin(2 * std::numbers::pi * 1250.0 * t)));
+    }
+    return s;
+}
+
 inline std::vector<uint8_t> bytes_of(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

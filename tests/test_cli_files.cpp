@@ -64,16 +64,6 @@ protected:
 bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
 
-std::vector<int16_t> speechlike(std::size_t n) {
-    std::vector<int16_t> s(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double t = static_cast<double>(i) / 8000.0;
-        s[i] = static_cast<int16_t>(std::lround(4000.0 * std::sin(2 * std::numbers::pi * 440.0 * t) +
-                                                2500.0 * std::sin(2 * std::numbers::pi * 1250.0 * t)));
-    }
-    return s;
-}
-
 // ---- never destroy a file ----
 
 TEST_F(FilesTest, RefusesAnOutputThatIsTheInputUnderAnyName) {

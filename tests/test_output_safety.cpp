@@ -28,16 +28,6 @@ namespace {
 std::string tool() { return std::string(G729_CHILD_LAUNCHER) + "'" + G729_TOOL_PATH + "'"; }
 std::string impair() { return std::string(G729_CHILD_LAUNCHER) + "'" + G729_IMPAIR_PATH + "'"; }
 
-std::vector<int16_t> tones(std::size_t n) {
-    std::vector<int16_t> s(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double t = static_cast<double>(i) / 8000.0;
-        s[i] = static_cast<int16_t>(std::lround(4000.0 * std::sin(2 * std::numbers::pi * 440.0 * t) +
-                                                2500.0 * std::sin(2 * std::numbers::pi * 1250.0 * t)));
-    }
-    return s;
-}
-
 bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
 std::size_t line_count(const std::string& s) {
@@ -50,7 +40,7 @@ class OutputSafety : public TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();
-        g729io::write_raw_pcm(file("in.raw").string(), tones(100 * 8000));
+        g729io::write_raw_pcm(file("in.raw").string(), speechlike(100 * 8000));
         for (const std::string& args : {"--format itu " + q("in.raw") + " " + q("in.bit"),
                                         "--format raw " + q("in.raw") + " " + q("in.g729"),
                                         "--format pcap " + q("in.raw") + " " + q("in.pcap")}) {

@@ -131,14 +131,13 @@ TEST_F(RtpToolTest, DtxCaptureRoundTripEqualsTheItuPath) {
     EXPECT_EQ(dec.err.find(" 0 comfort-noise"), std::string::npos) << dec.err;
 }
 
-TEST_F(RtpToolTest, SeveralStreamsEachGetAFileOrOneIsChosen) {
-    // Both directions of a call (payload type 96 here): 10 ms packets one way over IPv4,
-    // 20 ms packets back over IPv6 with one lost.
-    std::vector<Bytes> wire;
+// The test signal's G.729 frames.
+std::vector<Bytes> coded_frames(int count) {
     g729_encoder_state enc;
     g729_encoder_init(&enc, 0);
-    const Bytes pcm = raw_signal(80 * 40);
-    for (int f = 0; f < 40; ++f) {
+    const Bytes pcm = raw_signal(static_cast<std::size_t>(80 * count));
+    std::vector<Bytes> out;
+    for (int f = 0; f < count; ++f) {
         int16_t block[80];
         for (int i = 0; i < 80; ++i) {
             const std::size_t at = static_cast<std::size_t>(f * 80 + i) * 2;
@@ -147,7 +146,18 @@ TEST_F(RtpToolTest, SeveralStreamsEachGetAFileOrOneIsChosen) {
         uint8_t b[10];
         int32_t n = 0;
         g729_encode_frame(&enc, block, b, &n);
-        const Bytes frame(b, b + 10);
+        out.emplace_back(b, b + 10);
+    }
+    return out;
+}
+
+TEST_F(RtpToolTest, SeveralStreamsEachGetAFileOrOneIsChosen) {
+    // Both directions of a call (payload type 96 here): 10 ms packets one way over IPv4,
+    // 20 ms packets back over IPv6 with one lost.
+    std::vector<Bytes> wire;
+    const std::vector<Bytes> frames = coded_frames(40);
+    for (int f = 0; f < 40; ++f) {
+        const Bytes& frame = frames[static_cast<std::size_t>(f)];
         wire.push_back(ethernet(0x0800, ipv4(1, 2, udp(4000, 5000, rtp({.seq = static_cast<uint16_t>(f), .ts = static_cast<uint32_t>(f * 80), .ssrc = 0xaaaa0001, .pt = 96}, frame)))));
         if (f % 2 == 0 && f != 10) {
             wire.push_back(ethernet(0x86DD, ipv6(2, 1, udp(5000, 4000, rtp({.seq = static_cast<uint16_t>(f / 2), .ts = static_cast<uint32_t>(f * 80), .ssrc = 0x0000bb02, .pt = 96}, cat(frame, frame))))));
@@ -296,25 +306,6 @@ TEST_F(RtpToolTest, RefusalsAreOneLineAndLeaveFilesAlone) {
     }
 }
 
-// The test signal's G.729 frames.
-std::vector<Bytes> coded_frames(int count) {
-    g729_encoder_state enc;
-    g729_encoder_init(&enc, 0);
-    const Bytes pcm = raw_signal(static_cast<std::size_t>(80 * count));
-    std::vector<Bytes> out;
-    for (int f = 0; f < count; ++f) {
-        int16_t block[80];
-        for (int i = 0; i < 80; ++i) {
-            const std::size_t at = static_cast<std::size_t>(f * 80 + i) * 2;
-            block[i] = static_cast<int16_t>(pcm[at] | (pcm[at + 1] << 8));
-        }
-        uint8_t b[10];
-        int32_t n = 0;
-        g729_encode_frame(&enc, block, b, &n);
-        out.emplace_back(b, b + 10);
-    }
-    return out;
-}
 
 // A sender: SSRC, payload type and 10.0.0.a:sport -> 10.0.0.b:dport.
 struct Sender {
