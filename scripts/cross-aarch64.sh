@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: BSD-2-Clause
 # 64-bit Arm: installs the cross toolchain, qemu-user and the Arm builds of the libraries (if
 # missing), cross-builds the library, the module, the g729 tool and the test suite in
-# build-aarch64 (benchmarks and the GStreamer plugin off), runs the whole test suite under
-# qemu-user, then checks the Arm build against the native one (build, built here if absent):
+# build-aarch64 (benchmarks and the GStreamer plugin off), runs the test suite under qemu-user
+# (all but the tests in NATIVE_ONLY_TESTS), then checks the Arm build against the native one
+# (build, built here if absent):
 #   - no fused multiply-add instruction in the Arm codec, library or module;
 #   - the module's .pel_manifest section and exported symbols, and libg729.so's exported
 #     symbols, are the same;
@@ -14,6 +15,12 @@
 #
 #   CROSS_BUILD_DIR   Arm build directory (default build-aarch64)
 #   NATIVE_BUILD_DIR  native build directory to compare with (default build)
+#   NATIVE_ONLY_TESTS ctest -E pattern of the tests left to the native and sanitizer runs: they
+#                     check how the programs treat files, pipes and signals (the same system
+#                     calls on every processor) by starting the programs hundreds of times on
+#                     minutes of audio, which takes a quarter of an hour under emulation; the
+#                     codec's bits on Arm are checked by the rest of the suite and the
+#                     comparisons below. An empty value runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$SECONDS
@@ -24,6 +31,7 @@ CROSS_BUILD_DIR="${CROSS_BUILD_DIR:-build-aarch64}"
 NATIVE_BUILD_DIR="${NATIVE_BUILD_DIR:-build}"
 SYSROOT=/usr/aarch64-linux-gnu
 QEMU=(qemu-aarch64 -L "$SYSROOT" -E "LD_LIBRARY_PATH=$SYSROOT/lib")
+NATIVE_ONLY_TESTS="${NATIVE_ONLY_TESTS-OutputSafety\.|PelhostFiles\.AnOutputThatFails|BatchTest\.OutputsAreTheSingleFileCommands}"
 JOBS="$(nproc)"
 
 step "dependencies"
@@ -50,9 +58,17 @@ cmake -S . -B "$CROSS_BUILD_DIR" -DCMAKE_BUILD_TYPE=Release \
   -DG729_WERROR=ON -DG729_BUILD_BENCH=OFF -DG729_BUILD_GSTREAMER=OFF --no-warn-unused-cli >/dev/null
 cmake --build "$CROSS_BUILD_DIR" -j"$JOBS"
 
-step "whole test suite under qemu-user"
+step "test suite under qemu-user${NATIVE_ONLY_TESTS:+ (native only: $NATIVE_ONLY_TESTS)}"
 ctest_log="$CROSS_BUILD_DIR/ctest-aarch64.log"
-ctest --test-dir "$CROSS_BUILD_DIR" --output-on-failure -j"$JOBS" 2>&1 | tee "$ctest_log"
+exclude=()
+if [ -n "$NATIVE_ONLY_TESTS" ]; then
+  # A pattern that no longer matches anything means a test was renamed: say so.
+  if ! ctest --test-dir "$CROSS_BUILD_DIR" -N -R "$NATIVE_ONLY_TESTS" | grep -q 'Total Tests: [1-9]'; then
+    fail "no test matches NATIVE_ONLY_TESTS='$NATIVE_ONLY_TESTS'"
+  fi
+  exclude=(-E "$NATIVE_ONLY_TESTS")
+fi
+ctest --test-dir "$CROSS_BUILD_DIR" --output-on-failure -j"$JOBS" "${exclude[@]}" 2>&1 | tee "$ctest_log"
 test_status=${PIPESTATUS[0]}
 
 step "native module and tools to compare with ($NATIVE_BUILD_DIR)"
