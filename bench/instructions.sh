@@ -48,10 +48,14 @@ frames_available=$("$driver" write-bits "$speech" "$work/speech.g729" | sed -n '
 frames=${FRAMES:-$frames_available}
 [ "$frames" -gt 0 ] || { echo "FRAMES must be positive" >&2; exit 1; }
 
-# Total instructions (Ir) of one run of the driver under callgrind.
+# Total instructions (Ir) of one run of the driver under callgrind, counted inside main only:
+# libhwy's initializer, before main, calibrates its timer by spinning until the clock ticks,
+# a number of instructions that changes from run to run (by up to 1,500 per frame of the
+# ITU speech.in on one machine).
 count() {
     out=$work/callgrind.$1.$2.out
-    valgrind --tool=callgrind --callgrind-out-file="$out" "$driver" "$@" >/dev/null 2>"$work/valgrind.log" || {
+    valgrind --tool=callgrind --toggle-collect=main --callgrind-out-file="$out" "$driver" "$@" \
+        >/dev/null 2>"$work/valgrind.log" || {
         cat "$work/valgrind.log" >&2
         exit 1
     }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -19,9 +20,11 @@
 #include <limits>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "codec/batch/lane_filters.h"
+#include "codec/decoder/postfilter.h"
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/pitch.h"
 #include "codec/g729.h"
@@ -819,6 +822,127 @@ TEST(SimdPaths, ChannelParallelAutocorrelationOnEveryHighwayTarget) {
                 g729simd::lpc_autocorrelation(kScalar, xp[c], 12, expect);
                 ASSERT_TRUE(same_doubles(r[c].data(), expect, 13))
                     << "trial " << trial << " channel " << c;
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// The channel-parallel kernels of the gains, the Levinson recursion, the closed-loop pitch
+// search and the postfilter's last step on every Highway target: each channel's results and
+// memory equal its single-channel routine's bit for bit, over group sizes that leave vectors
+// part empty, with awkward channels among ordinary ones (silence, a singular autocorrelation,
+// a silent postfilter output, a channel without input energy).
+TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarget) {
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        hwy::SetSupportedTargetsForTest(target);
+        Rng rng(static_cast<uint64_t>(target % 99901) + 11);
+        for (int trial = 0; trial < 10; ++trial) {
+            const int channels = 1 + trial * 2 % 13;
+            SCOPED_TRACE("trial " + std::to_string(trial));
+            // Per channel: target x, filtered excitation y, filtered codevector z, impulse
+            // response h, the excitation with its past, an autocorrelation and a postfilter.
+            struct Channel {
+                std::vector<double> x, y, z, h, exc, solo_exc;
+                double r[13];
+                int t0_min, t0_max;
+                g729_postfilter_state pf, solo_pf;
+                std::vector<double> speech, solo_speech;
+                PostfilterWork work, solo_work;
+            };
+            std::vector<Channel> ch(channels);
+            for (int c = 0; c < channels; ++c) {
+                Channel& k = ch[c];
+                const int kind = (trial + c) % 4;  // 0: silence / degenerate, else ordinary
+                k.x = voiced(rng, 40, rng.uniform(20.0, 140.0), kind == 0 ? 0.0 : 900.0);
+                k.y = voiced(rng, 40, rng.uniform(20.0, 140.0), kind == 0 ? 0.0 : 700.0);
+                k.z = voiced(rng, 40, rng.uniform(2.0, 9.0), 1.0);
+                k.h = voiced(rng, 40, 8.0, 0.5);
+                k.h[0] = 1.0;
+                k.exc = voiced(rng, 154 + 40, rng.uniform(20.0, 140.0), 3000.0);
+                k.solo_exc = k.exc;
+                const std::vector<double> w = voiced(rng, 240, rng.uniform(20.0, 140.0), 2000.0);
+                lpc_autocorrelation(w.data(), 12, k.r);
+                if (kind == 0) {  // r1 = r0: the error reaches 0 and is floored
+                    for (int i = 1; i <= 12; ++i) k.r[i] = i == 1 ? k.r[0] : 0.0;
+                }
+                k.t0_min = rng.integer(20, 134);
+                k.t0_max = k.t0_min + rng.integer(0, 9);
+                std::memset(&k.pf, 0, sizeof k.pf);
+                k.pf.agc_gain = rng.uniform(0.0, 1.5);
+                k.solo_pf = k.pf;
+                k.speech = voiced(rng, 90, rng.uniform(20.0, 140.0), kind == 3 ? 0.0 : 1500.0);
+                k.solo_speech = k.speech;
+                std::memset(&k.work, 0, sizeof k.work);
+                const std::vector<double> out =
+                    voiced(rng, 80, rng.uniform(20.0, 140.0), kind == 0 ? 0.0 : 1200.0);
+                std::copy(out.begin(), out.end(), k.work.out);
+                k.solo_work = k.work;
+            }
+            std::vector<const double*> x(channels), y(channels), z(channels), h(channels);
+            std::vector<double*> exc(channels), c_rows(channels), speech(channels);
+            std::vector<g729_postfilter_state*> pf(channels);
+            std::vector<PostfilterWork*> work(channels);
+            std::vector<std::array<double, 5>> corr(channels);
+            std::vector<std::array<double, 13>> r(channels);
+            std::vector<int> t0_min(channels), t0_max(channels), t0(channels), frac(channels);
+            std::vector<double> gain(channels);
+            for (int c = 0; c < channels; ++c) {
+                x[c] = ch[c].x.data();
+                y[c] = ch[c].y.data();
+                z[c] = ch[c].z.data();
+                h[c] = ch[c].h.data();
+                exc[c] = ch[c].exc.data() + 154;
+                c_rows[c] = corr[c].data();
+                std::copy(ch[c].r, ch[c].r + 13, r[c].begin());
+                t0_min[c] = ch[c].t0_min;
+                t0_max[c] = ch[c].t0_max;
+                pf[c] = &ch[c].pf;
+                work[c] = &ch[c].work;
+                speech[c] = ch[c].speech.data() + 10;
+            }
+            pitch_gain_channels(x.data(), y.data(), channels, c_rows.data(), gain.data());
+            codebook_gain_correlations_channels(x.data(), y.data(), z.data(), channels,
+                                                c_rows.data());
+            std::vector<std::array<double, 11>> a(channels);
+            std::vector<std::array<double, 10>> rc(channels);
+            levinson_channels(reinterpret_cast<const double(*)[13]>(r.data()), channels,
+                              reinterpret_cast<double(*)[11]>(a.data()),
+                              reinterpret_cast<double(*)[10]>(rc.data()));
+            const int offset = trial % 2 == 0 ? 0 : 40;
+            closed_loop_channels(exc.data(), x.data(), h.data(), t0_min.data(), t0_max.data(),
+                                 offset, channels, t0.data(), frac.data());
+            postfilter_finish_channels(pf.data(), speech.data(), work.data(), channels);
+
+            for (int c = 0; c < channels; ++c) {
+                SCOPED_TRACE("channel " + std::to_string(c));
+                Channel& k = ch[c];
+                double solo_corr[5] = {};
+                const double solo_gain = g729simd::adaptive_codebook_gain(
+                    kScalar, k.x.data(), k.y.data(), solo_corr, 40);
+                g729simd::fixed_codebook_correlations(kScalar, k.x.data(), k.y.data(),
+                                                      k.z.data(), solo_corr);
+                EXPECT_TRUE(same(gain[c], solo_gain));
+                EXPECT_TRUE(same_doubles(corr[c].data(), solo_corr, 5));
+
+                double solo_a[11];
+                double solo_rc[10];
+                levinson_durbin(k.r, solo_a, solo_rc);
+                EXPECT_TRUE(same_doubles(a[c].data(), solo_a, 11));
+                EXPECT_TRUE(same_doubles(rc[c].data(), solo_rc, 10));
+
+                int32_t solo_frac = 0;
+                const int32_t solo_t0 = g729simd::closed_loop_pitch_search(
+                    kScalar, k.solo_exc.data() + 154, k.x.data(), k.h.data(), 40, k.t0_min,
+                    k.t0_max, offset, &solo_frac);
+                EXPECT_EQ(t0[c], solo_t0);
+                EXPECT_EQ(frac[c], solo_frac);
+                EXPECT_TRUE(same_doubles(k.exc.data(), k.solo_exc.data(), 154 + 40));
+
+                postfilter_finish(&k.solo_pf, k.solo_speech.data() + 10, &k.solo_work);
+                EXPECT_TRUE(same(k.pf.agc_gain, k.solo_pf.agc_gain));
+                EXPECT_TRUE(same_doubles(k.speech.data(), k.solo_speech.data(), 90));
             }
         }
     }

@@ -15,6 +15,7 @@
 
 #include "codec/batch/lane_filters.h"
 #include "codec/encoder/codebook_correlations.h"
+#include "codec/encoder/gain_quantizer.h"
 #include "codec/frame_constants.h"
 #include "codec/tables/gain_tables.h"
 #include "codec/tables/lpc_analysis_tables.h"
@@ -42,6 +43,10 @@ static_assert(kSearchScratch == kMatrixSize + 5 * kLen);
 
 #include "codec/batch/lane_common-inl.h"
 #include "codec/lpc/levinson_step-inl.h"
+#include "codec/encoder/gain_search-inl.h"
+#include "codec/lpc/autocorrelation_sums-inl.h"
+#include "codec/lpc/lsp_search-inl.h"
+#include "codec/encoder/open_loop_search-inl.h"
 
 using IndexTag = hn::RebindToSigned<Tag>;
 using Index = hn::Vec<IndexTag>;
@@ -395,9 +400,7 @@ void CodebookSearchChannels(const double* const* h, const double* const* x, int 
 }
 
 
-// The LSP quantizer's searches, one target per lane, each as its scalar loop: the error of
-// every entry summed over the dimensions in order from 0.0, the first strictly smallest kept
-// (from 1e38, entry 0).
+// The LSP quantizer's searches (lsp_search-inl.h), one target per lane.
 template <int Rows>
 void lsp_search_group(const double (&codebook)[Rows][10], const double* const* target,
                       const double* const* weight, int n, int lo, int hi, int* best_out) {
@@ -416,31 +419,9 @@ void lsp_search_group(const double (&codebook)[Rows][10], const double* const* t
         t[j] = L.load(tb, j);
         w[j] = L.load(wb, j);
     }
-    Vec best = L.set(1e38);
-    Vec best_n = L.set(0.0);
-    // Four entries' errors at a time, so that their chains overlap; then their comparisons in
-    // entry order (Rows is a multiple of four).
-    constexpr int kAtOnce = 4;
-    static_assert(Rows % kAtOnce == 0, "whole groups of entries");
-    for (int e_n = 0; e_n < Rows; e_n += kAtOnce) {
-        Vec e[kAtOnce];
-        for (int u = 0; u < kAtOnce; ++u) e[u] = L.set(0.0);
-        for (int j = lo; j <= hi; ++j) {
-            for (int u = 0; u < kAtOnce; ++u) {
-                const Vec d = t[j] - L.set(codebook[e_n + u][j]);
-                if (weight != nullptr) {
-                    e[u] += w[j] * (d * d);
-                } else {
-                    e[u] += d * d;
-                }
-            }
-        }
-        for (int u = 0; u < kAtOnce; ++u) {
-            const auto take = hn::Lt(e[u], best);
-            best = hn::IfThenElse(take, e[u], best);
-            best_n = hn::IfThenElse(take, L.set(e_n + u), best_n);
-        }
-    }
+    const Vec best_n =
+        weight == nullptr ? lsp_codebook_search<false>(LaneOps(), codebook, t, w, lo, hi)
+                          : lsp_codebook_search<true>(LaneOps(), codebook, t, w, lo, hi);
     alignas(64) double out[kLanes] = {};
     hn::Store(best_n, L.d, out);
     for (int l = 0; l < n && l < L.n; ++l) best_out[l] = static_cast<int>(out[l]);
@@ -458,9 +439,8 @@ void LspStageChannels(int stage, const double* const* target, const double* cons
     });
 }
 
-// The open-loop pitch search's correlations of a frame of 80 weighted-speech samples with
-// every lag (even samples, in order from 0.0) and the best lag of each of its three ranges
-// (the first strictly largest, from -1e38), one channel per lane.
+// The open-loop pitch search's best lag of each of its three ranges and its correlation
+// (open_loop_search-inl.h) for frames of 80 weighted-speech samples, one channel per lane.
 void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)[3]) {
     constexpr int kPast = kMaxPitchLag;  // wsp[-143..-1] is read
     constexpr int kLength = G729_FRAME_SIZE;
@@ -471,25 +451,9 @@ void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)
     }
     const int ranges[3][3] = {{20, 39, 1}, {40, 79, 1}, {80, 142, 2}};
     for (int range = 0; range < 3; ++range) {
-        Vec best = L.set(-1e38);
-        Vec lag = L.set(ranges[range][0]);
-        // Four lags' sums at a time, so that their chains overlap; then their comparisons in
-        // lag order. Every range holds a multiple of four lags.
-        const int step = ranges[range][2];
-        for (int t_lag = ranges[range][0]; t_lag <= ranges[range][1]; t_lag += 4 * step) {
-            Vec c[4] = {L.set(0.0), L.set(0.0), L.set(0.0), L.set(0.0)};
-            for (int j = 0; j < kLength; j += 2) {
-                const Vec s = L.load(sw, j + kPast);
-                for (int u = 0; u < 4; ++u) {
-                    c[u] += s * L.load(sw, j - (t_lag + u * step) + kPast);
-                }
-            }
-            for (int u = 0; u < 4; ++u) {
-                const auto take = hn::Gt(c[u], best);
-                best = hn::IfThenElse(take, c[u], best);
-                lag = hn::IfThenElse(take, L.set(t_lag + u * step), lag);
-            }
-        }
+        Vec best;
+        const Vec lag = open_loop_range_best(LaneOps(), sw, kPast, kLength, ranges[range][0],
+                                             ranges[range][1], ranges[range][2], &best);
         alignas(64) double b[kLanes] = {};
         alignas(64) double g[kLanes] = {};
         hn::Store(best, L.d, b);
@@ -514,22 +478,12 @@ void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
     constexpr int kWindow = kLpcWindowLength;
     constexpr int kLags = kMaxAutocorrelationLag + 1;
     Lanes L;
-    alignas(64) double y[(kWindow + kLags) * kLanes] = {};
+    alignas(64) double y[kWindow * kLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int i = 0; i < kWindow; ++i) y[i * L.n + l] = x[l][i] * lpc_analysis_window[i];
     }
     Vec s[kLags];
-    for (int k = 0; k < kLags; ++k) s[k] = L.set(0.0);
-    int j = 0;
-    for (; j < kWindow - (kLags - 1); ++j) {
-        const Vec yj = L.load(y, j);
-        for (int k = 0; k < kLags; ++k) s[k] += yj * L.load(y, j + k);
-    }
-    // The last twelve samples end the longer lags' sums: lag k stops at j = 239 - k.
-    for (; j < kWindow; ++j) {
-        const Vec yj = L.load(y, j);
-        for (int k = 0; k < kWindow - j; ++k) s[k] += yj * L.load(y, j + k);
-    }
+    autocorrelation_sums(LaneOps(), y, kLags - 1, s);
     for (int k = 0; k < kLags; ++k) {
         alignas(64) double out[kLanes] = {};
         hn::Store(s[k], L.d, out);
@@ -569,34 +523,23 @@ void LevinsonChannels(const double (*r)[13], int count, double (*a)[11], double 
     });
 }
 
-// The gains' correlations of 40-sample vectors, one channel per lane, each sum from its start
-// value with n ascending, as adaptive_codebook_gain and fixed_codebook_correlations make them:
-// with z null, yy = 0.01 + y.y and xy = x.y give c[0] = yy, c[1] = -2 xy + 0.01 and the pitch
-// gain xy / yy kept within [0, 1.2]; else c[2] = 0.01 + z.z, c[3] = (0.01 + x.z) * -2 and
-// c[4] = 2 (0.01 + y.z).
+// The gains' correlations of 40-sample vectors, one channel per lane (gain_search-inl.h):
+// with z null, the adaptive-codebook gain's c[0], c[1] and the gain; else c[2..4].
 void gain_correlations_group(const double* const* x, const double* const* y,
                              const double* const* z, int n, double* const* c, double* gain) {
-    Lanes L;
+    const LaneOps o;
     alignas(64) double xb[kLen * kLanes];
     alignas(64) double yb[kLen * kLanes];
     alignas(64) double zb[kLen * kLanes];
     interleave_rows(x, n, kLen, xb);
     interleave_rows(y, n, kLen, yb);
+    Vec v[5];
     alignas(64) double out[3][kLanes] = {};
     if (z == nullptr) {
-        Vec yy = L.set(0.01);
-        Vec xy = L.set(0.0);
-        for (int i = 0; i < kLen; ++i) {
-            const Vec yi = L.load(yb, i);
-            yy += yi * yi;
-            xy += L.load(xb, i) * yi;
-        }
-        const Vec g = xy / yy;
-        const Vec kept = hn::IfThenElse(hn::Lt(g, L.set(0.0)), L.set(0.0),
-                                        hn::IfThenElse(hn::Gt(g, L.set(1.2)), L.set(1.2), g));
-        hn::Store(yy, L.d, out[0]);
-        hn::Store(L.set(-2.0) * xy + L.set(0.01), L.d, out[1]);
-        hn::Store(kept, L.d, out[2]);
+        const Vec g = pitch_gain_correlations(o, xb, yb, kLen, v);
+        hn::Store(v[0], Tag(), out[0]);
+        hn::Store(v[1], Tag(), out[1]);
+        hn::Store(g, Tag(), out[2]);
         for (int l = 0; l < n; ++l) {
             c[l][0] = out[0][l];
             c[l][1] = out[1][l];
@@ -605,22 +548,10 @@ void gain_correlations_group(const double* const* x, const double* const* y,
         return;
     }
     interleave_rows(z, n, kLen, zb);
-    Vec zz = L.set(0.01);
-    Vec xz = L.set(0.01);
-    Vec yz = L.set(0.01);
-    for (int i = 0; i < kLen; ++i) {
-        const Vec zi = L.load(zb, i);
-        zz += zi * zi;
-        xz += L.load(xb, i) * zi;
-        yz += L.load(yb, i) * zi;
-    }
-    hn::Store(zz, L.d, out[0]);
-    hn::Store(xz * L.set(-2.0), L.d, out[1]);
-    hn::Store(yz + yz, L.d, out[2]);
+    codebook_gain_correlations(o, xb, yb, zb, v);
+    for (int k = 0; k < 3; ++k) hn::Store(v[2 + k], Tag(), out[k]);
     for (int l = 0; l < n; ++l) {
-        c[l][2] = out[0][l];
-        c[l][3] = out[1][l];
-        c[l][4] = out[2][l];
+        for (int k = 0; k < 3; ++k) c[l][2 + k] = out[k][l];
     }
 }
 
@@ -633,16 +564,11 @@ void GainCorrelationsChannels(const double* const* x, const double* const* y,
     });
 }
 
-// The gain quantizer's search (gain_quantizer.cpp) for one channel per lane, from its
-// correlations c, its predicted code gain g0 and its taming flag: the unconstrained optimum,
-// the preselection of 4 rows of the first codebook and 8 of the second against the
-// thresholds (each count as the scalar loop stops, at the first threshold not passed), then
-// the 32 candidates' distances in row order, the first smallest kept; a candidate excluded by
-// taming never wins.
+// The gain quantizer's search (gain_search-inl.h) for one channel per lane, from its
+// correlations c, its predicted code gain g0 and its taming flag: the rows of both codebooks.
 void gain_search_group(const double* const* c, const double* g0_in, const int* taming_in, int n,
                        int* row1_out, int* row2_out) {
-    Lanes L;
-    const hn::RebindToSigned<Tag> di;
+    const LaneOps o;
     // Lanes without a channel search with c = (1, 0, 1, 0, 0) and g0 = 1: no division by zero
     // (a host that traps floating-point faults sees none), and their result is not used.
     alignas(64) double cb[5][kLanes] = {};
@@ -658,80 +584,20 @@ void gain_search_group(const double* const* c, const double* g0_in, const int* t
         g0b[l] = g0_in[l];
         tb[l] = taming_in[l] == 1 ? 1.0 : 0.0;
     }
-    const Vec c0 = hn::Load(L.d, cb[0]);
-    const Vec c1 = hn::Load(L.d, cb[1]);
-    const Vec c2 = hn::Load(L.d, cb[2]);
-    const Vec c3 = hn::Load(L.d, cb[3]);
-    const Vec c4 = hn::Load(L.d, cb[4]);
-    const Vec g0 = hn::Load(L.d, g0b);
-    const auto tamed = hn::Gt(hn::Load(L.d, tb), L.set(0.0));
-
-    const Vec t = L.set(-1.0) / (L.set(4.0) * c0 * c2 - c4 * c4);
-    Vec gp_opt = ((c2 + c2) * c1 - c4 * c3) * t;
-    const Vec gc_opt = ((c0 + c0) * c3 - c4 * c1) * t;
-    gp_opt = hn::IfThenElse(hn::And(tamed, hn::Gt(gp_opt, L.set(0.94))), L.set(0.94), gp_opt);
-
-    const Vec a = L.set(gain_preselection_coefficients[0][0]);
-    const Vec b = L.set(gain_preselection_coefficients[0][1]);
-    const Vec q = L.set(gain_preselection_coefficients[1][0]);
-    const Vec e = L.set(gain_preselection_coefficients[1][1]);
-    const Vec scale = L.set(-0.032623);
-    const Vec u = gp_opt * a;
-    const Vec px = (gc_opt - (e + u) * g0) * scale;
-    const Vec py = (((u - b) * q) * g0 - gc_opt * a) * scale;
-
-    const auto positive = hn::Gt(g0, L.set(0.0));
-    const auto passes = [&](Vec p, double threshold) {
-        const Vec limit = L.set(threshold) * g0;
-        return hn::IfThenElse(positive, hn::VecFromMask(L.d, hn::Gt(p, limit)),
-                              hn::VecFromMask(L.d, hn::Lt(p, limit)));
-    };
-    Vec cand1 = L.set(0.0);
-    Vec going = hn::VecFromMask(L.d, hn::Eq(cand1, cand1));
-    for (int k = 0; k < 4; ++k) {
-        going = hn::And(going, passes(py, gain_preselection_thresholds_1[k]));
-        cand1 = hn::IfThenElse(hn::MaskFromVec(going), cand1 + L.set(1.0), cand1);
-    }
-    Vec cand2 = L.set(0.0);
-    going = hn::VecFromMask(L.d, hn::Eq(cand2, cand2));
-    for (int k = 0; k < 8; ++k) {
-        going = hn::And(going, passes(px, gain_preselection_thresholds_2[k]));
-        cand2 = hn::IfThenElse(hn::MaskFromVec(going), cand2 + L.set(1.0), cand2);
-    }
-
-    // The codebooks' entries of each lane's rows, gathered (row-major, two columns).
-    const double* book1 = &gain_codebook_1[0][0];
-    const double* book2 = &gain_codebook_2[0][0];
-    Vec gp2[8];
-    Vec gc2[8];
-    for (int k = 0; k < 8; ++k) {
-        const auto at = hn::ConvertTo(di, (cand2 + L.set(k)) * L.set(2.0));
-        gp2[k] = hn::GatherIndex(L.d, book2, at);
-        gc2[k] = hn::GatherIndex(L.d, book2 + 1, at);
-    }
-    Vec best = L.set(1e38);
-    Vec best1 = cand1;
-    Vec best2 = cand2;
-    for (int i = 0; i < 4; ++i) {
-        const Vec r1 = cand1 + L.set(i);
-        const auto at = hn::ConvertTo(di, r1 * L.set(2.0));
-        const Vec gp1 = hn::GatherIndex(L.d, book1, at);
-        const Vec gc1 = hn::GatherIndex(L.d, book1 + 1, at);
-        for (int k = 0; k < 8; ++k) {
-            const Vec gp = gp2[k] + gp1;
-            const Vec gc = (gc2[k] + gc1) * g0;
-            const Vec dist = (((gp * gp * c0 + c1 * gp) + gc * gc * c2) + c3 * gc) + gc * gp * c4;
-            const auto excluded = hn::And(tamed, hn::Ge(gp, L.set(0.9999)));
-            const auto take = hn::AndNot(excluded, hn::Lt(dist, best));
-            best = hn::IfThenElse(take, dist, best);
-            best1 = hn::IfThenElse(take, r1, best1);
-            best2 = hn::IfThenElse(take, cand2 + L.set(k), best2);
-        }
-    }
+    Vec cv[5];
+    for (int k = 0; k < 5; ++k) cv[k] = hn::Load(Tag(), cb[k]);
+    const Vec g0 = hn::Load(Tag(), g0b);
+    const LaneOps::Mask tamed = o.gt(hn::Load(Tag(), tb), o.set(0.0));
+    Vec cand1;
+    Vec cand2;
+    gain_preselect(o, cv, g0, tamed, &cand1, &cand2);
+    Vec best1;
+    Vec best2;
+    gain_rows_search(o, cv, g0, tamed, cand1, cand2, &best1, &best2);
     alignas(64) double o1[kLanes] = {};
     alignas(64) double o2[kLanes] = {};
-    hn::Store(best1, L.d, o1);
-    hn::Store(best2, L.d, o2);
+    hn::Store(best1, Tag(), o1);
+    hn::Store(best2, Tag(), o2);
     for (int l = 0; l < n; ++l) {
         row1_out[l] = static_cast<int>(o1[l]);
         row2_out[l] = static_cast<int>(o2[l]);

@@ -12,6 +12,36 @@ constexpr int kMaxLanes = 8;
 // Lanes per vector: known when compiling for each target (no scalable vectors are built).
 constexpr int kLanes = static_cast<int>(hn::MaxLanes(Tag()));
 
+// The operations of the routines written once for a double and for lanes (the -inl.h
+// templates; codec/common/scalar_ops.h has the single-channel ones), on vectors of one channel
+// per lane and arrays interleaved lane by lane (element n of lane l at n * kLanes + l).
+struct LaneOps {
+    using Mask = hn::Mask<Tag>;
+    Vec set(double v) const { return hn::Set(Tag(), v); }
+    Vec load(const double* a, int n) const { return hn::Load(Tag(), a + n * kLanes); }
+    void store(Vec v, double* a, int n) const { hn::Store(v, Tag(), a + n * kLanes); }
+    Vec sqrt(Vec v) const { return hn::Sqrt(v); }
+    Mask lt(Vec a, Vec b) const { return hn::Lt(a, b); }
+    Mask gt(Vec a, Vec b) const { return hn::Gt(a, b); }
+    Mask ge(Vec a, Vec b) const { return hn::Ge(a, b); }
+    Mask ne(Vec a, Vec b) const { return hn::Ne(a, b); }
+    Mask both(Mask a, Mask b) const { return hn::And(a, b); }
+    Mask either(Mask a, Mask b) const { return hn::Or(a, b); }
+    Mask and_not(Mask a, Mask b) const { return hn::AndNot(a, b); }
+    Vec select(Mask m, Vec yes, Vec no) const { return hn::IfThenElse(m, yes, no); }
+    // Each lane's entry (row, column) of a two-column table stored row by row, gathered.
+    Vec entry(const double* table, Vec row, int column) const {
+#if HWY_TARGET == HWY_SCALAR
+        // One lane: a plain read (the single-lane gather's index conversion has a saturated
+        // out-of-range path that the compiler reports as a read before the table).
+        return set(table[2 * static_cast<int>(hn::GetLane(row)) + column]);
+#else
+        const hn::RebindToSigned<Tag> di;
+        return hn::GatherIndex(Tag(), table + column, hn::ConvertTo(di, row * set(2.0)));
+#endif
+    }
+};
+
 // group(first, n) for the count channels in groups of one full vector each: channels
 // first..first+n-1, the last group possibly short.
 template <class Group>

@@ -23,6 +23,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 #include "codec/batch/lane_common-inl.h"
 #include "codec/lpc/second_order_step-inl.h"
 #include "codec/lpc/synthesis_step-inl.h"
+#include "codec/decoder/gain_control-inl.h"
 
 // Vectors of at most four lanes: where the channels fill few vectors, narrower vectors give
 // more chains in flight for the same channels (and cost no speed per lane on processors that
@@ -267,9 +268,9 @@ void SynthesisChannels(const g729simd::SynthesisJob* jobs, int count, int L) {
 // of both subframes, each lane as the single step (energies summed in order from 0.0, the
 // smoothed gain's recursion, a silent output leaving the samples and zeroing the gain), then
 // the frame's output and the next frame's residual-filter past.
-template <class D>
 void postfilter_finish_group(g729_postfilter_state* const* pf, double* const* speech,
                              PostfilterWork* const* work, int n) {
+    using D = Tag;  // LaneOps' interleaving
     using V = hn::Vec<D>;
     const D d;
     constexpr int lanes = lanes_of<D>();
@@ -301,14 +302,7 @@ void postfilter_finish_group(g729_postfilter_state* const* pf, double* const* sp
         // A silent lane (or one without a channel) divides by 1 instead of 0: its step is
         // never used, and a host that traps floating-point faults sees none.
         const V divisor = hn::IfThenElse(silent, hn::Set(d, 1.0), g_out);
-        const V step = hn::IfThenElseZero(hn::Ne(g_in, hn::Zero(d)),
-                                          hn::Set(d, 0.09999999999999998) *
-                                              hn::Sqrt(g_in / divisor));
-        for (int i = 0; i < G729_SUBFRAME_SIZE; ++i) {
-            gain = hn::Set(d, 0.9) * gain + step;
-            const V vo = hn::Load(d, o + i * lanes);
-            hn::Store(hn::IfThenElse(silent, vo, vo * gain), d, o + i * lanes);
-        }
+        gain = gain_control_subframe(LaneOps(), g_in, divisor, silent, gain, o);
         gain = hn::IfThenZeroElse(silent, gain);
     }
     hn::Store(gain, d, agc);
@@ -325,7 +319,7 @@ void postfilter_finish_group(g729_postfilter_state* const* pf, double* const* sp
 void PostfilterFinishChannels(g729_postfilter_state* const* pf, double* const* speech,
                               PostfilterWork* const* work, int count) {
     for_each_group(count, [&](int first, int n) {
-        postfilter_finish_group<Tag>(pf + first, speech + first, work + first, n);
+        postfilter_finish_group(pf + first, speech + first, work + first, n);
     });
 }
 

@@ -11,6 +11,7 @@
 
 #include <cmath>
 
+#include "codec/common/scalar_ops.h"
 #include "codec/decoder/postfilter.h"
 #include "codec/frame_constants.h"
 #include "codec/lpc/primitives.h"
@@ -22,6 +23,8 @@ HWY_BEFORE_NAMESPACE();
 namespace g729 {
 namespace HWY_NAMESPACE {
 namespace {
+
+#include "codec/decoder/gain_control-inl.h"
 
 constexpr int kImpulseLength = kPostfilterImpulseLength;
 
@@ -173,15 +176,7 @@ HWY_INLINE void gain_control(double* agc_gain, const double* speech, double out[
         *agc_gain = 0.0;
         return;
     }
-
-    const double step = g_in != 0.0 ? 0.09999999999999998 * std::sqrt(g_in / g_out) : 0.0;
-
-    double gain = *agc_gain;
-    for (int i = 0; i < 40; ++i) {
-        gain = 0.9 * gain + step;
-        out[i] = out[i] * gain;
-    }
-    *agc_gain = gain;
+    *agc_gain = gain_control_subframe(ScalarOps(), g_in, g_out, false, *agc_gain, out);
 }
 
 // Everything before the short-term synthesis filters: per subframe the residual, the long-term

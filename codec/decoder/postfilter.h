@@ -9,6 +9,10 @@
 
 namespace g729 {
 
+// The gain control's smoothing: each sample's gain is this factor times the previous one plus
+// (1 - factor) times the subframe's target gain.
+inline constexpr double kGainControlFactor = 0.9;
+
 // speech points at the frame (synth_buf + 10); speech[-10..-1] is the previous frame's
 // unfiltered synthesis and is refreshed for the next frame.
 void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],

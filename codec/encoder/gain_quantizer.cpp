@@ -12,6 +12,7 @@
 
 #include <cmath>
 
+#include "codec/common/scalar_ops.h"
 #include "codec/encoder/gain_quantizer.h"
 #include "codec/simd_dispatch.h"
 #include "codec/simd_targets.h"
@@ -23,14 +24,8 @@
 namespace g729 {
 namespace {
 
-// Scale of the preselection coordinates.
-constexpr double kPreselectionScale = -0.032623;
 // Mean energy of the fixed-codebook vector, dB.
 constexpr double kMeanEnergy = 36.0;
-// Limits under taming: unquantized optimum and candidate pitch gain.
-constexpr double kTamedOptimum = 0.94;
-constexpr double kTamedCandidate = 0.9999;
-
 // The second gain codebook column by column: the pitch gains, then the code-gain factors.
 struct GainColumns {
     double gp[16];
@@ -95,26 +90,7 @@ namespace HWY_NAMESPACE {
 // functions, and apart from the helpers of other files of the same instruction set.
 namespace gain_kernels {
 
-HWY_INLINE void correlations_impl(const double x[40], const double y[40], const double z[40],
-                                  double gain_correlations[5]) {
-    double zz = 0.01;
-    for (int n = 0; n < 40; n++) {
-        zz += z[n] * z[n];
-    }
-    gain_correlations[2] = zz;
-
-    double xz = 0.01;
-    for (int n = 0; n < 40; n++) {
-        xz += x[n] * z[n];
-    }
-    gain_correlations[3] = xz * -2.0;
-
-    double yz = 0.01;
-    for (int n = 0; n < 40; n++) {
-        yz += y[n] * z[n];
-    }
-    gain_correlations[4] = yz + yz;
-}
+#include "codec/encoder/gain_search-inl.h"
 
 // Distances of the 8 second-stage rows r2 = cand2..cand2+7 with the first-stage row r1,
 // one row per lane, each lane as the scalar expression. A row excluded by taming gets an
@@ -136,11 +112,7 @@ HWY_INLINE void candidate_distances(int r1, int cand2, double g0, const double c
     for (int h = 0; h < 8; h += lanes) {
         const V4 gp = hn::Add(hn::LoadU(d, kCodebook2.gp + cand2 + h), gp1);
         const V4 gc = hn::Mul(hn::Add(hn::LoadU(d, kCodebook2.gc + cand2 + h), gc1), vg0);
-        // (((gp * gp * c0 + c1 * gp) + gc * gc * c2) + c3 * gc) + gc * gp * c4
-        V4 e = hn::Add(hn::Mul(hn::Mul(gp, gp), c0), hn::Mul(c1, gp));
-        e = hn::Add(e, hn::Mul(hn::Mul(gc, gc), c2));
-        e = hn::Add(e, hn::Mul(c3, gc));
-        e = hn::Add(e, hn::Mul(hn::Mul(gc, gp), c4));
+        V4 e = gain_distance(gp, gc, c0, c1, c2, c3, c4);
         if (taming == 1) e = hn::IfThenElse(hn::Ge(gp, tamed), inf, e);
         hn::StoreU(e, d, dist + h);
     }
@@ -149,84 +121,39 @@ HWY_INLINE void candidate_distances(int r1, int cand2, double g0, const double c
 HWY_INLINE int32_t quantize_impl(double gain_pred_mem[4], const double code[40],
                                  const double gain_correlations[5], int length,
                                  double* gain_pitch, double* gain_code, int32_t taming) {
-    const double c0 = gain_correlations[0];
-    const double c1 = gain_correlations[1];
-    const double c2 = gain_correlations[2];
-    const double c3 = gain_correlations[3];
-    const double c4 = gain_correlations[4];
-
     double g0 = 0.0;
     predict_impl(gain_pred_mem, code, length, &g0);
 
-    // Unconstrained minimum of the error over (gp, gc).
-    const double t = -1.0 / (4.0 * c0 * c2 - c4 * c4);
-    double gp_opt = ((c2 + c2) * c1 - c4 * c3) * t;
-    const double gc_opt = ((c0 + c0) * c3 - c4 * c1) * t;
-    if (taming == 1 && gp_opt > kTamedOptimum) {
-        gp_opt = kTamedOptimum;
-    }
-
-    // Locate the optimum against the thresholds to preselect 4 + 8 rows.
-    const double a = gain_preselection_coefficients[0][0];
-    const double b = gain_preselection_coefficients[0][1];
-    const double q = gain_preselection_coefficients[1][0];
-    const double e = gain_preselection_coefficients[1][1];
-    const double u = gp_opt * a;
-    const double px = (gc_opt - (e + u) * g0) * kPreselectionScale;
-    const double py = (((u - b) * q) * g0 - gc_opt * a) * kPreselectionScale;
-
-    int cand1 = 0;
-    int cand2 = 0;
-    if (g0 > 0.0) {
-        while (cand1 < 4 && py > gain_preselection_thresholds_1[cand1] * g0) {
-            cand1++;
-        }
-        while (cand2 < 8 && px > gain_preselection_thresholds_2[cand2] * g0) {
-            cand2++;
-        }
-    } else {
-        while (cand1 < 4 && py < gain_preselection_thresholds_1[cand1] * g0) {
-            cand1++;
-        }
-        while (cand2 < 8 && px < gain_preselection_thresholds_2[cand2] * g0) {
-            cand2++;
-        }
-    }
-
-    // Rows in order, the first smallest distance wins.
-    double best = 1e38;
-    int best1 = cand1;
-    int best2 = cand2;
-    for (int r1 = cand1; r1 < cand1 + 4; r1++) {
-        if constexpr (kVectors) {
+    const ScalarOps o;
+    const bool tamed = taming == 1;
+    double cand1 = 0.0;
+    double cand2 = 0.0;
+    gain_preselect(o, gain_correlations, g0, tamed, &cand1, &cand2);
+    double best1 = cand1;
+    double best2 = cand2;
+    if constexpr (kVectors) {
+        // The same search, the eight second-codebook rows of a first-codebook row side by
+        // side in vector lanes.
+        const int c1 = static_cast<int>(cand1);
+        const int c2 = static_cast<int>(cand2);
+        double best = 1e38;
+        for (int r1 = c1; r1 < c1 + 4; r1++) {
             alignas(32) double dist[8];
-            candidate_distances(r1, cand2, g0, gain_correlations, taming, dist);
+            candidate_distances(r1, c2, g0, gain_correlations, taming, dist);
             for (int k = 0; k < 8; k++) {
                 if (dist[k] < best) {
                     best = dist[k];
                     best1 = r1;
-                    best2 = cand2 + k;
-                }
-            }
-        } else {
-            for (int r2 = cand2; r2 < cand2 + 8; r2++) {
-                const double gp = gain_codebook_2[r2][0] + gain_codebook_1[r1][0];
-                if (taming == 1 && gp >= kTamedCandidate) {
-                    continue;
-                }
-                const double gc = (gain_codebook_2[r2][1] + gain_codebook_1[r1][1]) * g0;
-                const double dist =
-                    (((gp * gp * c0 + c1 * gp) + gc * gc * c2) + c3 * gc) + gc * gp * c4;
-                if (dist < best) {
-                    best = dist;
-                    best1 = r1;
-                    best2 = r2;
+                    best2 = c2 + k;
                 }
             }
         }
+    } else {
+        gain_rows_search(o, gain_correlations, g0, tamed, cand1, cand2, &best1, &best2);
     }
 
-    return quantized_gains(gain_pred_mem, best1, best2, g0, gain_pitch, gain_code);
+    return quantized_gains(gain_pred_mem, static_cast<int>(best1), static_cast<int>(best2), g0,
+                           gain_pitch, gain_code);
 }
 
 }  // namespace gain_kernels
@@ -242,7 +169,7 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
 // Three independent sums, scalar on every instruction set.
 void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
                                  double gain_correlations[5]) {
-    correlations_impl(x, y, z, gain_correlations);
+    codebook_gain_correlations(ScalarOps(), x, y, z, gain_correlations);
 }
 
 }  // namespace HWY_NAMESPACE

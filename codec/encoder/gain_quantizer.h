@@ -6,6 +6,12 @@
 
 namespace g729 {
 
+// Scale of the preselection coordinates.
+constexpr double kPreselectionScale = -0.032623;
+// Limits under taming: unquantized optimum and candidate pitch gain.
+constexpr double kTamedOptimum = 0.94;
+constexpr double kTamedCandidate = 0.9999;
+
 void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
                                  double gain_correlations[5]);
 

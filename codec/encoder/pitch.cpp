@@ -10,12 +10,15 @@
 
 #include <cmath>
 
+#include "codec/common/scalar_ops.h"
 #include "codec/encoder/fixed_codebook.h"
+#include "codec/encoder/gain_quantizer.h"
 #include "codec/encoder/pitch.h"
 #include "codec/frame_constants.h"
 #include "codec/lpc/primitives.h"
 #include "codec/simd_dispatch.h"
 #include "codec/simd_targets.h"
+#include "codec/tables/gain_tables.h"
 #include "codec/tables/pitch_tables.h"
 
 // What every instruction set shares, compiled once.
@@ -24,6 +27,9 @@
 namespace g729 {
 
 namespace {
+
+#include "codec/encoder/gain_search-inl.h"
+#include "codec/encoder/open_loop_search-inl.h"
 
 // Correlation of the even samples of the frame with the signal lag samples back.
 inline double even_correlation(const double* sw, int length, int lag) {
@@ -41,22 +47,6 @@ inline double even_energy(const double* sw, int length, int lag) {
         s += sw[j - lag] * sw[j - lag];
     }
     return s;
-}
-
-// Best lag of lag_lo..lag_hi (step apart); the smallest lag wins a tie.
-inline int best_lag(const double* sw, int length, int lag_lo, int lag_hi, int step,
-                    double* best) {
-    double max = -1e38;
-    int lag = lag_lo;
-    for (int t = lag_lo; t <= lag_hi; t += step) {
-        const double c = even_correlation(sw, length, t);
-        if (c > max) {
-            max = c;
-            lag = t;
-        }
-    }
-    *best = max;
-    return lag;
 }
 
 inline double normalised(const double* sw, int length, int lag, double corr) {
@@ -136,22 +126,7 @@ inline double gain_impl(const double* x, const double* y, double gain_correlatio
         gain_correlations[1] = 0.01;
         return 0.0;
     }
-    double yy = 0.01;
-    double xy = 0.0;
-    for (int n = 0; n < length; n++) {
-        yy += y[n] * y[n];
-    }
-    for (int n = 0; n < length; n++) {
-        xy += x[n] * y[n];
-    }
-    gain_correlations[0] = yy;
-    gain_correlations[1] = -2.0 * xy + 0.01;
-
-    const double gain = xy / yy;
-    if (gain < 0.0) {
-        return 0.0;
-    }
-    return gain > 1.2 ? 1.2 : gain;
+    return pitch_gain_correlations(ScalarOps(), x, y, length, gain_correlations);
 }
 
 }  // namespace
@@ -462,9 +437,10 @@ HWY_INLINE int32_t open_loop_impl(const double* wsp, int length) {
             return choose_open_loop_lag(wsp, length, t, max);
         }
     }
-    t[0] = best_lag(wsp, length, 20, 39, 1, &max[0]);
-    t[1] = best_lag(wsp, length, 40, 79, 1, &max[1]);
-    t[2] = best_lag(wsp, length, 80, 142, 2, &max[2]);
+    const ScalarOps o;
+    t[0] = static_cast<int>(open_loop_range_best(o, wsp, 0, length, 20, 39, 1, &max[0]));
+    t[1] = static_cast<int>(open_loop_range_best(o, wsp, 0, length, 40, 79, 1, &max[1]));
+    t[2] = static_cast<int>(open_loop_range_best(o, wsp, 0, length, 80, 142, 2, &max[2]));
     return choose_open_loop_lag(wsp, length, t, max);
 }
 

@@ -11,6 +11,7 @@
 
 #include <cmath>
 
+#include "codec/common/scalar_ops.h"
 #include "codec/lpc/lpc_analysis.h"
 
 #include "codec/frame_constants.h"
@@ -63,15 +64,13 @@ inline void grid_values_baseline(const double f1[6], const double f2[6],
     }
 }
 
-// The plain sums, lag after lag.
+#include "codec/lpc/autocorrelation_sums-inl.h"
+
+// The plain sums, one lag at a time in each step.
 inline void autocorrelate_baseline(const double* x, int m, double* r) {
     double y[kWindowLength];
     for (int n = 0; n < kWindowLength; ++n) y[n] = x[n] * lpc_analysis_window[n];
-    for (int k = 0; k <= m; ++k) {
-        double s = 0.0;
-        for (int j = 0; j < kWindowLength - k; ++j) s += y[j] * y[j + k];
-        r[k] = s;
-    }
+    autocorrelation_sums(ScalarOps(), y, m, r);
 }
 
 }  // namespace

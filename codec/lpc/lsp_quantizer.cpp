@@ -8,6 +8,7 @@
 
 #include "codec/simd_kernels-inl.h"
 
+#include "codec/common/scalar_ops.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/simd_dispatch.h"
@@ -248,6 +249,8 @@ namespace HWY_NAMESPACE {
 // functions, and apart from the helpers of other files of the same instruction set.
 namespace lsp_kernels {
 
+#include "codec/lpc/lsp_search-inl.h"
+
 // Keeps the first smallest of four errors of entries n..n+3 (strictly smaller replaces).
 HWY_INLINE void keep_smallest(const Quad& e, int n, double* best, int* best_n) {
     if (quad_first(quad_lt(e, quad_set(*best))) < 0) return;
@@ -278,17 +281,8 @@ HWY_INLINE int search_first_stage(const double target[10]) {
             keep_smallest(e, n, &best, &best_n);
         }
     } else {
-        for (int n = 0; n < 128; ++n) {
-            double e = 0.0;
-            for (int j = 0; j < 10; ++j) {
-                const double d = target[j] - lsp_codebook_1[n][j];
-                e += d * d;
-            }
-            if (e < best) {
-                best = e;
-                best_n = n;
-            }
-        }
+        best_n = static_cast<int>(
+            lsp_codebook_search<false>(ScalarOps(), lsp_codebook_1, target, target, 0, 9));
     }
     return best_n;
 }
@@ -308,17 +302,8 @@ HWY_INLINE int search_second_stage(const double residual[10], const double w[10]
             keep_smallest(e, n, &best, &best_n);
         }
     } else {
-        for (int n = 0; n < 32; ++n) {
-            double e = 0.0;
-            for (int j = lo; j <= hi; ++j) {
-                const double d = residual[j] - lsp_codebook_2[n][j];
-                e += w[j] * (d * d);
-            }
-            if (e < best) {
-                best = e;
-                best_n = n;
-            }
-        }
+        best_n = static_cast<int>(
+            lsp_codebook_search<true>(ScalarOps(), lsp_codebook_2, residual, w, lo, hi));
     }
     return best_n;
 }

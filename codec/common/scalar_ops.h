@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: BSD-2-Clause
+// The operations the routines written once for a double and for a vector of channels (the
+// -inl.h templates) take, for one channel: a "vector" of one double, a mask of one bool. The
+// lane files pass the same operations on Highway vectors (codec/batch/lane_common-inl.h).
+#pragma once
+
+#include <cmath>
+
+namespace g729 {
+
+struct ScalarOps {
+    using Mask = bool;
+    static double set(double v) { return v; }
+    // Element n of an array (the lane form reads element n of its lane).
+    static double load(const double* a, int n) { return a[n]; }
+    static void store(double v, double* a, int n) { a[n] = v; }
+    static double sqrt(double v) { return std::sqrt(v); }
+    static bool lt(double a, double b) { return a < b; }
+    static bool gt(double a, double b) { return a > b; }
+    static bool ge(double a, double b) { return a >= b; }
+    static bool ne(double a, double b) { return a != b; }
+    static bool both(bool a, bool b) { return a && b; }
+    static bool either(bool a, bool b) { return a || b; }
+    // Not a, and b.
+    static bool and_not(bool a, bool b) { return !a && b; }
+    static double select(bool m, double yes, double no) { return m ? yes : no; }
+    // Entry (row, column) of a two-column table stored row by row; the row is a small whole
+    // number.
+    static double entry(const double* table, double row, int column) {
+        return table[2 * static_cast<int>(row) + column];
+    }
+};
+
+}  // namespace g729

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: BSD-2-Clause
+// The open-loop pitch search's correlations and maxima, for a double (one frame) or a vector of
+// independent frames (one per lane); Ops as in codec/encoder/gain_search-inl.h. No include
+// guard: it is included once into the plain namespace of a file, and once into each
+// instruction-set namespace of a Highway kernel file, where it is compiled for that
+// instruction set.
+
+// The lag of lo, lo + step, ..., hi (a multiple of four lags) with the first strictly largest
+// correlation of the even samples of the frame with the signal lag samples back (each sum from
+// 0.0, samples ascending), from -1e38; that correlation into *best. Sample i of the frame
+// (i >= -143) is read through Ops at i + past. Four lags' sums at a time, so that their chains
+// overlap, then compared in lag order. Returns the lag (a whole number held in T).
+template <class T, class Ops>
+G729_INLINE T open_loop_range_best(const Ops& o, const double* sw, int past, int length, int lo,
+                                   int hi, int step, T* best) {
+    T max = o.set(-1e38);
+    T lag = o.set(lo);
+    for (int t = lo; t <= hi; t += 4 * step) {
+        T c[4] = {o.set(0.0), o.set(0.0), o.set(0.0), o.set(0.0)};
+        for (int j = 0; j < length; j += 2) {
+            const T s = o.load(sw, j + past);
+            for (int u = 0; u < 4; ++u) c[u] += s * o.load(sw, j - (t + u * step) + past);
+        }
+        for (int u = 0; u < 4; ++u) {
+            const auto take = o.gt(c[u], max);
+            max = o.select(take, c[u], max);
+            lag = o.select(take, o.set(t + u * step), lag);
+        }
+    }
+    *best = max;
+    return lag;
+}
