@@ -53,7 +53,7 @@
 
 #include "bench/speech_corpus.h"
 #include "codec/g729.h"
-#include "host/pel_host.h"
+#include <pellarion/pel_host.h>
 #include "host/pel_host_control.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/lpc/primitives.h"
-#include "host/pel_host.h"
+#include <pellarion/pel_host.h>
 #include "host/pel_host_control.h"
 
 using namespace g729;

@@ -19,7 +19,7 @@
 
 #include "bench/speech_corpus.h"
 #include "codec/g729.h"
-#include "tools/io/file_io.h"
+#include "lib/io/file_io.h"
 
 namespace {
 

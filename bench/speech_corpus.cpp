@@ -11,7 +11,7 @@
 #include "codec/encoder/pitch.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/primitives.h"
-#include "tools/io/audio_reader.h"
+#include "lib/io/audio_reader.h"
 
 using namespace g729;
 

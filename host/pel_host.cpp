@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "host/pel_host.h"
+#include <pellarion/pel_host.h>
 #include "host/pel_host_control.h"
 
 // The host's record of a registered module.

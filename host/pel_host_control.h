@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/pel_host.h"
+#include <pellarion/pel_host.h>
 
 namespace pelhost {
 

@@ -20,10 +20,10 @@
 
 #include "host/pel_host_control.h"
 #include "host/transcode.h"
-#include "tools/io/audio_reader.h"
-#include "tools/io/audio_writer.h"
-#include "tools/io/file_io.h"
-#include "tools/io/safe_output.h"
+#include "lib/io/audio_reader.h"
+#include "lib/io/audio_writer.h"
+#include "lib/io/file_io.h"
+#include "lib/io/safe_output.h"
 
 namespace {
 

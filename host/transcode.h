@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "host/pel_host.h"
+#include <pellarion/pel_host.h>
 
 namespace pelhost {
 

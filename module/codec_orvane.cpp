@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "codec/g729.h"
-#include "host/pel_host.h"
+#include <pellarion/pel_host.h>
 #include "module/codec_orvane.h"
 
 #define ORVANE_EXPORT extern "C" __attribute__((visibility("default")))

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/rtp/frame_sink.h"
+#include "lib/rtp/frame_sink.h"
 
 namespace rtp_fixture {
 

@@ -20,7 +20,7 @@
 #include "codec/encoder/gain_quantizer.h"
 #include "codec/encoder/pitch.h"
 #include "codec/g729.h"
-#include "tools/io/pcm_io.h"
+#include "lib/io/pcm_io.h"
 
 namespace fs = std::filesystem;
 

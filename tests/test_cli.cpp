@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "tools/eval/codec_runner.h"
-#include "tools/eval/metrics.h"
-#include "tools/io/coded_io.h"
-#include "tools/io/file_io.h"
-#include "tools/io/pcm_io.h"
+#include "lib/eval/codec_runner.h"
+#include "lib/eval/metrics.h"
+#include "lib/io/coded_io.h"
+#include "lib/io/file_io.h"
+#include "lib/io/pcm_io.h"
 
 namespace fs = std::filesystem;
 using g729io::CodedFrame;

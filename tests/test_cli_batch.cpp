@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "tests/audio_test_files.h"
-#include "tools/io/coded_io.h"
-#include "tools/io/pcm_io.h"
+#include "lib/io/coded_io.h"
+#include "lib/io/pcm_io.h"
 
 namespace fs = std::filesystem;
 using namespace test_audio;

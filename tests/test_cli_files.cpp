@@ -21,12 +21,12 @@
 #include <vector>
 
 #include "tests/audio_test_files.h"
-#include "tools/eval/codec_runner.h"
-#include "tools/io/audio_reader.h"
-#include "tools/io/coded_io.h"
-#include "tools/io/file_io.h"
-#include "tools/io/pcm_io.h"
-#include "tools/io/safe_output.h"
+#include "lib/eval/codec_runner.h"
+#include "lib/io/audio_reader.h"
+#include "lib/io/coded_io.h"
+#include "lib/io/file_io.h"
+#include "lib/io/pcm_io.h"
+#include "lib/io/safe_output.h"
 
 namespace fs = std::filesystem;
 using namespace test_audio;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "codec/g729.h"
-#include "tools/io/pcm_io.h"
+#include "lib/io/pcm_io.h"
 
 namespace fs = std::filesystem;
 

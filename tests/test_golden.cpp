@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "tests/noise_pause_signal.h"
-#include "tools/eval/codec_runner.h"
-#include "tools/io/coded_io.h"
-#include "tools/io/file_io.h"
-#include "tools/io/pcm_io.h"
+#include "lib/eval/codec_runner.h"
+#include "lib/io/coded_io.h"
+#include "lib/io/file_io.h"
+#include "lib/io/pcm_io.h"
 
 namespace fs = std::filesystem;
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/eval/conformance.h"
-#include "tools/eval/metrics.h"
+#include "lib/eval/conformance.h"
+#include "lib/eval/metrics.h"
 
 namespace fs = std::filesystem;
 using namespace g729eval;

@@ -17,7 +17,7 @@
 
 #include "tests/audio_test_files.h"
 #include "tests/output_safety_support.h"
-#include "tools/io/pcm_io.h"
+#include "lib/io/pcm_io.h"
 
 namespace fs = std::filesystem;
 using namespace test_audio;

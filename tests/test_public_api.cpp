@@ -12,7 +12,7 @@
 #include "codec/g729.h"
 #include "tests/c_api_support.h"
 #include "tests/noise_pause_signal.h"
-#include "tools/eval/codec_runner.h"
+#include "lib/eval/codec_runner.h"
 
 namespace {
 

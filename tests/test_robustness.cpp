@@ -26,7 +26,7 @@
 #include "codec/g729.h"
 #include "tests/fuzz/state_check.h"
 #include "tests/noise_pause_signal.h"
-#include "tools/io/pcm_io.h"
+#include "lib/io/pcm_io.h"
 
 namespace {
 

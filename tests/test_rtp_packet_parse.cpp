@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tests/rtp_fixture.h"
-#include "tools/rtp/packet_parse.h"
+#include "lib/rtp/packet_parse.h"
 
 using namespace rtp_fixture;
 using g729rtp::PacketKind;

@@ -19,9 +19,9 @@
 
 #include "codec/g729.h"
 #include "tests/rtp_fixture.h"
-#include "tools/rtp/capture_decoder.h"
-#include "tools/rtp/capture_reader.h"
-#include "tools/rtp/stream_timeline.h"
+#include "lib/rtp/capture_decoder.h"
+#include "lib/rtp/capture_reader.h"
+#include "lib/rtp/stream_timeline.h"
 
 using namespace rtp_fixture;
 using g729rtp::FrameKind;

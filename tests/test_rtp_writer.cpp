@@ -15,10 +15,10 @@
 
 #include "codec/g729.h"
 #include "tests/rtp_fixture.h"
-#include "tools/rtp/capture_decoder.h"
-#include "tools/rtp/capture_reader.h"
-#include "tools/rtp/capture_writer.h"
-#include "tools/rtp/packet_parse.h"
+#include "lib/rtp/capture_decoder.h"
+#include "lib/rtp/capture_reader.h"
+#include "lib/rtp/capture_writer.h"
+#include "lib/rtp/packet_parse.h"
 
 using namespace rtp_fixture;
 namespace fs = std::filesystem;

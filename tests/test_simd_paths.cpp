@@ -32,7 +32,7 @@
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/output_conversion.h"
 #include "codec/simd_dispatch.h"
-#include "tools/io/pcm_io.h"
+#include "lib/io/pcm_io.h"
 
 using namespace g729;
 

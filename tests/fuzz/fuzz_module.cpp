@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "codec/g729.h"
-#include "host/pel_host.h"
+#include <pellarion/pel_host.h>
 #include "host/pel_host_control.h"
 #include "module/codec_orvane.h"
 #include "tests/fuzz/fuzz_ops.h"

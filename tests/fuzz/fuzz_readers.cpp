@@ -25,15 +25,15 @@
 
 #include "tests/fuzz/fuzz_ops.h"
 #include "tests/fuzz/fuzz_support.h"
-#include "tools/eval/codec_runner.h"
-#include "tools/io/audio_kind.h"
-#include "tools/io/audio_reader.h"
-#include "tools/io/coded_io.h"
-#include "tools/io/coded_stream.h"
-#include "tools/io/file_io.h"
-#include "tools/io/pcm_io.h"
-#include "tools/rtp/capture_decoder.h"
-#include "tools/rtp/capture_reader.h"
+#include "lib/eval/codec_runner.h"
+#include "lib/io/audio_kind.h"
+#include "lib/io/audio_reader.h"
+#include "lib/io/coded_io.h"
+#include "lib/io/coded_stream.h"
+#include "lib/io/file_io.h"
+#include "lib/io/pcm_io.h"
+#include "lib/rtp/capture_decoder.h"
+#include "lib/rtp/capture_reader.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <exception>
 
 #include "codec/g729.h"
-#include "tools/io/pcm_io.h"
+#include "lib/io/pcm_io.h"
 
 namespace g729_fuzz {
 

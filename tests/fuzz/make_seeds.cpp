@@ -16,10 +16,10 @@
 #include "codec/g729.h"
 #include "tests/fuzz/fuzz_ops.h"
 #include "tests/fuzz/fuzz_support.h"
-#include "tools/io/coded_io.h"
-#include "tools/io/file_io.h"
-#include "tools/io/pcm_io.h"
-#include "tools/rtp/capture_writer.h"
+#include "lib/io/coded_io.h"
+#include "lib/io/file_io.h"
+#include "lib/io/pcm_io.h"
+#include "lib/rtp/capture_writer.h"
 #include "tests/rtp_fixture.h"
 
 namespace fs = std::filesystem;

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "tools/eval/codec_runner.h"
-#include "tools/io/pcm_io.h"
+#include "lib/eval/codec_runner.h"
+#include "lib/io/pcm_io.h"
 
 namespace fs = std::filesystem;
 

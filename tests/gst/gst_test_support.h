@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/io/coded_io.h"
+#include "lib/io/coded_io.h"
 
 namespace g729gst_test {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "tests/gst/gst_test_support.h"
-#include "tools/io/coded_io.h"
+#include "lib/io/coded_io.h"
 
 using g729gst_test::first_difference;
 using g729gst_test::frame_samples;

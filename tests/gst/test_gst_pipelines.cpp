@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "tests/gst/gst_test_support.h"
-#include "tools/io/file_io.h"
-#include "tools/io/pcm_io.h"
+#include "lib/io/file_io.h"
+#include "lib/io/pcm_io.h"
 
 using namespace std::chrono_literals;
 using g729gst_test::first_difference;

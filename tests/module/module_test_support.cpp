@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "codec/g729.h"
-#include "tools/io/pcm_io.h"
+#include "lib/io/pcm_io.h"
 
 namespace orvane_test {
 

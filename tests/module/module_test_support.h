@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/pel_host.h"
+#include <pellarion/pel_host.h>
 #include "host/pel_host_control.h"
 
 namespace orvane_test {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/transcode.h"
-#include "tools/io/pcm_io.h"
+#include "lib/io/pcm_io.h"
 #include "module_test_support.h"
 #include "tests/audio_test_files.h"
 #include "tests/output_safety_support.h"

@@ -32,9 +32,9 @@
 #include <vector>
 
 #include "codec/g729.h"
-#include "host/pel_host.h"
+#include <pellarion/pel_host.h>
 #include "host/pel_host_control.h"
-#include "tools/io/pcm_io.h"
+#include "lib/io/pcm_io.h"
 #include "module/codec_orvane.h"
 #include "tests/fuzz/state_check.h"
 

@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/io/file_io.h"
-#include "tools/io/safe_output.h"
-#include "tools/rtp/capture_reader.h"
+#include "lib/io/file_io.h"
+#include "lib/io/safe_output.h"
+#include "lib/rtp/capture_reader.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/eval/conformance.h"
+#include "lib/eval/conformance.h"
 
 #ifndef G729_VECTOR_DIR
 #error "G729_VECTOR_DIR must name the default test-vector folder"

@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "codec/g729.h"
-#include "tools/eval/codec_runner.h"
+#include "lib/eval/codec_runner.h"
 #include "tools/g729/batch_command.h"
 #include "tools/g729/batch_runner.h"
 #include "tools/g729/pcap_commands.h"
-#include "tools/io/audio_writer.h"
-#include "tools/io/coded_stream.h"
-#include "tools/io/file_io.h"
+#include "lib/io/audio_writer.h"
+#include "lib/io/coded_stream.h"
+#include "lib/io/file_io.h"
 
 namespace g729tool {
 

@@ -8,9 +8,9 @@
 #include "codec/g729.h"
 #include "tools/g729/batch_command.h"
 #include "tools/g729/batch_runner.h"
-#include "tools/io/audio_reader.h"
-#include "tools/io/file_io.h"
-#include "tools/io/coded_stream.h"
+#include "lib/io/audio_reader.h"
+#include "lib/io/file_io.h"
+#include "lib/io/coded_stream.h"
 
 namespace g729tool {
 

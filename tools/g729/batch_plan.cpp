@@ -9,7 +9,7 @@
 #include <map>
 #include <utility>
 
-#include "tools/io/file_io.h"
+#include "lib/io/file_io.h"
 
 namespace g729tool {
 

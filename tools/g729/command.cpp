@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "tools/io/file_io.h"
+#include "lib/io/file_io.h"
 
 namespace g729tool {
 

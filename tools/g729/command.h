@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tools/io/coded_stream.h"
+#include "lib/io/coded_stream.h"
 
 namespace g729tool {
 

@@ -3,11 +3,11 @@
 // file is decoded up to its first fault, and what was decoded is kept.
 #include <vector>
 
-#include "tools/eval/codec_runner.h"
+#include "lib/eval/codec_runner.h"
 #include "tools/g729/command.h"
-#include "tools/io/audio_writer.h"
-#include "tools/io/file_io.h"
-#include "tools/io/safe_output.h"
+#include "lib/io/audio_writer.h"
+#include "lib/io/file_io.h"
+#include "lib/io/safe_output.h"
 
 namespace g729tool {
 

@@ -2,11 +2,11 @@
 // g729 encode: audio in, coded frames out, one block of frames at a time.
 #include <vector>
 
-#include "tools/eval/codec_runner.h"
+#include "lib/eval/codec_runner.h"
 #include "tools/g729/command.h"
-#include "tools/io/audio_reader.h"
-#include "tools/io/file_io.h"
-#include "tools/io/safe_output.h"
+#include "lib/io/audio_reader.h"
+#include "lib/io/file_io.h"
+#include "lib/io/safe_output.h"
 
 namespace g729tool {
 

@@ -24,7 +24,7 @@
 #include "tools/g729/batch_command.h"
 #include "tools/g729/command.h"
 #include "tools/g729/pcap_commands.h"
-#include "tools/io/safe_output.h"
+#include "lib/io/safe_output.h"
 
 using namespace g729tool;
 

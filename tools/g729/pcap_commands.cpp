@@ -14,14 +14,14 @@
 #include "codec/g729.h"
 #include "tools/g729/batch_runner.h"
 #include "tools/g729/command.h"
-#include "tools/io/audio_kind.h"
-#include "tools/io/audio_reader.h"
-#include "tools/io/audio_writer.h"
-#include "tools/io/file_io.h"
-#include "tools/io/safe_output.h"
-#include "tools/rtp/capture_decoder.h"
-#include "tools/rtp/capture_reader.h"
-#include "tools/rtp/capture_writer.h"
+#include "lib/io/audio_kind.h"
+#include "lib/io/audio_reader.h"
+#include "lib/io/audio_writer.h"
+#include "lib/io/file_io.h"
+#include "lib/io/safe_output.h"
+#include "lib/rtp/capture_decoder.h"
+#include "lib/rtp/capture_reader.h"
+#include "lib/rtp/capture_writer.h"
 
 namespace g729tool {
 

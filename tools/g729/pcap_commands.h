@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/rtp/capture_decoder.h"
+#include "lib/rtp/capture_decoder.h"
 
 namespace g729tool {
 
