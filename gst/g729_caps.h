@@ -4,7 +4,7 @@
 
 #include <gst/gst.h>
 
-#include "codec/g729.h"
+#include <g729/g729.h>
 
 #define G729_RAW_CAPS \
     "audio/x-raw, format=(string)S16LE, rate=(int)8000, channels=(int)1, " \

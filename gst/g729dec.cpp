@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <new>
 
-#include "codec/g729.h"
+#include <g729/g729.h>
 #include "gst/dec_timeline.h"
 #include "gst/g729_caps.h"
 

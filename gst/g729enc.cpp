@@ -14,7 +14,7 @@
 #include <array>
 #include <vector>
 
-#include "codec/g729.h"
+#include <g729/g729.h>
 #include "gst/g729_caps.h"
 
 GST_DEBUG_CATEGORY_STATIC(g729enc_debug);

@@ -10,7 +10,7 @@
 // lives in an instance's private record and output buffer, which the host hands in.
 #include <cstring>
 
-#include "codec/g729.h"
+#include <g729/g729.h>
 #include <pellarion/pel_host.h>
 #include "module/codec_orvane.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "codec/g729.h"
+#include <g729/g729.h>
 
 namespace orvane {
 

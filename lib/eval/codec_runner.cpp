@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "codec/g729.h"
+#include <g729/g729.h>
 
 namespace g729eval {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <unordered_map>
 
-#include "codec/g729.h"
+#include <g729/g729.h>
 
 #include "lib/rtp/capture_reader.h"
 

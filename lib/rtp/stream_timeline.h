@@ -20,7 +20,7 @@
 #include <memory>
 #include <vector>
 
-#include "codec/g729.h"
+#include <g729/g729.h>
 #include "lib/rtp/frame_sink.h"
 #include "lib/rtp/packet_parse.h"
 

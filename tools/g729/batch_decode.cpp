@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "codec/g729.h"
+#include <g729/g729.h>
 #include "lib/eval/codec_runner.h"
 #include "tools/g729/batch_command.h"
 #include "tools/g729/batch_runner.h"

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "codec/g729.h"
+#include <g729/g729.h>
 #include "tools/g729/batch_command.h"
 #include "tools/g729/batch_runner.h"
 #include "lib/io/audio_reader.h"

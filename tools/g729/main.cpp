@@ -20,7 +20,7 @@
 #include <exception>
 #include <string>
 
-#include "codec/g729.h"
+#include <g729/g729.h>
 #include "tools/g729/batch_command.h"
 #include "tools/g729/command.h"
 #include "tools/g729/pcap_commands.h"

@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "codec/g729.h"
+#include <g729/g729.h>
 #include "tools/g729/batch_runner.h"
 #include "tools/g729/command.h"
 #include "lib/io/audio_kind.h"
