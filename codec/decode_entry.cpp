@@ -15,7 +15,6 @@
 #include "codec/g729.h"
 #include "codec/output_conversion.h"
 #include "codec/simd_dispatch.h"
-#include "codec/simd_targets.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace g729 {
@@ -74,28 +73,15 @@ namespace g729 {
 HWY_EXPORT(pcm16_from_doubles);
 HWY_EXPORT(synthesize_frame);
 
-void g729simd::decode_frame_samples(int64_t target, g729_decoder_state* st,
-                                    int32_t decoded[G729_DECODED_PARAMS_SIZE],
-                                    int16_t samples[80]) {
-    target_entry(HWY_DISPATCH_TABLE(synthesize_frame), target)(st, decoded, samples);
-}
-
-void g729simd::pcm16_from_doubles(int64_t target, const double* x, int16_t* out, int count) {
-    target_entry(HWY_DISPATCH_TABLE(pcm16_from_doubles), target)(x, out, count);
+void decode_frame_samples(g729_decoder_state* st, int32_t decoded[G729_DECODED_PARAMS_SIZE],
+                          int16_t samples[80]) {
+    HWY_DYNAMIC_DISPATCH(synthesize_frame)(st, decoded, samples);
 }
 
 void pcm16_from_doubles(const double* x, int16_t* out, int count) {
     HWY_DYNAMIC_DISPATCH(pcm16_from_doubles)(x, out, count);
 }
 
-namespace {
-
-void synthesize(g729_decoder_state* st, int32_t decoded[G729_DECODED_PARAMS_SIZE],
-                int16_t samples[80]) {
-    HWY_DYNAMIC_DISPATCH(synthesize_frame)(st, decoded, samples);
-}
-
-}  // namespace
 }  // namespace g729
 
 int g729_decode_frame(g729_decoder_state* st, int16_t samples[80], const uint8_t* bytes,
@@ -112,7 +98,7 @@ int g729_decode_frame(g729_decoder_state* st, int16_t samples[80], const uint8_t
 
     g729_decoded_params decoded;
     g729_unpack_frame(decoded, bytes, frame_type);
-    g729::synthesize(st, decoded, samples);
+    g729::decode_frame_samples(st, decoded, samples);
     return G729_OK;
 }
 
@@ -120,7 +106,7 @@ int g729_decode_lost_frame(g729_decoder_state* st, int16_t samples[80]) {
     if (st == nullptr || samples == nullptr) return G729_ERROR;
     g729_decoded_params decoded;
     g729::lost_frame_params(decoded);
-    g729::synthesize(st, decoded, samples);
+    g729::decode_frame_samples(st, decoded, samples);
     return G729_OK;
 }
 
@@ -128,7 +114,7 @@ int g729_decode_untransmitted_frame(g729_decoder_state* st, int16_t samples[80])
     if (st == nullptr || samples == nullptr) return G729_ERROR;
     g729_decoded_params decoded;
     g729::untransmitted_frame_params(decoded);
-    g729::synthesize(st, decoded, samples);
+    g729::decode_frame_samples(st, decoded, samples);
     return G729_OK;
 }
 #endif  // HWY_ONCE

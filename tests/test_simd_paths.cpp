@@ -24,12 +24,16 @@
 #include <vector>
 
 #include "codec/batch/lane_filters.h"
+#include "codec/decoder/decoder_frame.h"
 #include "codec/decoder/postfilter.h"
+#include "codec/encoder/encoder_frame.h"
 #include "codec/encoder/fixed_codebook.h"
+#include "codec/encoder/gain_quantizer.h"
 #include "codec/encoder/pitch.h"
 #include "codec/g729.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
+#include "codec/lpc/primitives.h"
 #include "codec/output_conversion.h"
 #include "codec/simd_dispatch.h"
 #include "lib/io/pcm_io.h"
@@ -47,6 +51,26 @@ std::vector<int64_t> vector_targets() {
         if (t != kScalar) targets.push_back(t);
     }
     return targets;
+}
+
+// The targets Highway may choose from (0: all it supports), as use_targets last set them;
+// on_target runs a routine with Highway's choice limited to one target (the routine and
+// everything it calls then run that target's code) and restores the choice.
+int64_t g_targets = 0;
+
+void use_targets(int64_t targets) {
+    g_targets = targets;
+    hwy::SetSupportedTargetsForTest(targets);
+}
+
+template <class F>
+auto on_target(int64_t target, F&& f) {
+    hwy::SetSupportedTargetsForTest(target);
+    EXPECT_EQ(hwy::SupportedTargets(), target) << "Highway cannot be limited to this target";
+    struct Restore {
+        ~Restore() { hwy::SetSupportedTargetsForTest(g_targets); }
+    } restore;
+    return f();
 }
 
 #define REQUIRE_VECTOR_TARGETS()                                                        \
@@ -125,14 +149,16 @@ TEST(SimdPaths, SynthesisAndResidualFilters) {
             double mem[2][10];
             for (int k = 0; k < 10; ++k) mem[0][k] = mem[1][k] = rng.uniform(-1e-4, 1e-4) * (k + 1);
             double y[2][40];
-            g729simd::lpc_synthesis_filter(kScalar, a, x + 10, y[0], L, mem[0], update);
-            g729simd::lpc_synthesis_filter(target, a, x + 10, y[1], L, mem[1], update);
+            on_target(kScalar,
+                      [&] { return lpc_synthesis_filter(a, x + 10, y[0], L, mem[0], update); });
+            on_target(target,
+                      [&] { return lpc_synthesis_filter(a, x + 10, y[1], L, mem[1], update); });
             ASSERT_TRUE(same_doubles(y[0], y[1], L)) << "synthesis, trial " << trial;
             ASSERT_TRUE(same_doubles(mem[0], mem[1], 10)) << "memory, trial " << trial;
 
             double r[2][40];
-            g729simd::lpc_residual_filter(kScalar, a, x + 10, r[0], L);
-            g729simd::lpc_residual_filter(target, a, x + 10, r[1], L);
+            on_target(kScalar, [&] { return lpc_residual_filter(a, x + 10, r[0], L); });
+            on_target(target, [&] { return lpc_residual_filter(a, x + 10, r[1], L); });
             ASSERT_TRUE(same_doubles(r[0], r[1], L)) << "residual, trial " << trial;
             // The scalar residual is the direct sum, term by term.
             for (int n = 0; n < L; ++n) {
@@ -171,13 +197,15 @@ TEST(SimdPaths, SideBySideFiltersEqualSeparateCalls) {
                 jobs[l] = {a[l], last ? in_place : in[l], last ? in_place : out[l], mem_lanes[l],
                            l % 2};
             }
-            g729simd::lpc_synthesis_filters(target, jobs, count, L);
+            on_target(target, [&] { return lpc_synthesis_filters(jobs, count, L); });
 
             for (int l = 0; l < count; ++l) {
                 double expect[40];
                 double expect_mem[10];
                 std::memcpy(expect_mem, mem[l], sizeof expect_mem);
-                g729simd::lpc_synthesis_filter(kScalar, a[l], in[l], expect, L, expect_mem, l % 2);
+                on_target(kScalar, [&] {
+                    return lpc_synthesis_filter(a[l], in[l], expect, L, expect_mem, l % 2);
+                });
                 const double* got = l == count - 1 ? in_place : out[l];
                 ASSERT_TRUE(same_doubles(got, expect, L)) << "lane " << l << " trial " << trial;
                 ASSERT_TRUE(same_doubles(mem_lanes[l], expect_mem, 10)) << "lane " << l;
@@ -198,7 +226,7 @@ TEST(SimdPaths, CopyKeepsAscendingOrderForEveryOverlap) {
                 const int dst = 20 + shift;
                 // The element-by-element ascending copy, smearing when dst follows src closely.
                 for (int i = 0; i < n; ++i) expect[dst + i] = expect[src + i];
-                g729simd::copy_doubles(target, buf + src, buf + dst, n);
+                on_target(target, [&] { return copy_doubles(buf + src, buf + dst, n); });
                 ASSERT_TRUE(same_doubles(buf, expect, 200)) << "shift " << shift << " n " << n;
             }
         }
@@ -222,10 +250,12 @@ TEST(SimdPaths, InterpolationForEveryLagAndFraction) {
                     double b[2][kSize];
                     std::memcpy(b[0], exc, sizeof exc);
                     std::memcpy(b[1], exc, sizeof exc);
-                    g729simd::adaptive_codebook_interpolate(kScalar, b[0] + kHistory, t0, frac,
-                                                            length);
-                    g729simd::adaptive_codebook_interpolate(target, b[1] + kHistory, t0, frac,
-                                                            length);
+                    on_target(kScalar, [&] {
+                        return adaptive_codebook_interpolate(b[0] + kHistory, t0, frac, length);
+                    });
+                    on_target(target, [&] {
+                        return adaptive_codebook_interpolate(b[1] + kHistory, t0, frac, length);
+                    });
                     ASSERT_TRUE(same_doubles(b[0], b[1], kSize))
                         << "t0 " << t0 << " frac " << frac << " length " << length;
                 }
@@ -245,8 +275,8 @@ TEST(SimdPaths, AutocorrelationEveryOrder) {
             if (trial == 0) std::memset(x, 0, sizeof x);  // silence: r[0] raised to 1
             for (int m = 0; m <= 18; ++m) {
                 double r[2][19];
-                g729simd::lpc_autocorrelation(kScalar, x, m, r[0]);
-                g729simd::lpc_autocorrelation(target, x, m, r[1]);
+                on_target(kScalar, [&] { return lpc_autocorrelation(x, m, r[0]); });
+                on_target(target, [&] { return lpc_autocorrelation(x, m, r[1]); });
                 ASSERT_TRUE(same_doubles(r[0], r[1], m + 1)) << "m " << m << " trial " << trial;
             }
         }
@@ -269,14 +299,14 @@ TEST(SimdPaths, LspRootSearchAndQuantizer) {
                 for (int i = 1; i <= 10; ++i) a[i] = rng.uniform(-4.0, 4.0);  // roots may be lost
             }
             double lsp[2][10];
-            g729simd::lpc_to_lsp(kScalar, a, lsp[0], initial_lsp);
-            g729simd::lpc_to_lsp(target, a, lsp[1], initial_lsp);
+            on_target(kScalar, [&] { return lpc_to_lsp(a, lsp[0], initial_lsp); });
+            on_target(target, [&] { return lpc_to_lsp(a, lsp[1], initial_lsp); });
             ASSERT_TRUE(same_doubles(lsp[0], lsp[1], 10)) << "root search, trial " << trial;
 
             double q[2][10];
             int32_t index[2][2];
-            g729simd::lsp_quantize(kScalar, memory[0], lsp[0], q[0], index[0]);
-            g729simd::lsp_quantize(target, memory[1], lsp[0], q[1], index[1]);
+            on_target(kScalar, [&] { return lsp_quantize(memory[0], lsp[0], q[0], index[0]); });
+            on_target(target, [&] { return lsp_quantize(memory[1], lsp[0], q[1], index[1]); });
             ASSERT_EQ(index[0][0], index[1][0]) << "trial " << trial;
             ASSERT_EQ(index[0][1], index[1][1]) << "trial " << trial;
             ASSERT_TRUE(same_doubles(q[0], q[1], 10));
@@ -294,8 +324,9 @@ TEST(SimdPaths, PitchSearches) {
             // Open loop: 143 past and 80 current weighted-speech samples.
             const std::vector<double> w = voiced(rng, 223, rng.uniform(20.0, 150.0), 3000.0);
             const int length = trial % 9 == 0 ? 79 : 80;
-            ASSERT_EQ(g729simd::open_loop_pitch_search(kScalar, w.data() + 143, length),
-                      g729simd::open_loop_pitch_search(target, w.data() + 143, length))
+            ASSERT_EQ(
+                on_target(kScalar, [&] { return open_loop_pitch_search(w.data() + 143, length); }),
+                on_target(target, [&] { return open_loop_pitch_search(w.data() + 143, length); }))
                 << "trial " << trial;
 
             // Closed loop, every range width the encoder uses and a few it does not.
@@ -313,17 +344,23 @@ TEST(SimdPaths, PitchSearches) {
             std::memcpy(exc[0], e.data(), sizeof exc[0]);
             std::memcpy(exc[1], e.data(), sizeof exc[1]);
             int32_t frac[2];
-            const int32_t t0_base = g729simd::closed_loop_pitch_search(
-                kScalar, exc[0] + 154, x, h, 40, t0_min, t0_min + width - 1, offset, &frac[0]);
-            const int32_t t0_target = g729simd::closed_loop_pitch_search(
-                target, exc[1] + 154, x, h, 40, t0_min, t0_min + width - 1, offset, &frac[1]);
+            const int32_t t0_base = on_target(kScalar, [&] {
+                return closed_loop_pitch_search(exc[0] + 154, x, h, 40, t0_min, t0_min + width - 1,
+                                                offset, &frac[0]);
+            });
+            const int32_t t0_target = on_target(target, [&] {
+                return closed_loop_pitch_search(exc[1] + 154, x, h, 40, t0_min, t0_min + width - 1,
+                                                offset, &frac[1]);
+            });
             ASSERT_EQ(t0_base, t0_target) << "trial " << trial;
             ASSERT_EQ(frac[0], frac[1]) << "trial " << trial;
             ASSERT_TRUE(same_doubles(exc[0], exc[1], 194));
 
             double gc[2][5];
-            const double gp0 = g729simd::adaptive_codebook_gain(kScalar, x, h, gc[0], 40);
-            const double gp1 = g729simd::adaptive_codebook_gain(target, x, h, gc[1], 40);
+            const double gp0 =
+                on_target(kScalar, [&] { return adaptive_codebook_gain(x, h, gc[0], 40); });
+            const double gp1 =
+                on_target(target, [&] { return adaptive_codebook_gain(x, h, gc[1], 40); });
             ASSERT_TRUE(same(gp0, gp1));
             ASSERT_TRUE(same_doubles(gc[0], gc[1], 2));
         }
@@ -355,12 +392,12 @@ TEST(SimdPaths, FixedCodebookSearchAndGains) {
             int32_t signs[2];
             std::memcpy(hh[0], h, sizeof h);
             std::memcpy(hh[1], h, sizeof h);
-            const int32_t i0 =
-                g729simd::fixed_codebook_search(kScalar, x, hh[0], t0, code[0], y[0], &signs[0],
-                                                sharp);
-            const int32_t i1 =
-                g729simd::fixed_codebook_search(target, x, hh[1], t0, code[1], y[1], &signs[1],
-                                                sharp);
+            const int32_t i0 = on_target(kScalar, [&] {
+                return fixed_codebook_search(x, hh[0], t0, code[0], y[0], &signs[0], sharp);
+            });
+            const int32_t i1 = on_target(target, [&] {
+                return fixed_codebook_search(x, hh[1], t0, code[1], y[1], &signs[1], sharp);
+            });
             ASSERT_EQ(i0, i1) << "trial " << trial;
             ASSERT_EQ(signs[0], signs[1]) << "trial " << trial;
             ASSERT_TRUE(same_doubles(code[0], code[1], 40));
@@ -368,24 +405,26 @@ TEST(SimdPaths, FixedCodebookSearchAndGains) {
             ASSERT_TRUE(same_doubles(hh[0], hh[1], 40));
 
             double d[2][40];
-            g729simd::correlate_target_impulse(kScalar, h, x, d[0]);
-            g729simd::correlate_target_impulse(target, h, x, d[1]);
+            on_target(kScalar, [&] { return correlate_target_impulse(h, x, d[0]); });
+            on_target(target, [&] { return correlate_target_impulse(h, x, d[1]); });
             ASSERT_TRUE(same_doubles(d[0], d[1], 40));
 
             // Gains: correlations, then the quantizer with and without taming.
             double corr[2][5];
             corr[0][0] = corr[1][0] = rng.uniform(0.01, 1e7);
             corr[0][1] = corr[1][1] = rng.uniform(-1e7, 1e7);
-            g729simd::fixed_codebook_correlations(kScalar, x, h, y[0], corr[0]);
-            g729simd::fixed_codebook_correlations(target, x, h, y[1], corr[1]);
+            on_target(kScalar, [&] { return fixed_codebook_correlations(x, h, y[0], corr[0]); });
+            on_target(target, [&] { return fixed_codebook_correlations(x, h, y[1], corr[1]); });
             ASSERT_TRUE(same_doubles(corr[0], corr[1], 5));
             const int32_t taming = trial % 4 == 0 ? 1 : 0;
             double gp[2];
             double gcode[2];
-            const int32_t q0 = g729simd::quantize_gains(kScalar, pred[0], code[0], corr[0], 40,
-                                                        &gp[0], &gcode[0], taming);
-            const int32_t q1 = g729simd::quantize_gains(target, pred[1], code[1], corr[1], 40,
-                                                        &gp[1], &gcode[1], taming);
+            const int32_t q0 = on_target(kScalar, [&] {
+                return quantize_gains(pred[0], code[0], corr[0], 40, &gp[0], &gcode[0], taming);
+            });
+            const int32_t q1 = on_target(target, [&] {
+                return quantize_gains(pred[1], code[1], corr[1], 40, &gp[1], &gcode[1], taming);
+            });
             ASSERT_EQ(q0, q1) << "trial " << trial;
             ASSERT_TRUE(same_doubles(gp, gp + 1, 1));
             ASSERT_TRUE(same_doubles(gcode, gcode + 1, 1));
@@ -413,13 +452,15 @@ TEST(SimdPaths, PostfilterAndOutputConversion) {
             }
             const int32_t lags[2] = {rng.integer(19, 143), rng.integer(19, 143)};
             const int32_t type = frame % 5 == 0 ? 2 : 1;
-            g729simd::postfilter_frame(kScalar, &pf[0], speech[0] + 10, lpc, lags, type);
-            g729simd::postfilter_frame(target, &pf[1], speech[1] + 10, lpc, lags, type);
+            on_target(kScalar,
+                      [&] { return postfilter_frame(&pf[0], speech[0] + 10, lpc, lags, type); });
+            on_target(target,
+                      [&] { return postfilter_frame(&pf[1], speech[1] + 10, lpc, lags, type); });
             ASSERT_EQ(std::memcmp(&pf[0], &pf[1], sizeof pf[0]), 0) << "frame " << frame;
             ASSERT_TRUE(same_doubles(speech[0], speech[1], 90)) << "frame " << frame;
 
-            g729simd::post_highpass_filter(kScalar, mem[0], speech[0] + 10, 80);
-            g729simd::post_highpass_filter(target, mem[1], speech[1] + 10, 80);
+            on_target(kScalar, [&] { return post_highpass_filter(mem[0], speech[0] + 10, 80); });
+            on_target(target, [&] { return post_highpass_filter(mem[1], speech[1] + 10, 80); });
             ASSERT_TRUE(same_doubles(speech[0], speech[1], 90)) << "frame " << frame;
             ASSERT_TRUE(same_doubles(mem[0], mem[1], 4));
         }
@@ -435,15 +476,17 @@ TEST(SimdPaths, PostfilterAndOutputConversion) {
         constexpr int n = sizeof samples / sizeof samples[0];
         for (int first = 0; first < 4; ++first) {
             int16_t out[2][n];
-            g729simd::pcm16_from_doubles(kScalar, samples + first, out[0], n - first);
-            g729simd::pcm16_from_doubles(target, samples + first, out[1], n - first);
+            on_target(kScalar,
+                      [&] { return pcm16_from_doubles(samples + first, out[0], n - first); });
+            on_target(target,
+                      [&] { return pcm16_from_doubles(samples + first, out[1], n - first); });
             for (int i = 0; i < n - first; ++i) {
                 EXPECT_EQ(out[0][i], out[1][i]) << "sample " << samples[first + i];
                 EXPECT_EQ(out[0][i], double_to_pcm16(samples[first + i]));
             }
         }
         int16_t out[n];
-        g729simd::pcm16_from_doubles(target, samples, out, n);
+        on_target(target, [&] { return pcm16_from_doubles(samples, out, n); });
         EXPECT_EQ(out[2], 1);
         EXPECT_EQ(out[3], -1);
         EXPECT_EQ(out[11], 32767);
@@ -483,8 +526,10 @@ TEST(SimdPaths, WholeEncoderGivesTheSameBitsOnEveryTarget) {
                     for (int i = 0; i < 80; ++i) block[i] = pcm[f + i];
                     st[b].frame_count++;
                     const int64_t t = b == 0 ? kScalar : target;
-                    g729simd::preprocess_highpass(t, st[b].hpf_mem, block, 80);
-                    g729simd::encode_frame_parameters(t, &st[b], params[b], st[b].frame_count, dtx);
+                    on_target(t, [&] { return preprocess_highpass(st[b].hpf_mem, block, 80); });
+                    on_target(t, [&] {
+                        return encode_frame_parameters(&st[b], params[b], st[b].frame_count, dtx);
+                    });
                 }
                 ASSERT_EQ(std::memcmp(params[0], params[1], sizeof params[0]), 0)
                     << "dtx " << dtx << " frame " << f / 80;
@@ -551,8 +596,8 @@ TEST(SimdPaths, WholeDecoderGivesTheSameSamplesOnEveryTarget) {
             }
             kinds[type > 0 ? 0 : (type < 0 ? 1 : 2)]++;
             int16_t out[2][80];
-            g729simd::decode_frame_samples(kScalar, &st[0], decoded[0], out[0]);
-            g729simd::decode_frame_samples(target, &st[1], decoded[1], out[1]);
+            on_target(kScalar, [&] { return decode_frame_samples(&st[0], decoded[0], out[0]); });
+            on_target(target, [&] { return decode_frame_samples(&st[1], decoded[1], out[1]); });
             ASSERT_EQ(std::memcmp(out[0], out[1], sizeof out[0]), 0) << "frame " << f;
             ASSERT_EQ(std::memcmp(&st[0], &st[1], sizeof st[0]), 0) << "frame " << f;
         }
@@ -572,7 +617,7 @@ TEST(SimdPaths, ChannelParallelKernelsOnEveryHighwayTarget) {
     ASSERT_FALSE(targets.empty());
     for (int64_t target : targets) {
         SCOPED_TRACE(hwy::TargetName(target));
-        hwy::SetSupportedTargetsForTest(target);
+        use_targets(target);
         Rng rng(static_cast<uint64_t>(target % 100003));
         for (int trial = 0; trial < 40; ++trial) {
             const int channels = 1 + trial % 19;
@@ -590,11 +635,14 @@ TEST(SimdPaths, ChannelParallelKernelsOnEveryHighwayTarget) {
                 random_lpc(rng, a[c].data());
                 for (double& v : in[c]) v = rng.uniform(-2000.0, 2000.0);
                 for (double& v : mem[c]) v = rng.uniform(-1e-4, 1e-4) * rng.integer(0, 3);
-                if (trial % 9 == 0) in[c][rng.integer(0, 39)] = std::numeric_limits<double>::quiet_NaN();
+                if (trial % 9 == 0)
+                    in[c][rng.integer(0, 39)] = std::numeric_limits<double>::quiet_NaN();
                 expect_mem[c] = mem[c];
                 const bool in_place = c % 2 == 1;
-                g729simd::lpc_synthesis_filter(kScalar, a[c].data(), in[c].data(),
-                                               expect[c].data(), L, expect_mem[c].data(), c % 3 != 0);
+                on_target(kScalar, [&] {
+                    return lpc_synthesis_filter(a[c].data(), in[c].data(), expect[c].data(), L,
+                                                expect_mem[c].data(), c % 3 != 0);
+                });
                 if (in_place) out[c] = in[c];
                 jobs[c] = {a[c].data(), in_place ? out[c].data() : in[c].data(), out[c].data(),
                            mem[c].data(), c % 3 != 0 ? 1 : 0};
@@ -623,9 +671,13 @@ TEST(SimdPaths, ChannelParallelKernelsOnEveryHighwayTarget) {
                     ex[c] = x[c];
                     em[c] = m[c];
                     if (filter == Highpass::preprocess) {
-                        g729simd::preprocess_highpass(kScalar, em[c].data(), ex[c].data(), count);
+                        on_target(kScalar, [&] {
+                            return preprocess_highpass(em[c].data(), ex[c].data(), count);
+                        });
                     } else {
-                        g729simd::post_highpass_filter(kScalar, em[c].data(), ex[c].data(), count);
+                        on_target(kScalar, [&] {
+                            return post_highpass_filter(em[c].data(), ex[c].data(), count);
+                        });
                     }
                     xs[c] = x[c].data();
                     ms[c] = m[c].data();
@@ -640,7 +692,7 @@ TEST(SimdPaths, ChannelParallelKernelsOnEveryHighwayTarget) {
             }
         }
     }
-    hwy::SetSupportedTargetsForTest(0);
+    use_targets(0);
 }
 
 // The channel-parallel algebraic codebook search on every Highway target: each channel's code
@@ -649,7 +701,7 @@ TEST(SimdPaths, ChannelParallelKernelsOnEveryHighwayTarget) {
 TEST(SimdPaths, ChannelParallelCodebookSearchOnEveryHighwayTarget) {
     for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
         SCOPED_TRACE(hwy::TargetName(target));
-        hwy::SetSupportedTargetsForTest(target);
+        use_targets(target);
         Rng rng(static_cast<uint64_t>(target % 99991) + 5);
         for (int trial = 0; trial < 30; ++trial) {
             const int channels = 1 + trial % 11;
@@ -665,7 +717,9 @@ TEST(SimdPaths, ChannelParallelCodebookSearchOnEveryHighwayTarget) {
                 random_lpc(rng, a);
                 double impulse[40] = {1.0};
                 double zero[10] = {};
-                g729simd::lpc_synthesis_filter(kScalar, a, impulse, h[c].data(), 40, zero, 0);
+                on_target(kScalar, [&] {
+                    return lpc_synthesis_filter(a, impulse, h[c].data(), 40, zero, 0);
+                });
                 const bool silent = (trial + c) % 7 == 0;
                 for (double& v : x[c]) v = silent ? 0.0 : rng.uniform(-3000.0, 3000.0);
                 t0[c] = rng.integer(20, 60);
@@ -683,8 +737,10 @@ TEST(SimdPaths, ChannelParallelCodebookSearchOnEveryHighwayTarget) {
                 double code[2][40];
                 double y[2][40];
                 int32_t signs[2];
-                const int32_t index = g729simd::fixed_codebook_search(
-                    kScalar, x[c].data(), hs.data(), t0[c], code[0], y[0], &signs[0], 0.0);
+                const int32_t index = on_target(kScalar, [&] {
+                    return fixed_codebook_search(x[c].data(), hs.data(), t0[c], code[0], y[0],
+                                                 &signs[0], 0.0);
+                });
                 const int32_t lanes_index = fixed_codebook_code_vectors(
                     h[c].data(), t0[c], &pos[4 * static_cast<std::size_t>(c)], sign[c].data(),
                     code[1], y[1], &signs[1], 0.0);
@@ -695,7 +751,7 @@ TEST(SimdPaths, ChannelParallelCodebookSearchOnEveryHighwayTarget) {
             }
         }
     }
-    hwy::SetSupportedTargetsForTest(0);
+    use_targets(0);
 }
 
 // The channel-parallel LSP quantizer searches on every Highway target: the quantizer run in
@@ -704,13 +760,14 @@ TEST(SimdPaths, ChannelParallelCodebookSearchOnEveryHighwayTarget) {
 TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
     for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
         SCOPED_TRACE(hwy::TargetName(target));
-        hwy::SetSupportedTargetsForTest(target);
+        use_targets(target);
         Rng rng(static_cast<uint64_t>(target % 99989) + 9);
         constexpr int kChannels = 13;
         double memory[2][kChannels][4][10];
         for (int c = 0; c < kChannels; ++c) {
             for (int k = 0; k < 4; ++k) {
-                for (int i = 0; i < 10; ++i) memory[0][c][k][i] = memory[1][c][k][i] = initial_lsf[i];
+                for (int i = 0; i < 10; ++i)
+                    memory[0][c][k][i] = memory[1][c][k][i] = initial_lsf[i];
             }
         }
         for (int frame = 0; frame < 25; ++frame) {
@@ -723,7 +780,7 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
             for (int c = 0; c < channels; ++c) {
                 double a[11];
                 random_lpc(rng, a);
-                g729simd::lpc_to_lsp(kScalar, a, lsp[c], initial_lsp);
+                on_target(kScalar, [&] { return lpc_to_lsp(a, lsp[c], initial_lsp); });
                 lsp_quantize_targets(memory[1][c], lsp[c], &work[c]);
                 targets[2 * c] = work[c].target[0];
                 targets[2 * c + 1] = work[c].target[1];
@@ -748,7 +805,8 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
                 work[c].i3[1] = best[2 * c + 1];
                 double q[2][10];
                 int32_t index[2][2];
-                g729simd::lsp_quantize(kScalar, memory[0][c], lsp[c], q[0], index[0]);
+                on_target(kScalar,
+                          [&] { return lsp_quantize(memory[0][c], lsp[c], q[0], index[0]); });
                 lsp_quantize_finish(memory[1][c], &work[c], q[1], index[1]);
                 ASSERT_EQ(index[0][0], index[1][0]) << "frame " << frame << " channel " << c;
                 ASSERT_EQ(index[0][1], index[1][1]) << "frame " << frame << " channel " << c;
@@ -757,7 +815,7 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
             }
         }
     }
-    hwy::SetSupportedTargetsForTest(0);
+    use_targets(0);
 }
 
 // The channel-parallel open-loop pitch correlations on every Highway target: with
@@ -766,7 +824,7 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
 TEST(SimdPaths, ChannelParallelOpenLoopPitchOnEveryHighwayTarget) {
     for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
         SCOPED_TRACE(hwy::TargetName(target));
-        hwy::SetSupportedTargetsForTest(target);
+        use_targets(target);
         Rng rng(static_cast<uint64_t>(target % 99961) + 3);
         for (int trial = 0; trial < 20; ++trial) {
             const int channels = 1 + trial % 17;
@@ -786,12 +844,12 @@ TEST(SimdPaths, ChannelParallelOpenLoopPitchOnEveryHighwayTarget) {
                                       reinterpret_cast<double(*)[3]>(maxima.data()));
             for (int c = 0; c < channels; ++c) {
                 ASSERT_EQ(open_loop_choose(wsp[c], 80, lags[c].data(), maxima[c].data()),
-                          g729simd::open_loop_pitch_search(kScalar, wsp[c], 80))
+                          on_target(kScalar, [&] { return open_loop_pitch_search(wsp[c], 80); }))
                     << "trial " << trial << " channel " << c;
             }
         }
     }
-    hwy::SetSupportedTargetsForTest(0);
+    use_targets(0);
 }
 
 // The channel-parallel autocorrelation on every Highway target: with autocorrelation_floor,
@@ -800,7 +858,7 @@ TEST(SimdPaths, ChannelParallelOpenLoopPitchOnEveryHighwayTarget) {
 TEST(SimdPaths, ChannelParallelAutocorrelationOnEveryHighwayTarget) {
     for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
         SCOPED_TRACE(hwy::TargetName(target));
-        hwy::SetSupportedTargetsForTest(target);
+        use_targets(target);
         Rng rng(static_cast<uint64_t>(target % 99929) + 7);
         for (int trial = 0; trial < 12; ++trial) {
             const int channels = 1 + trial % 11;
@@ -819,13 +877,13 @@ TEST(SimdPaths, ChannelParallelAutocorrelationOnEveryHighwayTarget) {
             for (int c = 0; c < channels; ++c) {
                 autocorrelation_floor(r[c].data());
                 double expect[13];
-                g729simd::lpc_autocorrelation(kScalar, xp[c], 12, expect);
+                on_target(kScalar, [&] { return lpc_autocorrelation(xp[c], 12, expect); });
                 ASSERT_TRUE(same_doubles(r[c].data(), expect, 13))
                     << "trial " << trial << " channel " << c;
             }
         }
     }
-    hwy::SetSupportedTargetsForTest(0);
+    use_targets(0);
 }
 
 // The channel-parallel kernels of the gains, the Levinson recursion, the closed-loop pitch
@@ -836,7 +894,7 @@ TEST(SimdPaths, ChannelParallelAutocorrelationOnEveryHighwayTarget) {
 TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarget) {
     for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
         SCOPED_TRACE(hwy::TargetName(target));
-        hwy::SetSupportedTargetsForTest(target);
+        use_targets(target);
         Rng rng(static_cast<uint64_t>(target % 99901) + 11);
         for (int trial = 0; trial < 10; ++trial) {
             const int channels = 1 + trial * 2 % 13;
@@ -919,10 +977,11 @@ TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarg
                 SCOPED_TRACE("channel " + std::to_string(c));
                 Channel& k = ch[c];
                 double solo_corr[5] = {};
-                const double solo_gain = g729simd::adaptive_codebook_gain(
-                    kScalar, k.x.data(), k.y.data(), solo_corr, 40);
-                g729simd::fixed_codebook_correlations(kScalar, k.x.data(), k.y.data(),
-                                                      k.z.data(), solo_corr);
+                const double solo_gain = on_target(kScalar, [&] {
+                    return adaptive_codebook_gain(k.x.data(), k.y.data(), solo_corr, 40);
+                });
+                on_target(kScalar, [&] { return fixed_codebook_correlations(k.x.data(), k.y.data(),
+                                                      k.z.data(), solo_corr); });
                 EXPECT_TRUE(same(gain[c], solo_gain));
                 EXPECT_TRUE(same_doubles(corr[c].data(), solo_corr, 5));
 
@@ -933,9 +992,10 @@ TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarg
                 EXPECT_TRUE(same_doubles(rc[c].data(), solo_rc, 10));
 
                 int32_t solo_frac = 0;
-                const int32_t solo_t0 = g729simd::closed_loop_pitch_search(
-                    kScalar, k.solo_exc.data() + 154, k.x.data(), k.h.data(), 40, k.t0_min,
-                    k.t0_max, offset, &solo_frac);
+                const int32_t solo_t0 = on_target(kScalar, [&] {
+                    return closed_loop_pitch_search(k.solo_exc.data() + 154, k.x.data(), k.h.data(),
+                                                    40, k.t0_min, k.t0_max, offset, &solo_frac);
+                });
                 EXPECT_EQ(t0[c], solo_t0);
                 EXPECT_EQ(frac[c], solo_frac);
                 EXPECT_TRUE(same_doubles(k.exc.data(), k.solo_exc.data(), 154 + 40));
@@ -946,5 +1006,5 @@ TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarg
             }
         }
     }
-    hwy::SetSupportedTargetsForTest(0);
+    use_targets(0);
 }

@@ -25,6 +25,11 @@ bool decode_frame_begin(g729_decoder_state* state, int32_t params[G729_DECODED_P
                         g729simd::SynthesisJob jobs[2]);
 void decode_frame_end(g729_decoder_state* state, int32_t erased, int32_t frame_type);
 
+// A decoded frame (g729_unpack_frame's record, or a lost or untransmitted frame's) to 80
+// samples: the decoder frame, the postfilter, the output high-pass and the conversion.
+void decode_frame_samples(g729_decoder_state* state,
+                          int32_t decoded[G729_DECODED_PARAMS_SIZE], int16_t samples[80]);
+
 // subframe: 0 for subframe 1, 1 for subframe 2 (lag holds the subframe-1 lag on entry).
 void decode_pitch_lag(int index, int lag_min, int lag_max, int subframe, int32_t* lag,
                       int32_t* frac);

@@ -17,7 +17,6 @@
 #include "codec/lpc/primitives.h"
 #include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
-#include "codec/simd_targets.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace g729 {
@@ -290,17 +289,6 @@ HWY_EXPORT(post_highpass_filter);
 HWY_EXPORT(postfilter_impulse_jobs);
 HWY_EXPORT(postfilter_prepare);
 HWY_EXPORT(postfilter_finish);
-
-void g729simd::postfilter_frame(int64_t target, g729_postfilter_state* pf, double* speech,
-                                const double lpc[22], const int32_t lags[2],
-                                int32_t frame_type) {
-    target_entry(HWY_DISPATCH_TABLE(postfilter_frame), target)(pf, speech, lpc, lags,
-                                                                frame_type);
-}
-
-void g729simd::post_highpass_filter(int64_t target, double mem[4], double* samples, int count) {
-    target_entry(HWY_DISPATCH_TABLE(post_highpass_filter), target)(mem, samples, count);
-}
 
 void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],
                       const int32_t lags[2], int32_t frame_type) {

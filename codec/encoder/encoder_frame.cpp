@@ -27,7 +27,6 @@
 #include "codec/lpc/primitives.h"
 #include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
-#include "codec/simd_targets.h"
 
 // What every instruction set shares, compiled once.
 #ifndef G729_ENCODER_FRAME_SHARED
@@ -414,18 +413,6 @@ HWY_EXPORT(encode_subframe_search);
 HWY_EXPORT(encode_subframe_gain);
 HWY_EXPORT(encode_subframe_finish);
 HWY_EXPORT(encode_frame_end);
-
-void g729simd::preprocess_highpass(int64_t target, double hpf_mem[4], double* samples,
-                                   int count) {
-    target_entry(HWY_DISPATCH_TABLE(preprocess_highpass), target)(hpf_mem, samples, count);
-}
-
-void g729simd::encode_frame_parameters(int64_t target, g729_encoder_state* st,
-                                       int32_t params[G729_PARAMS_SIZE], int32_t frame_count,
-                                       int32_t dtx_enabled) {
-    target_entry(HWY_DISPATCH_TABLE(encode_frame_parameters), target)(st, params, frame_count,
-                                                                       dtx_enabled);
-}
 
 void preprocess_highpass(double hpf_mem[4], double* samples, int count) {
     HWY_DYNAMIC_DISPATCH(preprocess_highpass)(hpf_mem, samples, count);

@@ -15,7 +15,6 @@
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/lpc/primitives.h"
 #include "codec/simd_dispatch.h"
-#include "codec/simd_targets.h"
 
 // What every instruction set shares, compiled once.
 #ifndef G729_FIXED_CODEBOOK_SHARED
@@ -197,18 +196,6 @@ namespace g729 {
 
 HWY_EXPORT(fixed_codebook_search);
 HWY_EXPORT(correlate_target_impulse);
-
-int32_t g729simd::fixed_codebook_search(int64_t target, const double x[40], double h[40], int t0,
-                                        double code[40], double y[40], int32_t* sign_index,
-                                        double sharp) {
-    return target_entry(HWY_DISPATCH_TABLE(fixed_codebook_search), target)(x, h, t0, code, y,
-                                                                            sign_index, sharp);
-}
-
-void g729simd::correlate_target_impulse(int64_t target, const double h[40], const double x[40],
-                                        double d[40]) {
-    target_entry(HWY_DISPATCH_TABLE(correlate_target_impulse), target)(h, x, d);
-}
 
 void correlate_target_impulse(const double h[40], const double x[40], double d[40]) {
     HWY_DYNAMIC_DISPATCH(correlate_target_impulse)(h, x, d);

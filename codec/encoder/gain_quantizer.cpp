@@ -15,7 +15,6 @@
 #include "codec/common/scalar_ops.h"
 #include "codec/encoder/gain_quantizer.h"
 #include "codec/simd_dispatch.h"
-#include "codec/simd_targets.h"
 #include "codec/tables/gain_tables.h"
 
 // What every instruction set shares, compiled once.
@@ -181,20 +180,6 @@ namespace g729 {
 
 HWY_EXPORT(quantize_gains);
 HWY_EXPORT(fixed_codebook_correlations);
-
-int32_t g729simd::quantize_gains(int64_t target, double gain_pred_mem[4], const double code[40],
-                                 const double gain_correlations[5], int length,
-                                 double* gain_pitch, double* gain_code, int32_t taming) {
-    return target_entry(HWY_DISPATCH_TABLE(quantize_gains), target)(
-        gain_pred_mem, code, gain_correlations, length, gain_pitch, gain_code, taming);
-}
-
-void g729simd::fixed_codebook_correlations(int64_t target, const double x[40],
-                                           const double y[40], const double z[40],
-                                           double gain_correlations[5]) {
-    target_entry(HWY_DISPATCH_TABLE(fixed_codebook_correlations), target)(x, y, z,
-                                                                           gain_correlations);
-}
 
 int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
                        const double gain_correlations[5], int length, double* gain_pitch,

@@ -17,7 +17,6 @@
 #include "codec/frame_constants.h"
 #include "codec/lpc/primitives.h"
 #include "codec/simd_dispatch.h"
-#include "codec/simd_targets.h"
 #include "codec/tables/gain_tables.h"
 #include "codec/tables/pitch_tables.h"
 
@@ -493,29 +492,6 @@ HWY_EXPORT(adaptive_codebook_interpolate);
 HWY_EXPORT(open_loop_pitch_search);
 HWY_EXPORT(closed_loop_pitch_search);
 HWY_EXPORT(adaptive_codebook_gain);
-
-void g729simd::adaptive_codebook_interpolate(int64_t target, double* exc, int t0, int frac,
-                                             int length) {
-    target_entry(HWY_DISPATCH_TABLE(adaptive_codebook_interpolate), target)(exc, t0, frac,
-                                                                             length);
-}
-
-int32_t g729simd::open_loop_pitch_search(int64_t target, const double* wsp, int length) {
-    return target_entry(HWY_DISPATCH_TABLE(open_loop_pitch_search), target)(wsp, length);
-}
-
-int32_t g729simd::closed_loop_pitch_search(int64_t target, double* exc, const double x[40],
-                                           const double h[40], int length, int t0_min,
-                                           int t0_max, int subframe_offset, int32_t* frac) {
-    return target_entry(HWY_DISPATCH_TABLE(closed_loop_pitch_search), target)(
-        exc, x, h, length, t0_min, t0_max, subframe_offset, frac);
-}
-
-double g729simd::adaptive_codebook_gain(int64_t target, const double* x, const double* y,
-                                        double gain_correlations[5], int length) {
-    return target_entry(HWY_DISPATCH_TABLE(adaptive_codebook_gain), target)(
-        x, y, gain_correlations, length);
-}
 
 int32_t open_loop_pitch_search(const double* wsp, int length) {
     return HWY_DYNAMIC_DISPATCH(open_loop_pitch_search)(wsp, length);

@@ -16,7 +16,6 @@
 
 #include "codec/frame_constants.h"
 #include "codec/simd_dispatch.h"
-#include "codec/simd_targets.h"
 #include "codec/tables/lpc_analysis_tables.h"
 
 // What every instruction set shares, compiled once.
@@ -306,15 +305,6 @@ namespace g729 {
 
 HWY_EXPORT(lpc_autocorrelation);
 HWY_EXPORT(lpc_to_lsp);
-
-void g729simd::lpc_autocorrelation(int64_t target, const double x[240], int m, double* r) {
-    target_entry(HWY_DISPATCH_TABLE(lpc_autocorrelation), target)(x, m, r);
-}
-
-void g729simd::lpc_to_lsp(int64_t target, const double a[11], double lsp[10],
-                          const double old_lsp[10]) {
-    target_entry(HWY_DISPATCH_TABLE(lpc_to_lsp), target)(a, lsp, old_lsp);
-}
 
 void lpc_autocorrelation(const double x[240], int m, double* r) {
     HWY_DYNAMIC_DISPATCH(lpc_autocorrelation)(x, m, r);

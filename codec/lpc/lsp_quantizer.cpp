@@ -12,7 +12,6 @@
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/simd_dispatch.h"
-#include "codec/simd_targets.h"
 #include "codec/tables/lsp_quantizer_tables.h"
 
 // What every instruction set shares, compiled once.
@@ -334,11 +333,6 @@ HWY_AFTER_NAMESPACE();
 namespace g729 {
 
 HWY_EXPORT(lsp_quantize);
-
-void g729simd::lsp_quantize(int64_t target, double memory[4][10], const double lsp[10],
-                            double lsp_q[10], int32_t index[2]) {
-    target_entry(HWY_DISPATCH_TABLE(lsp_quantize), target)(memory, lsp, lsp_q, index);
-}
 
 void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], int32_t index[2]) {
     HWY_DYNAMIC_DISPATCH(lsp_quantize)(memory, lsp, lsp_q, index);

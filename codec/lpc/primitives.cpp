@@ -13,7 +13,6 @@
 
 #include "codec/lpc/primitives.h"
 #include "codec/simd_dispatch.h"
-#include "codec/simd_targets.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace g729 {
@@ -219,23 +218,8 @@ HWY_EXPORT(lpc_residual_filter);
 HWY_EXPORT(lpc_synthesis_filters);
 HWY_EXPORT(copy_doubles);
 
-void g729simd::lpc_synthesis_filter(int64_t target, const double a[11], const double* x,
-                                    double* y, int L, double mem[10], int update) {
-    target_entry(HWY_DISPATCH_TABLE(lpc_synthesis_filter), target)(a, x, y, L, mem, update);
-}
-
-void g729simd::lpc_synthesis_filters(int64_t target, const SynthesisJob* jobs, int count,
-                                     int L) {
-    target_entry(HWY_DISPATCH_TABLE(lpc_synthesis_filters), target)(jobs, count, L);
-}
-
-void g729simd::lpc_residual_filter(int64_t target, const double a[11], const double* x,
-                                   double* y, int L) {
-    target_entry(HWY_DISPATCH_TABLE(lpc_residual_filter), target)(a, x, y, L);
-}
-
-void g729simd::copy_doubles(int64_t target, const double* src, double* dst, int n) {
-    target_entry(HWY_DISPATCH_TABLE(copy_doubles), target)(src, dst, n);
+void lpc_synthesis_filters(const g729simd::SynthesisJob* jobs, int count, int L) {
+    HWY_DYNAMIC_DISPATCH(lpc_synthesis_filters)(jobs, count, L);
 }
 
 void lpc_synthesis_filter(const double a[11], const double* x, double* y, int L, double mem[10],

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "codec/simd_dispatch.h"
+
 namespace g729 {
 
 // Filter memories smaller than this in magnitude are stored as exact zeros.
@@ -18,6 +20,11 @@ inline constexpr double kMemoryFlushThreshold = 2e-5;
 // first; it is rewritten (flushed with flush_tiny) only when update != 0.
 void lpc_synthesis_filter(const double a[11], const double* x, double* y, int L, double mem[10],
                           int update);
+
+// count (1..4) lpc_synthesis_filter calls of L samples each, computed side by side so that
+// their dependency chains overlap. Each gives exactly what its own call gives, provided that
+// no job writes (y, mem) anything another job reads or writes; a job may filter in place.
+void lpc_synthesis_filters(const g729simd::SynthesisJob* jobs, int count, int L);
 
 // A(z) over L samples; x[-10..-1] must be readable history. y must not overlap x[-10..L-1].
 void lpc_residual_filter(const double a[11], const double* x, double* y, int L);
