@@ -18,7 +18,14 @@
 #include <vector>
 
 #include "bench/speech_corpus.h"
-#include "codec/batch/lane_filters.h"
+#include "codec/batch/lane_fixed_codebook.h"
+#include "codec/batch/lane_gain_quantizer.h"
+#include "codec/batch/lane_kernels.h"
+#include "codec/batch/lane_lpc_analysis.h"
+#include "codec/batch/lane_lsp_quantizer.h"
+#include "codec/batch/lane_pitch.h"
+#include "codec/batch/lane_postfilter.h"
+#include "codec/batch/lane_primitives.h"
 #include "codec/decoder/postfilter.h"
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/pitch.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Running a lane kernel on a chosen instruction set: the entry of a Highway dispatch table
-// (HWY_EXPORT) at an index of that table (lane_kernels, lane_filters.h), the way
+// (HWY_EXPORT) at an index of that table (lane_kernels, lane_kernels.h), the way
 // HWY_DYNAMIC_DISPATCH finds the best one.
 #pragma once
 
@@ -12,7 +12,7 @@
 namespace g729 {
 namespace g729simd {
 
-// The entry of `table` at a dispatch-table index (lane_kernels, lane_filters.h), or, for a
+// The entry of `table` at a dispatch-table index (lane_kernels, lane_kernels.h), or, for a
 // negative index, the one HWY_DYNAMIC_DISPATCH calls.
 template <typename Fn, size_t N>
 Fn kernel_entry(Fn const (&table)[N], int index) {

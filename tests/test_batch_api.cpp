@@ -16,7 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "codec/batch/lane_filters.h"
+#include "codec/batch/lane_fixed_codebook.h"
+#include "codec/batch/lane_gain_quantizer.h"
+#include "codec/batch/lane_kernels.h"
+#include "codec/batch/lane_lpc_analysis.h"
+#include "codec/batch/lane_lsp_quantizer.h"
+#include "codec/batch/lane_pitch.h"
+#include "codec/batch/lane_postfilter.h"
+#include "codec/batch/lane_primitives.h"
 #include "codec/encoder/gain_quantizer.h"
 #include "codec/encoder/pitch.h"
 #include "codec/g729.h"

@@ -23,7 +23,14 @@
 #include <string>
 #include <vector>
 
-#include "codec/batch/lane_filters.h"
+#include "codec/batch/lane_fixed_codebook.h"
+#include "codec/batch/lane_gain_quantizer.h"
+#include "codec/batch/lane_kernels.h"
+#include "codec/batch/lane_lpc_analysis.h"
+#include "codec/batch/lane_lsp_quantizer.h"
+#include "codec/batch/lane_pitch.h"
+#include "codec/batch/lane_postfilter.h"
+#include "codec/batch/lane_primitives.h"
 #include "codec/decoder/decoder_frame.h"
 #include "codec/decoder/postfilter.h"
 #include "codec/encoder/encoder_frame.h"

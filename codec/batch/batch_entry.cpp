@@ -5,7 +5,7 @@
 // weighting, target and impulse-response filters, the decoder's speech and postfilter
 // synthesis) and the searches and sums that every channel makes alike (LPC analysis, LSP
 // quantizer, open-loop and closed-loop pitch, algebraic codebook, gains, the postfilter's gain
-// control) run the channels side by side, one per vector lane (lane_filters.h). Every
+// control) run the channels side by side, one per vector lane (lane_*.h). Every
 // channel's output and state equal what the single-channel entry point gives it alone.
 //
 // Stack: a pass's work records (about 4 KB a channel for the encoder, 2.5 KB for the decoder)
@@ -17,7 +17,14 @@
 #include <cstdint>
 #include <new>
 
-#include "codec/batch/lane_filters.h"
+#include "codec/batch/lane_fixed_codebook.h"
+#include "codec/batch/lane_gain_quantizer.h"
+#include "codec/batch/lane_kernels.h"
+#include "codec/batch/lane_lpc_analysis.h"
+#include "codec/batch/lane_lsp_quantizer.h"
+#include "codec/batch/lane_pitch.h"
+#include "codec/batch/lane_postfilter.h"
+#include "codec/batch/lane_primitives.h"
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/gain_quantizer.h"
 #include "codec/encoder/pitch.h"

@@ -42,6 +42,26 @@ struct LaneOps {
     }
 };
 
+using IndexTag = hn::RebindToSigned<Tag>;
+using Index = hn::Vec<IndexTag>;
+
+// Interleaved arrays: element i of lane l at i * lanes + l.
+struct Lanes {
+    Tag d;
+    // Lanes per vector: known when compiling for each target (no scalable vectors are built),
+    // so that every interleaved index folds into an address.
+    static constexpr int n = static_cast<int>(hn::MaxLanes(Tag()));
+    Vec load(const double* a, int i) const { return hn::Load(d, a + i * n); }
+    void store(Vec v, double* a, int i) const { hn::Store(v, d, a + i * n); }
+    Vec set(double v) const { return hn::Set(d, v); }
+    // Lane l of the result: a[offset * n + at[l]] (at from RowLanes). A gather instruction
+    // where the processor has one: lanes written one by one and read back as a vector would
+    // wait for the stores to retire.
+    Vec gather(const double* a, int offset, Index at) const {
+        return hn::GatherIndex(d, a + offset * n, at);
+    }
+};
+
 // group(first, n) for the count channels in groups of one full vector each: channels
 // first..first+n-1, the last group possibly short.
 template <class Group>

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Highway kernel of the encoder's closed-loop pitch search for many channels at once, one
-// channel per vector lane, making lane by lane the computations of the single-channel search
+// Highway kernels of the encoder's pitch searches for many channels at once, one channel per
+// vector lane: the open-loop maxima (open_loop_search-inl.h, shared with the single-channel
+// search) and the closed-loop search. The closed-loop search is written apart from the
+// single-channel one, which shifts one window over the lags and interpolates from its own
+// outputs; here every lane reads its own lag's window, gathered. It makes lane by lane the computations of the single-channel search
 // (pitch.cpp): the backward-filtered target, the biased correlation of every lag of the
 // subframe's range, the first largest kept; then the adaptive-codebook vector interpolated at
 // the fractions 0, -1/3 and +1/3 of the chosen lag, each with its biased correlation, and the
@@ -15,7 +18,7 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "codec/batch/lane_filters.h"
+#include "codec/batch/lane_pitch.h"
 #include "codec/frame_constants.h"
 #include "codec/tables/pitch_tables.h"
 
@@ -27,6 +30,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 
 #include "codec/batch/lane_common-inl.h"
+#include "codec/encoder/open_loop_search-inl.h"
 
 constexpr int kLen = G729_SUBFRAME_SIZE;
 constexpr int kMaxLags = 10;                        // lags of a subframe's range, at most
@@ -176,6 +180,38 @@ void ClosedLoopChannels(double* const* exc, const double* const* x, const double
     });
 }
 
+// The open-loop pitch search's best lag of each of its three ranges and its correlation
+// (open_loop_search-inl.h) for frames of 80 weighted-speech samples, one channel per lane.
+void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)[3]) {
+    constexpr int kPast = kMaxPitchLag;  // wsp[-143..-1] is read
+    constexpr int kLength = G729_FRAME_SIZE;
+    Lanes L;
+    alignas(64) double sw[(kPast + kLength) * kLanes] = {};
+    for (int l = 0; l < n && l < L.n; ++l) {
+        for (int i = -kPast; i < kLength; ++i) sw[(i + kPast) * L.n + l] = wsp[l][i];
+    }
+    const int ranges[3][3] = {{20, 39, 1}, {40, 79, 1}, {80, 142, 2}};
+    for (int range = 0; range < 3; ++range) {
+        Vec best;
+        const Vec lag = open_loop_range_best(LaneOps(), sw, kPast, kLength, ranges[range][0],
+                                             ranges[range][1], ranges[range][2], &best);
+        alignas(64) double b[kLanes] = {};
+        alignas(64) double g[kLanes] = {};
+        hn::Store(best, L.d, b);
+        hn::Store(lag, L.d, g);
+        for (int l = 0; l < n && l < L.n; ++l) {
+            max[l][range] = b[l];
+            t[l][range] = static_cast<int>(g[l]);
+        }
+    }
+}
+
+void OpenLoopMaximaChannels(const double* const* wsp, int count, int (*t)[3], double (*max)[3]) {
+    for_each_group(count, [&](int first, int n) {
+        open_loop_group(wsp + first, n, t + first, max + first);
+    });
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace lanes
 }  // namespace g729
@@ -185,15 +221,24 @@ HWY_AFTER_NAMESPACE();
 namespace g729 {
 namespace lanes {
 HWY_EXPORT(ClosedLoopChannels);
+HWY_EXPORT(OpenLoopMaximaChannels);
 }  // namespace lanes
+// The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
+using g729simd::kernel_entry;
 
 void closed_loop_channels(double* const exc[], const double* const x[], const double* const h[],
                           const int t0_min[], const int t0_max[], int subframe_offset, int count,
                           int t0[], int frac[], int kernels) {
     if (count <= 0) return;
-    g729simd::kernel_entry(HWY_DISPATCH_TABLE(ClosedLoopChannels), kernels)(
-        exc, x, h, t0_min, t0_max, subframe_offset, count, t0, frac);
+    kernel_entry(HWY_DISPATCH_TABLE(ClosedLoopChannels), kernels)(exc, x, h, t0_min, t0_max,
+                                                                 subframe_offset, count, t0, frac);
+}
+
+void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],
+                               double (*max)[3], int kernels) {
+    if (count <= 0) return;
+    kernel_entry(HWY_DISPATCH_TABLE(OpenLoopMaximaChannels), kernels)(wsp, count, t, max);
 }
 }  // namespace g729
 #endif  // HWY_ONCE

@@ -12,7 +12,7 @@ int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double c
                               double y[40], int32_t* sign_index, double sharp);
 
 // fixed_codebook_search in three steps, for the batched encoder: the pitch sharpening of h,
-// the search proper (codebook_search_channels, lane_filters.h: positions by track and the
+// the search proper (codebook_search_channels, lane_fixed_codebook.h: positions by track and the
 // signs of the target correlation), then the code vectors and the indices.
 void fixed_codebook_sharpen_impulse(double h[40], int t0, double sharp);
 int32_t fixed_codebook_code_vectors(const double h[40], int t0, const int pos[4],

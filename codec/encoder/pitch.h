@@ -12,7 +12,7 @@ int32_t open_loop_pitch_search(const double* wsp, int length);
 
 // The open-loop search's last step, for the batched encoder: from the best lag of 20..39,
 // 40..79 and the even lags 80..142 (t) with their correlations (max; see
-// open_loop_maxima_channels in lane_filters.h), the open-loop lag.
+// open_loop_maxima_channels in lane_pitch.h), the open-loop lag.
 int32_t open_loop_choose(const double* wsp, int length, const int t[3], const double max[3]);
 
 // Integer lag and fraction of a subframe; leaves the adaptive-codebook vector at exc.

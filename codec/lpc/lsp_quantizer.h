@@ -10,7 +10,7 @@ namespace g729 {
 
 void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], int32_t index[2]);
 // lsp_quantize in steps, for the batched encoder: lsp_quantize_targets; the first-stage
-// search of target[0] and target[1] into i1 (lsp_first_stage_channels, lane_filters.h);
+// search of target[0] and target[1] into i1 (lsp_first_stage_channels, lane_lsp_quantizer.h);
 // lsp_quantize_rests; the second-stage searches of rest[mode] weighted by w over dimensions
 // 0..4 into i2 and 5..9 into i3; lsp_quantize_finish.
 struct LspQuantizeWork {

@@ -1,25 +1,19 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Highway kernels of the searches (algebraic codebook, LSP quantizer, open-loop pitch, gain
-// quantizer), of the LPC analysis (autocorrelation, Levinson-Durbin) and of the gains'
-// correlations for many channels at once, one channel per vector lane. Each makes, lane by
-// lane, exactly the computations of the single-channel step (for the codebook search:
-// codebook_correlations.h, codebook_search.h, namespace scalar): the same sums in the same
+// Highway kernel of the algebraic codebook search for many channels at once, one channel per
+// vector lane, making lane by lane the computations of the single-channel search
+// (codebook_correlations.h, codebook_search.h, namespace scalar): the same sums in the same
 // order from the same start, the same comparisons in the same order. The candidates are the
 // same for every channel, so most reads are at the same index in every lane; the few that
-// depend on a lane's choices (the best positions of a track, the preselected gain rows) are
-// gathered lane by lane, and a lane's running best is kept with per-lane selects.
+// depend on a lane's choices (the best positions of a track) are gathered lane by lane, and a
+// lane's running best is kept with per-lane selects.
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "codec/batch/lane_codebook.cpp"
+#define HWY_TARGET_INCLUDE "codec/batch/lane_fixed_codebook.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "codec/batch/lane_filters.h"
+#include "codec/batch/lane_fixed_codebook.h"
 #include "codec/encoder/codebook_correlations.h"
-#include "codec/encoder/gain_quantizer.h"
 #include "codec/frame_constants.h"
-#include "codec/tables/gain_tables.h"
-#include "codec/tables/lpc_analysis_tables.h"
-#include "codec/tables/lsp_quantizer_tables.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace g729 {
@@ -40,33 +34,7 @@ using codebook::kTracks;
 constexpr int kSearchScratch = kCodebookSearchScratch;
 static_assert(kSearchScratch == kMatrixSize + 5 * kLen);
 
-
 #include "codec/batch/lane_common-inl.h"
-#include "codec/lpc/levinson_step-inl.h"
-#include "codec/encoder/gain_search-inl.h"
-#include "codec/lpc/autocorrelation_sums-inl.h"
-#include "codec/lpc/lsp_search-inl.h"
-#include "codec/encoder/open_loop_search-inl.h"
-
-using IndexTag = hn::RebindToSigned<Tag>;
-using Index = hn::Vec<IndexTag>;
-
-// Interleaved arrays: element i of lane l at i * lanes + l.
-struct Lanes {
-    Tag d;
-    // Lanes per vector: known when compiling for each target (no scalable vectors are built),
-    // so that every interleaved index folds into an address.
-    static constexpr int n = static_cast<int>(hn::MaxLanes(Tag()));
-    Vec load(const double* a, int i) const { return hn::Load(d, a + i * n); }
-    void store(Vec v, double* a, int i) const { hn::Store(v, d, a + i * n); }
-    Vec set(double v) const { return hn::Set(d, v); }
-    // Lane l of the result: a[offset * n + at[l]] (at from RowLanes). A gather instruction
-    // where the processor has one: lanes written one by one and read back as a vector would
-    // wait for the stores to retire.
-    Vec gather(const double* a, int offset, Index at) const {
-        return hn::GatherIndex(d, a + offset * n, at);
-    }
-};
 
 // A row of each lane's own, as the offsets of its elements in interleaved arrays when the row
 // steps by 1, 5 or 8 elements: lane l's element offset + stride * row[l] is at
@@ -399,224 +367,6 @@ void CodebookSearchChannels(const double* const* h, const double* const* x, int 
     }
 }
 
-
-// The LSP quantizer's searches (lsp_search-inl.h), one target per lane.
-template <int Rows>
-void lsp_search_group(const double (&codebook)[Rows][10], const double* const* target,
-                      const double* const* weight, int n, int lo, int hi, int* best_out) {
-    Lanes L;
-    alignas(64) double tb[10 * kLanes] = {};
-    alignas(64) double wb[10 * kLanes] = {};
-    for (int l = 0; l < n && l < L.n; ++l) {
-        for (int j = lo; j <= hi; ++j) {
-            tb[j * L.n + l] = target[l][j];
-            if (weight != nullptr) wb[j * L.n + l] = weight[l][j];
-        }
-    }
-    Vec t[10];
-    Vec w[10];
-    for (int j = lo; j <= hi; ++j) {
-        t[j] = L.load(tb, j);
-        w[j] = L.load(wb, j);
-    }
-    const Vec best_n =
-        weight == nullptr ? lsp_codebook_search<false>(LaneOps(), codebook, t, w, lo, hi)
-                          : lsp_codebook_search<true>(LaneOps(), codebook, t, w, lo, hi);
-    alignas(64) double out[kLanes] = {};
-    hn::Store(best_n, L.d, out);
-    for (int l = 0; l < n && l < L.n; ++l) best_out[l] = static_cast<int>(out[l]);
-}
-
-void LspStageChannels(int stage, const double* const* target, const double* const* weight,
-                      int count, int lo, int hi, int* best) {
-    for_each_group(count, [&](int first, int n) {
-        if (stage == 1) {
-            lsp_search_group(lsp_codebook_1, target + first, nullptr, n, 0, 9, best + first);
-        } else {
-            lsp_search_group(lsp_codebook_2, target + first, weight + first, n, lo, hi,
-                             best + first);
-        }
-    });
-}
-
-// The open-loop pitch search's best lag of each of its three ranges and its correlation
-// (open_loop_search-inl.h) for frames of 80 weighted-speech samples, one channel per lane.
-void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)[3]) {
-    constexpr int kPast = kMaxPitchLag;  // wsp[-143..-1] is read
-    constexpr int kLength = G729_FRAME_SIZE;
-    Lanes L;
-    alignas(64) double sw[(kPast + kLength) * kLanes] = {};
-    for (int l = 0; l < n && l < L.n; ++l) {
-        for (int i = -kPast; i < kLength; ++i) sw[(i + kPast) * L.n + l] = wsp[l][i];
-    }
-    const int ranges[3][3] = {{20, 39, 1}, {40, 79, 1}, {80, 142, 2}};
-    for (int range = 0; range < 3; ++range) {
-        Vec best;
-        const Vec lag = open_loop_range_best(LaneOps(), sw, kPast, kLength, ranges[range][0],
-                                             ranges[range][1], ranges[range][2], &best);
-        alignas(64) double b[kLanes] = {};
-        alignas(64) double g[kLanes] = {};
-        hn::Store(best, L.d, b);
-        hn::Store(lag, L.d, g);
-        for (int l = 0; l < n && l < L.n; ++l) {
-            max[l][range] = b[l];
-            t[l][range] = static_cast<int>(g[l]);
-        }
-    }
-}
-
-void OpenLoopMaximaChannels(const double* const* wsp, int count, int (*t)[3], double (*max)[3]) {
-    for_each_group(count, [&](int first, int n) {
-        open_loop_group(wsp + first, n, t + first, max + first);
-    });
-}
-
-// The LPC analysis's autocorrelation of a 240-sample window, lags 0..12, one channel per lane:
-// the windowed signal, then each lag's sum in order from 0.0 (the floor is the caller's). The
-// thirteen sums advance together, one term each per sample, so that their chains overlap.
-void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
-    constexpr int kWindow = kLpcWindowLength;
-    constexpr int kLags = kMaxAutocorrelationLag + 1;
-    Lanes L;
-    alignas(64) double y[kWindow * kLanes] = {};
-    for (int l = 0; l < n && l < L.n; ++l) {
-        for (int i = 0; i < kWindow; ++i) y[i * L.n + l] = x[l][i] * lpc_analysis_window[i];
-    }
-    Vec s[kLags];
-    autocorrelation_sums(LaneOps(), y, kLags - 1, s);
-    for (int k = 0; k < kLags; ++k) {
-        alignas(64) double out[kLanes] = {};
-        hn::Store(s[k], L.d, out);
-        for (int l = 0; l < n && l < L.n; ++l) r[l][k] = out[l];
-    }
-}
-
-// levinson_durbin (lpc_analysis.h) of one lag-windowed autocorrelation per lane: the same
-// operations in the same order, the error's floor by a per-lane select.
-void levinson_group(const double (*r)[13], int n, double (*a_out)[11], double (*rc_out)[10]) {
-    Lanes L;
-    alignas(64) double rb[11 * kLanes];
-    for (int l = 0; l < L.n; ++l) {
-        // Lanes without a channel solve r = (1, 0, ...): no division by zero.
-        for (int k = 0; k <= 10; ++k) rb[k * L.n + l] = l < n ? r[l][k] : (k == 0 ? 1.0 : 0.0);
-    }
-    Vec rv[11];
-    for (int k = 0; k <= 10; ++k) rv[k] = L.load(rb, k);
-    Vec a[11];
-    Vec rc[10];
-    levinson_recursion(
-        rv, a, rc, L.set(0.0), L.set(1.0), [](Vec x) { return hn::Neg(x); },
-        [&](Vec e) { return hn::IfThenElse(hn::Le(e, L.set(0.0)), L.set(0.001), e); });
-    alignas(64) double ab[11 * kLanes];
-    alignas(64) double cb[10 * kLanes];
-    for (int j = 0; j <= 10; ++j) L.store(a[j], ab, j);
-    for (int j = 0; j < 10; ++j) L.store(rc[j], cb, j);
-    for (int l = 0; l < n; ++l) {
-        for (int j = 0; j <= 10; ++j) a_out[l][j] = ab[j * L.n + l];
-        for (int j = 0; j < 10; ++j) rc_out[l][j] = cb[j * L.n + l];
-    }
-}
-
-void LevinsonChannels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10]) {
-    for_each_group(count, [&](int first, int n) {
-        levinson_group(r + first, n, a + first, rc + first);
-    });
-}
-
-// The gains' correlations of 40-sample vectors, one channel per lane (gain_search-inl.h):
-// with z null, the adaptive-codebook gain's c[0], c[1] and the gain; else c[2..4].
-void gain_correlations_group(const double* const* x, const double* const* y,
-                             const double* const* z, int n, double* const* c, double* gain) {
-    const LaneOps o;
-    alignas(64) double xb[kLen * kLanes];
-    alignas(64) double yb[kLen * kLanes];
-    alignas(64) double zb[kLen * kLanes];
-    interleave_rows(x, n, kLen, xb);
-    interleave_rows(y, n, kLen, yb);
-    Vec v[5];
-    alignas(64) double out[3][kLanes] = {};
-    if (z == nullptr) {
-        const Vec g = pitch_gain_correlations(o, xb, yb, kLen, v);
-        hn::Store(v[0], Tag(), out[0]);
-        hn::Store(v[1], Tag(), out[1]);
-        hn::Store(g, Tag(), out[2]);
-        for (int l = 0; l < n; ++l) {
-            c[l][0] = out[0][l];
-            c[l][1] = out[1][l];
-            gain[l] = out[2][l];
-        }
-        return;
-    }
-    interleave_rows(z, n, kLen, zb);
-    codebook_gain_correlations(o, xb, yb, zb, v);
-    for (int k = 0; k < 3; ++k) hn::Store(v[2 + k], Tag(), out[k]);
-    for (int l = 0; l < n; ++l) {
-        for (int k = 0; k < 3; ++k) c[l][2 + k] = out[k][l];
-    }
-}
-
-void GainCorrelationsChannels(const double* const* x, const double* const* y,
-                              const double* const* z, int count, double* const* c,
-                              double* gain) {
-    for_each_group(count, [&](int first, int n) {
-        gain_correlations_group(x + first, y + first, z == nullptr ? nullptr : z + first, n,
-                                c + first, gain == nullptr ? nullptr : gain + first);
-    });
-}
-
-// The gain quantizer's search (gain_search-inl.h) for one channel per lane, from its
-// correlations c, its predicted code gain g0 and its taming flag: the rows of both codebooks.
-void gain_search_group(const double* const* c, const double* g0_in, const int* taming_in, int n,
-                       int* row1_out, int* row2_out) {
-    const LaneOps o;
-    // Lanes without a channel search with c = (1, 0, 1, 0, 0) and g0 = 1: no division by zero
-    // (a host that traps floating-point faults sees none), and their result is not used.
-    alignas(64) double cb[5][kLanes] = {};
-    alignas(64) double g0b[kLanes] = {};
-    alignas(64) double tb[kLanes] = {};
-    for (int l = n; l < kLanes; ++l) {
-        cb[0][l] = 1.0;
-        cb[2][l] = 1.0;
-        g0b[l] = 1.0;
-    }
-    for (int l = 0; l < n; ++l) {
-        for (int k = 0; k < 5; ++k) cb[k][l] = c[l][k];
-        g0b[l] = g0_in[l];
-        tb[l] = taming_in[l] == 1 ? 1.0 : 0.0;
-    }
-    Vec cv[5];
-    for (int k = 0; k < 5; ++k) cv[k] = hn::Load(Tag(), cb[k]);
-    const Vec g0 = hn::Load(Tag(), g0b);
-    const LaneOps::Mask tamed = o.gt(hn::Load(Tag(), tb), o.set(0.0));
-    Vec cand1;
-    Vec cand2;
-    gain_preselect(o, cv, g0, tamed, &cand1, &cand2);
-    Vec best1;
-    Vec best2;
-    gain_rows_search(o, cv, g0, tamed, cand1, cand2, &best1, &best2);
-    alignas(64) double o1[kLanes] = {};
-    alignas(64) double o2[kLanes] = {};
-    hn::Store(best1, Tag(), o1);
-    hn::Store(best2, Tag(), o2);
-    for (int l = 0; l < n; ++l) {
-        row1_out[l] = static_cast<int>(o1[l]);
-        row2_out[l] = static_cast<int>(o2[l]);
-    }
-}
-
-void GainSearchChannels(const double* const* c, const double* g0, const int* taming, int count,
-                        int* row1, int* row2) {
-    for_each_group(count, [&](int first, int n) {
-        gain_search_group(c + first, g0 + first, taming + first, n, row1 + first, row2 + first);
-    });
-}
-
-void AutocorrelationChannels(const double* const* x, int count, double (*r)[13]) {
-    for_each_group(count, [&](int first, int n) {
-        autocorrelation_group(x + first, n, r + first);
-    });
-}
-
 }  // namespace HWY_NAMESPACE
 }  // namespace lanes
 }  // namespace g729
@@ -626,67 +376,10 @@ HWY_AFTER_NAMESPACE();
 namespace g729 {
 namespace lanes {
 HWY_EXPORT(CodebookSearchChannels);
-HWY_EXPORT(LspStageChannels);
-HWY_EXPORT(OpenLoopMaximaChannels);
-HWY_EXPORT(AutocorrelationChannels);
-HWY_EXPORT(LevinsonChannels);
-HWY_EXPORT(GainCorrelationsChannels);
-HWY_EXPORT(GainSearchChannels);
 }  // namespace lanes
+// The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
 using g729simd::kernel_entry;
-
-void autocorrelation_channels(const double* const x[], int count, double (*r)[13], int kernels) {
-    if (count <= 0) return;
-    kernel_entry(HWY_DISPATCH_TABLE(AutocorrelationChannels), kernels)(x, count, r);
-}
-
-void pitch_gain_channels(const double* const x[], const double* const y[], int count,
-                         double* const c[], double gain[], int kernels) {
-    if (count <= 0) return;
-    kernel_entry(HWY_DISPATCH_TABLE(GainCorrelationsChannels), kernels)(x, y, nullptr, count, c,
-                                                                       gain);
-}
-
-void codebook_gain_correlations_channels(const double* const x[], const double* const y[],
-                                         const double* const z[], int count, double* const c[],
-                                         int kernels) {
-    if (count <= 0) return;
-    kernel_entry(HWY_DISPATCH_TABLE(GainCorrelationsChannels), kernels)(x, y, z, count, c,
-                                                                       nullptr);
-}
-
-void gain_search_channels(const double* const c[], const double g0[], const int taming[],
-                          int count, int row1[], int row2[], int kernels) {
-    if (count <= 0) return;
-    kernel_entry(HWY_DISPATCH_TABLE(GainSearchChannels), kernels)(c, g0, taming, count, row1,
-                                                                 row2);
-}
-
-void levinson_channels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10],
-                       int kernels) {
-    if (count <= 0) return;
-    kernel_entry(HWY_DISPATCH_TABLE(LevinsonChannels), kernels)(r, count, a, rc);
-}
-
-void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],
-                               double (*max)[3], int kernels) {
-    if (count <= 0) return;
-    kernel_entry(HWY_DISPATCH_TABLE(OpenLoopMaximaChannels), kernels)(wsp, count, t, max);
-}
-
-void lsp_first_stage_channels(const double* const target[], int count, int best[],
-                              int kernels) {
-    if (count <= 0) return;
-    kernel_entry(HWY_DISPATCH_TABLE(LspStageChannels), kernels)(1, target, nullptr, count, 0, 9,
-                                                               best);
-}
-
-void lsp_second_stage_channels(const double* const rest[], const double* const w[], int count,
-                               int lo, int hi, int best[], int kernels) {
-    if (count <= 0 || lo < 0 || hi > 9 || lo > hi) return;
-    kernel_entry(HWY_DISPATCH_TABLE(LspStageChannels), kernels)(2, rest, w, count, lo, hi, best);
-}
 
 void codebook_search_channels(const double* const h[], const double* const x[], int count,
                               int (*pos)[4], double* const sign[], double* scratch,

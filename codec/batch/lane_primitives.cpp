@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Highway kernels of the channel-parallel filters, compiled for every instruction set Highway
+// Highway kernels of the channel-parallel filters (the fixed high-pass filters, the LPC
+// synthesis filter) and the choice of the lane kernels' instruction set, compiled for every instruction set Highway
 // targets and chosen at run time. Vectors are added and multiplied only (never fused), in the
 // order of the single-channel step; -ffp-contract=off keeps the compiler from fusing them.
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "codec/batch/lane_filters.cpp"
+#define HWY_TARGET_INCLUDE "codec/batch/lane_primitives.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "codec/batch/lane_filters.h"
+#include "codec/batch/lane_primitives.h"
 #include "codec/g729.h"
-#include "codec/decoder/postfilter.h"
 #include "codec/lpc/second_order_section.h"
 #include "codec/simd_dispatch.h"
 
@@ -23,7 +23,6 @@ namespace hn = hwy::HWY_NAMESPACE;
 #include "codec/batch/lane_common-inl.h"
 #include "codec/lpc/second_order_step-inl.h"
 #include "codec/lpc/synthesis_step-inl.h"
-#include "codec/decoder/gain_control-inl.h"
 
 // Vectors of at most four lanes: where the channels fill few vectors, narrower vectors give
 // more chains in flight for the same channels (and cost no speed per lane on processors that
@@ -264,65 +263,6 @@ void SynthesisChannels(const g729simd::SynthesisJob* jobs, int count, int L) {
     synthesis_all<Narrow>(jobs + in_wide, count - in_wide, L);
 }
 
-// postfilter_finish of up to N channels (N: the lanes of D), one per lane: the gain control
-// of both subframes, each lane as the single step (energies summed in order from 0.0, the
-// smoothed gain's recursion, a silent output leaving the samples and zeroing the gain), then
-// the frame's output and the next frame's residual-filter past.
-void postfilter_finish_group(g729_postfilter_state* const* pf, double* const* speech,
-                             PostfilterWork* const* work, int n) {
-    using D = Tag;  // LaneOps' interleaving
-    using V = hn::Vec<D>;
-    const D d;
-    constexpr int lanes = lanes_of<D>();
-    alignas(64) double out[G729_FRAME_SIZE * lanes];
-    alignas(64) double in[G729_FRAME_SIZE * lanes];
-    alignas(64) double agc[lanes] = {};
-    const double* out_rows[lanes] = {};
-    const double* in_rows[lanes] = {};
-    for (int l = 0; l < n; ++l) {
-        out_rows[l] = work[l]->out;
-        in_rows[l] = speech[l];
-        agc[l] = pf[l]->agc_gain;
-    }
-    interleave_rows<D>(out_rows, n, G729_FRAME_SIZE, out);
-    interleave_rows<D>(in_rows, n, G729_FRAME_SIZE, in);
-    V gain = hn::Load(d, agc);
-    for (int sf = 0; sf < 2; ++sf) {
-        double* o = out + sf * G729_SUBFRAME_SIZE * lanes;
-        const double* s = in + sf * G729_SUBFRAME_SIZE * lanes;
-        V g_out = hn::Zero(d);
-        V g_in = hn::Zero(d);
-        for (int i = 0; i < G729_SUBFRAME_SIZE; ++i) {
-            const V vo = hn::Load(d, o + i * lanes);
-            const V vs = hn::Load(d, s + i * lanes);
-            g_out += vo * vo;
-            g_in += vs * vs;
-        }
-        const auto silent = hn::Eq(g_out, hn::Zero(d));
-        // A silent lane (or one without a channel) divides by 1 instead of 0: its step is
-        // never used, and a host that traps floating-point faults sees none.
-        const V divisor = hn::IfThenElse(silent, hn::Set(d, 1.0), g_out);
-        gain = gain_control_subframe(LaneOps(), g_in, divisor, silent, gain, o);
-        gain = hn::IfThenZeroElse(silent, gain);
-    }
-    hn::Store(gain, d, agc);
-    double* speech_rows[lanes] = {};
-    for (int l = 0; l < n; ++l) {
-        pf[l]->agc_gain = agc[l];
-        // Keep the unfiltered end of the frame as the next frame's residual-filter past.
-        for (int i = 0; i < 10; ++i) speech[l][i - 10] = speech[l][70 + i];
-        speech_rows[l] = speech[l];
-    }
-    deinterleave_rows<D>(out, n, G729_FRAME_SIZE, speech_rows);
-}
-
-void PostfilterFinishChannels(g729_postfilter_state* const* pf, double* const* speech,
-                              PostfilterWork* const* work, int count) {
-    for_each_group(count, [&](int first, int n) {
-        postfilter_finish_group(pf + first, speech + first, work + first, n);
-    });
-}
-
 int HighpassLanes() { return static_cast<int>(hn::Lanes(Tag())); }
 
 }  // namespace HWY_NAMESPACE
@@ -336,7 +276,6 @@ namespace lanes {
 HWY_EXPORT(HighpassChannels);
 HWY_EXPORT(HighpassLanes);
 HWY_EXPORT(SynthesisChannels);
-HWY_EXPORT(PostfilterFinishChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
@@ -356,12 +295,6 @@ void synthesis_channels(const g729simd::SynthesisJob* jobs, int count, int L, in
     if (L < 0) L = 0;
     if (L > G729_SUBFRAME_SIZE) L = G729_SUBFRAME_SIZE;
     kernel_entry(HWY_DISPATCH_TABLE(SynthesisChannels), kernels)(jobs, count, L);
-}
-
-void postfilter_finish_channels(g729_postfilter_state* const pf[], double* const speech[],
-                                PostfilterWork* const work[], int count, int kernels) {
-    if (count <= 0) return;
-    kernel_entry(HWY_DISPATCH_TABLE(PostfilterFinishChannels), kernels)(pf, speech, work, count);
 }
 
 int highpass_lanes() { return HWY_DYNAMIC_DISPATCH(HighpassLanes)(); }
