@@ -186,7 +186,7 @@ void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
         for (int i = 0; i < 11; ++i) lpc.a[i] = p.lpc_a[k][i];
         for (int i = 0; i < 10; ++i) lpc.rc[i] = p.lpc_rc[k][i];
         if (encode_frame_begin(st, p.params[k], st->frame_count, st->dtx_enabled, &e.frame,
-                               p.autocorrelations[k], &lpc)) {
+                               p.autocorrelations[k], p.windowed[k], lpc)) {
             ++active;
         }
     }
@@ -261,9 +261,9 @@ void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
             int frac[G];
             for (int a = 0; a < active; ++a) {
                 EncoderWork& w = work[a].frame;
-                if (sf == 0) closed_loop_range(w.t_op, &w.t0_min, &w.t0_max);
+                encode_subframe_range(&w, sf);
                 exc[a] = work[a].st->exc_buf + kPastExcitation + G729_SUBFRAME_SIZE * sf;
-                x[a] = sf == 0 ? w.x_first : w.x;
+                x[a] = w.x;
                 h[a] = w.h_both[sf];
                 t0_min[a] = w.t0_min;
                 t0_max[a] = w.t0_max;
@@ -274,11 +274,10 @@ void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
                 EncoderWork& w = work[a].frame;
                 w.t0 = t0[a];
                 w.frac = frac[a];
-                w.pitch_given = true;
             }
         }
         for (int a = 0; a < active; ++a) {
-            encode_subframe_search(work[a].st, &work[a].frame, sf, &chained[a]);
+            encode_subframe_lag(work[a].st, &work[a].frame, sf, &chained[a]);
         }
         synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
         // The pitch gains side by side.
@@ -301,9 +300,7 @@ void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
         double* sign[G];
         for (int a = 0; a < active; ++a) {
             EncoderWork& w = work[a].frame;
-            w.gp = gains[a];
-            w.gains_given = true;
-            encode_subframe_gain(work[a].st, &w);
+            encode_subframe_gain(work[a].st, &w, gains[a]);
             fixed_codebook_sharpen_impulse(w.h_both[sf], w.t0, work[a].st->sharp);
             h[a] = w.h_both[sf];
             target[a] = w.x2;
@@ -330,15 +327,13 @@ void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
             }
             gain_search_channels(correlations, g0, taming, active, row1, row2, kernels);
             for (int a = 0; a < active; ++a) {
-                EncoderWork& w = work[a].frame;
-                w.gain_rows[0] = row1[a];
-                w.gain_rows[1] = row2[a];
-                w.predicted_gain = g0[a];
-                w.gain_rows_given = true;
+                double gp = 0.0;
+                double gc = 0.0;
+                const int32_t index = quantized_gains(work[a].st->gain_pred_mem, row1[a], row2[a],
+                                                      g0[a], &gp, &gc);
+                encode_subframe_finish(work[a].st, &work[a].frame, sf, index, gp, gc,
+                                       &chained[a]);
             }
-        }
-        for (int a = 0; a < active; ++a) {
-            encode_subframe_finish(work[a].st, &work[a].frame, sf, &chained[a]);
         }
         if (sf == 0) synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
     }

@@ -138,26 +138,24 @@ HWY_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const doubl
     jobs[4] = {w->ap1[1], e + 40, wsp + 40, st->mem_wsp, 1};
 }
 
-// Subframe k up to its adaptive-codebook contribution: the open-loop lag first (k = 0), the
-// target (k = 0: the one filtered in active_begin; k = 1: the one subframe_finish(0)
-// returned), the closed-loop lag; returns in y1_job the filter of the adaptive-codebook
-// vector, to run before subframe_finish(k).
-HWY_INLINE void subframe_search(g729_encoder_state* st, EncoderWork* w, int k,
-                                g729simd::SynthesisJob* y1_job) {
-    double* e = st->exc_buf + kPastExcitation;
-    int32_t* params = w->params;
+// Subframe k's closed-loop search range and target: for k = 0 the range around the open-loop
+// lag and the target filtered in active_begin; for k = 1 the range encode_pitch_lag set and the
+// target subframe_finish(0) returned.
+HWY_INLINE void subframe_range(EncoderWork* w, int k) {
     if (k == 0) {
         closed_loop_range(w->t_op, &w->t0_min, &w->t0_max);
         w->p = 3;
         copy_doubles(w->x_first, w->x, 40);
     }
-    const int i = 40 * k;
+}
 
-    if (!w->pitch_given) {
-        w->frac = 0;
-        w->t0 = closed_loop_pitch_search(e + i, w->x, w->h_both[k], 40, w->t0_min,
-                                                   w->t0_max, i, &w->frac);
-    }
+// Subframe k's closed-loop lag (w->t0, w->frac) coded; returns in y1_job the filter of the
+// adaptive-codebook vector, to run before subframe_gain.
+HWY_INLINE void subframe_lag(g729_encoder_state* st, EncoderWork* w, int k,
+                             g729simd::SynthesisJob* y1_job) {
+    double* e = st->exc_buf + kPastExcitation;
+    int32_t* params = w->params;
+    const int i = 40 * k;
     const int p = w->p;
     params[p] = encode_pitch_lag(w->t0, w->frac, &w->t0_min, &w->t0_max, kMinPitchLag,
                                  kMaxPitchLag, i);
@@ -170,11 +168,11 @@ HWY_INLINE void subframe_search(g729_encoder_state* st, EncoderWork* w, int k,
     *y1_job = {w->ap + 11 * k, e + i, w->y1, st->mem_zero, 0};
 }
 
-// Subframe k's adaptive-codebook gain and the target of its algebraic codebook (w->x2).
-HWY_INLINE void subframe_gain(g729_encoder_state* st, EncoderWork* w) {
+// Subframe k's adaptive-codebook gain gp, tamed, and the target of its algebraic codebook
+// (w->x2).
+HWY_INLINE void subframe_gain(g729_encoder_state* st, EncoderWork* w, double gp) {
     const double* x = w->x;
     const double* y1 = w->y1;
-    double gp = w->gains_given ? w->gp : adaptive_codebook_gain(x, y1, w->gain_correlations, 40);
     w->taming = taming_check(st->exc_err, w->t0, w->frac);
     if (w->taming == 1 && gp > 0.95) gp = 0.95;
     w->gp = gp;
@@ -183,9 +181,11 @@ HWY_INLINE void subframe_gain(g729_encoder_state* st, EncoderWork* w) {
 }
 
 // Subframe k from its algebraic codebook vector (w->code, w->y2, w->fcb_index,
-// w->sign_index) on: gains, the excitation and the filter memories. For k = 0 returns in
-// target_job the filter of subframe 2's target, to run before subframe_search(1).
+// w->sign_index) and quantized gains on: the parameters, the excitation and the filter
+// memories. For k = 0 returns in target_job the filter of subframe 2's target, to run before
+// subframe 2's pitch search.
 HWY_INLINE void subframe_finish(g729_encoder_state* st, EncoderWork* w, int k,
+                                int32_t gain_index, double gp, double gc,
                                 g729simd::SynthesisJob* target_job) {
     double* e = st->exc_buf + kPastExcitation;
     int32_t* params = w->params;
@@ -195,23 +195,11 @@ HWY_INLINE void subframe_finish(g729_encoder_state* st, EncoderWork* w, int k,
     const double* code = w->code;
     const double* y2 = w->y2;
     int p = w->p;
-    double gp = w->gp;
 
     params[p] = w->fcb_index;
     params[p + 1] = w->sign_index;
-    p += 2;
-
-    if (!w->gains_given) fixed_codebook_correlations(x, y1, y2, w->gain_correlations);
-    double gc = 0.0;
-    if (w->gain_rows_given) {
-        params[p] = quantized_gains(st->gain_pred_mem, w->gain_rows[0], w->gain_rows[1],
-                                    w->predicted_gain, &gp, &gc);
-    } else {
-        params[p] = quantize_gains(st->gain_pred_mem, code, w->gain_correlations, 40, &gp, &gc,
-                                   w->taming);
-    }
-    p += 1;
-    w->p = p;
+    params[p + 2] = gain_index;
+    w->p = p + 3;
 
     st->sharp = pitch_sharpening(gp);
 
@@ -232,9 +220,6 @@ HWY_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729_
                                     const double lsp_new[10]) {
     EncoderWork w;
     w.params = params;
-    w.pitch_given = false;
-    w.gains_given = false;
-    w.gain_rows_given = false;
     g729simd::SynthesisJob jobs[5];
     double lsp_new_q[10];
     int32_t lsp_index[2];
@@ -244,13 +229,23 @@ HWY_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729_
     run_job(jobs[4]);
     w.t_op = open_loop_pitch_search(st->wsp_buf + kMaxPitchLag, 80);
     g729simd::SynthesisJob job;
+    double* e = st->exc_buf + kPastExcitation;
     for (int k = 0; k < 2; ++k) {
-        subframe_search(st, &w, k, &job);
+        subframe_range(&w, k);
+        w.frac = 0;
+        w.t0 = closed_loop_pitch_search(e + 40 * k, w.x, w.h_both[k], 40, w.t0_min, w.t0_max,
+                                        40 * k, &w.frac);
+        subframe_lag(st, &w, k, &job);
         run_job(job);
-        subframe_gain(st, &w);
+        subframe_gain(st, &w, adaptive_codebook_gain(w.x, w.y1, w.gain_correlations, 40));
         w.fcb_index = fixed_codebook_search(w.x2, w.h_both[k], w.t0, w.code, w.y2,
-                                                      &w.sign_index, st->sharp);
-        subframe_finish(st, &w, k, &job);
+                                            &w.sign_index, st->sharp);
+        fixed_codebook_correlations(w.x, w.y1, w.y2, w.gain_correlations);
+        double gp = 0.0;
+        double gc = 0.0;
+        const int32_t gain_index = quantize_gains(st->gain_pred_mem, w.code, w.gain_correlations,
+                                                  40, &gp, &gc, w.taming);
+        subframe_finish(st, &w, k, gain_index, gp, gc, &job);
         if (k == 0) run_job(job);
     }
 }
@@ -293,26 +288,20 @@ HWY_INLINE void highpass_impl(double hpf_mem[4], double* samples, int count) {
     second_order_section<true>(kPreprocessFilter, hpf_mem, samples, count);
 }
 
-// LPC analysis and, with DTX, the voice decision of the frame: true for an active frame.
-// r_given: the frame's autocorrelation computed already (batched encoder), or null.
+// The frame's autocorrelation, lag-windowed copy and LPC filter.
+HWY_INLINE void frame_lpc_impl(const g729_encoder_state* st, double r[13], double r_windowed[13],
+                               FrameLpc* lpc) {
+    lpc_autocorrelation(st->speech_buf, 12, r);
+    copy_doubles(r, r_windowed, 13);
+    lpc_lag_window(12, r_windowed);
+    levinson_durbin(r_windowed, lpc->a, lpc->rc);
+}
+
+// The LSPs and, with DTX, the voice decision of the frame from its autocorrelation r, the
+// lag-windowed r_windowed and the LPC filter: true for an active frame.
 HWY_INLINE bool frame_analysis(g729_encoder_state* st, int32_t frame_count, int32_t dtx_enabled,
-                               double lsp_new[10], const double* r_given = nullptr,
-                               const FrameLpc* lpc_given = nullptr) {
-    double r[13];
-    if (r_given != nullptr) {
-        for (int k = 0; k <= 12; ++k) r[k] = r_given[k];
-    } else {
-        lpc_autocorrelation(st->speech_buf, 12, r);
-    }
-    double r_raw[11];
-    copy_doubles(r, r_raw, 11);
-    lpc_lag_window(12, r);
-    FrameLpc lpc;
-    if (lpc_given != nullptr) {
-        lpc = *lpc_given;
-    } else {
-        levinson_durbin(r, lpc.a, lpc.rc);
-    }
+                               double lsp_new[10], const double r_raw[13],
+                               const double r[13], const FrameLpc& lpc) {
     const double* rc = lpc.rc;
     lpc_to_lsp(lpc.a, lsp_new, st->lsp_prev);
 
@@ -337,7 +326,11 @@ HWY_INLINE void frame_end(g729_encoder_state* st) {
 HWY_INLINE void encode_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                             int32_t frame_count, int32_t dtx_enabled) {
     double lsp_new[10];
-    if (frame_analysis(st, frame_count, dtx_enabled, lsp_new)) {
+    double r[13];
+    double r_windowed[13];
+    FrameLpc lpc;
+    frame_lpc_impl(st, r, r_windowed, &lpc);
+    if (frame_analysis(st, frame_count, dtx_enabled, lsp_new, r, r_windowed, lpc)) {
         encode_active_frame(st, params, lsp_new);
     } else {
         encode_inactive(st, params);
@@ -348,12 +341,11 @@ HWY_INLINE void encode_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_S
 // The first step for the batched encoder.
 HWY_INLINE bool begin_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                            int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
-                           const double r[13], const FrameLpc* lpc) {
+                           const double r[13], const double r_windowed[13], const FrameLpc& lpc) {
     w->params = params;
-    w->pitch_given = false;
-    w->gains_given = false;
-    w->gain_rows_given = false;
-    if (frame_analysis(st, frame_count, dtx_enabled, w->lsp_new, r, lpc)) return true;
+    if (frame_analysis(st, frame_count, dtx_enabled, w->lsp_new, r, r_windowed, lpc)) {
+        return true;
+    }
     encode_inactive(st, params);
     return false;
 }
@@ -370,10 +362,15 @@ void encode_frame_parameters(g729_encoder_state* st, int32_t params[G729_PARAMS_
     encode_impl(st, params, frame_count, dtx_enabled);
 }
 
+void frame_lpc(const g729_encoder_state* st, double r[13], double r_windowed[13],
+               FrameLpc* lpc) {
+    frame_lpc_impl(st, r, r_windowed, lpc);
+}
+
 bool encode_frame_begin(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                         int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
-                        const double r[13], const FrameLpc* lpc) {
-    return begin_impl(st, params, frame_count, dtx_enabled, work, r, lpc);
+                        const double r[13], const double r_windowed[13], const FrameLpc& lpc) {
+    return begin_impl(st, params, frame_count, dtx_enabled, work, r, r_windowed, lpc);
 }
 
 void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,
@@ -382,18 +379,20 @@ void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,
     active_begin(st, work, work->lsp_new, lsp_new_q, lsp_index, jobs);
 }
 
-void encode_subframe_search(g729_encoder_state* st, EncoderWork* work, int k,
-                            g729simd::SynthesisJob* y1_job) {
-    subframe_search(st, work, k, y1_job);
+void encode_subframe_range(EncoderWork* work, int k) { subframe_range(work, k); }
+
+void encode_subframe_lag(g729_encoder_state* st, EncoderWork* work, int k,
+                         g729simd::SynthesisJob* y1_job) {
+    subframe_lag(st, work, k, y1_job);
 }
 
-void encode_subframe_gain(g729_encoder_state* st, EncoderWork* work) {
-    subframe_gain(st, work);
+void encode_subframe_gain(g729_encoder_state* st, EncoderWork* work, double gp) {
+    subframe_gain(st, work, gp);
 }
 
-void encode_subframe_finish(g729_encoder_state* st, EncoderWork* work, int k,
-                            g729simd::SynthesisJob* target_job) {
-    subframe_finish(st, work, k, target_job);
+void encode_subframe_finish(g729_encoder_state* st, EncoderWork* w, int k, int32_t gain_index,
+                            double gp, double gc, g729simd::SynthesisJob* target_job) {
+    subframe_finish(st, w, k, gain_index, gp, gc, target_job);
 }
 
 void encode_frame_end(g729_encoder_state* st) { frame_end(st); }
@@ -407,9 +406,11 @@ namespace g729 {
 
 HWY_EXPORT(preprocess_highpass);
 HWY_EXPORT(encode_frame_parameters);
+HWY_EXPORT(frame_lpc);
 HWY_EXPORT(encode_frame_begin);
 HWY_EXPORT(encode_frame_active_begin);
-HWY_EXPORT(encode_subframe_search);
+HWY_EXPORT(encode_subframe_range);
+HWY_EXPORT(encode_subframe_lag);
 HWY_EXPORT(encode_subframe_gain);
 HWY_EXPORT(encode_subframe_finish);
 HWY_EXPORT(encode_frame_end);
@@ -423,11 +424,16 @@ void encode_frame_parameters(g729_encoder_state* st, int32_t params[G729_PARAMS_
     HWY_DYNAMIC_DISPATCH(encode_frame_parameters)(st, params, frame_count, dtx_enabled);
 }
 
+void frame_lpc(const g729_encoder_state* st, double r[13], double r_windowed[13],
+               FrameLpc* lpc) {
+    HWY_DYNAMIC_DISPATCH(frame_lpc)(st, r, r_windowed, lpc);
+}
+
 bool encode_frame_begin(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                         int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
-                        const double r[13], const FrameLpc* lpc) {
+                        const double r[13], const double r_windowed[13], const FrameLpc& lpc) {
     return HWY_DYNAMIC_DISPATCH(encode_frame_begin)(st, params, frame_count, dtx_enabled, work,
-                                                    r, lpc);
+                                                    r, r_windowed, lpc);
 }
 
 void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,
@@ -436,18 +442,23 @@ void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,
     HWY_DYNAMIC_DISPATCH(encode_frame_active_begin)(st, work, lsp_new_q, lsp_index, jobs);
 }
 
-void encode_subframe_search(g729_encoder_state* st, EncoderWork* work, int k,
-                            g729simd::SynthesisJob* y1_job) {
-    HWY_DYNAMIC_DISPATCH(encode_subframe_search)(st, work, k, y1_job);
+void encode_subframe_range(EncoderWork* work, int k) {
+    HWY_DYNAMIC_DISPATCH(encode_subframe_range)(work, k);
 }
 
-void encode_subframe_gain(g729_encoder_state* st, EncoderWork* work) {
-    HWY_DYNAMIC_DISPATCH(encode_subframe_gain)(st, work);
+void encode_subframe_lag(g729_encoder_state* st, EncoderWork* work, int k,
+                         g729simd::SynthesisJob* y1_job) {
+    HWY_DYNAMIC_DISPATCH(encode_subframe_lag)(st, work, k, y1_job);
+}
+
+void encode_subframe_gain(g729_encoder_state* st, EncoderWork* work, double gp) {
+    HWY_DYNAMIC_DISPATCH(encode_subframe_gain)(st, work, gp);
 }
 
 void encode_subframe_finish(g729_encoder_state* st, EncoderWork* work, int k,
+                            int32_t gain_index, double gp, double gc,
                             g729simd::SynthesisJob* target_job) {
-    HWY_DYNAMIC_DISPATCH(encode_subframe_finish)(st, work, k, target_job);
+    HWY_DYNAMIC_DISPATCH(encode_subframe_finish)(st, work, k, gain_index, gp, gc, target_job);
 }
 
 void encode_frame_end(g729_encoder_state* st) { HWY_DYNAMIC_DISPATCH(encode_frame_end)(st); }

@@ -19,17 +19,24 @@ void encode_frame_parameters(g729_encoder_state* state, int32_t params[G729_PARA
 
 // encode_frame_parameters in steps, for the batched encoder, with the serial filters between
 // them (each filter job is one lpc_synthesis_filter call of 40 samples):
-//   encode_frame_begin: false for an inactive frame (coded already: go to encode_frame_end);
-//     true for an active one, whose unquantized LSPs are then in work->lsp_new;
+//   encode_frame_begin, with the frame's autocorrelation and LPC filter (frame_lpc):
+//     false for an inactive frame (coded already: go to encode_frame_end); true for an active
+//     one, whose unquantized LSPs are then in work->lsp_new;
 //   for an active frame, the LSP quantizer on work->lsp_new (lsp_quantize or its steps), then
 //     encode_frame_active_begin with its result, which returns five jobs: jobs[0..3]
 //     independent, then jobs[4]; then the open-loop lag of the weighted speech
 //     (wsp_buf + 143, 80 samples) into work->t_op;
-//   per subframe k: encode_subframe_search(k), its job; encode_subframe_gain; the algebraic
-//     codebook search on work->x2 (fixed_codebook.h) into work->code, y2, fcb_index and
-//     sign_index; encode_subframe_finish(k), for k = 0 its job;
+//   per subframe k: encode_subframe_range(k); the closed-loop pitch search (pitch.h) into
+//     work->t0 and frac, which leaves the adaptive-codebook vector in the excitation;
+//     encode_subframe_lag(k), its job; the adaptive-codebook gain (adaptive_codebook_gain
+//     into work->gain_correlations) for encode_subframe_gain; the algebraic codebook search
+//     on work->x2 (fixed_codebook.h) into work->code, y2, fcb_index and sign_index; the gain
+//     quantizer (fixed_codebook_correlations, quantize_gains) for encode_subframe_finish(k),
+//     for k = 0 its job;
 //   encode_frame_end.
-// The work record carries the frame between the steps; params is written through it.
+// The work record carries the frame between the steps; params is written through it. The
+// single-channel driver makes every search between the steps itself; the batched encoder
+// makes them for many channels at once in vector lanes.
 struct EncoderWork {
     int32_t* params;
     double lsp_new[10];       // unquantized LSPs of the frame
@@ -48,19 +55,6 @@ struct EncoderWork {
     double y2[40];            // its filtered form
     int32_t fcb_index;
     int32_t sign_index;
-    // True when t0 and frac below hold the subframe's closed-loop lag and the
-    // adaptive-codebook vector is in the excitation already (the batched encoder searches many
-    // channels at once); encode_subframe_search then only codes them.
-    bool pitch_given;
-    // True when the caller computes the gains' correlations (the batched encoder, for many
-    // channels at once): gp (before taming) and gain_correlations[0..1] before
-    // encode_subframe_gain, gain_correlations[2..4] before encode_subframe_finish.
-    bool gains_given;
-    // True when the caller searched the gain codebooks (the batched encoder): their rows and
-    // the predicted code gain, before encode_subframe_finish.
-    bool gain_rows_given;
-    int32_t gain_rows[2];
-    double predicted_gain;
     int32_t t_op;             // open-loop lag, set before encode_subframe_search(0)
     int32_t t0_min;
     int32_t t0_max;
@@ -75,18 +69,25 @@ struct FrameLpc {
     double rc[10];
 };
 
-// r: the frame's autocorrelation (lpc_autocorrelation of speech_buf, lags 0..12) when
-// computed already, or null; lpc: its FrameLpc when computed already (r given too), or null.
+// The frame's autocorrelation r (lpc_autocorrelation of speech_buf, lags 0..12), the same
+// lag-windowed (lpc_lag_window) and its LPC filter (levinson_durbin of the windowed one).
+void frame_lpc(const g729_encoder_state* state, double r[13], double r_windowed[13],
+               FrameLpc* lpc);
+
 bool encode_frame_begin(g729_encoder_state* state, int32_t params[G729_PARAMS_SIZE],
                         int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
-                        const double r[13] = nullptr, const FrameLpc* lpc = nullptr);
+                        const double r[13], const double r_windowed[13], const FrameLpc& lpc);
 void encode_frame_active_begin(g729_encoder_state* state, EncoderWork* work,
                                const double lsp_new_q[10], const int32_t lsp_index[2],
                                g729simd::SynthesisJob jobs[5]);
-void encode_subframe_search(g729_encoder_state* state, EncoderWork* work, int subframe,
-                            g729simd::SynthesisJob* y1_job);
-void encode_subframe_gain(g729_encoder_state* state, EncoderWork* work);
+void encode_subframe_range(EncoderWork* work, int subframe);
+void encode_subframe_lag(g729_encoder_state* state, EncoderWork* work, int subframe,
+                         g729simd::SynthesisJob* y1_job);
+// gp: the unquantized adaptive-codebook gain.
+void encode_subframe_gain(g729_encoder_state* state, EncoderWork* work, double gp);
+// gain_index, gp, gc: the gain quantizer's index and quantized gains.
 void encode_subframe_finish(g729_encoder_state* state, EncoderWork* work, int subframe,
+                            int32_t gain_index, double gp, double gc,
                             g729simd::SynthesisJob* target_job);
 void encode_frame_end(g729_encoder_state* state);
 
