@@ -142,14 +142,17 @@ bool decode_arguments_ok(g729_decoder_state* const states[], int count,
     return true;
 }
 
-// One frame of n (1..G) channels. kernels: the lane kernels' instruction set (lane_kernels);
-// codebook: the codebook search's scratch for their lanes.
+// The steps of a frame of n (1..G) channels, each for every channel side by side.
+// kernels: the lane kernels' instruction set (lane_kernels); codebook: the codebook search's
+// scratch for their lanes.
+
+// The pre-processing high-pass and the LPC analysis, then each channel's frame begun; the
+// active frames come first in p.work. Returns their number.
 template <int G>
-void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
-                 g729_encoder_state* const states[], int n, const int16_t* const samples[],
-                 uint8_t* const bytes[], int32_t byte_counts[]) {
-    double* mems[G] = {};
-    double* blocks[G] = {};
+int encode_analysis(EncodePass<G>& p, int kernels, g729_encoder_state* const states[], int n,
+                    const int16_t* const samples[]) {
+    double* mems[G];
+    double* blocks[G];
     for (int k = 0; k < n; ++k) {
         g729_encoder_state* st = states[k];
         for (int32_t& v : p.params[k]) v = 0;
@@ -158,13 +161,9 @@ void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
     }
     highpass_channels(Highpass::preprocess, mems, blocks, n, G729_FRAME_SIZE, kernels);
 
-    // The active frames' serial filters side by side across channels, between the steps
-    // of each channel's frame.
     EncodeWork* work = p.work;
-    g729simd::SynthesisJob* independent = p.independent;
-    g729simd::SynthesisJob* chained = p.chained;
     // The analysis windows' autocorrelations side by side.
-    const double* windows[G];
+    const double* windows[G] = {};
     for (int k = 0; k < n; ++k) windows[k] = states[k]->speech_buf;
     autocorrelation_channels(windows, n, p.autocorrelations, kernels);
 
@@ -190,12 +189,21 @@ void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
             ++active;
         }
     }
+    return active;
+}
 
+// The active frames' LSP quantizers, then their weighting, target and impulse-response
+// filters.
+template <int G>
+void encode_lsp(EncodePass<G>& p, int kernels, int active) {
+    EncodeWork* work = p.work;
+    g729simd::SynthesisJob* independent = p.independent;
+    g729simd::SynthesisJob* chained = p.chained;
     // The active frames' LSP quantizers, their searches side by side: two targets a
     // channel (the two predictor modes), the second stage on both halves.
     {
-        const double* targets[2 * G];
-        const double* weights[2 * G];
+        const double* targets[2 * G] = {};
+        const double* weights[2 * G] = {};
         int best[2 * G];
         for (int a = 0; a < active; ++a) {
             LspQuantizeWork& q = work[a].lsp;
@@ -235,10 +243,15 @@ void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
     }
     synthesis_channels(independent, 4 * active, G729_SUBFRAME_SIZE, kernels);
     synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
+}
 
+// The active frames' open-loop lags.
+template <int G>
+void encode_open_loop(EncodePass<G>& p, int kernels, int active) {
+    EncodeWork* work = p.work;
     // The open-loop pitch searches' correlations side by side.
     {
-        const double* wsp[G];
+        const double* wsp[G] = {};
         int lags[G][3];
         double maxima[G][3];
         for (int a = 0; a < active; ++a) wsp[a] = work[a].st->wsp_buf + kMaxPitchLag;
@@ -247,97 +260,139 @@ void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
             work[a].frame.t_op = open_loop_choose(wsp[a], G729_FRAME_SIZE, lags[a], maxima[a]);
         }
     }
+}
 
-    for (int sf = 0; sf < 2; ++sf) {
-        // The closed-loop pitch searches side by side; each channel's subframe step then
-        // codes the lag it found.
-        {
-            double* exc[G];
-            const double* x[G];
-            const double* h[G];
-            int t0_min[G];
-            int t0_max[G];
-            int t0[G];
-            int frac[G];
-            for (int a = 0; a < active; ++a) {
-                EncoderWork& w = work[a].frame;
-                encode_subframe_range(&w, sf);
-                exc[a] = work[a].st->exc_buf + kPastExcitation + G729_SUBFRAME_SIZE * sf;
-                x[a] = w.x;
-                h[a] = w.h_both[sf];
-                t0_min[a] = w.t0_min;
-                t0_max[a] = w.t0_max;
-            }
-            closed_loop_channels(exc, x, h, t0_min, t0_max, G729_SUBFRAME_SIZE * sf, active, t0,
-                                 frac, kernels);
-            for (int a = 0; a < active; ++a) {
-                EncoderWork& w = work[a].frame;
-                w.t0 = t0[a];
-                w.frac = frac[a];
-            }
-        }
-        for (int a = 0; a < active; ++a) {
-            encode_subframe_lag(work[a].st, &work[a].frame, sf, &chained[a]);
-        }
-        synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
-        // The pitch gains side by side.
-        const double* xs[G];
-        const double* y1s[G];
-        const double* y2s[G];
-        double* correlations[G];
-        double gains[G];
+// Subframe sf's closed-loop pitch searches, the lags coded and the adaptive-codebook vectors
+// filtered.
+template <int G>
+void encode_pitch(EncodePass<G>& p, int kernels, int active, int sf) {
+    EncodeWork* work = p.work;
+    g729simd::SynthesisJob* chained = p.chained;
+    // The closed-loop pitch searches side by side; each channel's subframe step then
+    // codes the lag it found.
+    {
+        double* exc[G] = {};
+        const double* x[G] = {};
+        const double* h[G] = {};
+        int t0_min[G] = {};
+        int t0_max[G] = {};
+        int t0[G];
+        int frac[G];
         for (int a = 0; a < active; ++a) {
             EncoderWork& w = work[a].frame;
-            xs[a] = w.x;
-            y1s[a] = w.y1;
-            y2s[a] = w.y2;
-            correlations[a] = w.gain_correlations;
-        }
-        pitch_gain_channels(xs, y1s, active, correlations, gains, kernels);
-        // The algebraic codebook searches side by side.
-        const double* h[G];
-        const double* target[G];
-        double* sign[G];
-        for (int a = 0; a < active; ++a) {
-            EncoderWork& w = work[a].frame;
-            encode_subframe_gain(work[a].st, &w, gains[a]);
-            fixed_codebook_sharpen_impulse(w.h_both[sf], w.t0, work[a].st->sharp);
+            encode_subframe_range(&w, sf);
+            exc[a] = work[a].st->exc_buf + kPastExcitation + G729_SUBFRAME_SIZE * sf;
+            x[a] = w.x;
             h[a] = w.h_both[sf];
-            target[a] = w.x2;
-            sign[a] = work[a].sign;
+            t0_min[a] = w.t0_min;
+            t0_max[a] = w.t0_max;
         }
-        codebook_search_channels(h, target, active, p.positions, sign, codebook, kernels);
+        closed_loop_channels(exc, x, h, t0_min, t0_max, G729_SUBFRAME_SIZE * sf, active, t0,
+                             frac, kernels);
         for (int a = 0; a < active; ++a) {
             EncoderWork& w = work[a].frame;
-            w.fcb_index = fixed_codebook_code_vectors(w.h_both[sf], w.t0, p.positions[a],
-                                                      work[a].sign, w.code, w.y2,
-                                                      &w.sign_index, work[a].st->sharp);
+            w.t0 = t0[a];
+            w.frac = frac[a];
         }
-        // The gain quantizers' correlations and codebook searches side by side.
-        codebook_gain_correlations_channels(xs, y1s, y2s, active, correlations, kernels);
-        {
-            double g0[G];
-            int taming[G];
-            int row1[G];
-            int row2[G];
-            for (int a = 0; a < active; ++a) {
-                EncoderWork& w = work[a].frame;
-                gain_predictor_predict(work[a].st->gain_pred_mem, w.code, 40, &g0[a]);
-                taming[a] = w.taming;
-            }
-            gain_search_channels(correlations, g0, taming, active, row1, row2, kernels);
-            for (int a = 0; a < active; ++a) {
-                double gp = 0.0;
-                double gc = 0.0;
-                const int32_t index = quantized_gains(work[a].st->gain_pred_mem, row1[a], row2[a],
-                                                      g0[a], &gp, &gc);
-                encode_subframe_finish(work[a].st, &work[a].frame, sf, index, gp, gc,
-                                       &chained[a]);
-            }
-        }
-        if (sf == 0) synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
     }
+    for (int a = 0; a < active; ++a) {
+        encode_subframe_lag(work[a].st, &work[a].frame, sf, &chained[a]);
+    }
+    synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
+}
 
+// Subframe sf's adaptive-codebook gains and algebraic codebook searches.
+template <int G>
+void encode_codebook(EncodePass<G>& p, double* codebook, int kernels, int active, int sf) {
+    EncodeWork* work = p.work;
+    // The pitch gains side by side.
+    const double* xs[G] = {};
+    const double* y1s[G] = {};
+    double* correlations[G] = {};
+    double gains[G];
+    for (int a = 0; a < active; ++a) {
+        EncoderWork& w = work[a].frame;
+        xs[a] = w.x;
+        y1s[a] = w.y1;
+        correlations[a] = w.gain_correlations;
+    }
+    pitch_gain_channels(xs, y1s, active, correlations, gains, kernels);
+    // The algebraic codebook searches side by side.
+    const double* h[G] = {};
+    const double* target[G] = {};
+    double* sign[G] = {};
+    for (int a = 0; a < active; ++a) {
+        EncoderWork& w = work[a].frame;
+        encode_subframe_gain(work[a].st, &w, gains[a]);
+        fixed_codebook_sharpen_impulse(w.h_both[sf], w.t0, work[a].st->sharp);
+        h[a] = w.h_both[sf];
+        target[a] = w.x2;
+        sign[a] = work[a].sign;
+    }
+    codebook_search_channels(h, target, active, p.positions, sign, codebook, kernels);
+    for (int a = 0; a < active; ++a) {
+        EncoderWork& w = work[a].frame;
+        w.fcb_index = fixed_codebook_code_vectors(w.h_both[sf], w.t0, p.positions[a],
+                                                  work[a].sign, w.code, w.y2,
+                                                  &w.sign_index, work[a].st->sharp);
+    }
+}
+
+// Subframe sf's gain quantizers and the rest of the subframe; after subframe 1, subframe 2's
+// targets filtered.
+template <int G>
+void encode_gains(EncodePass<G>& p, int kernels, int active, int sf) {
+    EncodeWork* work = p.work;
+    g729simd::SynthesisJob* chained = p.chained;
+    const double* xs[G] = {};
+    const double* y1s[G] = {};
+    const double* y2s[G] = {};
+    double* correlations[G] = {};
+    for (int a = 0; a < active; ++a) {
+        EncoderWork& w = work[a].frame;
+        xs[a] = w.x;
+        y1s[a] = w.y1;
+        y2s[a] = w.y2;
+        correlations[a] = w.gain_correlations;
+    }
+    // The gain quantizers' correlations and codebook searches side by side.
+    codebook_gain_correlations_channels(xs, y1s, y2s, active, correlations, kernels);
+    {
+        double g0[G] = {};
+        int taming[G] = {};
+        int row1[G];
+        int row2[G];
+        for (int a = 0; a < active; ++a) {
+            EncoderWork& w = work[a].frame;
+            gain_predictor_predict(work[a].st->gain_pred_mem, w.code, 40, &g0[a]);
+            taming[a] = w.taming;
+        }
+        gain_search_channels(correlations, g0, taming, active, row1, row2, kernels);
+        for (int a = 0; a < active; ++a) {
+            double gp = 0.0;
+            double gc = 0.0;
+            const int32_t index = quantized_gains(work[a].st->gain_pred_mem, row1[a], row2[a],
+                                                  g0[a], &gp, &gc);
+            encode_subframe_finish(work[a].st, &work[a].frame, sf, index, gp, gc,
+                                   &chained[a]);
+        }
+    }
+    if (sf == 0) synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
+}
+
+// One frame of n (1..G) channels.
+template <int G>
+void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
+                 g729_encoder_state* const states[], int n, const int16_t* const samples[],
+                 uint8_t* const bytes[], int32_t byte_counts[]) {
+    const int active = encode_analysis(p, kernels, states, n, samples);
+    encode_lsp(p, kernels, active);
+    encode_open_loop(p, kernels, active);
+    for (int sf = 0; sf < 2; ++sf) {
+        encode_pitch(p, kernels, active, sf);
+        encode_codebook(p, codebook, kernels, active, sf);
+        encode_gains(p, kernels, active, sf);
+    }
     for (int k = 0; k < n; ++k) {
         encode_frame_end(states[k]);
         encoder_pack(p.params[k], bytes[k], &byte_counts[k]);
