@@ -21,6 +21,7 @@ struct LaneOps {
     Vec load(const double* a, int n) const { return hn::Load(Tag(), a + n * kLanes); }
     void store(Vec v, double* a, int n) const { hn::Store(v, Tag(), a + n * kLanes); }
     Vec sqrt(Vec v) const { return hn::Sqrt(v); }
+    Vec neg(Vec v) const { return hn::Neg(v); }
     Mask lt(Vec a, Vec b) const { return hn::Lt(a, b); }
     Mask gt(Vec a, Vec b) const { return hn::Gt(a, b); }
     Mask ge(Vec a, Vec b) const { return hn::Ge(a, b); }

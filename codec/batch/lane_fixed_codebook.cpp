@@ -35,6 +35,7 @@ constexpr int kSearchScratch = kCodebookSearchScratch;
 static_assert(kSearchScratch == kMatrixSize + 5 * kLen);
 
 #include "codec/batch/lane_common-inl.h"
+#include "codec/encoder/codebook_matrix-inl.h"
 
 // A row of each lane's own, as the offsets of its elements in interleaved arrays when the row
 // steps by 1, 5 or 8 elements: lane l's element offset + stride * row[l] is at
@@ -76,48 +77,6 @@ Vec cross_gather(const Lanes& L, const double* rr, const RowLanes& ri, int rj) {
         return L.gather(rr, kBlock[Ti][Tj] + rj, ri.s8);
     } else {
         return L.gather(rr, kBlock[Tj][Ti] + kPerTrack * rj, ri.s1);
-    }
-}
-
-// scalar::correlation_matrix, lane by lane.
-void correlation_matrix(const Lanes& L, const double* h, double* rr) {
-    // The main diagonal: positions 39, 38, ... on tracks 4, 3, ..., one row up every 5.
-    Vec cor = L.set(0.0);
-    for (int k = 0; k < kLen; k += kTracks) {
-        const int row = kPerTrack - 1 - k / kTracks;
-        for (int u = 0; u < 5; ++u) {
-            const Vec hk = L.load(h, k + u);
-            cor += hk * hk;
-            L.store(cor, rr, kDiag[4 - u] + row);
-        }
-    }
-    alignas(64) double scratch[kLanes] = {};
-    for (int delta = 1; delta < kLen; delta++) {
-        if (delta % kTracks == 0) continue;
-        int p[5];
-        for (int u = 0; u < 5; u++) p[u] = kTargets.first[delta][u];
-        const int len = kLen - delta;
-        cor = L.set(0.0);
-        int k = 0;
-        for (; k + 5 <= len; k += 5) {
-            for (int u = 0; u < 5; u++) {
-                cor += L.load(h, k + u) * L.load(h, k + u + delta);
-                if (p[u] != kScratch) {
-                    L.store(cor, rr, p[u]);
-                    p[u] -= kPerTrack + 1;
-                } else {
-                    hn::Store(cor, L.d, scratch);
-                }
-            }
-        }
-        for (int u = 0; k < len; k++, u++) {
-            cor += L.load(h, k) * L.load(h, k + delta);
-            if (p[u] != kScratch) {
-                L.store(cor, rr, p[u]);
-            } else {
-                hn::Store(cor, L.d, scratch);
-            }
-        }
     }
 }
 
@@ -263,36 +222,14 @@ void search_group(const double* const h[], const double* const x[], int n, int (
     double* nsb = sb + kLen * kLanes;
     interleave_rows(h, n, kLen, hb);
     interleave_rows(x, n, kLen, xb);
-    correlation_matrix(L, hb, rr);
+    const LaneOps o;
+    correlation_matrix_sums<Vec>(o, hb, rr);
 
     // d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0 (into db); its sign
-    // and magnitude.
+    // and magnitude; the signs folded into the matrix.
     target_correlation(hb, xb, db);
-    for (int i = 0; i < kLen; i++) {
-        const Vec s = L.load(db, i);
-        const auto nonnegative = hn::Ge(s, L.set(0.0));
-        const Vec sg = hn::IfThenElse(nonnegative, L.set(1.0), L.set(-1.0));
-        L.store(sg, sb, i);
-        L.store(hn::Neg(sg), nsb, i);
-        L.store(hn::IfThenElse(nonnegative, s, hn::Neg(s)), db, i);
-    }
-
-    // scalar::fold_signs: every stored cross term times sign[i] * sign[j].
-    for (int ti = 0; ti < kTracks; ti++) {
-        for (int tj = ti + 1; tj < kTracks; tj++) {
-            const int block = kBlock[ti][tj];
-            if (block < 0) continue;
-            for (int r = 0; r < kPerTrack; r++) {
-                const auto positive = hn::Gt(L.load(sb, ti + kTracks * r), L.set(0.0));
-                for (int c = 0; c < kPerTrack; c++) {
-                    const int j = tj + kTracks * c;
-                    const Vec s = hn::IfThenElse(positive, L.load(sb, j), L.load(nsb, j));
-                    const int e = block + kPerTrack * r + c;
-                    L.store(L.load(rr, e) * s, rr, e);
-                }
-            }
-        }
-    }
+    correlation_signs<Vec>(o, db, sb, nsb);
+    fold_signs<Vec>(o, sb, nsb, rr);
 
     Vec psk = L.set(-1.0);
     Vec alpk = L.set(1.0);

@@ -15,6 +15,7 @@ struct ScalarOps {
     static double load(const double* a, int n) { return a[n]; }
     static void store(double v, double* a, int n) { a[n] = v; }
     static double sqrt(double v) { return std::sqrt(v); }
+    static double neg(double v) { return -v; }
     static bool lt(double a, double b) { return a < b; }
     static bool gt(double a, double b) { return a > b; }
     static bool ge(double a, double b) { return a >= b; }

@@ -91,59 +91,6 @@ inline void main_diagonal(const double* h, double* rr) {
 // The scalar forms, run by the scalar instruction sets.
 namespace scalar {
 
-// Running sums of the diagonals, stored as they pass their entries (see correlation_matrix);
-// the sums that are never read go to a scratch area.
-inline void correlation_matrix(const double* h, double* rr) {
-    main_diagonal(h, rr);
-
-    double scratch[kPerTrack * kPerTrack];  // walks down by 9 at most 7 times from its end
-    for (int delta = 1; delta < kLen; delta++) {
-        if (delta % kTracks == 0) {
-            continue;
-        }
-        double* p[5];
-        for (int u = 0; u < 5; u++) {
-            const int target = kTargets.first[delta][u];
-            p[u] = target == kScratch ? scratch + kPerTrack * kPerTrack - 1 : rr + target;
-        }
-        const int len = kLen - delta;
-        const double* hd = h + delta;
-        double cor = 0.0;
-        int k = 0;
-        for (; k + 5 <= len; k += 5) {
-            for (int u = 0; u < 5; u++) {
-                cor += h[k + u] * hd[k + u];
-                *p[u] = cor;
-                p[u] -= kPerTrack + 1;
-            }
-        }
-        for (int u = 0; k < len; k++, u++) {
-            cor += h[k] * hd[k];
-            *p[u] = cor;
-        }
-    }
-}
-
-// Multiplies every stored cross term rr[i][j] by sign[i] * sign[j].
-inline void fold_signs(const double* sign, const double* negsign, double* rr) {
-    for (int ti = 0; ti < kTracks; ti++) {
-        for (int tj = ti + 1; tj < kTracks; tj++) {
-            const int block = kBlock[ti][tj];
-            if (block < 0) {
-                continue;
-            }
-            for (int r = 0; r < kPerTrack; r++) {
-                const int i = ti + kTracks * r;
-                const double* s = sign[i] > 0.0 ? sign : negsign;
-                double* row = rr + block + kPerTrack * r;
-                for (int c = 0; c < kPerTrack; c++) {
-                    row[c] = row[c] * s[tj + kTracks * c];
-                }
-            }
-        }
-    }
-}
-
 // d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0.
 inline void correlate(const double* h, const double* x, double* d) {
     for (int n = 0; n < kLen; n++) {

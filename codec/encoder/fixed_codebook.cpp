@@ -11,6 +11,7 @@
 
 #include "codec/simd_kernels-inl.h"
 
+#include "codec/common/scalar_ops.h"
 #include "codec/encoder/codebook_search.h"
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/lpc/primitives.h"
@@ -24,25 +25,20 @@ namespace {
 
 using namespace codebook;
 
+#include "codec/encoder/codebook_matrix-inl.h"
+
 // The scalar search: the same sums and comparisons as the vector one, one at a time.
 inline void scalar_search(const double* h, const double* x, int pos[4], double* sign) {
+    const ScalarOps o;
     double rr[kMatrixSize];
-    scalar::correlation_matrix(h, rr);
+    correlation_matrix_sums<double>(o, h, rr);
 
     double d[kLen];
     scalar::correlate(h, x, d);
 
     double negsign[kLen];
-    for (int n = 0; n < kLen; n++) {
-        if (d[n] >= 0.0) {
-            sign[n] = 1.0;
-        } else {
-            sign[n] = -1.0;
-            d[n] = -d[n];
-        }
-        negsign[n] = -sign[n];
-    }
-    scalar::fold_signs(sign, negsign, rr);
+    correlation_signs<double>(o, d, sign, negsign);
+    fold_signs<double>(o, sign, negsign, rr);
     scalar::search_positions(d, rr, pos);
 }
 
