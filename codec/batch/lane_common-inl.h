@@ -12,37 +12,6 @@ constexpr int kMaxLanes = 8;
 // Lanes per vector: known when compiling for each target (no scalable vectors are built).
 constexpr int kLanes = static_cast<int>(hn::MaxLanes(Tag()));
 
-// The operations of the routines written once for a double and for lanes (the -inl.h
-// templates; codec/common/scalar_ops.h has the single-channel ones), on vectors of one channel
-// per lane and arrays interleaved lane by lane (element n of lane l at n * kLanes + l).
-struct LaneOps {
-    using Mask = hn::Mask<Tag>;
-    Vec set(double v) const { return hn::Set(Tag(), v); }
-    Vec load(const double* a, int n) const { return hn::Load(Tag(), a + n * kLanes); }
-    void store(Vec v, double* a, int n) const { hn::Store(v, Tag(), a + n * kLanes); }
-    Vec sqrt(Vec v) const { return hn::Sqrt(v); }
-    Vec neg(Vec v) const { return hn::Neg(v); }
-    Mask lt(Vec a, Vec b) const { return hn::Lt(a, b); }
-    Mask gt(Vec a, Vec b) const { return hn::Gt(a, b); }
-    Mask ge(Vec a, Vec b) const { return hn::Ge(a, b); }
-    Mask ne(Vec a, Vec b) const { return hn::Ne(a, b); }
-    Mask both(Mask a, Mask b) const { return hn::And(a, b); }
-    Mask either(Mask a, Mask b) const { return hn::Or(a, b); }
-    Mask and_not(Mask a, Mask b) const { return hn::AndNot(a, b); }
-    Vec select(Mask m, Vec yes, Vec no) const { return hn::IfThenElse(m, yes, no); }
-    // Each lane's entry (row, column) of a two-column table stored row by row, gathered.
-    Vec entry(const double* table, Vec row, int column) const {
-#if HWY_TARGET == HWY_SCALAR
-        // One lane: a plain read (the single-lane gather's index conversion has a saturated
-        // out-of-range path that the compiler reports as a read before the table).
-        return set(table[2 * static_cast<int>(hn::GetLane(row)) + column]);
-#else
-        const hn::RebindToSigned<Tag> di;
-        return hn::GatherIndex(Tag(), table + column, hn::ConvertTo(di, row * set(2.0)));
-#endif
-    }
-};
-
 using IndexTag = hn::RebindToSigned<Tag>;
 using Index = hn::Vec<IndexTag>;
 
@@ -60,6 +29,68 @@ struct Lanes {
     // wait for the stores to retire.
     Vec gather(const double* a, int offset, Index at) const {
         return hn::GatherIndex(d, a + offset * n, at);
+    }
+};
+
+// A row of each lane's own, as the offsets of its elements in interleaved arrays when the row
+// steps by 1, 5 or 8 elements: lane l's element offset + stride * row[l] is at
+// (offset * n) + s<stride>[l].
+struct RowLanes {
+    RowLanes() {}  // written out: an implicit constructor would miss the target's attributes
+    Index s1;
+    Index s5;
+    Index s8;
+};
+
+// The rows are small whole numbers, so every product below is exact.
+HWY_INLINE RowLanes row_lanes(const Lanes& L, Vec rows) {
+    const IndexTag di;
+    const Vec lane = hn::Iota(L.d, 0.0);
+    const Vec per_row = rows * L.set(L.n);
+    RowLanes out;
+    out.s1 = hn::ConvertTo(di, per_row + lane);
+    out.s5 = hn::ConvertTo(di, per_row * L.set(5.0) + lane);
+    out.s8 = hn::ConvertTo(di, per_row * L.set(8.0) + lane);
+    return out;
+}
+
+// The operations of the routines written once for a double and for lanes (the -inl.h
+// templates; codec/common/scalar_ops.h has the single-channel ones), on vectors of one channel
+// per lane and arrays interleaved lane by lane (element n of lane l at n * kLanes + l).
+struct LaneOps {
+    using Mask = hn::Mask<Tag>;
+    Vec set(double v) const { return hn::Set(Tag(), v); }
+    Vec load(const double* a, int n) const { return hn::Load(Tag(), a + n * kLanes); }
+    void store(Vec v, double* a, int n) const { hn::Store(v, Tag(), a + n * kLanes); }
+    Vec sqrt(Vec v) const { return hn::Sqrt(v); }
+    Vec neg(Vec v) const { return hn::Neg(v); }
+    Mask lt(Vec a, Vec b) const { return hn::Lt(a, b); }
+    Mask gt(Vec a, Vec b) const { return hn::Gt(a, b); }
+    Mask ge(Vec a, Vec b) const { return hn::Ge(a, b); }
+    Mask ne(Vec a, Vec b) const { return hn::Ne(a, b); }
+    Mask eq(Vec a, Vec b) const { return hn::Eq(a, b); }
+    Mask both(Mask a, Mask b) const { return hn::And(a, b); }
+    Mask either(Mask a, Mask b) const { return hn::Or(a, b); }
+    Mask and_not(Mask a, Mask b) const { return hn::AndNot(a, b); }
+    Vec select(Mask m, Vec yes, Vec no) const { return hn::IfThenElse(m, yes, no); }
+    // Each lane's own row, ready to address interleaved arrays, and element
+    // offset + stride * row (stride 1, 5 or 8) of each lane, gathered.
+    using Rows = RowLanes;
+    Rows rows(Vec r) const { return row_lanes(Lanes(), r); }
+    Vec at(const double* a, int offset, const Rows& r, int stride) const {
+        const Index& s = stride == 1 ? r.s1 : (stride == 5 ? r.s5 : r.s8);
+        return Lanes().gather(a, offset, s);
+    }
+    // Each lane's entry (row, column) of a two-column table stored row by row, gathered.
+    Vec entry(const double* table, Vec row, int column) const {
+#if HWY_TARGET == HWY_SCALAR
+        // One lane: a plain read (the single-lane gather's index conversion has a saturated
+        // out-of-range path that the compiler reports as a read before the table).
+        return set(table[2 * static_cast<int>(hn::GetLane(row)) + column]);
+#else
+        const hn::RebindToSigned<Tag> di;
+        return hn::GatherIndex(Tag(), table + column, hn::ConvertTo(di, row * set(2.0)));
+#endif
     }
 };
 

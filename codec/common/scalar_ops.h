@@ -20,11 +20,18 @@ struct ScalarOps {
     static bool gt(double a, double b) { return a > b; }
     static bool ge(double a, double b) { return a >= b; }
     static bool ne(double a, double b) { return a != b; }
+    static bool eq(double a, double b) { return a == b; }
     static bool both(bool a, bool b) { return a && b; }
     static bool either(bool a, bool b) { return a || b; }
     // Not a, and b.
     static bool and_not(bool a, bool b) { return !a && b; }
     static double select(bool m, double yes, double no) { return m ? yes : no; }
+    // A row ready to address arrays, and element offset + stride * row.
+    using Rows = int;
+    static int rows(double r) { return static_cast<int>(r); }
+    static double at(const double* a, int offset, int row, int stride) {
+        return a[offset + stride * row];
+    }
     // Entry (row, column) of a two-column table stored row by row; the row is a small whole
     // number.
     static double entry(const double* table, double row, int column) {

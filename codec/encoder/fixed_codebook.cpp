@@ -26,6 +26,7 @@ namespace {
 using namespace codebook;
 
 #include "codec/encoder/codebook_matrix-inl.h"
+#include "codec/encoder/codebook_pairs-inl.h"
 
 // The scalar search: the same sums and comparisons as the vector one, one at a time.
 inline void scalar_search(const double* h, const double* x, int pos[4], double* sign) {
@@ -39,7 +40,9 @@ inline void scalar_search(const double* h, const double* x, int pos[4], double* 
     double negsign[kLen];
     correlation_signs<double>(o, d, sign, negsign);
     fold_signs<double>(o, sign, negsign, rr);
-    scalar::search_positions(d, rr, pos);
+    double best[4];
+    search_pulse_positions(o, d, rr, best);
+    for (int k = 0; k < 4; k++) pos[k] = static_cast<int>(best[k]);
 }
 
 // Pitch sharpening of the impulse response; reads only h[0..19], never a changed sample.
