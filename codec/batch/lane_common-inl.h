@@ -168,25 +168,3 @@ inline void deinterleave_rows(const double* src, int n, int count, double* const
         for (int l = 0; l < n; ++l) rows[l][i] = in[l];
     }
 }
-
-// d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0, for h and x of 40
-// samples interleaved (kLanes channels). Four outputs' sums at a time, so that their chains
-// overlap.
-inline void target_correlation(const double* hb, const double* xb, double* d) {
-    const Tag t;
-    constexpr int kSamples = 40;
-    const auto at = [&](const double* a, int i) { return hn::Load(t, a + i * kLanes); };
-    for (int i = 0; i < kSamples; i += 4) {
-        Vec s[4] = {hn::Zero(t), hn::Zero(t), hn::Zero(t), hn::Zero(t)};
-        for (int j = 0; j < kSamples - i - 3; j++) {
-            const Vec hj = at(hb, j);
-            for (int u = 0; u < 4; ++u) s[u] += at(xb, i + u + j) * hj;
-        }
-        // The last three samples end the sums one by one: output i + u stops at 39 - i - u.
-        for (int j = kSamples - i - 3; j < kSamples - i; j++) {
-            const Vec hj = at(hb, j);
-            for (int u = 0; u < kSamples - i - j; ++u) s[u] += at(xb, i + u + j) * hj;
-        }
-        for (int u = 0; u < 4; ++u) hn::Store(s[u], t, d + (i + u) * kLanes);
-    }
-}

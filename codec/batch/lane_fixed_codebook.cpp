@@ -35,6 +35,7 @@ constexpr int kSearchScratch = kCodebookSearchScratch;
 static_assert(kSearchScratch == kMatrixSize + 5 * kLen);
 
 #include "codec/batch/lane_common-inl.h"
+#include "codec/encoder/target_correlation-inl.h"
 #include "codec/encoder/codebook_matrix-inl.h"
 #include "codec/encoder/codebook_pairs-inl.h"
 
@@ -56,7 +57,7 @@ void search_group(const double* const h[], const double* const x[], int n, int (
 
     // d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0 (into db); its sign
     // and magnitude; the signs folded into the matrix.
-    target_correlation(hb, xb, db);
+    target_correlation<Vec>(LaneOps(), hb, xb, db);
     correlation_signs<Vec>(o, db, sb, nsb);
     fold_signs<Vec>(o, sb, nsb, rr);
 

@@ -30,6 +30,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 
 #include "codec/batch/lane_common-inl.h"
+#include "codec/encoder/target_correlation-inl.h"
 #include "codec/encoder/open_loop_search-inl.h"
 
 constexpr int kLen = G729_SUBFRAME_SIZE;
@@ -94,7 +95,7 @@ void closed_loop_group(double* const* exc, const double* const* x, const double*
     alignas(64) double db[kLen * kLanes];
     interleave_rows(h, n, kLen, hb);
     interleave_rows(x, n, kLen, xb);
-    target_correlation(hb, xb, db);
+    target_correlation<Vec>(LaneOps(), hb, xb, db);
 
     // Integer lag: lane l's lag t0_min[l] + k correlates d with exc[n - t0_min[l] - k], its
     // window moved in from exc - t0_min[l] - (lags - 1).

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Correlations of the algebraic codebook search: the correlation matrix of the impulse
-// response, stored in the blocks the search reads, the folding of the signs into it, and the
-// correlation of the target with the impulse response. The layout and the scalar forms; the
-// vector kernels (four sums at a time) are in codebook_correlations-inl.h, and every sum has
-// the same terms, order and start in both.
+// Correlations of the algebraic codebook search: the layout of the correlation matrix of the
+// impulse response, in the blocks the search reads, and its main diagonal. The matrix, the
+// signs and the target correlation written once for one channel and for lanes are in
+// codebook_matrix-inl.h and target_correlation-inl.h; the single channel's vector kernels
+// (four sums at a time) in codebook_correlations-inl.h. Every sum has the same terms, order and
+// start in all of them.
 #pragma once
 
 #include <cstdint>
@@ -87,21 +88,5 @@ inline void main_diagonal(const double* h, double* rr) {
         rr[kDiag[0] + row] = cor;
     }
 }
-
-// The scalar forms, run by the scalar instruction sets.
-namespace scalar {
-
-// d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0.
-inline void correlate(const double* h, const double* x, double* d) {
-    for (int n = 0; n < kLen; n++) {
-        double s = 0.0;
-        for (int j = 0; j < kLen - n; j++) {
-            s += x[n + j] * h[j];
-        }
-        d[n] = s;
-    }
-}
-
-}  // namespace scalar
 
 }  // namespace g729::codebook

@@ -27,6 +27,7 @@ using namespace codebook;
 
 #include "codec/encoder/codebook_matrix-inl.h"
 #include "codec/encoder/codebook_pairs-inl.h"
+#include "codec/encoder/target_correlation-inl.h"
 
 // The scalar search: the same sums and comparisons as the vector one, one at a time.
 inline void scalar_search(const double* h, const double* x, int pos[4], double* sign) {
@@ -35,7 +36,7 @@ inline void scalar_search(const double* h, const double* x, int pos[4], double* 
     correlation_matrix_sums<double>(o, h, rr);
 
     double d[kLen];
-    scalar::correlate(h, x, d);
+    target_correlation<double>(o, h, x, d);
 
     double negsign[kLen];
     correlation_signs<double>(o, d, sign, negsign);
@@ -182,7 +183,7 @@ void correlate_target_impulse(const double h[40], const double x[40], double d[4
     if constexpr (kVectors) {
         correlate(h, x, d);
     } else {
-        scalar::correlate(h, x, d);
+        target_correlation<double>(ScalarOps(), h, x, d);
     }
 }
 
