@@ -49,8 +49,8 @@ void pcm16_from_doubles(const double* x, int16_t* out, int count) {
     for (; n < count; ++n) out[n] = double_to_pcm16(x[n]);
 }
 
-// The frame's speech, postfiltered, high-passed and converted: the steps of entry_steps.h
-// (decoder_postfiltered_speech, the output high-pass, decoder_emit) on this instruction set.
+// The frame's speech (synth_buf + 10), postfiltered, high-passed and converted, each step on
+// this instruction set; the batched decoder makes the same steps with its lanes between them.
 void synthesize_frame(g729_decoder_state* st, int32_t decoded[G729_DECODED_PARAMS_SIZE],
                       int16_t samples[80]) {
     double lpc[22];

@@ -43,20 +43,6 @@ G729_INLINE void encoder_code_block(g729_encoder_state* st, uint8_t* bytes,
     encoder_pack(params, bytes, byte_count);
 }
 
-// Decoder, up to the output high-pass: the frame's speech, postfiltered, at synth_buf + 10.
-// Returns it.
-G729_INLINE double* decoder_postfiltered_speech(g729_decoder_state* st,
-                                                int32_t decoded[G729_DECODED_PARAMS_SIZE]) {
-    double lpc[22];
-    int32_t lags[2];
-    int32_t frame_type = 0;
-    double* speech = st->synth_buf + 10;
-
-    decode_frame_parameters(st, decoded, speech, lpc, lags, &frame_type);
-    postfilter_frame(&st->postfilter, speech, lpc, lags, frame_type);
-    return speech;
-}
-
 // Decoder, after the output high-pass: the frame as 16-bit samples.
 G729_INLINE void decoder_emit(const double* speech, int16_t samples[80]) {
     pcm16_from_doubles(speech, samples, G729_FRAME_SIZE);
