@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "codec/common/taming.h"
 #include "codec/decoder/decoder_frame.h"
 #include "codec/encoder/encoder_frame.h"
 #include "codec/encoder/pitch.h"

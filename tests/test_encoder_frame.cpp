@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codec/common/taming.h"
 #include "codec/encoder/encoder_frame.h"
 #include "codec/g729.h"
 

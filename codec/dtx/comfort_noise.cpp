@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "codec/common/taming.h"
 #include "codec/encoder/encoder_frame.h"
 #include "codec/encoder/pitch.h"
 #include "codec/frame_constants.h"

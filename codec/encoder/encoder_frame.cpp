@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "codec/common/taming.h"
 #include "codec/dtx/dtx_encoder.h"
 #include "codec/dtx/vad.h"
 #include "codec/encoder/fixed_codebook.h"
@@ -44,41 +45,12 @@ inline void tilted_weighting_filter(const double ap[11], double ap1[11]) {
     for (int i = 1; i <= 10; ++i) ap1[i] = ap[i] - kTiltFactor * ap[i - 1];
 }
 
-inline int32_t truncate_toward_zero(double v) { return static_cast<int32_t>(v); }
-
 // The unit impulse: the impulse response of a filter is its output for this input from zero
 // memory.
 constexpr double kImpulse[40] = {1.0};
 
 }  // namespace
 
-int32_t taming_check(const double exc_err[4], int t0, int frac) {
-    const int t1 = (frac > 0) ? t0 + 1 : t0;
-    const int32_t zone1 = truncate_toward_zero(static_cast<double>(std::max(t1 - 50, 0)) * 0.025);
-    const int32_t zone2 = truncate_toward_zero(static_cast<double>(t1 + 8) * 0.025);
-    if (zone1 > zone2) return 0;
-    double worst = -1.0;
-    for (int32_t i = zone2; i >= zone1; --i) worst = std::max(worst, exc_err[i]);
-    return worst > 60000.0 ? 1 : 0;
-}
-
-void taming_update(double exc_err[4], int t0, double gain_pitch) {
-    double worst;
-    if (t0 < 40) {
-        const double c1 = exc_err[0] * gain_pitch + 1.0;
-        worst = std::max(c1 * gain_pitch + 1.0, std::max(c1, -1.0));
-    } else {
-        const int32_t zone1 = truncate_toward_zero(static_cast<double>(t0 - 40) * 0.025);
-        const int32_t zone2 = truncate_toward_zero(static_cast<double>(t0 - 1) * 0.025);
-        worst = -1.0;
-        for (int32_t j = zone1; j <= zone2; ++j)
-            worst = std::max(exc_err[j] * gain_pitch + 1.0, worst);
-    }
-    exc_err[3] = exc_err[2];
-    exc_err[2] = exc_err[1];
-    exc_err[1] = exc_err[0];
-    exc_err[0] = worst;
-}
 
 }  // namespace g729
 #endif  // G729_ENCODER_FRAME_SHARED

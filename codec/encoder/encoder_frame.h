@@ -91,8 +91,5 @@ void encode_subframe_finish(g729_encoder_state* state, EncoderWork* work, int su
                             g729simd::SynthesisJob* target_job);
 void encode_frame_end(g729_encoder_state* state);
 
-// 1 when the pitch gain must be limited to keep the excitation loop stable.
-int32_t taming_check(const double exc_err[4], int t0, int frac);
-void taming_update(double exc_err[4], int t0, double gain_pitch);
 
 }  // namespace g729

@@ -12,6 +12,7 @@
 
 #include <cmath>
 
+#include "codec/common/gain_predictor.h"
 #include "codec/common/scalar_ops.h"
 #include "codec/encoder/gain_quantizer.h"
 #include "codec/simd_dispatch.h"
@@ -23,8 +24,6 @@
 namespace g729 {
 namespace {
 
-// Mean energy of the fixed-codebook vector, dB.
-constexpr double kMeanEnergy = 36.0;
 // The second gain codebook column by column: the pitch gains, then the code-gain factors.
 struct GainColumns {
     double gp[16];
@@ -42,32 +41,7 @@ constexpr GainColumns make_gain_columns() {
 
 constexpr GainColumns kCodebook2 = make_gain_columns();
 
-inline void predict_impl(const double gain_pred_mem[4], const double* code, int length,
-                         double* g0) {
-    double energy = 0.01;
-    for (int n = 0; n < length; n++) {
-        energy += code[n] * code[n];
-    }
-    double p = kMeanEnergy - 10.0 * std::log10(energy / length);
-    for (int k = 0; k < 4; k++) {
-        p = p + gain_prediction_coefficients[k] * gain_pred_mem[k];
-    }
-    *g0 = std::pow(10.0, p / 20.0);
-}
-
 }  // namespace
-
-void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
-                            double* g0) {
-    predict_impl(gain_pred_mem, code, length, g0);
-}
-
-void gain_predictor_update(double gain_pred_mem[4], double gamma) {
-    gain_pred_mem[3] = gain_pred_mem[2];
-    gain_pred_mem[2] = gain_pred_mem[1];
-    gain_pred_mem[1] = gain_pred_mem[0];
-    gain_pred_mem[0] = 20.0 * std::log10(gamma);
-}
 
 int32_t quantized_gains(double gain_pred_mem[4], int row1, int row2, double g0,
                         double* gain_pitch, double* gain_code) {
@@ -121,7 +95,7 @@ HWY_INLINE int32_t quantize_impl(double gain_pred_mem[4], const double code[40],
                                  const double gain_correlations[5], int length,
                                  double* gain_pitch, double* gain_code, int32_t taming) {
     double g0 = 0.0;
-    predict_impl(gain_pred_mem, code, length, &g0);
+    gain_predictor_predict(gain_pred_mem, code, length, &g0);
 
     const ScalarOps o;
     const bool tamed = taming == 1;

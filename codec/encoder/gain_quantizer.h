@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "codec/common/gain_predictor.h"
+
 namespace g729 {
 
 // Scale of the preselection coordinates.
@@ -23,9 +25,5 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
 // g0 (gain_predictor_predict): both gains, the predictor's memory moved on, the 7-bit index.
 int32_t quantized_gains(double gain_pred_mem[4], int row1, int row2, double g0,
                         double* gain_pitch, double* gain_code);
-
-void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
-                            double* g0);
-void gain_predictor_update(double gain_pred_mem[4], double gamma);
 
 }  // namespace g729
