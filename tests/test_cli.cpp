@@ -20,6 +20,7 @@
 #include "lib/io/coded_io.h"
 #include "lib/io/file_io.h"
 #include "lib/io/pcm_io.h"
+#include "tests/audio_test_files.h"
 
 namespace fs = std::filesystem;
 using g729io::CodedFrame;
@@ -96,45 +97,14 @@ std::vector<uint8_t> itu_speech_frame_of_zero_bits() {
     return v;
 }
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using test_audio::RunResult;
 
-class CliTest : public testing::Test {
+class CliTest : public test_audio::TempDirTest {
 protected:
-    void SetUp() override {
-        static int counter = 0;
-        dir_ = fs::temp_directory_path() /
-               ("g729_cli_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
-    fs::path file(const std::string& name) const { return dir_ / name; }
-
     RunResult run(const std::string& args) const {
-        const fs::path out = file("stdout.txt");
-        const fs::path err = file("stderr.txt");
-        const std::string cmd = std::string(G729_CHILD_LAUNCHER) + "'" + G729_TOOL_PATH + "' " + args + " >'" +
-                                out.string() + "' 2>'" + err.string() + "'";
-        const int rc = std::system(cmd.c_str());
-        RunResult r;
-        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-        const auto o = bytes_of(out);
-        const auto e = bytes_of(err);
-        r.out.assign(o.begin(), o.end());
-        r.err.assign(e.begin(), e.end());
-        return r;
+        return test_audio::run_captured(
+            std::string(G729_CHILD_LAUNCHER) + "'" + G729_TOOL_PATH + "' " + args, dir_);
     }
-
-    std::string q(const std::string& name) const { return "'" + file(name).string() + "'"; }
-
-    fs::path dir_;
 };
 
 int line_count(const std::string& s) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "codec/g729.h"
+#include "tests/audio_test_files.h"
 #include "tests/rtp_fixture.h"
 #include "lib/rtp/capture_decoder.h"
 #include "lib/rtp/capture_reader.h"
@@ -126,18 +127,8 @@ struct Counts {
     uint64_t duplicates = 0, reordered = 0, damaged = 0, late = 0, other = 0, jumps = 0;
 };
 
-class RtpTimelineTest : public testing::Test {
+class RtpTimelineTest : public test_audio::TempDirTest {
 protected:
-    void SetUp() override {
-        static int counter = 0;
-        dir_ = fs::temp_directory_path() /
-               ("g729_rtp_timeline_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
     // Writes the packets as Ethernet/IPv4/UDP, decodes every stream found.
@@ -207,7 +198,6 @@ protected:
         return out;
     }
 
-    fs::path dir_;
 };
 
 TEST_F(RtpTimelineTest, CleanStreamDecodesEveryFrameInPlace) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "codec/g729.h"
+#include "tests/audio_test_files.h"
 #include "tests/rtp_fixture.h"
 #include "lib/rtp/capture_decoder.h"
 #include "lib/rtp/capture_reader.h"
@@ -60,18 +61,8 @@ struct WrittenPacket {
     int64_t time_us;
 };
 
-class RtpWriterTest : public testing::Test {
+class RtpWriterTest : public test_audio::TempDirTest {
 protected:
-    void SetUp() override {
-        static int counter = 0;
-        dir_ = fs::temp_directory_path() /
-               ("g729_rtp_writer_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
 
     std::string write(const std::vector<Bytes>& frames, const g729rtp::WriterOptions& o) {
         const std::string path = (dir_ / "w.pcap").string();
@@ -111,7 +102,6 @@ protected:
         return out;
     }
 
-    fs::path dir_;
 };
 
 g729rtp::WriterOptions fixed_options(int ptime) {

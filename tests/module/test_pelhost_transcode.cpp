@@ -115,24 +115,12 @@ namespace fs = std::filesystem;
 using namespace test_audio;
 using namespace output_safety;
 
-class PelhostFiles : public ::testing::Test {
+class PelhostFiles : public test_audio::TempDirTest {
 protected:
-    void SetUp() override {
-        static int counter = 0;
-        dir_ = fs::temp_directory_path() /
-               ("pelhost_files_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
     std::string p(const std::string& name) const { return (dir_ / name).string(); }
-    std::string q(const std::string& name) const { return "'" + p(name) + "'"; }
     RunResult pelhost(const std::string& args) const {
         return run_captured(orvane_test::pelhost_command() + " " + args, dir_);
     }
-    fs::path dir_;
 };
 
 bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
