@@ -149,8 +149,8 @@ HWY_INLINE const double* track_cross(const Search& s, int r, double out[kPerTrac
 }
 
 // The two best positions of track A, each paired with every position of track B; on top of
-// the best pair, every pair of positions of tracks C and D (the same tree as
-// scalar::search_pairs).
+// the best pair, every pair of positions of tracks C and D (the same tree as PairSearch in
+// codebook_pairs-inl.h).
 template <int A, int B, int C, int D>
 HWY_INLINE Choice search_pairs(const Search& s) {
     static_assert(C < D && kSignsFolded[C][D], "stage two reads the block (C, D) whole");

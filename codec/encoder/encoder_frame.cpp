@@ -51,7 +51,6 @@ constexpr double kImpulse[40] = {1.0};
 
 }  // namespace
 
-
 }  // namespace g729
 #endif  // G729_ENCODER_FRAME_SHARED
 
@@ -64,8 +63,9 @@ namespace {
 // encoder can run those filters for many channels side by side (EncoderWork carries the frame
 // between the steps). The single-channel encoder runs the same steps with the filters in
 // between: active_begin, the four filters of jobs[0..3] side by side, then jobs[4]; then for
-// each subframe: subframe_search, the filter it returns, subframe_gain, the algebraic
-// codebook search, subframe_finish (and for subframe 1 the filter it returns).
+// each subframe: subframe_range, the closed-loop search, subframe_lag, the filter it
+// returns, the pitch gain and subframe_gain, the algebraic codebook search, the gain
+// quantizer, subframe_finish (and for subframe 1 the filter it returns).
 HWY_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const double lsp_new[10],
                              const double lsp_new_q[10], const int32_t lsp_index[2],
                              g729simd::SynthesisJob jobs[5]) {

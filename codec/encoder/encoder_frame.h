@@ -55,7 +55,7 @@ struct EncoderWork {
     double y2[40];            // its filtered form
     int32_t fcb_index;
     int32_t sign_index;
-    int32_t t_op;             // open-loop lag, set before encode_subframe_search(0)
+    int32_t t_op;             // open-loop lag, set before encode_subframe_range(0)
     int32_t t0_min;
     int32_t t0_max;
     int32_t t0;
