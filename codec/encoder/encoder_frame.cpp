@@ -334,11 +334,6 @@ void encode_frame_parameters(g729_encoder_state* st, int32_t params[G729_PARAMS_
     encode_impl(st, params, frame_count, dtx_enabled);
 }
 
-void frame_lpc(const g729_encoder_state* st, double r[13], double r_windowed[13],
-               FrameLpc* lpc) {
-    frame_lpc_impl(st, r, r_windowed, lpc);
-}
-
 bool encode_frame_begin(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                         int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
                         const double r[13], const double r_windowed[13], const FrameLpc& lpc) {
@@ -378,7 +373,6 @@ namespace g729 {
 
 HWY_EXPORT(preprocess_highpass);
 HWY_EXPORT(encode_frame_parameters);
-HWY_EXPORT(frame_lpc);
 HWY_EXPORT(encode_frame_begin);
 HWY_EXPORT(encode_frame_active_begin);
 HWY_EXPORT(encode_subframe_range);
@@ -394,11 +388,6 @@ void preprocess_highpass(double hpf_mem[4], double* samples, int count) {
 void encode_frame_parameters(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                              int32_t frame_count, int32_t dtx_enabled) {
     HWY_DYNAMIC_DISPATCH(encode_frame_parameters)(st, params, frame_count, dtx_enabled);
-}
-
-void frame_lpc(const g729_encoder_state* st, double r[13], double r_windowed[13],
-               FrameLpc* lpc) {
-    HWY_DYNAMIC_DISPATCH(frame_lpc)(st, r, r_windowed, lpc);
 }
 
 bool encode_frame_begin(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],

@@ -19,7 +19,8 @@ void encode_frame_parameters(g729_encoder_state* state, int32_t params[G729_PARA
 
 // encode_frame_parameters in steps, for the batched encoder, with the serial filters between
 // them (each filter job is one lpc_synthesis_filter call of 40 samples):
-//   encode_frame_begin, with the frame's autocorrelation and LPC filter (frame_lpc):
+//   encode_frame_begin, with the frame's autocorrelation r, its lag-windowed copy and their
+//   LPC filter:
 //     false for an inactive frame (coded already: go to encode_frame_end); true for an active
 //     one, whose unquantized LSPs are then in work->lsp_new;
 //   for an active frame, the LSP quantizer on work->lsp_new (lsp_quantize or its steps), then
@@ -69,11 +70,8 @@ struct FrameLpc {
     double rc[10];
 };
 
-// The frame's autocorrelation r (lpc_autocorrelation of speech_buf, lags 0..12), the same
-// lag-windowed (lpc_lag_window) and its LPC filter (levinson_durbin of the windowed one).
-void frame_lpc(const g729_encoder_state* state, double r[13], double r_windowed[13],
-               FrameLpc* lpc);
-
+// r: the frame's autocorrelation (lpc_autocorrelation of speech_buf, lags 0..12);
+// r_windowed: the same lag-windowed (lpc_lag_window); lpc: levinson_durbin of r_windowed.
 bool encode_frame_begin(g729_encoder_state* state, int32_t params[G729_PARAMS_SIZE],
                         int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
                         const double r[13], const double r_windowed[13], const FrameLpc& lpc);
