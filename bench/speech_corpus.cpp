@@ -9,6 +9,7 @@
 #include "codec/common/taming.h"
 #include "codec/decoder/decoder_frame.h"
 #include "codec/encoder/encoder_frame.h"
+#include "codec/encoder/gain_quantizer.h"
 #include "codec/encoder/pitch.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/primitives.h"

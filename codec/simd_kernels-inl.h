@@ -184,6 +184,8 @@ void fixed_codebook_correlations(const double x[40], const double y[40], const d
 int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
                        const double gain_correlations[5], int length, double* gain_pitch,
                        double* gain_code, int32_t taming);
+double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
+                              int length);
 
 // ---- fixed_codebook.cpp ----
 int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double code[40],
@@ -198,13 +200,13 @@ void lpc_to_lsp(const double a[11], double lsp[10], const double old_lsp[10]);
 void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10],
                   int32_t index[2]);
 
-// ---- pitch.cpp ----
+// ---- common/adaptive_codebook.cpp ----
 void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length);
+
+// ---- pitch.cpp ----
 int32_t open_loop_pitch_search(const double* wsp, int length);
 int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h[40], int length,
                                  int t0_min, int t0_max, int subframe_offset, int32_t* frac);
-double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
-                              int length);
 
 // ---- postfilter.cpp ----
 void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],

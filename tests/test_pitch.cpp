@@ -7,6 +7,7 @@
 #include <numbers>
 #include <set>
 
+#include "codec/encoder/gain_quantizer.h"
 #include "codec/encoder/pitch.h"
 #include "codec/tables/pitch_tables.h"
 

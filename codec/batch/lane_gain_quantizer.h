@@ -7,8 +7,8 @@
 
 namespace g729 {
 
-// adaptive_codebook_gain(x[i], y[i], c[i], 40) (pitch.h) of count channels side by side: the
-// gain into gain[i], c[i][0..1] written.
+// adaptive_codebook_gain(x[i], y[i], c[i], 40) (gain_quantizer.h) of count channels side by
+// side: the gain into gain[i], c[i][0..1] written.
 void pitch_gain_channels(const double* const x[], const double* const y[], int count,
                          double* const c[], double gain[], int kernels = -1);
 

@@ -10,11 +10,11 @@
 #include "codec/simd_kernels-inl.h"
 
 #include "codec/decoder/decoder_frame.h"
+#include "codec/common/adaptive_codebook.h"
+#include "codec/common/gain_codebook.h"
 
 #include "codec/dtx/comfort_noise.h"
-#include "codec/encoder/gain_quantizer.h"
 #include "codec/frame_constants.h"
-#include "codec/encoder/pitch.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/lpc/primitives.h"

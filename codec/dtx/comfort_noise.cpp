@@ -5,9 +5,8 @@
 
 #include <cmath>
 
+#include "codec/common/adaptive_codebook.h"
 #include "codec/common/taming.h"
-#include "codec/encoder/encoder_frame.h"
-#include "codec/encoder/pitch.h"
 #include "codec/frame_constants.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/primitives.h"

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Joint quantization of the pitch and fixed-codebook gains with a two-stage conjugate
-// codebook and a fourth-order MA prediction of the fixed-codebook gain in dB. The
+// codebook and a fourth-order MA prediction of the fixed-codebook gain in dB, and the
+// correlations it starts from (the adaptive-codebook gain's and the code vector's). The
 // correlations and the quantizer are compiled for every instruction set Highway targets
 // (simd_kernels-inl.h).
 #undef HWY_TARGET_INCLUDE
@@ -43,14 +44,6 @@ constexpr GainColumns kCodebook2 = make_gain_columns();
 
 }  // namespace
 
-int32_t quantized_gains(double gain_pred_mem[4], int row1, int row2, double g0,
-                        double* gain_pitch, double* gain_code) {
-    *gain_pitch = gain_codebook_1[row1][0] + gain_codebook_2[row2][0];
-    const double gamma = gain_codebook_1[row1][1] + gain_codebook_2[row2][1];
-    *gain_code = g0 * gamma;
-    gain_predictor_update(gain_pred_mem, gamma);
-    return gain_map_1[row1] * 16 + gain_map_2[row2];
-}
 
 }  // namespace g729
 #endif  // G729_GAIN_QUANTIZER_SHARED
@@ -132,6 +125,17 @@ HWY_INLINE int32_t quantize_impl(double gain_pred_mem[4], const double code[40],
 }  // namespace gain_kernels
 using namespace gain_kernels;
 
+// Two sums, scalar on every instruction set.
+double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
+                              int length) {
+    if (length <= 0) {
+        gain_correlations[0] = 0.01;
+        gain_correlations[1] = 0.01;
+        return 0.0;
+    }
+    return pitch_gain_correlations(ScalarOps(), x, y, length, gain_correlations);
+}
+
 int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
                        const double gain_correlations[5], int length, double* gain_pitch,
                        double* gain_code, int32_t taming) {
@@ -154,6 +158,7 @@ namespace g729 {
 
 HWY_EXPORT(quantize_gains);
 HWY_EXPORT(fixed_codebook_correlations);
+HWY_EXPORT(adaptive_codebook_gain);
 
 int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
                        const double gain_correlations[5], int length, double* gain_pitch,
@@ -165,6 +170,11 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
 void fixed_codebook_correlations(const double x[40], const double y[40], const double z[40],
                                  double gain_correlations[5]) {
     HWY_DYNAMIC_DISPATCH(fixed_codebook_correlations)(x, y, z, gain_correlations);
+}
+
+double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
+                              int length) {
+    return HWY_DYNAMIC_DISPATCH(adaptive_codebook_gain)(x, y, gain_correlations, length);
 }
 
 }  // namespace g729

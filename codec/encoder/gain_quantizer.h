@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "codec/common/gain_predictor.h"
+#include "codec/common/gain_codebook.h"
 
 namespace g729 {
 
@@ -21,9 +21,8 @@ int32_t quantize_gains(double gain_pred_mem[4], const double code[40],
                        const double gain_correlations[5], int length, double* gain_pitch,
                        double* gain_code, int32_t taming);
 
-// The quantizer's last step, from the chosen rows of both codebooks and the predicted gain
-// g0 (gain_predictor_predict): both gains, the predictor's memory moved on, the 7-bit index.
-int32_t quantized_gains(double gain_pred_mem[4], int row1, int row2, double g0,
-                        double* gain_pitch, double* gain_code);
+// Unquantized pitch gain in [0, 1.2]; writes gain_correlations[0..1].
+double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
+                              int length);
 
 }  // namespace g729

@@ -12,7 +12,7 @@
 
 #include "codec/common/scalar_ops.h"
 #include "codec/encoder/fixed_codebook.h"
-#include "codec/encoder/gain_quantizer.h"
+#include "codec/common/adaptive_codebook.h"
 #include "codec/encoder/pitch.h"
 #include "codec/frame_constants.h"
 #include "codec/lpc/primitives.h"
@@ -27,7 +27,6 @@ namespace g729 {
 
 namespace {
 
-#include "codec/encoder/gain_search-inl.h"
 #include "codec/encoder/open_loop_search-inl.h"
 
 // Correlation of the even samples of the frame with the signal lag samples back.
@@ -116,16 +115,6 @@ inline int choose_open_loop_lag(const double* wsp, int length, const int t[3],
         lag = t3;
     }
     return lag;
-}
-
-inline double gain_impl(const double* x, const double* y, double gain_correlations[5],
-                        int length) {
-    if (length <= 0) {
-        gain_correlations[0] = 0.01;
-        gain_correlations[1] = 0.01;
-        return 0.0;
-    }
-    return pitch_gain_correlations(ScalarOps(), x, y, length, gain_correlations);
 }
 
 }  // namespace
@@ -337,66 +326,12 @@ HWY_INLINE int best_integer_lag(const double* exc, const double* d, int len, int
     return t0;
 }
 
-// The vector kernel interpolates four outputs n..n+3 at once, when none of them reads another
-// (the rightmost tap of output n+3 lies before n); each lane adds its terms in the scalar
-// order.
-HWY_INLINE void interpolate_impl(double* exc, int t0, int frac, int length) {
-    const double* w = excitation_interpolation_filter;
-    int f = 0;
-    int b = 0;
-    if (frac <= 0) {
-        f = -frac;
-        b = -t0;
-    } else {
-        f = 2;
-        b = -t0 - 1;
-    }
-    const double* w_left = w + f;
-    const double* w_right = w + (3 - f);
-
-    int n = 0;
-    if constexpr (kVectors) {
-        if (b + 13 < 0) {
-            Quad wl[10];
-            Quad wr[10];
-            for (int i = 0; i < 10; i++) {
-                wl[i] = quad_set(w_left[3 * i]);
-                wr[i] = quad_set(w_right[3 * i]);
-            }
-            for (; n + 4 <= length; n += 4) {
-                const double* left = exc + n + b;
-                const double* right = exc + n + b + 1;
-                Quad s = quad_set(0.0);
-                for (int i = 0; i < 10; i++) {
-                    s += quad_load(left - i) * wl[i] + quad_load(right + i) * wr[i];
-                }
-                quad_store(s, exc + n);
-            }
-        }
-    }
-    for (; n < length; n++) {
-        const double* left = exc + n + b;
-        const double* right = exc + n + b + 1;
-        double s = 0.0;
-        s += left[0] * w_left[0] + right[0] * w_right[0];
-        s += left[-1] * w_left[3] + right[1] * w_right[3];
-        s += left[-2] * w_left[6] + right[2] * w_right[6];
-        s += left[-3] * w_left[9] + right[3] * w_right[9];
-        s += left[-4] * w_left[12] + right[4] * w_right[12];
-        s += left[-5] * w_left[15] + right[5] * w_right[15];
-        s += left[-6] * w_left[18] + right[6] * w_right[18];
-        s += left[-7] * w_left[21] + right[7] * w_right[21];
-        s += left[-8] * w_left[24] + right[8] * w_right[24];
-        s += left[-9] * w_left[27] + right[9] * w_right[27];
-        // Stored at once: later outputs of short lags read it.
-        exc[n] = s;
-    }
-}
+#include "codec/common/interpolation-inl.h"
 
 // Fractional refinement around the integer lag t0; leaves the chosen vector at exc.
 HWY_INLINE int32_t refine_fraction(double* exc, const double* d, int len, int t0,
                                    int subframe_offset, int32_t* frac) {
-    interpolate_impl(exc, t0, 0, len);
+    interpolate_excitation(exc, t0, 0, len);
     const double r0 = biased_dot(d, exc, len);
     *frac = 0;
 
@@ -409,7 +344,7 @@ HWY_INLINE int32_t refine_fraction(double* exc, const double* d, int len, int t0
     copy_doubles(exc, saved, len);
 
     double best = r0;
-    interpolate_impl(exc, t0, -1, len);
+    interpolate_excitation(exc, t0, -1, len);
     const double r_minus = biased_dot(d, exc, len);
     if (r_minus > r0) {
         *frac = -1;
@@ -417,7 +352,7 @@ HWY_INLINE int32_t refine_fraction(double* exc, const double* d, int len, int t0
         copy_doubles(exc, saved, len);
     }
 
-    interpolate_impl(exc, t0, 1, len);
+    interpolate_excitation(exc, t0, 1, len);
     const double r_plus = biased_dot(d, exc, len);
     if (r_plus > best) {
         *frac = 1;
@@ -462,10 +397,6 @@ HWY_INLINE int32_t closed_loop_impl(double* exc, const double x[40], const doubl
 }  // namespace pitch_kernels
 using namespace pitch_kernels;
 
-void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length) {
-    interpolate_impl(exc, t0, frac, length);
-}
-
 int32_t open_loop_pitch_search(const double* wsp, int length) {
     return open_loop_impl(wsp, length);
 }
@@ -475,12 +406,6 @@ int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h
     return closed_loop_impl(exc, x, h, length, t0_min, t0_max, subframe_offset, frac);
 }
 
-// Two sums, scalar on every instruction set.
-double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
-                              int length) {
-    return gain_impl(x, y, gain_correlations, length);
-}
-
 }  // namespace HWY_NAMESPACE
 }  // namespace g729
 HWY_AFTER_NAMESPACE();
@@ -488,10 +413,8 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace g729 {
 
-HWY_EXPORT(adaptive_codebook_interpolate);
 HWY_EXPORT(open_loop_pitch_search);
 HWY_EXPORT(closed_loop_pitch_search);
-HWY_EXPORT(adaptive_codebook_gain);
 
 int32_t open_loop_pitch_search(const double* wsp, int length) {
     return HWY_DYNAMIC_DISPATCH(open_loop_pitch_search)(wsp, length);
@@ -501,15 +424,6 @@ int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h
                                  int t0_min, int t0_max, int subframe_offset, int32_t* frac) {
     return HWY_DYNAMIC_DISPATCH(closed_loop_pitch_search)(exc, x, h, length, t0_min, t0_max,
                                                           subframe_offset, frac);
-}
-
-void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length) {
-    HWY_DYNAMIC_DISPATCH(adaptive_codebook_interpolate)(exc, t0, frac, length);
-}
-
-double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
-                              int length) {
-    return HWY_DYNAMIC_DISPATCH(adaptive_codebook_gain)(x, y, gain_correlations, length);
 }
 
 }  // namespace g729

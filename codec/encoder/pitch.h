@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Pitch (adaptive-codebook) analysis: open-loop and closed-loop searches, interpolation,
-// lag coding and the adaptive-codebook gain.
+// Pitch (adaptive-codebook) analysis: open-loop and closed-loop searches and lag coding. The
+// interpolation and the sharpening factor, which the decoder shares, are in
+// codec/common/adaptive_codebook.h; the adaptive-codebook gain in gain_quantizer.h.
 #pragma once
 
 #include <cstdint>
+
+#include "codec/common/adaptive_codebook.h"
 
 namespace g729 {
 
@@ -23,23 +26,8 @@ int32_t closed_loop_pitch_search(double* exc, const double x[40], const double h
 // within 20..143.
 void closed_loop_range(int t_op, int32_t* t0_min, int32_t* t0_max);
 
-// Past excitation delayed by t0 + frac/3 samples, written at exc[0..length-1].
-void adaptive_codebook_interpolate(double* exc, int t0, int frac, int length);
-
 // Lag index of a subframe; in subframe 1 also sets the search range of subframe 2.
 int32_t encode_pitch_lag(int t0, int frac, int32_t* t0_min, int32_t* t0_max, int lag_min,
                          int lag_max, int subframe_offset);
-
-// Unquantized pitch gain in [0, 1.2]; writes gain_correlations[0..1].
-double adaptive_codebook_gain(const double* x, const double* y, double gain_correlations[5],
-                              int length);
-
-// Pitch-sharpening factor for the next subframe: the quantized pitch gain kept within
-// [0.2, 0.7945]. Encoder and decoder must derive it alike.
-inline double pitch_sharpening(double gain_pitch) {
-    if (gain_pitch > 0.7945) return 0.7945;
-    if (gain_pitch < 0.2) return 0.2;
-    return gain_pitch;
-}
 
 }  // namespace g729
