@@ -67,11 +67,31 @@ struct DecodeWork {
     PostfilterWork post;
 };
 
+// Where the vectors of each active channel of a pass are, as the lane kernels take them: set
+// once a pass (bind_channel_vectors), since the work records stay in place during it. Only the
+// first `active` entries are set and read.
+template <int G>
+struct ChannelVectors {
+    const double* lsp_targets[2 * G];  // both predictor modes' targets, then their rests
+    const double* lsp_rests[2 * G];
+    const double* lsp_weights[2 * G];
+    const double* wsp[G];              // the frame's weighted speech
+    double* exc[2][G];                 // each subframe's excitation
+    const double* h[2][G];             // each subframe's impulse response
+    const double* x[G];                // the adaptive-codebook target
+    const double* x2[G];               // the fixed-codebook target
+    const double* y1[G];               // the filtered adaptive and fixed codebook vectors
+    const double* y2[G];
+    double* correlations[G];           // the gain quantizer's correlations
+    double* sign[G];                   // the codebook target correlation's signs
+};
+
 // The records of an encoder pass of up to G channels.
 template <int G>
 struct EncodePass {
     g729_params params[G];
     EncodeWork work[G];
+    ChannelVectors<G> v;
     g729simd::SynthesisJob independent[4 * G];
     g729simd::SynthesisJob chained[G];
     int positions[G][4];
@@ -163,7 +183,7 @@ int encode_analysis(EncodePass<G>& p, int kernels, g729_encoder_state* const sta
 
     EncodeWork* work = p.work;
     // The analysis windows' autocorrelations side by side.
-    const double* windows[G] = {};
+    const double* windows[G];
     for (int k = 0; k < n; ++k) windows[k] = states[k]->speech_buf;
     autocorrelation_channels(windows, n, p.autocorrelations, kernels);
 
@@ -192,6 +212,31 @@ int encode_analysis(EncodePass<G>& p, int kernels, g729_encoder_state* const sta
     return active;
 }
 
+template <int G>
+void bind_channel_vectors(EncodePass<G>& p, int active) {
+    ChannelVectors<G>& v = p.v;
+    for (int a = 0; a < active; ++a) {
+        EncodeWork& e = p.work[a];
+        EncoderWork& w = e.frame;
+        for (int m = 0; m < 2; ++m) {
+            v.lsp_targets[2 * a + m] = e.lsp.target[m];
+            v.lsp_rests[2 * a + m] = e.lsp.rest[m];
+            v.lsp_weights[2 * a + m] = e.lsp.w;
+        }
+        v.wsp[a] = e.st->wsp_buf + kMaxPitchLag;
+        for (int sf = 0; sf < 2; ++sf) {
+            v.exc[sf][a] = e.st->exc_buf + kPastExcitation + G729_SUBFRAME_SIZE * sf;
+            v.h[sf][a] = w.h_both[sf];
+        }
+        v.x[a] = w.x;
+        v.x2[a] = w.x2;
+        v.y1[a] = w.y1;
+        v.y2[a] = w.y2;
+        v.correlations[a] = w.gain_correlations;
+        v.sign[a] = e.sign;
+    }
+}
+
 // The active frames' LSP quantizers, then their weighting, target and impulse-response
 // filters.
 template <int G>
@@ -202,32 +247,24 @@ void encode_lsp(EncodePass<G>& p, int kernels, int active) {
     // The active frames' LSP quantizers, their searches side by side: two targets a
     // channel (the two predictor modes), the second stage on both halves.
     {
-        const double* targets[2 * G] = {};
-        const double* weights[2 * G] = {};
+        const ChannelVectors<G>& v = p.v;
         int best[2 * G];
         for (int a = 0; a < active; ++a) {
-            LspQuantizeWork& q = work[a].lsp;
-            lsp_quantize_targets(work[a].st->lsf_ma_memory, work[a].frame.lsp_new, &q);
-            targets[2 * a] = q.target[0];
-            targets[2 * a + 1] = q.target[1];
-            weights[2 * a] = q.w;
-            weights[2 * a + 1] = q.w;
+            lsp_quantize_targets(work[a].st->lsf_ma_memory, work[a].frame.lsp_new, &work[a].lsp);
         }
-        lsp_first_stage_channels(targets, 2 * active, best, kernels);
+        lsp_first_stage_channels(v.lsp_targets, 2 * active, best, kernels);
         for (int a = 0; a < active; ++a) {
             LspQuantizeWork& q = work[a].lsp;
             q.i1[0] = best[2 * a];
             q.i1[1] = best[2 * a + 1];
             lsp_quantize_rests(&q);
-            targets[2 * a] = q.rest[0];
-            targets[2 * a + 1] = q.rest[1];
         }
-        lsp_second_stage_channels(targets, weights, 2 * active, 0, 4, best, kernels);
+        lsp_second_stage_channels(v.lsp_rests, v.lsp_weights, 2 * active, 0, 4, best, kernels);
         for (int a = 0; a < active; ++a) {
             work[a].lsp.i2[0] = best[2 * a];
             work[a].lsp.i2[1] = best[2 * a + 1];
         }
-        lsp_second_stage_channels(targets, weights, 2 * active, 5, 9, best, kernels);
+        lsp_second_stage_channels(v.lsp_rests, v.lsp_weights, 2 * active, 5, 9, best, kernels);
         for (int a = 0; a < active; ++a) {
             EncodeWork& e = work[a];
             e.lsp.i3[0] = best[2 * a];
@@ -250,15 +287,12 @@ template <int G>
 void encode_open_loop(EncodePass<G>& p, int kernels, int active) {
     EncodeWork* work = p.work;
     // The open-loop pitch searches' correlations side by side.
-    {
-        const double* wsp[G] = {};
-        int lags[G][3];
-        double maxima[G][3];
-        for (int a = 0; a < active; ++a) wsp[a] = work[a].st->wsp_buf + kMaxPitchLag;
-        open_loop_maxima_channels(wsp, active, lags, maxima, kernels);
-        for (int a = 0; a < active; ++a) {
-            work[a].frame.t_op = open_loop_choose(wsp[a], G729_FRAME_SIZE, lags[a], maxima[a]);
-        }
+    const double* const* wsp = p.v.wsp;
+    int lags[G][3];
+    double maxima[G][3];
+    open_loop_maxima_channels(wsp, active, lags, maxima, kernels);
+    for (int a = 0; a < active; ++a) {
+        work[a].frame.t_op = open_loop_choose(wsp[a], G729_FRAME_SIZE, lags[a], maxima[a]);
     }
 }
 
@@ -271,24 +305,18 @@ void encode_pitch(EncodePass<G>& p, int kernels, int active, int sf) {
     // The closed-loop pitch searches side by side; each channel's subframe step then
     // codes the lag it found.
     {
-        double* exc[G] = {};
-        const double* x[G] = {};
-        const double* h[G] = {};
-        int t0_min[G] = {};
-        int t0_max[G] = {};
+        int t0_min[G];
+        int t0_max[G];
         int t0[G];
         int frac[G];
         for (int a = 0; a < active; ++a) {
             EncoderWork& w = work[a].frame;
             encode_subframe_range(&w, sf);
-            exc[a] = work[a].st->exc_buf + kPastExcitation + G729_SUBFRAME_SIZE * sf;
-            x[a] = w.x;
-            h[a] = w.h_both[sf];
             t0_min[a] = w.t0_min;
             t0_max[a] = w.t0_max;
         }
-        closed_loop_channels(exc, x, h, t0_min, t0_max, G729_SUBFRAME_SIZE * sf, active, t0,
-                             frac, kernels);
+        closed_loop_channels(p.v.exc[sf], p.v.x, p.v.h[sf], t0_min, t0_max,
+                             G729_SUBFRAME_SIZE * sf, active, t0, frac, kernels);
         for (int a = 0; a < active; ++a) {
             EncoderWork& w = work[a].frame;
             w.t0 = t0[a];
@@ -305,31 +333,17 @@ void encode_pitch(EncodePass<G>& p, int kernels, int active, int sf) {
 template <int G>
 void encode_codebook(EncodePass<G>& p, double* codebook, int kernels, int active, int sf) {
     EncodeWork* work = p.work;
+    const ChannelVectors<G>& v = p.v;
     // The pitch gains side by side.
-    const double* xs[G] = {};
-    const double* y1s[G] = {};
-    double* correlations[G] = {};
     double gains[G];
-    for (int a = 0; a < active; ++a) {
-        EncoderWork& w = work[a].frame;
-        xs[a] = w.x;
-        y1s[a] = w.y1;
-        correlations[a] = w.gain_correlations;
-    }
-    pitch_gain_channels(xs, y1s, active, correlations, gains, kernels);
+    pitch_gain_channels(v.x, v.y1, active, v.correlations, gains, kernels);
     // The algebraic codebook searches side by side.
-    const double* h[G] = {};
-    const double* target[G] = {};
-    double* sign[G] = {};
     for (int a = 0; a < active; ++a) {
         EncoderWork& w = work[a].frame;
         encode_subframe_gain(work[a].st, &w, gains[a]);
         fixed_codebook_sharpen_impulse(w.h_both[sf], w.t0, work[a].st->sharp);
-        h[a] = w.h_both[sf];
-        target[a] = w.x2;
-        sign[a] = work[a].sign;
     }
-    codebook_search_channels(h, target, active, p.positions, sign, codebook, kernels);
+    codebook_search_channels(v.h[sf], v.x2, active, p.positions, v.sign, codebook, kernels);
     for (int a = 0; a < active; ++a) {
         EncoderWork& w = work[a].frame;
         w.fcb_index = fixed_codebook_code_vectors(w.h_both[sf], w.t0, p.positions[a],
@@ -344,22 +358,12 @@ template <int G>
 void encode_gains(EncodePass<G>& p, int kernels, int active, int sf) {
     EncodeWork* work = p.work;
     g729simd::SynthesisJob* chained = p.chained;
-    const double* xs[G] = {};
-    const double* y1s[G] = {};
-    const double* y2s[G] = {};
-    double* correlations[G] = {};
-    for (int a = 0; a < active; ++a) {
-        EncoderWork& w = work[a].frame;
-        xs[a] = w.x;
-        y1s[a] = w.y1;
-        y2s[a] = w.y2;
-        correlations[a] = w.gain_correlations;
-    }
+    const ChannelVectors<G>& v = p.v;
     // The gain quantizers' correlations and codebook searches side by side.
-    codebook_gain_correlations_channels(xs, y1s, y2s, active, correlations, kernels);
+    codebook_gain_correlations_channels(v.x, v.y1, v.y2, active, v.correlations, kernels);
     {
-        double g0[G] = {};
-        int taming[G] = {};
+        double g0[G];
+        int taming[G];
         int row1[G];
         int row2[G];
         for (int a = 0; a < active; ++a) {
@@ -367,7 +371,7 @@ void encode_gains(EncodePass<G>& p, int kernels, int active, int sf) {
             gain_predictor_predict(work[a].st->gain_pred_mem, w.code, 40, &g0[a]);
             taming[a] = w.taming;
         }
-        gain_search_channels(correlations, g0, taming, active, row1, row2, kernels);
+        gain_search_channels(v.correlations, g0, taming, active, row1, row2, kernels);
         for (int a = 0; a < active; ++a) {
             double gp = 0.0;
             double gc = 0.0;
@@ -386,6 +390,7 @@ void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
                  g729_encoder_state* const states[], int n, const int16_t* const samples[],
                  uint8_t* const bytes[], int32_t byte_counts[]) {
     const int active = encode_analysis(p, kernels, states, n, samples);
+    bind_channel_vectors(p, active);
     encode_lsp(p, kernels, active);
     encode_open_loop(p, kernels, active);
     for (int sf = 0; sf < 2; ++sf) {
