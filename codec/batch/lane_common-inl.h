@@ -15,23 +15,6 @@ constexpr int kLanes = static_cast<int>(hn::MaxLanes(Tag()));
 using IndexTag = hn::RebindToSigned<Tag>;
 using Index = hn::Vec<IndexTag>;
 
-// Interleaved arrays: element i of lane l at i * lanes + l.
-struct Lanes {
-    Tag d;
-    // Lanes per vector: known when compiling for each target (no scalable vectors are built),
-    // so that every interleaved index folds into an address.
-    static constexpr int n = static_cast<int>(hn::MaxLanes(Tag()));
-    Vec load(const double* a, int i) const { return hn::Load(d, a + i * n); }
-    void store(Vec v, double* a, int i) const { hn::Store(v, d, a + i * n); }
-    Vec set(double v) const { return hn::Set(d, v); }
-    // Lane l of the result: a[offset * n + at[l]] (at from RowLanes). A gather instruction
-    // where the processor has one: lanes written one by one and read back as a vector would
-    // wait for the stores to retire.
-    Vec gather(const double* a, int offset, Index at) const {
-        return hn::GatherIndex(d, a + offset * n, at);
-    }
-};
-
 // A row of each lane's own, as the offsets of its elements in interleaved arrays when the row
 // steps by 1, 5 or 8 elements: lane l's element offset + stride * row[l] is at
 // (offset * n) + s<stride>[l].
@@ -43,25 +26,37 @@ struct RowLanes {
 };
 
 // The rows are small whole numbers, so every product below is exact.
-HWY_INLINE RowLanes row_lanes(const Lanes& L, Vec rows) {
+HWY_INLINE RowLanes row_lanes(Vec rows) {
+    const Tag d;
     const IndexTag di;
-    const Vec lane = hn::Iota(L.d, 0.0);
-    const Vec per_row = rows * L.set(L.n);
+    const Vec lane = hn::Iota(d, 0.0);
+    const Vec per_row = rows * hn::Set(d, kLanes);
     RowLanes out;
     out.s1 = hn::ConvertTo(di, per_row + lane);
-    out.s5 = hn::ConvertTo(di, per_row * L.set(5.0) + lane);
-    out.s8 = hn::ConvertTo(di, per_row * L.set(8.0) + lane);
+    out.s5 = hn::ConvertTo(di, per_row * hn::Set(d, 5.0) + lane);
+    out.s8 = hn::ConvertTo(di, per_row * hn::Set(d, 8.0) + lane);
     return out;
 }
 
 // The operations of the routines written once for a double and for lanes (the -inl.h
-// templates; codec/common/scalar_ops.h has the single-channel ones), on vectors of one channel
-// per lane and arrays interleaved lane by lane (element n of lane l at n * kLanes + l).
+// templates; codec/common/scalar_ops.h has the single-channel ones), and of the lane kernels,
+// on vectors of one channel per lane and arrays interleaved lane by lane (element i of lane l
+// at i * n + l).
 struct LaneOps {
     using Mask = hn::Mask<Tag>;
-    Vec set(double v) const { return hn::Set(Tag(), v); }
-    Vec load(const double* a, int n) const { return hn::Load(Tag(), a + n * kLanes); }
-    void store(Vec v, double* a, int n) const { hn::Store(v, Tag(), a + n * kLanes); }
+    Tag d;
+    // Lanes per vector: known when compiling for each target (no scalable vectors are built),
+    // so that every interleaved index folds into an address.
+    static constexpr int n = kLanes;
+    Vec set(double v) const { return hn::Set(d, v); }
+    Vec load(const double* a, int i) const { return hn::Load(d, a + i * n); }
+    void store(Vec v, double* a, int i) const { hn::Store(v, d, a + i * n); }
+    // Lane l of the result: a[offset * n + at[l]] (at from RowLanes). A gather instruction
+    // where the processor has one: lanes written one by one and read back as a vector would
+    // wait for the stores to retire.
+    Vec gather(const double* a, int offset, Index at) const {
+        return hn::GatherIndex(d, a + offset * n, at);
+    }
     Vec sqrt(Vec v) const { return hn::Sqrt(v); }
     Vec neg(Vec v) const { return hn::Neg(v); }
     Mask lt(Vec a, Vec b) const { return hn::Lt(a, b); }
@@ -76,10 +71,10 @@ struct LaneOps {
     // Each lane's own row, ready to address interleaved arrays, and element
     // offset + stride * row (stride 1, 5 or 8) of each lane, gathered.
     using Rows = RowLanes;
-    Rows rows(Vec r) const { return row_lanes(Lanes(), r); }
+    Rows rows(Vec r) const { return row_lanes(r); }
     Vec at(const double* a, int offset, const Rows& r, int stride) const {
         const Index& s = stride == 1 ? r.s1 : (stride == 5 ? r.s5 : r.s8);
-        return Lanes().gather(a, offset, s);
+        return gather(a, offset, s);
     }
     // Each lane's entry (row, column) of a two-column table stored row by row, gathered.
     Vec entry(const double* table, Vec row, int column) const {
@@ -89,7 +84,7 @@ struct LaneOps {
         return set(table[2 * static_cast<int>(hn::GetLane(row)) + column]);
 #else
         const hn::RebindToSigned<Tag> di;
-        return hn::GatherIndex(Tag(), table + column, hn::ConvertTo(di, row * set(2.0)));
+        return hn::GatherIndex(d, table + column, hn::ConvertTo(di, row * set(2.0)));
 #endif
     }
 };

@@ -39,11 +39,11 @@ static_assert(kSearchScratch == kMatrixSize + 5 * kLen);
 #include "codec/encoder/codebook_matrix-inl.h"
 #include "codec/encoder/codebook_pairs-inl.h"
 
-// One group of up to Lanes(d) channels. scratch: kSearchScratch * kLanes doubles, 64-byte
+// One group of up to kLanes channels. scratch: kSearchScratch * kLanes doubles, 64-byte
 // aligned (the interleaved correlation matrix and vectors live there, not on the stack).
 void search_group(const double* const h[], const double* const x[], int n, int (*pos)[4],
                   double* const sign[], double* scratch) {
-    Lanes L;
+    const LaneOps L;
     double* rr = scratch;
     double* hb = rr + kMatrixSize * kLanes;
     double* xb = hb + kLen * kLanes;

@@ -27,7 +27,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
     constexpr int kWindow = kLpcWindowLength;
     constexpr int kLags = kMaxAutocorrelationLag + 1;
-    Lanes L;
+    const LaneOps L;
     alignas(64) double y[kWindow * kLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int i = 0; i < kWindow; ++i) y[i * L.n + l] = x[l][i] * lpc_analysis_window[i];
@@ -44,7 +44,7 @@ void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
 // levinson_durbin (lpc_analysis.h) of one lag-windowed autocorrelation per lane: the same
 // operations in the same order, the error's floor by a per-lane select.
 void levinson_group(const double (*r)[13], int n, double (*a_out)[11], double (*rc_out)[10]) {
-    Lanes L;
+    const LaneOps L;
     alignas(64) double rb[11 * kLanes];
     for (int l = 0; l < L.n; ++l) {
         // Lanes without a channel solve r = (1, 0, ...): no division by zero.

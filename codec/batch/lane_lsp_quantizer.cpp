@@ -22,7 +22,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 template <int Rows>
 void lsp_search_group(const double (&codebook)[Rows][10], const double* const* target,
                       const double* const* weight, int n, int lo, int hi, int* best_out) {
-    Lanes L;
+    const LaneOps L;
     alignas(64) double tb[10 * kLanes] = {};
     alignas(64) double wb[10 * kLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {

@@ -186,7 +186,7 @@ void ClosedLoopChannels(double* const* exc, const double* const* x, const double
 void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)[3]) {
     constexpr int kPast = kMaxPitchLag;  // wsp[-143..-1] is read
     constexpr int kLength = G729_FRAME_SIZE;
-    Lanes L;
+    const LaneOps L;
     alignas(64) double sw[(kPast + kLength) * kLanes] = {};
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int i = -kPast; i < kLength; ++i) sw[(i + kPast) * L.n + l] = wsp[l][i];
