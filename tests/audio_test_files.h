@@ -53,6 +53,21 @@ inline void le32(std::vector<uint8_t>& v, uint32_t x) {
     le16(v, x >> 16);
 }
 
+// The header of a frame of the ITU serial format: sync word and length word.
+inline std::vector<uint8_t> itu_header(unsigned sync, unsigned length) {
+    std::vector<uint8_t> v;
+    le16(v, sync);
+    le16(v, length);
+    return v;
+}
+
+// A speech frame of the ITU serial format whose 80 bits are all 0.
+inline std::vector<uint8_t> itu_speech_frame_of_zero_bits() {
+    std::vector<uint8_t> v = itu_header(0x6B21, 80);
+    for (int k = 0; k < 80; ++k) le16(v, 0x007F);
+    return v;
+}
+
 // Sample encodings a hand-made WAV file can carry.
 enum class Sample { u8, s16, s24, f32 };
 

@@ -144,41 +144,6 @@ TEST_F(FilesTest, APartialResultOfADamagedFileIsKeptAndTheMessageSaysSo) {
     EXPECT_EQ(g729io::read_wav(file("out.wav").string()).size(), 3u * 80u);
 }
 
-TEST(SafeOutput, UncommittedLeavesTheTargetAndNoTemporaryFile) {
-    const fs::path dir = fs::temp_directory_path() / ("g729_safe_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const fs::path target = dir / "t.raw";
-    put(target, {1, 2, 3});
-    {
-        g729io::SafeOutput out(target.string());
-        EXPECT_EQ(fs::path(out.temp_path()).parent_path(), dir);
-        std::fputs("partial", out.file());
-    }
-    EXPECT_EQ(bytes_of(target), (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
-    {
-        g729io::SafeOutput out(target.string());
-        std::fputs("done", out.file());
-        out.commit();
-    }
-    EXPECT_EQ(bytes_of(target), (std::vector<uint8_t>{'d', 'o', 'n', 'e'}));
-    // A symbolic link as output stays a link; the file it points to gets the result.
-    fs::create_symlink(target, dir / "link.raw");
-    g729io::write_file((dir / "link.raw").string(), std::vector<uint8_t>{7});
-    EXPECT_TRUE(fs::is_symlink(dir / "link.raw"));
-    EXPECT_EQ(bytes_of(target), (std::vector<uint8_t>{7}));
-    // A device is written in place, never replaced.
-    g729io::write_file("/dev/null", std::vector<uint8_t>{7});
-    struct stat st{};
-    ASSERT_EQ(::stat("/dev/null", &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode));
-    EXPECT_THROW(g729io::refuse_same_file(target.string(), (dir / "link.raw").string()),
-                 g729io::IoError);
-    EXPECT_NO_THROW(g729io::refuse_same_file("-", "-"));
-    EXPECT_NO_THROW(g729io::refuse_same_file(target.string(), (dir / "new.raw").string()));
-    fs::remove_all(dir);
-}
-
 // ---- the audio people have ----
 
 void write_with_libsndfile(const fs::path& p, int format, int rate, int channels,

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
 #include "module_test_support.h"
 
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <memory>
@@ -46,21 +45,6 @@ void expect_single_error(const LogCapture& log, const std::string& function,
 std::string module_path() { return ORVANE_MODULE_PATH; }
 
 std::string pelhost_command() { return std::string(G729_CHILD_LAUNCHER) + PELHOST_PATH; }
-
-std::string run(const std::string& command, int* status) {
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr) {
-        *status = -1;
-        return {};
-    }
-    std::string out;
-    char buf[256];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    const int raw = pclose(p);
-    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
-}
 
 void ModuleTest::SetUp() {
     pelhost::clear_events();

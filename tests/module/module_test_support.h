@@ -87,7 +87,4 @@ std::string module_path();
 // The command that starts pelhost (through the emulator in a cross build).
 std::string pelhost_command();
 
-// Runs a shell command; returns its stdout and stores its exit status (-1 if it did not exit).
-std::string run(const std::string& command, int* status);
-
 }  // namespace orvane_test

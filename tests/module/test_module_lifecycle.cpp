@@ -12,12 +12,12 @@
 
 #include "codec/g729.h"
 #include "module_test_support.h"
+#include "tests/audio_test_files.h"
 
 namespace {
 
 using orvane_test::LogCapture;
 using orvane_test::ModuleTest;
-using orvane_test::run;
 using Events = std::vector<std::string>;
 
 const Events kLoadEvents = {
@@ -262,26 +262,30 @@ TEST(ModuleLifecycleDeathTest, ProgramMayExitWithTheModuleStillLoaded) {
         ::testing::ExitedWithCode(0), "");
 }
 
-TEST(Pelhost, CliPrintsOnlyTheVersionLineOnStdout) {
-    int status = 0;
-    const std::string host = orvane_test::pelhost_command();
-    EXPECT_EQ(run(host + " --module " + orvane_test::module_path() +
-                      " cli 'g729 show version' 2>/dev/null",
-                  &status),
-              kVersionLine);
-    EXPECT_EQ(status, 0);
-    // Without --module the host finds ../lib/codec_orvane.so beside itself.
-    EXPECT_EQ(run(host + " cli 'g729 show version' 2>/dev/null", &status), kVersionLine);
-    EXPECT_EQ(status, 0);
-    // The start-up notice went to stderr.
-    const std::string both = run(host + " cli 'g729 show version' 2>&1", &status);
-    EXPECT_NE(both.find("19.0_3.1.10"), both.rfind("19.0_3.1.10"));
-    EXPECT_EQ(run(host + " cli 'g729 show nothing' 2>/dev/null", &status), "");
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(run(host + " --module /nonexistent/codec_orvane.so cli 'g729 show version' 2>/dev/null",
-                  &status),
-              "");
-    EXPECT_EQ(status, 1);
+class PelhostCli : public test_audio::TempDirTest {
+protected:
+    test_audio::RunResult pelhost(const std::string& args) const {
+        return test_audio::run_captured(orvane_test::pelhost_command() + " " + args, dir_);
+    }
+};
+
+TEST_F(PelhostCli, PrintsOnlyTheVersionLineOnStdout) {
+    test_audio::RunResult r =
+        pelhost("--module " + orvane_test::module_path() + " cli 'g729 show version'");
+    EXPECT_EQ(r.out, kVersionLine);
+    EXPECT_EQ(r.status, 0);
+    // Without --module the host finds ../lib/codec_orvane.so beside itself; its start-up
+    // notice, which names the version too, goes to stderr.
+    r = pelhost("cli 'g729 show version'");
+    EXPECT_EQ(r.out, kVersionLine);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("19.0_3.1.10"), std::string::npos) << r.err;
+    r = pelhost("cli 'g729 show nothing'");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 1);
+    r = pelhost("--module /nonexistent/codec_orvane.so cli 'g729 show version'");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 1);
 }
 
 }  // namespace

@@ -70,43 +70,6 @@ TEST_F(Transcode, EveryPacketSizeUpToTheTranslatorsBufferWorks) {
     EXPECT_TRUE(log_.lines().empty());
 }
 
-TEST(Pelhost, TranscodeWritesTheDecodedSpeech) {
-    const std::string dir = ::testing::TempDir();
-    const std::string in = dir + "orvane_in_" + std::to_string(getpid()) + ".wav";
-    const std::string out = dir + "orvane_out_" + std::to_string(getpid()) + ".wav";
-    const std::vector<int16_t> input(orvane_test::speech().begin(),
-                                     orvane_test::speech().begin() + kLength);
-    g729io::write_wav(in, input);
-    int status = 0;
-    const std::string printed = orvane_test::run(
-        orvane_test::pelhost_command() + " transcode " + in + " " + out + " --packet-ms 30 2>/dev/null",
-        &status);
-    EXPECT_EQ(status, 0);
-    EXPECT_NE(printed.find("lintog729"), std::string::npos);
-    EXPECT_NE(printed.find("ms CPU per second of audio"), std::string::npos);
-    EXPECT_NE(printed.find("1550 bytes"), std::string::npos);  // 155 frames of 10 bytes
-    // The path of the written file closes the report.
-    EXPECT_EQ(printed.substr(printed.rfind(out)), out + "\n");
-    EXPECT_EQ(g729io::read_wav(out), expected_output(input));
-
-    EXPECT_EQ(orvane_test::run(orvane_test::pelhost_command() + " transcode " + in + " " + out +
-                                   " --packet-ms 0 2>/dev/null",
-                               &status),
-              "");
-    EXPECT_NE(status, 0);
-    std::remove(in.c_str());
-    std::remove(out.c_str());
-}
-
-TEST(Pelhost, ShowTranslationGivesACostForBothTranslators) {
-    int status = 0;
-    const std::string printed =
-        orvane_test::run(orvane_test::pelhost_command() + " show translation 2>/dev/null", &status);
-    EXPECT_EQ(status, 0);
-    EXPECT_NE(printed.find("lintog729  slin -> g729"), std::string::npos) << printed;
-    EXPECT_NE(printed.find("g729tolin  g729 -> slin"), std::string::npos) << printed;
-}
-
 // ---- pelhost with the files people have ----
 
 namespace files {
@@ -127,6 +90,35 @@ bool contains(const std::string& s, const std::string& part) { return s.find(par
 
 std::vector<int16_t> some_speech() {
     return {orvane_test::speech().begin(), orvane_test::speech().begin() + kLength};
+}
+
+TEST_F(PelhostFiles, TranscodeWritesTheDecodedSpeech) {
+    const std::string in = p("in.wav");
+    const std::string out = p("out.wav");
+    const std::vector<int16_t> input(orvane_test::speech().begin(),
+                                     orvane_test::speech().begin() + kLength);
+    g729io::write_wav(in, input);
+    const RunResult r = pelhost("transcode " + in + " " + out + " --packet-ms 30");
+    const std::string& printed = r.out;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(printed.find("lintog729"), std::string::npos);
+    EXPECT_NE(printed.find("ms CPU per second of audio"), std::string::npos);
+    EXPECT_NE(printed.find("1550 bytes"), std::string::npos);  // 155 frames of 10 bytes
+    // The path of the written file closes the report.
+    EXPECT_EQ(printed.substr(printed.rfind(out)), out + "\n");
+    EXPECT_EQ(g729io::read_wav(out), expected_output(input));
+
+    const RunResult refused = pelhost("transcode " + in + " " + out + " --packet-ms 0");
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.status, 0);
+}
+
+TEST_F(PelhostFiles, ShowTranslationGivesACostForBothTranslators) {
+    const RunResult r = pelhost("show translation");
+    const std::string& printed = r.out;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(printed.find("lintog729  slin -> g729"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("g729tolin  g729 -> slin"), std::string::npos) << printed;
 }
 
 TEST_F(PelhostFiles, NeverOverwritesTheInput) {
