@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codec/g729.h"
+#include "codec/encoder/encoder_frame.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
 #include "codec/tables/lsp_quantizer_tables.h"
@@ -42,24 +43,13 @@ std::vector<std::vector<double>> speech_lsps(const std::vector<int16_t>& pcm,
     for (double& v : nan_lsp) v = std::nan("");
     std::vector<std::vector<double>> out;
     double buf[240] = {};
-    double hpf[4] = {};  // x[n-1], x[n-2], y[n-1], y[n-2]
+    double hpf[4] = {};
     double prev[10];
     std::memcpy(prev, initial_lsp, sizeof prev);
     for (size_t f = 0; f + 1 <= pcm.size() / 80; ++f) {
         std::memmove(buf, buf + 80, 160 * sizeof(double));
-        for (int n = 0; n < 80; ++n) {
-            const double x = pcm[f * 80 + n];
-            double y = 1.9059465 * hpf[2] + (-0.9114024) * hpf[3] + 0.92727435 * x +
-                       (-1.8544941) * hpf[0] + 0.92727435 * hpf[1];
-            hpf[1] = hpf[0];
-            hpf[0] = x;
-            hpf[3] = hpf[2];
-            hpf[2] = y;
-            if (std::fabs(y) < 2e-5) y = 0.0;
-            if (std::fabs(hpf[2]) < 2e-5) hpf[2] = 0.0;
-            if (std::fabs(hpf[3]) < 2e-5) hpf[3] = 0.0;
-            buf[160 + n] = y;
-        }
+        for (int n = 0; n < 80; ++n) buf[160 + n] = pcm[f * 80 + n];
+        preprocess_highpass(hpf, buf + 160, 80);
         double r[13];
         lpc_autocorrelation(buf, 12, r);
         lpc_lag_window(12, r);
