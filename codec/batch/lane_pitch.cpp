@@ -3,8 +3,8 @@
 // vector lane: the open-loop maxima (open_loop_search-inl.h, shared with the single-channel
 // search) and the closed-loop search. The closed-loop search is written apart from the
 // single-channel one, which shifts one window over the lags and interpolates from its own
-// outputs; here every lane reads its own lag's window, gathered. It makes lane by lane the computations of the single-channel search
-// (pitch.cpp): the backward-filtered target, the biased correlation of every lag of the
+// outputs; here every lane reads its own lag's window, gathered. It makes lane by lane the
+// computations of the single-channel search (pitch.cpp): the backward-filtered target, the biased correlation of every lag of the
 // subframe's range, the first largest kept; then the adaptive-codebook vector interpolated at
 // the fractions 0, -1/3 and +1/3 of the chosen lag, each with its biased correlation, and the
 // same choice between them.
