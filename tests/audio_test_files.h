@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <numbers>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -205,24 +206,40 @@ inline RunResult run_captured(const std::string& command, const fs::path& dir) {
     return r;
 }
 
-// A fresh folder per test under the system's temporary folder, removed afterwards.
+// A fresh folder under the system's temporary folder (mkdtemp: unique even across processes
+// and runs), removed with the object.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "g729_test_XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot create a temporary folder in " +
+                                     fs::temp_directory_path().string());
+        }
+        dir_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& dir() const { return dir_; }
+    fs::path path(const std::string& name) const { return dir_ / name; }
+
+private:
+    fs::path dir_;
+};
+
+// A test with a fresh temporary folder of its own.
 class TempDirTest : public testing::Test {
 protected:
-    void SetUp() override {
-        static int counter = 0;
-        dir_ = fs::temp_directory_path() /
-               ("g729_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
     fs::path file(const std::string& name) const { return dir_ / name; }
     // The path in single quotes, for a shell command line.
     std::string q(const std::string& name) const { return "'" + file(name).string() + "'"; }
 
-    fs::path dir_;
+    TempDir temp_;
+    const fs::path& dir_ = temp_.dir();
 };
 
 }  // namespace test_audio

@@ -141,18 +141,18 @@ TEST(PcmFormat, LittleEndianAndWavRoundTrip) {
     EXPECT_EQ(b, (std::vector<uint8_t>{0, 0, 1, 0, 0xff, 0xff, 0xff, 0x7f, 0, 0x80, 0x34, 0x12}));
     EXPECT_EQ(g729io::pcm_from_le_bytes(b), s);
 
-    const fs::path p = fs::temp_directory_path() / ("g729_pcm_" + std::to_string(::getpid()) + ".WAV");
+    const TempDir temp;
+    const fs::path p = temp.path("pcm.WAV");
     g729io::write_audio(p.string(), s);  // the extension is matched without regard to case
     const std::vector<uint8_t> file = bytes_of(p);
     ASSERT_GE(file.size(), 44u);
     EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
     EXPECT_EQ(g729io::read_audio(p.string()).samples, s);
-    fs::remove(p);
 }
 
 TEST(SafeOutput, UncommittedLeavesTheTargetAndNoTemporaryFile) {
-    const fs::path dir = fs::temp_directory_path() / ("g729_safe_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const TempDir temp;
+    const fs::path& dir = temp.dir();
     const fs::path target = dir / "t.raw";
     put(target, {1, 2, 3});
     {
@@ -182,7 +182,6 @@ TEST(SafeOutput, UncommittedLeavesTheTargetAndNoTemporaryFile) {
                  g729io::IoError);
     EXPECT_NO_THROW(g729io::refuse_same_file("-", "-"));
     EXPECT_NO_THROW(g729io::refuse_same_file(target.string(), (dir / "new.raw").string()));
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ struct Case {
 };
 
 TEST(ProgramStatus, HelpUsageAndFailureAreToldApart) {
-    const fs::path dir = fs::temp_directory_path() / ("g729_status_" + std::to_string(::getpid()));
+    const test_audio::TempDir temp;
+    const fs::path& dir = temp.dir();
     fs::create_directories(dir / "empty");
     std::vector<Case> cases = {
         {G729_CONFORMANCE_PATH, "--help", 0, "VECTOR_DIR"},
@@ -63,7 +64,6 @@ TEST(ProgramStatus, HelpUsageAndFailureAreToldApart) {
         }
 #endif
     }
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -41,19 +41,6 @@ const std::vector<int16_t>& speech() {
 
 fs::path speech_wav() { return fs::path(G729_SOURCE_DIR) / "data" / "speech_sample.wav"; }
 
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "g729gst-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary directory");
-    }
-    dir_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-}
-
 Pipeline::Pipeline(const std::string& description) {
     GError* error = nullptr;
     pipeline_ = gst_parse_launch(description.c_str(), &error);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "lib/io/coded_io.h"
+#include "tests/audio_test_files.h"
 
 namespace g729gst_test {
 
@@ -29,17 +30,7 @@ const std::vector<int16_t>& speech();
 std::filesystem::path speech_wav();
 
 // A fresh directory for one test's files, removed with the object.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::filesystem::path path(const std::string& name) const { return dir_ / name; }
-
-private:
-    std::filesystem::path dir_;
-};
+using test_audio::TempDir;
 
 // Owns a pipeline built from a gst-launch description.
 class Pipeline {
