@@ -36,7 +36,7 @@ JOBS="$(nproc)"
 
 step "dependencies"
 native=(g++-aarch64-linux-gnu libc6-dev-arm64-cross binutils-aarch64-linux-gnu qemu-user cmake
-        pkg-config libcli11-dev)
+        pkg-config libcli11-dev nlohmann-json3-dev)
 arm=(libsndfile1-dev libgtest-dev libsoxr-dev libpcap-dev libhwy-dev)
 missing=()
 for p in "${native[@]}" "${arm[@]/%/:arm64}"; do

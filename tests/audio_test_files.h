@@ -236,7 +236,12 @@ class TempDirTest : public testing::Test {
 protected:
     fs::path file(const std::string& name) const { return dir_ / name; }
     // The path in single quotes, for a shell command line.
-    std::string q(const std::string& name) const { return "'" + file(name).string() + "'"; }
+    std::string q(const std::string& name) const {
+        std::string quoted = file(name).string();
+        quoted.insert(quoted.begin(), '\'');
+        quoted.push_back('\'');
+        return quoted;
+    }
 
     TempDir temp_;
     const fs::path& dir_ = temp_.dir();

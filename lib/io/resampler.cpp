@@ -11,14 +11,14 @@
 
 namespace g729io {
 
-Resampler::Resampler(double input_rate) : ratio_(pcm_sample_rate / input_rate) {
+Resampler::Resampler(double input_rate, double output_rate) : ratio_(output_rate / input_rate) {
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
     soxr_error_t error = nullptr;
-    soxr_ = soxr_create(input_rate, pcm_sample_rate, 1, &error, &io, &quality, nullptr);
+    soxr_ = soxr_create(input_rate, output_rate, 1, &error, &io, &quality, nullptr);
     if (soxr_ == nullptr || error != nullptr) {
         throw IoError("cannot convert " + std::to_string(input_rate) + " Hz to " +
-                      std::to_string(pcm_sample_rate) + " Hz: " + (error ? error : "libsoxr"));
+                      std::to_string(output_rate) + " Hz: " + (error ? error : "libsoxr"));
     }
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Mono sample-rate conversion to 8000 Hz with libsoxr at its high-quality setting, fed and
-// drained in bounded pieces.
+// Mono sample-rate conversion (to 8000 Hz unless told otherwise) with libsoxr at its
+// high-quality setting, fed and drained in bounded pieces.
 #pragma once
 
 #include <vector>
@@ -11,7 +11,8 @@ namespace g729io {
 
 class Resampler {
 public:
-    explicit Resampler(double input_rate);  // throws IoError when libsoxr refuses the rate
+    // Throws IoError when libsoxr refuses the rates.
+    explicit Resampler(double input_rate, double output_rate = 8000.0);
     ~Resampler();
     Resampler(const Resampler&) = delete;
     Resampler& operator=(const Resampler&) = delete;

@@ -124,6 +124,149 @@ CaptureScan scan_capture(const std::string& path, const ScanOptions& options) {
     return scan;
 }
 
+namespace {
+
+// A payload type's packets within a listed stream, and how their lengths and timestamps fit
+// G.729.
+struct PayloadCount {
+    uint8_t payload_type = 0;
+    uint64_t packets = 0;
+    uint64_t g729_lengths = 0;   // payloads of N x 10 bytes, with at most one 2-byte SID frame
+    uint64_t exact_steps = 0;    // next packet's timestamp 80 per frame later
+    uint64_t short_steps = 0;    // less than that: not G.729 frames at 8000 Hz
+    uint16_t last_sequence = 0;
+    uint32_t last_timestamp = 0;
+    uint32_t last_frames = 0;    // 0: the last packet's length was not a G.729 one
+    bool any = false;
+
+    void add(const RtpHeader& rtp) {
+        ++packets;
+        const std::size_t bytes = rtp.payload.size();
+        const bool g729 = g729_payload_length(bytes);
+        if (g729) ++g729_lengths;
+        if (any && last_frames != 0 && rtp.sequence == static_cast<uint16_t>(last_sequence + 1)) {
+            const auto step = static_cast<int64_t>(static_cast<int32_t>(rtp.timestamp - last_timestamp));
+            const int64_t frames_span = int64_t{G729_FRAME_SIZE} * last_frames;
+            if (step < frames_span) {
+                ++short_steps;
+            } else if (step == frames_span) {
+                ++exact_steps;
+            }
+        }
+        any = true;
+        last_sequence = rtp.sequence;
+        last_timestamp = rtp.timestamp;
+        last_frames = g729 ? static_cast<uint32_t>((bytes + G729_SPEECH_FRAME_BYTES - 1) / G729_SPEECH_FRAME_BYTES)
+                           : 0;
+    }
+};
+
+constexpr std::size_t max_payload_types_per_stream = 8;
+// Sequence numbers this close after the previous packet's are a stream's own.
+constexpr uint16_t following_reach = 100;
+
+bool is_dynamic(int payload_type) { return payload_type >= 96 && payload_type <= 127; }
+// Second-byte values of RTCP packets (RFC 5761): not RTP.
+bool is_rtcp_range(int payload_type) { return payload_type >= 72 && payload_type <= 76; }
+
+}  // namespace
+
+RtpStreamList list_rtp_streams(const std::string& path, const ScanOptions& options) {
+    struct Entry {
+        StreamInfo info;
+        uint64_t order = 0;
+        uint16_t last_sequence = 0;
+        uint64_t following = 0;   // packets a few numbers after the previous one's
+        std::vector<PayloadCount> payloads;
+        RtpStatistics statistics;
+        bool lookalike() const { return info.packets < 2 || following == 0; }
+        bool stream(uint64_t min_packets) const {
+            return info.packets >= min_packets && following != 0 && 2 * following + 1 >= info.packets;
+        }
+    };
+    RtpStreamList list;
+    CaptureScan& scan = list.counts;
+    std::unordered_map<StreamKey, Entry, StreamKeyHash> table;
+    std::deque<StreamKey> candidates;  // as in scan_capture: eviction candidates, oldest first
+    uint64_t created = 0;
+    auto make_room = [&] {
+        while (!candidates.empty()) {
+            const StreamKey key = candidates.front();
+            candidates.pop_front();
+            const auto it = table.find(key);
+            if (it != table.end() && it->second.lookalike()) {
+                table.erase(it);
+                ++scan.ignored_streams;
+                return true;
+            }
+        }
+        return false;
+    };
+    for_each_rtp(path, scan, [&](const RtpHeader& rtp, const UdpDatagram& udp, int64_t capture_us) {
+        ++scan.payload_types[rtp.payload_type];
+        if (is_rtcp_range(rtp.payload_type)) return;
+        if (options.ssrc && rtp.ssrc != *options.ssrc) return;
+        const StreamKey key = key_of(rtp.ssrc, udp);
+        auto it = table.find(key);
+        if (it == table.end()) {
+            if (table.size() >= options.max_streams && !make_room()) {
+                ++scan.untracked_packets;
+                return;
+            }
+            Entry e;
+            e.info = {rtp.ssrc, udp.src, udp.dst, 0};
+            e.order = created++;
+            it = table.emplace(key, std::move(e)).first;
+            candidates.push_back(key);
+        }
+        Entry& e = it->second;
+        if (e.info.packets != 0) {
+            const auto ahead = static_cast<uint16_t>(rtp.sequence - e.last_sequence);
+            if (ahead >= 1 && ahead <= following_reach) ++e.following;
+        }
+        ++e.info.packets;
+        e.last_sequence = rtp.sequence;
+        auto p = std::find_if(e.payloads.begin(), e.payloads.end(),
+                              [&](const PayloadCount& c) { return c.payload_type == rtp.payload_type; });
+        if (p == e.payloads.end() && e.payloads.size() < max_payload_types_per_stream) {
+            e.payloads.push_back({});
+            p = e.payloads.end() - 1;
+            p->payload_type = rtp.payload_type;
+        }
+        if (p != e.payloads.end()) p->add(rtp);
+        e.statistics.add(rtp.sequence, rtp.timestamp, capture_us);
+    });
+    std::vector<const Entry*> kept;
+    for (const auto& [key, e] : table) {
+        if (e.stream(options.min_packets)) {
+            kept.push_back(&e);
+        } else {
+            ++scan.ignored_streams;
+        }
+    }
+    std::sort(kept.begin(), kept.end(), [](const Entry* a, const Entry* b) { return a->order < b->order; });
+    for (const Entry* e : kept) {
+        RtpStream s;
+        s.info = e->info;
+        const auto main = std::max_element(e->payloads.begin(), e->payloads.end(),
+                                           [](const PayloadCount& a, const PayloadCount& b) {
+                                               return a.packets < b.packets;
+                                           });
+        if (main != e->payloads.end()) {
+            s.payload_type = main->payload_type;
+            // Payload type 18 is G.729 by the audio/video profile: what decode takes when some
+            // of its payloads have G.729 lengths. A dynamic one must look it in every packet.
+            s.looks_g729 = main->payload_type == g729_payload_type
+                               ? main->g729_lengths != 0
+                               : is_dynamic(main->payload_type) && main->g729_lengths == main->packets &&
+                                     main->short_steps == 0 && main->exact_steps != 0;
+        }
+        s.network = e->statistics.result();
+        list.streams.push_back(std::move(s));
+    }
+    return list;
+}
+
 std::vector<StreamResult> decode_streams(const std::string& path,
                                          std::span<const StreamInfo> streams,
                                          const std::function<FrameSink&(std::size_t)>& sink_for,
@@ -131,9 +274,11 @@ std::vector<StreamResult> decode_streams(const std::string& path,
                                          const TimelineOptions& timeline) {
     std::unordered_map<StreamKey, std::size_t, StreamKeyHash> index;
     std::vector<std::unique_ptr<StreamTimeline>> timelines;
+    std::vector<RtpStatistics> statistics;
     for (std::size_t i = 0; i < streams.size(); ++i) {
         if (index.emplace(key_of(streams[i]), timelines.size()).second) {
             timelines.push_back(std::make_unique<StreamTimeline>(sink_for(i), timeline));
+            statistics.emplace_back();
         }
     }
     CaptureScan counts;
@@ -141,13 +286,16 @@ std::vector<StreamResult> decode_streams(const std::string& path,
         const auto it = index.find(key_of(rtp.ssrc, udp));
         if (it != index.end()) {
             timelines[it->second]->add(rtp, rtp.payload_type == scan.payload_type, capture_us);
+            // Every payload type: they share the sequence numbers (telephone events, say).
+            statistics[it->second].add(rtp.sequence, rtp.timestamp, capture_us);
         }
     });
     std::vector<StreamResult> results;
     for (const StreamInfo& s : streams) {
-        StreamTimeline& t = *timelines[index.at(key_of(s))];
+        const std::size_t at = index.at(key_of(s));
+        StreamTimeline& t = *timelines[at];
         t.finish();
-        results.push_back({s, t.stats()});
+        results.push_back({s, t.stats(), statistics[at].result()});
     }
     return results;
 }
@@ -168,7 +316,15 @@ std::string ssrc_hex(uint32_t ssrc) {
     return text;
 }
 
-std::string summary_line(const StreamResult& r) {
+g729eval::EModelResult g729_quality(const NetworkStats& n, double network_delay_ms) {
+    g729eval::EModelInput in;
+    in.loss_percent = n.lost_percent;
+    in.burst_ratio = n.burst_ratio;
+    in.one_way_delay_ms = g729eval::g729_one_way_delay_ms(n.packet_ms, n.jitter_mean_ms, network_delay_ms);
+    return g729eval::e_model(in);
+}
+
+std::string summary_line(const StreamResult& r, double network_delay_ms) {
     const StreamStats& s = r.stats;
     char duration[32];
     std::snprintf(duration, sizeof duration, "%.2f s", static_cast<double>(s.samples) / 8000.0);
@@ -196,7 +352,11 @@ std::string summary_line(const StreamResult& r) {
         line += ", " + std::to_string(s.stuck_timestamps) +
                 " timestamps not advancing (decoded in sequence order)";
     }
-    return line + "; " + duration;
+    const NetworkStats& n = r.network;
+    char network[160];
+    std::snprintf(network, sizeof network, "; network: %.2f%% lost, jitter %.1f ms (max %.1f ms), MOS %.2f",
+                  n.lost_percent, n.jitter_mean_ms, n.jitter_max_ms, g729_quality(n, network_delay_ms).mos);
+    return line + "; " + duration + network;
 }
 
 }  // namespace g729rtp

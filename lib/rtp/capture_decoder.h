@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "lib/eval/e_model.h"
 #include "lib/rtp/frame_sink.h"
 #include "lib/rtp/packet_parse.h"
+#include "lib/rtp/rtp_statistics.h"
 #include "lib/rtp/stream_timeline.h"
 
 namespace g729rtp {
@@ -65,9 +67,35 @@ bool g729_payload_length(std::size_t bytes);
 // Throws CaptureError when the file cannot be opened as a capture.
 CaptureScan scan_capture(const std::string& path, const ScanOptions& options = {});
 
+// Every RTP stream of a capture, whatever its payload, with its network figures.
+struct RtpStream {
+    StreamInfo info;          // packets: all of the stream's, every payload type
+    int payload_type = 0;     // the most common one
+    // Payload type 18, or a dynamic one (96 to 127) whose packets all have G.729 lengths
+    // and timestamps that advance by at least 80 per frame (at 8000 Hz) and by exactly that
+    // between some packets: what decode --pt takes.
+    bool looks_g729 = false;
+    NetworkStats network;
+};
+
+struct RtpStreamList {
+    std::vector<RtpStream> streams;   // in order of first appearance
+    // The file's counts, as in a scan; its stream list stays empty. ignored_streams: RTP
+    // lookalikes, streams of one packet or whose sequence numbers do not follow each other.
+    CaptureScan counts;
+};
+
+// Lists the RTP streams of a capture without decoding anything: a stream is an SSRC between
+// two addresses and ports whose packets mostly (at least half of them) come within a few
+// numbers after the previous packet's sequence number; min_packets, max_streams and ssrc of
+// the options apply, payload_type does not. Throws CaptureError when the file cannot be opened
+// as a capture.
+RtpStreamList list_rtp_streams(const std::string& path, const ScanOptions& options = {});
+
 struct StreamResult {
     StreamInfo info;
     StreamStats stats;
+    NetworkStats network;  // every packet of the stream, any payload type, in arrival order
 };
 
 // Decodes the streams listed, the i-th to sink_for(i) (called once per stream before any
@@ -85,11 +113,17 @@ std::vector<StreamResult> decode_capture(const std::string& path,
                                          const ScanOptions& scan = {},
                                          const TimelineOptions& timeline = {});
 
+// The call-quality estimate (E-model) of a G.729 stream from its network figures: its loss
+// and burstiness, and a mouth-to-ear delay from its packetization, its mean jitter and the
+// network's one-way delay.
+g729eval::EModelResult g729_quality(const NetworkStats& network, double network_delay_ms);
+
 // "0x1a2b3c4d" style: 8 lowercase hex digits.
 std::string ssrc_hex(uint32_t ssrc);
 
 // One line: SSRC, addresses, packets, frames by kind, duplicates, reordered, damaged,
-// duration.
-std::string summary_line(const StreamResult& result);
+// duration; then the network figures: loss, jitter, and the MOS estimate for a one-way
+// network delay of network_delay_ms.
+std::string summary_line(const StreamResult& result, double network_delay_ms = 0);
 
 }  // namespace g729rtp

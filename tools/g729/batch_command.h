@@ -24,6 +24,7 @@ struct BatchOptions {
     bool dtx = false;
     std::string output_dir;
     std::size_t threads = 0;  // 0: one per processor
+    bool quiet = false;       // no progress line and no summary
     std::vector<std::string> inputs;
 };
 
@@ -38,7 +39,8 @@ int run_batch_files(const BatchOptions& o, const std::string& ext, const std::st
                     const Settings& settings) {
     prepare_output_dir(o.output_dir);
     const BatchPlan plan = plan_batch(o.inputs, o.output_dir, ext);
-    BatchConsole console(o.inputs.size() - plan.repeated.size(), verb, ::isatty(STDERR_FILENO) == 1);
+    BatchConsole console(o.inputs.size() - plan.repeated.size(), verb,
+                         !o.quiet && ::isatty(STDERR_FILENO) == 1);
     for (const std::string& line : plan.repeated) console.warning(line);
     for (const std::string& line : plan.refused) {
         console.message(line);

@@ -4,7 +4,11 @@
 //   g729 encode [--format itu|raw] [--dtx] INPUT OUTPUT
 //   g729 decode [--format itu|raw] INPUT OUTPUT
 //   g729 encode --format pcap INPUT OUTPUT.pcap [--ptime MS] [--dtx] [--ssrc HEX] [--src/--dst ADDR:PORT]
-//   g729 decode --format pcap CAPTURE OUTPUT [--ssrc HEX] [--pt N]
+//   g729 decode --format pcap CAPTURE OUTPUT [--ssrc HEX] [--pt N] [--stereo]
+//               [--json FILE|-] [--network-delay-ms MS]
+//   g729 report CAPTURE OUTPUT.html [--pt N]
+//   g729 streams CAPTURE [--json] [--network-delay-ms MS]
+//   g729 simulate INPUT OUTPUT [--loss P] [--burst B] [--dtx] [--seed N] [--ptime MS]
 //   g729 encode [--format itu|raw] [--dtx] [--threads N] --output-dir DIR FILE...
 //   g729 decode [--format itu|raw] [--threads N] --output-dir DIR FILE...
 //
@@ -24,6 +28,9 @@
 #include "tools/g729/batch_command.h"
 #include "tools/g729/command.h"
 #include "tools/g729/pcap_commands.h"
+#include "tools/g729/report_command.h"
+#include "tools/g729/simulate_command.h"
+#include "tools/g729/streams_command.h"
 #include "lib/io/safe_output.h"
 
 using namespace g729tool;
@@ -48,7 +55,8 @@ int check_batch_form(const CLI::App& command, const Options& o, const std::strin
                "(g729 " + command.get_name() + " --format pcap INPUT OUTPUT)");
         return exit_usage;
     }
-    for (const char* flag : {"--ssrc", "--pt", "--ptime", "--src", "--dst"}) {
+    for (const char* flag : {"--ssrc", "--pt", "--ptime", "--src", "--dst", "--stereo", "--json",
+                             "--network-delay-ms"}) {
         const CLI::Option* given = command.get_option_no_throw(flag);
         if (given != nullptr && given->count() > 0) {
             report(std::string(flag) + " needs --format pcap, which --output-dir does not take");
@@ -111,6 +119,8 @@ int run_tool(int argc, char** argv) {
                                                       "(default: one per processor)")
         ->type_name("N")
         ->check(CLI::Range(1, 1024));
+    encode->add_flag("--quiet", enc_batch.quiet, "With --output-dir: no progress line and no "
+                                                "summary on a terminal (messages still come)");
     encode->footer(batch_form_help("encode", "[--format itu|raw] [--dtx]"));
 
     Options dec;
@@ -138,13 +148,53 @@ int run_tool(int argc, char** argv) {
                                                       "(default: one per processor)")
         ->type_name("N")
         ->check(CLI::Range(1, 1024));
+    decode->add_flag("--quiet", dec_batch.quiet, "With --output-dir: no progress line and no "
+                                                "summary on a terminal (messages still come)");
+    decode->add_flag("--stereo", pcap_dec.stereo, "pcap: both directions of each call in one stereo "
+                                                 "output, left the one that starts first, each at "
+                                                 "its capture time; a stream without partner goes "
+                                                 "left, the right silent");
+    decode->add_option("--json", pcap_dec.json_path, "pcap: also write each stream's network figures, "
+                                                    "quality estimate and frames by kind as JSON to "
+                                                    "FILE (- for stdout)")
+        ->type_name("FILE");
+    decode->add_option("--network-delay-ms", pcap_dec.network_delay_ms,
+                       "pcap: one-way network delay in ms for the quality estimate (default 0)")
+        ->type_name("MS")
+        ->check(CLI::Range(0.0, 100000.0));
     decode->footer(batch_form_help("decode", "[--format itu|raw]"));
+
+    ReportOptions report_options;
+    CLI::App* report_app = app.add_subcommand(
+        "report", "Write an HTML page on the G.729 calls of a packet capture: figures, quality "
+                  "estimate, timelines and audio of each direction");
+    report_app->add_option("CAPTURE", report_options.input, "The packet capture (pcap or pcapng)")->required();
+    report_app->add_option("OUTPUT", report_options.output, "The page to write (.html; - for stdout)")->required();
+    report_app->add_option("--pt", report_options.payload_type, "RTP payload type of the G.729 streams "
+                                                               "(default 18)");
+
+    StreamsOptions streams_options;
+    CLI::App* streams_app = app.add_subcommand(
+        "streams", "List every RTP stream of a packet capture, any payload type, with its loss, "
+                   "jitter and other network figures, and the quality estimate of G.729 streams");
+    streams_app->add_option("CAPTURE", streams_options.input, "The packet capture (pcap or pcapng; "
+                                                              "- for stdin)")->required();
+    streams_app->add_flag("--json", streams_options.json, "A JSON array of the streams on stdout "
+                                                          "instead of a table");
+    streams_app->add_option("--network-delay-ms", streams_options.network_delay_ms,
+                            "One-way network delay in ms for the quality estimate (default 0)")
+        ->type_name("MS")
+        ->check(CLI::Range(0.0, 100000.0));
+
+    SimulateOptions simulate_options;
+    CLI::App* simulate_app = add_simulate_command(app, simulate_options);
 
     // Name an unknown command, which the parser would only report as a missing one.
     if (argc >= 2 && argv[1][0] != '-' && std::string(argv[1]) != "encode" &&
-        std::string(argv[1]) != "decode") {
+        std::string(argv[1]) != "decode" && std::string(argv[1]) != "report" &&
+        std::string(argv[1]) != "streams" && std::string(argv[1]) != "simulate") {
         report(std::string("unknown command '") + argv[1] +
-               "': expected encode or decode (see g729 --help)");
+               "': expected encode, decode, report, streams or simulate (see g729 --help)");
         return exit_usage;
     }
 
@@ -158,6 +208,30 @@ int run_tool(int argc, char** argv) {
         return exit_usage;
     }
 
+    if (report_app->parsed()) {
+        try {
+            return run_report(report_options);
+        } catch (const std::exception& e) {
+            report(e.what());
+            return exit_failure;
+        }
+    }
+    if (simulate_app->parsed()) {
+        try {
+            return run_simulate(simulate_options);
+        } catch (const std::exception& e) {
+            report(e.what());
+            return exit_failure;
+        }
+    }
+    if (streams_app->parsed()) {
+        try {
+            return run_streams(streams_options);
+        } catch (const std::exception& e) {
+            report(e.what());
+            return exit_failure;
+        }
+    }
     const CLI::App* command = encode->parsed() ? encode : decode;
     Options& o = encode->parsed() ? enc : dec;
     std::vector<std::string>& files = encode->parsed() ? enc_files : dec_files;
@@ -181,6 +255,10 @@ int run_tool(int argc, char** argv) {
         report(std::string("--threads needs --output-dir (see g729 ") + name + " --help)");
         return exit_usage;
     }
+    if (command->count("--quiet") > 0) {
+        report(std::string("--quiet needs --output-dir (see g729 ") + name + " --help)");
+        return exit_usage;
+    }
     if (files.size() != 2) {
         report(std::string(name) + ": expected INPUT OUTPUT, or --output-dir DIR FILE... (" +
                std::to_string(files.size()) + (files.size() == 1 ? " name" : " names") +
@@ -192,7 +270,8 @@ int run_tool(int argc, char** argv) {
 
     // The capture options belong to the pcap format.
     const bool pcap = uses_pcap_format(o.format, encode->parsed() ? o.output : o.input);
-    for (const char* flag : {"--ssrc", "--pt", "--ptime", "--src", "--dst"}) {
+    for (const char* flag : {"--ssrc", "--pt", "--ptime", "--src", "--dst", "--stereo", "--json",
+                             "--network-delay-ms"}) {
         const CLI::Option* given = command->get_option_no_throw(flag);
         if (!pcap && given != nullptr && given->count() > 0) {
             report(std::string(flag) + " needs --format pcap (see g729 --help)");

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,7 @@
 #include <g729/g729.h>
 #include "tools/g729/batch_runner.h"
 #include "tools/g729/command.h"
+#include "tools/g729/stereo_decode.h"
 #include "lib/io/audio_kind.h"
 #include "lib/io/audio_reader.h"
 #include "lib/io/audio_writer.h"
@@ -22,6 +24,7 @@
 #include "lib/rtp/capture_decoder.h"
 #include "lib/rtp/capture_reader.h"
 #include "lib/rtp/capture_writer.h"
+#include "lib/rtp/stream_json.h"
 
 namespace g729tool {
 
@@ -39,6 +42,14 @@ bool parse_ssrc(const std::string& text, uint32_t& out) {
     }
     out = static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
     return true;
+}
+
+// True when both names lead to the same file, existing or not.
+bool same_path(const std::string& a, const std::string& b) {
+    if (a == "-" || b == "-") return a == b;
+    std::error_code ec_a, ec_b;
+    const auto pa = std::filesystem::weakly_canonical(a, ec_a), pb = std::filesystem::weakly_canonical(b, ec_b);
+    return ec_a || ec_b ? a == b : pa == pb;
 }
 
 // Writes each decoded frame to the stream's audio output as it comes.
@@ -85,10 +96,6 @@ bool uses_pcap_format(const std::string& format, const std::string& capture_path
            g729io::has_extension(capture_path, ".pcapng");
 }
 
-namespace {
-
-// Why a capture has no stream to decode: its damage in libpcap's words, packets cut at
-// capture time, and the payload types it does hold.
 std::string no_stream_message(const std::string& input, const g729rtp::CaptureScan& scan, int payload_type) {
     const std::string none = "no G.729 RTP stream (payload type " + std::to_string(payload_type) + ")";
     if (!scan.truncation.empty()) return scan.truncation + "; " + none + " before that";
@@ -121,91 +128,27 @@ std::string no_stream_message(const std::string& input, const g729rtp::CaptureSc
     return line;
 }
 
+namespace {
+
 // Descriptors kept free of the streams' outputs: standard streams, the capture, libraries.
 constexpr uint64_t reserved_files = 16;
 
 }  // namespace
 
-int run_pcap_decode(const PcapDecodeOptions& o) {
-    uint32_t wanted = 0;
-    if (!o.ssrc.empty() && !parse_ssrc(o.ssrc, wanted)) {
-        report("--ssrc " + o.ssrc + ": expected up to 8 hex digits");
-        return exit_usage;
-    }
-    if (o.payload_type < 0 || o.payload_type > 127) {
-        report("--pt " + std::to_string(o.payload_type) + ": expected 0 to 127");
-        return exit_usage;
-    }
-    if (o.input == "-") {
-        report("a capture is read twice (streams first, then audio): give a file, not -");
-        return exit_usage;
-    }
-    if (output_name_refused(g729io::refuse_unwritten_audio_name, o.output)) return exit_usage;
-    g729io::refuse_same_file(o.input, o.output);
-
-    g729rtp::ScanOptions scan_options;
-    scan_options.payload_type = o.payload_type;
-    if (!o.ssrc.empty()) scan_options.ssrc = wanted;
-    const g729rtp::CaptureScan scan = g729rtp::scan_capture(o.input, scan_options);
-    const std::vector<g729rtp::StreamInfo>& streams = scan.streams;
-    if (streams.empty() && !o.ssrc.empty() && scan.truncation.empty()) {
-        // Name the streams there are.
-        scan_options.ssrc.reset();
-        const g729rtp::CaptureScan all = g729rtp::scan_capture(o.input, scan_options);
-        if (!all.streams.empty()) {
-            std::string found;
-            for (std::size_t i = 0; i < all.streams.size() && i < 20; ++i) {
-                found += (found.empty() ? "" : ", ") + g729rtp::ssrc_hex(all.streams[i].ssrc);
-            }
-            if (all.streams.size() > 20) found += ", ...";
-            report(o.input + ": no G.729 stream with SSRC " + g729rtp::ssrc_hex(wanted) +
-                   " (streams: " + found + ")");
-            return exit_failure;
+int finish_pcap_decode(const g729rtp::CaptureScan& scan, const g729rtp::ScanOptions& scan_options,
+                       std::span<const g729rtp::StreamResult> results,
+                       const PcapDecodeOptions& options) {
+    for (const auto& r : results) report(g729rtp::summary_line(r, options.network_delay_ms));
+    if (!options.json_path.empty()) {
+        nlohmann::ordered_json array = nlohmann::ordered_json::array();
+        for (const auto& r : results) {
+            array.push_back(g729rtp::stream_json(r, scan_options.payload_type, options.network_delay_ms));
         }
+        const std::string text = array.dump(2) + "\n";
+        g729io::SafeOutput json(options.json_path);
+        json.write(text.data(), text.size());
+        json.commit();
     }
-    if (streams.empty()) {
-        report(no_stream_message(o.input, scan, o.payload_type));
-        return exit_failure;
-    }
-    if (streams.size() > 1 && o.output == "-") {
-        report(o.input + ": " + std::to_string(streams.size()) +
-               " G.729 streams cannot share standard output: give --ssrc or a file name");
-        return exit_usage;
-    }
-    std::error_code ec;
-    const auto status = std::filesystem::status(o.output, ec);
-    if (streams.size() > 1 && !ec && std::filesystem::exists(status) &&
-        !std::filesystem::is_regular_file(status)) {
-        report(o.input + ": " + std::to_string(streams.size()) + " G.729 streams cannot share " + o.output +
-               " (not a regular file): give --ssrc or a file name");
-        return exit_usage;
-    }
-
-    const std::vector<std::string> names = stream_output_names(o.output, streams);
-    for (const std::string& n : names) g729io::refuse_same_file(o.input, n);
-    const uint64_t open_limit = raise_open_file_limit();
-    if (open_limit != 0 && streams.size() + reserved_files > open_limit) {
-        report(o.input + ": " + std::to_string(streams.size()) +
-               " G.729 streams need as many files open at once, more than the limit of " +
-               std::to_string(open_limit) + " open files (ulimit -n): raise it, or decode fewer with --ssrc");
-        return exit_failure;
-    }
-    if (streams.size() > 1) {
-        std::string list;
-        for (std::size_t i = 0; i < names.size() && i < 20; ++i) list += (list.empty() ? "" : ", ") + names[i];
-        if (names.size() > 20) list += ", ...";
-        report(std::to_string(streams.size()) + " G.729 streams, one file each: " + list);
-    }
-
-    std::vector<std::unique_ptr<OutputSink>> sinks;
-    for (const std::string& n : names) sinks.push_back(std::make_unique<OutputSink>(n));
-    g729rtp::TimelineOptions timeline;
-    const auto results = g729rtp::decode_streams(
-        o.input, streams, [&](std::size_t i) -> g729rtp::FrameSink& { return *sinks[i]; },
-        scan_options, timeline);
-    for (auto& sink : sinks) sink->commit();
-
-    for (const auto& r : results) report(g729rtp::summary_line(r));
     for (const auto& r : results) {
         if (r.stats.stuck_timestamps == 0) continue;
         warn("stream " + g729rtp::ssrc_hex(r.info.ssrc) + " " + r.info.src.to_string() + " -> " +
@@ -234,6 +177,110 @@ int run_pcap_decode(const PcapDecodeOptions& o) {
         return exit_failure;
     }
     return exit_ok;
+}
+
+int run_pcap_decode(const PcapDecodeOptions& o) {
+    uint32_t wanted = 0;
+    if (!o.ssrc.empty() && !parse_ssrc(o.ssrc, wanted)) {
+        report("--ssrc " + o.ssrc + ": expected up to 8 hex digits");
+        return exit_usage;
+    }
+    if (o.payload_type < 0 || o.payload_type > 127) {
+        report("--pt " + std::to_string(o.payload_type) + ": expected 0 to 127");
+        return exit_usage;
+    }
+    if (o.input == "-") {
+        report("a capture is read twice (streams first, then audio): give a file, not -");
+        return exit_usage;
+    }
+    if (output_name_refused(g729io::refuse_unwritten_audio_name, o.output)) return exit_usage;
+    g729io::refuse_same_file(o.input, o.output);
+    if (!o.json_path.empty()) {
+        if (o.json_path == "-" && o.output == "-") {
+            report("--json -: the decoded audio goes to standard output already; give the JSON a file name");
+            return exit_usage;
+        }
+        if (o.json_path != "-" && same_path(o.json_path, o.output)) {
+            report("--json " + o.json_path + ": the decoded audio goes there; give the JSON another name");
+            return exit_usage;
+        }
+        g729io::refuse_same_file(o.input, o.json_path);
+    }
+    if (!std::isfinite(o.network_delay_ms) || o.network_delay_ms < 0) {
+        report("--network-delay-ms: expected 0 or more");
+        return exit_usage;
+    }
+
+    g729rtp::ScanOptions scan_options;
+    scan_options.payload_type = o.payload_type;
+    if (!o.ssrc.empty()) scan_options.ssrc = wanted;
+    const g729rtp::CaptureScan scan = g729rtp::scan_capture(o.input, scan_options);
+    const std::vector<g729rtp::StreamInfo>& streams = scan.streams;
+    if (streams.empty() && !o.ssrc.empty() && scan.truncation.empty()) {
+        // Name the streams there are.
+        scan_options.ssrc.reset();
+        const g729rtp::CaptureScan all = g729rtp::scan_capture(o.input, scan_options);
+        if (!all.streams.empty()) {
+            std::string found;
+            for (std::size_t i = 0; i < all.streams.size() && i < 20; ++i) {
+                found += (found.empty() ? "" : ", ") + g729rtp::ssrc_hex(all.streams[i].ssrc);
+            }
+            if (all.streams.size() > 20) found += ", ...";
+            report(o.input + ": no G.729 stream with SSRC " + g729rtp::ssrc_hex(wanted) +
+                   " (streams: " + found + ")");
+            return exit_failure;
+        }
+    }
+    if (streams.empty()) {
+        report(no_stream_message(o.input, scan, o.payload_type));
+        return exit_failure;
+    }
+    if (o.stereo) return run_pcap_stereo_decode(o, scan, scan_options);
+    if (streams.size() > 1 && o.output == "-") {
+        report(o.input + ": " + std::to_string(streams.size()) +
+               " G.729 streams cannot share standard output: give --ssrc or a file name");
+        return exit_usage;
+    }
+    std::error_code ec;
+    const auto status = std::filesystem::status(o.output, ec);
+    if (streams.size() > 1 && !ec && std::filesystem::exists(status) &&
+        !std::filesystem::is_regular_file(status)) {
+        report(o.input + ": " + std::to_string(streams.size()) + " G.729 streams cannot share " + o.output +
+               " (not a regular file): give --ssrc or a file name");
+        return exit_usage;
+    }
+
+    const std::vector<std::string> names = stream_output_names(o.output, streams);
+    for (const std::string& n : names) {
+        g729io::refuse_same_file(o.input, n);
+        if (!o.json_path.empty() && o.json_path != "-" && same_path(o.json_path, n)) {
+            report("--json " + o.json_path + ": a decoded stream goes there; give the JSON another name");
+            return exit_usage;
+        }
+    }
+    const uint64_t open_limit = raise_open_file_limit();
+    if (open_limit != 0 && streams.size() + reserved_files > open_limit) {
+        report(o.input + ": " + std::to_string(streams.size()) +
+               " G.729 streams need as many files open at once, more than the limit of " +
+               std::to_string(open_limit) + " open files (ulimit -n): raise it, or decode fewer with --ssrc");
+        return exit_failure;
+    }
+    if (streams.size() > 1) {
+        std::string list;
+        for (std::size_t i = 0; i < names.size() && i < 20; ++i) list += (list.empty() ? "" : ", ") + names[i];
+        if (names.size() > 20) list += ", ...";
+        report(std::to_string(streams.size()) + " G.729 streams, one file each: " + list);
+    }
+
+    std::vector<std::unique_ptr<OutputSink>> sinks;
+    for (const std::string& n : names) sinks.push_back(std::make_unique<OutputSink>(n));
+    g729rtp::TimelineOptions timeline;
+    const auto results = g729rtp::decode_streams(
+        o.input, streams, [&](std::size_t i) -> g729rtp::FrameSink& { return *sinks[i]; },
+        scan_options, timeline);
+    for (auto& sink : sinks) sink->commit();
+
+    return finish_pcap_decode(scan, scan_options, results, o);
 }
 
 int run_pcap_encode(const PcapEncodeOptions& o) {

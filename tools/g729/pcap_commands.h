@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // The capture commands of the g729 tool:
-//   g729 decode --format pcap CAPTURE OUTPUT [--ssrc HEX] [--pt N]
+//   g729 decode --format pcap CAPTURE OUTPUT [--ssrc HEX] [--pt N] [--stereo]
+//               [--json FILE|-] [--network-delay-ms MS]
 //   g729 encode --format pcap INPUT OUTPUT.pcap [--ptime MS] [--dtx] [--ssrc HEX]
 //               [--src ADDR:PORT] [--dst ADDR:PORT]
 #pragma once
@@ -19,6 +20,9 @@ struct PcapDecodeOptions {
     std::string output;
     std::string ssrc;        // hex, empty: every stream
     int payload_type = 18;
+    bool stereo = false;     // the two directions of each call as one stereo output
+    std::string json_path;   // the streams' figures as JSON to this file (- for stdout)
+    double network_delay_ms = 0;  // one-way network delay for the quality estimate
 };
 
 struct PcapEncodeOptions {
@@ -37,6 +41,16 @@ bool uses_pcap_format(const std::string& format, const std::string& capture_path
 // Each returns the exit status; input/output failures escape as exceptions (exit_failure).
 int run_pcap_decode(const PcapDecodeOptions& options);
 int run_pcap_encode(const PcapEncodeOptions& options);
+
+// Why a capture has no stream to decode: its damage in libpcap's words, packets cut at
+// capture time, and the payload types it does hold.
+std::string no_stream_message(const std::string& input, const g729rtp::CaptureScan& scan, int payload_type);
+
+// After a capture's streams are decoded: their summary lines, the capture's damage and what was
+// skipped, on stderr; the streams' JSON when options.json_path is set; the exit status.
+int finish_pcap_decode(const g729rtp::CaptureScan& scan, const g729rtp::ScanOptions& scan_options,
+                       std::span<const g729rtp::StreamResult> results,
+                       const PcapDecodeOptions& options = {});
 
 // OUTPUT with "-" and the SSRC's 8 hex digits inserted before the extension, and "-N" after
 // them when number > 0.

@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: BSD-2-Clause
+#include "lib/report/html_text.h"
+
+namespace g729report {
+
+std::string escape_html(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace g729report
