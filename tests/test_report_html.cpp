@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <numbers>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -74,10 +73,13 @@ TEST(ReportTimeline, TickSteps) {
 
 // The number in attribute `name` of an SVG element's text.
 double attribute(const std::string& element, const std::string& name) {
-    std::smatch m;
-    const std::regex re(" " + name + "=\"([-0-9.]+)\"");
-    if (!std::regex_search(element, m, re)) return NAN;
-    return std::stod(m[1]);
+    const std::string key = " " + name + "=\"";
+    const std::size_t at = element.find(key);
+    if (at == std::string::npos) return NAN;
+    const std::size_t from = at + key.size();
+    const std::string value = element.substr(from, element.find('"', from) - from);
+    if (value.empty() || value.find_first_not_of("-0123456789.") != std::string::npos) return NAN;
+    return std::stod(value);
 }
 
 std::vector<std::string> elements(const std::string& svg, const std::string& start) {

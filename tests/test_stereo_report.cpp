@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -260,9 +259,14 @@ TEST_F(StereoReportTest, ReportHasAPlayerPerDirectionAndTheLossesWhereTheyHappen
     }
     // Lost marks: packets 10-11 of a (0.20 s, 40 ms), 30 (0.60 s); packet 7 of b, 0.5 s later.
     std::vector<std::string> marks;
-    const std::regex mark("<rect class=\"lost\" data-t=\"([0-9.]+)\" data-dur=\"([0-9.]+)\"");
-    for (auto it = std::sregex_iterator(html.begin(), html.end(), mark); it != std::sregex_iterator(); ++it) {
-        marks.push_back((*it)[1].str() + "/" + (*it)[2].str());
+    const std::string mark = "<rect class=\"lost\" data-t=\"";
+    for (std::size_t at = html.find(mark); at != std::string::npos; at = html.find(mark, at + 1)) {
+        const std::size_t t = at + mark.size();
+        const std::size_t t_end = html.find('"', t);
+        const std::string dur_key = "\" data-dur=\"";
+        ASSERT_EQ(html.compare(t_end, dur_key.size(), dur_key), 0);
+        const std::size_t d = t_end + dur_key.size();
+        marks.push_back(html.substr(t, t_end - t) + "/" + html.substr(d, html.find('"', d) - d));
     }
     EXPECT_EQ(marks, (std::vector<std::string>{"0.200/0.040", "0.600/0.020", "0.640/0.020"}));
     EXPECT_NE(html.find("<th>Lost</th><td>3 (6.00 %)</td><td>1 (2.50 %)</td>"), std::string::npos);
