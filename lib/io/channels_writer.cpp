@@ -3,6 +3,7 @@
 
 #include <sndfile.h>
 
+#include <stdexcept>
 #include <vector>
 
 #include "lib/io/audio_writer.h"
@@ -49,6 +50,9 @@ ChannelsWriter::ChannelsWriter(const std::string& path, int channels) : out_(pat
 ChannelsWriter::~ChannelsWriter() = default;
 
 void ChannelsWriter::write(std::span<const int16_t> interleaved) {
+    if (interleaved.size() % static_cast<std::size_t>(channels_) != 0) {
+        throw std::invalid_argument("ChannelsWriter::write: not a whole number of sample frames");
+    }
     if (wav_) {
         wav_->write(interleaved);
         return;
