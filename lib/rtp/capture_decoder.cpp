@@ -58,6 +58,23 @@ struct StreamKeyHash {
     }
 };
 
+// Drops the oldest stream of `candidates` (in order of creation, each looked at once) that is
+// still a lookalike (Entry::lookalike()), counting it in `ignored`; false when none is.
+template <class Table>
+bool evict_lookalike(Table& table, std::deque<StreamKey>& candidates, uint64_t& ignored) {
+    while (!candidates.empty()) {
+        const StreamKey key = candidates.front();
+        candidates.pop_front();
+        const auto it = table.find(key);
+        if (it != table.end() && it->second.lookalike()) {
+            table.erase(it);
+            ++ignored;
+            return true;
+        }
+    }
+    return false;
+}
+
 StreamKey key_of(uint32_t ssrc, const UdpDatagram& udp) { return {ssrc, udp.src, udp.dst}; }
 StreamKey key_of(const StreamInfo& s) { return {s.ssrc, s.src, s.dst}; }
 
@@ -81,19 +98,7 @@ CaptureScan scan_capture(const std::string& path, const ScanOptions& options) {
     // dropped from here when it has become a real stream.
     std::deque<StreamKey> candidates;
     uint64_t created = 0;
-    auto make_room = [&] {
-        while (!candidates.empty()) {
-            const StreamKey key = candidates.front();
-            candidates.pop_front();
-            const auto it = table.find(key);
-            if (it != table.end() && it->second.lookalike()) {
-                table.erase(it);
-                ++scan.ignored_streams;
-                return true;
-            }
-        }
-        return false;
-    };
+    auto make_room = [&] { return evict_lookalike(table, candidates, scan.ignored_streams); };
     for_each_rtp(path, scan, [&](const RtpHeader& rtp, const UdpDatagram& udp, int64_t) {
         ++scan.payload_types[rtp.payload_type];
         if (rtp.payload_type != options.payload_type) return;
@@ -189,19 +194,7 @@ RtpStreamList list_rtp_streams(const std::string& path, const ScanOptions& optio
     std::unordered_map<StreamKey, Entry, StreamKeyHash> table;
     std::deque<StreamKey> candidates;  // as in scan_capture: eviction candidates, oldest first
     uint64_t created = 0;
-    auto make_room = [&] {
-        while (!candidates.empty()) {
-            const StreamKey key = candidates.front();
-            candidates.pop_front();
-            const auto it = table.find(key);
-            if (it != table.end() && it->second.lookalike()) {
-                table.erase(it);
-                ++scan.ignored_streams;
-                return true;
-            }
-        }
-        return false;
-    };
+    auto make_room = [&] { return evict_lookalike(table, candidates, scan.ignored_streams); };
     for_each_rtp(path, scan, [&](const RtpHeader& rtp, const UdpDatagram& udp, int64_t capture_us) {
         ++scan.payload_types[rtp.payload_type];
         if (is_rtcp_range(rtp.payload_type)) return;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "tools/g729/command.h"
+
 namespace g729tool {
 
 std::string failure_line(const BatchJob& job, const std::exception& e) {
@@ -19,6 +21,17 @@ std::string failure_line(const BatchJob& job, const std::exception& e) {
 std::mutex& open_mutex() {
     static std::mutex m;
     return m;
+}
+
+bool open_files_allow(const std::string& input, std::size_t files, const std::string& what,
+                      const std::string& advice) {
+    constexpr uint64_t reserved = 16;  // standard streams, the input, libraries
+    const uint64_t limit = raise_open_file_limit();
+    if (limit == 0 || files + reserved <= limit) return true;
+    report(input + ": " + std::to_string(files) + " G.729 streams need as many " + what +
+           " open at once, more than the limit of " + std::to_string(limit) +
+           " open files (ulimit -n): " + advice);
+    return false;
 }
 
 uint64_t raise_open_file_limit() {

@@ -59,6 +59,12 @@ std::mutex& open_mutex();
 // (UINT64_MAX: none, 0: unknown).
 uint64_t raise_open_file_limit();
 
+// Whether `files` files can be open at once beside the standard streams, the input and the
+// libraries (raising the soft limit first); when not, reports "INPUT: N G.729 streams need as
+// many WHAT open at once, ... ADVICE" and returns false.
+bool open_files_allow(const std::string& input, std::size_t files, const std::string& what,
+                      const std::string& advice);
+
 // How many channels may be open at once: raises the limit of open files to its maximum, and
 // counts a few descriptors per channel (input, output, and those the audio libraries open).
 std::size_t open_channel_budget();

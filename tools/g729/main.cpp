@@ -208,30 +208,18 @@ int run_tool(int argc, char** argv) {
         return exit_usage;
     }
 
-    if (report_app->parsed()) {
+    // The commands of one form: their failures escape as exceptions, one line and status 1.
+    const auto guarded = [](auto&& run) {
         try {
-            return run_report(report_options);
+            return run();
         } catch (const std::exception& e) {
             report(e.what());
             return exit_failure;
         }
-    }
-    if (simulate_app->parsed()) {
-        try {
-            return run_simulate(simulate_options);
-        } catch (const std::exception& e) {
-            report(e.what());
-            return exit_failure;
-        }
-    }
-    if (streams_app->parsed()) {
-        try {
-            return run_streams(streams_options);
-        } catch (const std::exception& e) {
-            report(e.what());
-            return exit_failure;
-        }
-    }
+    };
+    if (report_app->parsed()) return guarded([&] { return run_report(report_options); });
+    if (simulate_app->parsed()) return guarded([&] { return run_simulate(simulate_options); });
+    if (streams_app->parsed()) return guarded([&] { return run_streams(streams_options); });
     const CLI::App* command = encode->parsed() ? encode : decode;
     Options& o = encode->parsed() ? enc : dec;
     std::vector<std::string>& files = encode->parsed() ? enc_files : dec_files;

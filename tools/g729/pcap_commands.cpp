@@ -128,13 +128,6 @@ std::string no_stream_message(const std::string& input, const g729rtp::CaptureSc
     return line;
 }
 
-namespace {
-
-// Descriptors kept free of the streams' outputs: standard streams, the capture, libraries.
-constexpr uint64_t reserved_files = 16;
-
-}  // namespace
-
 int finish_pcap_decode(const g729rtp::CaptureScan& scan, const g729rtp::ScanOptions& scan_options,
                        std::span<const g729rtp::StreamResult> results,
                        const PcapDecodeOptions& options) {
@@ -258,11 +251,7 @@ int run_pcap_decode(const PcapDecodeOptions& o) {
             return exit_usage;
         }
     }
-    const uint64_t open_limit = raise_open_file_limit();
-    if (open_limit != 0 && streams.size() + reserved_files > open_limit) {
-        report(o.input + ": " + std::to_string(streams.size()) +
-               " G.729 streams need as many files open at once, more than the limit of " +
-               std::to_string(open_limit) + " open files (ulimit -n): raise it, or decode fewer with --ssrc");
+    if (!open_files_allow(o.input, streams.size(), "files", "raise it, or decode fewer with --ssrc")) {
         return exit_failure;
     }
     if (streams.size() > 1) {

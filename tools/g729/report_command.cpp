@@ -26,8 +26,6 @@ namespace g729tool {
 
 namespace {
 
-constexpr uint64_t reserved_files = 16;
-
 std::string fixed(double v, int decimals) {
     char text[48];
     std::snprintf(text, sizeof text, "%.*f", decimals, v);
@@ -116,13 +114,7 @@ int run_report(const ReportOptions& o) {
         report(no_stream_message(o.input, scan, o.payload_type));
         return exit_failure;
     }
-    const uint64_t open_limit = raise_open_file_limit();
-    if (open_limit != 0 && streams.size() + reserved_files > open_limit) {
-        report(o.input + ": " + std::to_string(streams.size()) +
-               " G.729 streams need as many scratch files open at once, more than the limit of " +
-               std::to_string(open_limit) + " open files (ulimit -n): raise it");
-        return exit_failure;
-    }
+    if (!open_files_allow(o.input, streams.size(), "scratch files", "raise it")) return exit_failure;
     const std::vector<g729rtp::CallStreams> calls = g729rtp::pair_calls(streams);
 
     std::vector<std::unique_ptr<ScratchStream>> scratch;

@@ -17,10 +17,6 @@ namespace g729tool {
 
 namespace {
 
-// Descriptors kept free of the scratch files and outputs: standard streams, the capture,
-// libraries.
-constexpr uint64_t reserved_files = 16;
-
 [[noreturn]] void scratch_failure(const char* what) {
     throw g729io::IoError(std::string("scratch file for the decoded audio: ") + what + ": " + std::strerror(errno));
 }
@@ -128,11 +124,8 @@ int run_pcap_stereo_decode(const PcapDecodeOptions& o, const g729rtp::CaptureSca
     }
     const std::vector<std::string> names = stereo_output_names(o.output, streams, calls);
     for (const std::string& n : names) g729io::refuse_same_file(o.input, n);
-    const uint64_t open_limit = raise_open_file_limit();
-    if (open_limit != 0 && streams.size() + reserved_files > open_limit) {
-        report(o.input + ": " + std::to_string(streams.size()) +
-               " G.729 streams need as many scratch files open at once, more than the limit of " +
-               std::to_string(open_limit) + " open files (ulimit -n): raise it, or decode fewer with --ssrc");
+    if (!open_files_allow(o.input, streams.size(), "scratch files",
+                          "raise it, or decode fewer with --ssrc")) {
         return exit_failure;
     }
     if (calls.size() > 1) {
