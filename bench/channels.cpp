@@ -22,9 +22,11 @@
 //
 // A channel is one lintog729 and one g729tolin instance. Every 20 ms step of a channel feeds
 // 160 samples of speech to its encoder, takes the 20 bytes out, feeds them to its decoder and
-// takes the 160 samples out. The channels are shared out among T worker threads (default:
-// one per core), each of which runs its channels' steps round-robin as fast as it can, until
-// every channel has carried S seconds of audio (default 10). N defaults to cores x 64.
+// takes the 160 samples out. The channels are shared out in contiguous blocks among T worker
+// threads (default: one per core; each bound to a processor of its own when there are no more
+// threads than processors), each of which runs its channels' steps round-robin as fast as it
+// can, until every channel has carried S seconds of audio (default 10). N defaults to
+// cores x 64.
 //
 // Reported:
 //   channels per core = total channel-seconds of audio / (wall seconds x cores), where cores
@@ -82,6 +84,31 @@ int online_cores() {
     if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set);
     const unsigned n = std::thread::hardware_concurrency();
     return n == 0 ? 1 : static_cast<int>(n);
+}
+
+// Worker t of `threads` bound to a processor of its own (the t-th the process may run on) when
+// there are no more workers than processors, so that a worker's channels stay in its core's
+// caches; more workers than processors are left to the scheduler.
+void pin_worker(int t, int threads) {
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
+    if (threads > CPU_COUNT(&allowed)) return;
+    int seen = 0;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (!CPU_ISSET(cpu, &allowed)) continue;
+        if (seen++ != t) continue;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        sched_setaffinity(0, sizeof one, &one);  // this thread only; a refusal leaves it free
+        return;
+    }
+}
+
+// Channel i of n in the share of worker i * threads / n: each worker takes a contiguous block,
+// so no two workers write neighbouring channels.
+std::size_t worker_of(std::size_t i, std::size_t n, std::size_t threads) {
+    return i * threads / n;
 }
 
 double cpu_seconds(clockid_t clock) {
@@ -208,14 +235,16 @@ Figures run_module(const Options& o, const g729bench::Speech& speech, int cores)
 
     std::vector<std::vector<Channel*>> share(static_cast<std::size_t>(o.threads));
     for (std::size_t i = 0; i < channels.size(); ++i) {
-        share[i % share.size()].push_back(&channels[i]);
+        share[worker_of(i, channels.size(), share.size())].push_back(&channels[i]);
     }
     std::vector<Latencies> lat(share.size());
     std::atomic<bool> go{false};
     std::vector<std::thread> workers;
     for (std::size_t t = 0; t < share.size(); ++t) {
-        workers.emplace_back(run_channels, std::cref(share[t]), std::cref(speech.samples), steps,
-                             &go, &lat[t]);
+        workers.emplace_back([&, t] {
+            pin_worker(static_cast<int>(t), static_cast<int>(share.size()));
+            run_channels(share[t], speech.samples, steps, &go, &lat[t]);
+        });
     }
     const auto [wall, cpu] = release_and_join(workers, go);
 
@@ -252,8 +281,9 @@ Figures run_module(const Options& o, const g729bench::Speech& speech, int cores)
     return Figures{channel_seconds / (wall * used), channel_seconds / cpu};
 }
 
-// One full-duplex channel coded straight through the codec (DTX off, as in the module).
-struct CodecChannel {
+// One full-duplex channel coded straight through the codec (DTX off, as in the module); on
+// cache lines of its own, which only its worker writes.
+struct alignas(64) CodecChannel {
     g729_encoder_state enc;
     g729_decoder_state dec;
     std::size_t offset = 0;
@@ -334,7 +364,7 @@ Figures run_codec(const std::string& engine, const Options& o, const g729bench::
     }
     std::vector<std::vector<CodecChannel*>> share(static_cast<std::size_t>(o.threads));
     for (std::size_t i = 0; i < channels.size(); ++i) {
-        share[i % share.size()].push_back(&channels[i]);
+        share[worker_of(i, channels.size(), share.size())].push_back(&channels[i]);
     }
     std::vector<char> failed(share.size(), 0);
     std::atomic<bool> go{false};
@@ -342,6 +372,7 @@ Figures run_codec(const std::string& engine, const Options& o, const g729bench::
     for (std::size_t t = 0; t < share.size(); ++t) {
         workers.emplace_back(
             [&, t] {
+                pin_worker(static_cast<int>(t), static_cast<int>(share.size()));
                 bool f = false;
                 code_channels(batch, engine == "batch-ws", share[t], speech.samples, frames, &go,
                               &f);
