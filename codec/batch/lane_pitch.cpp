@@ -39,8 +39,6 @@ constexpr int kTaps = 10;                           // interpolation taps on eac
 constexpr int kReach = kTaps + 1;                   // samples before the lag a window starts
 constexpr int kWindowRows = kLen + 2 * kTaps + 1;   // interpolation rows read: 0..60
 
-Vec row(const double* a, int i) { return hn::Load(Tag(), a + i * kLanes); }
-
 // s = 0.1, then s += d[n] * v[n] for n ascending: the search's biased correlation.
 Vec biased_dot(const double* d, const double* v) {
     Vec s = hn::Set(Tag(), 0.1);
@@ -52,37 +50,38 @@ Vec biased_dot(const double* d, const double* v) {
 // filter phase (0, 1, 2 for the fractions 0, -1/3, +1/3); shift: 1 for +1/3 (which reads one
 // sample further back), else 0. past[j] holds lane l's exc[j - t0[l] - 11]; from row
 // start[l] = t0[l] + 11 on, a lane's rows are its own outputs, output n at row start + n.
-void interpolate(const double* past, Vec start, int f, int shift, double* out) {
+// window: kWindowRows * kLanes doubles of scratch, used when a lane's own outputs are read
+// (some start at most kWindowRows - 1): the past copied in, and each output then written into
+// its lane's row as soon as it is computed (the row is read at least nine outputs later, when
+// the scalar store has long retired).
+void interpolate(const double* past, const int* start, int min_start, int f, int shift,
+                 double* window, double* out) {
     const Tag d;
-    const hn::RebindToSigned<Tag> di;
-    const Vec lane = hn::Iota(d, 0.0);
     Vec wl[kTaps];
     Vec wr[kTaps];
     for (int i = 0; i < kTaps; ++i) {
         wl[i] = hn::Set(d, excitation_interpolation_filter[f + 3 * i]);
         wr[i] = hn::Set(d, excitation_interpolation_filter[3 - f + 3 * i]);
     }
-    alignas(64) double w[kWindowRows * kLanes];
-    int ready = 0;  // rows of w filled
+    const bool own_outputs = min_start < kWindowRows;
+    const double* w = past;
+    if (own_outputs) {
+        for (int r = 0; r < kWindowRows; ++r) hn::Store(row(past, r), d, window + r * kLanes);
+        w = window;
+    }
     for (int n = 0; n < kLen; ++n) {
-        // Output n reads rows n + 2 - shift .. n + 21 - shift.
-        for (; ready <= n + 2 * kTaps + 1 - shift; ++ready) {
-            const Vec j = hn::Set(d, ready);
-            const Vec own = j - start;  // the output a lane's row holds, when >= 0
-            const auto is_output = hn::Ge(own, hn::Zero(d));
-            Vec v = row(past, ready);
-            if (!hn::AllFalse(d, is_output)) {
-                const Vec at = hn::Max(own, hn::Zero(d)) * hn::Set(d, kLanes) + lane;
-                v = hn::IfThenElse(is_output, hn::GatherIndex(d, out, hn::ConvertTo(di, at)), v);
-            }
-            hn::Store(v, d, w + ready * kLanes);
-        }
         const int b = n + kReach - shift;  // the row of exc[n - t0 - shift]
         Vec s = hn::Zero(d);
         for (int i = 0; i < kTaps; ++i) {
             s += row(w, b - i) * wl[i] + row(w, b + 1 + i) * wr[i];
         }
         hn::Store(s, d, out + n * kLanes);
+        if (own_outputs && n + min_start < kWindowRows) {
+            for (int l = 0; l < kLanes; ++l) {
+                const int r = start[l] + n;
+                if (r < kWindowRows) window[r * kLanes + l] = out[n * kLanes + l];
+            }
+        }
     }
 }
 
@@ -138,13 +137,20 @@ void closed_loop_group(double* const* exc, const double* const* x, const double*
     for (int l = 0; l < n; ++l) past_rows[l] = exc[l] - static_cast<int>(lag[l]) - kReach;
     alignas(64) double past[kWindowRows * kLanes];
     interleave_rows(past_rows, n, kWindowRows, past);
-    const Vec start = t0 + hn::Set(d, kReach);
+    // Lanes without a channel hold the longest lag, whose outputs no row reaches.
+    int start[kLanes];
+    int min_start = kWindowRows;
+    for (int l = 0; l < kLanes; ++l) {
+        start[l] = static_cast<int>(lag[l]) + kReach;
+        min_start = start[l] < min_start ? start[l] : min_start;
+    }
+    alignas(64) double window[kWindowRows * kLanes];
     alignas(64) double v0[kLen * kLanes];
     alignas(64) double vm[kLen * kLanes];
     alignas(64) double vp[kLen * kLanes];
-    interpolate(past, start, 0, 0, v0);
-    interpolate(past, start, 1, 0, vm);
-    interpolate(past, start, 2, 1, vp);
+    interpolate(past, start, min_start, 0, 0, window, v0);
+    interpolate(past, start, min_start, 1, 0, window, vm);
+    interpolate(past, start, min_start, 2, 1, window, vp);
     const Vec r0 = biased_dot(db, v0);
     const Vec rm = biased_dot(db, vm);
     const Vec rp = biased_dot(db, vp);
