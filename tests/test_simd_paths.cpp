@@ -894,10 +894,11 @@ TEST(SimdPaths, ChannelParallelAutocorrelationOnEveryHighwayTarget) {
 }
 
 // The channel-parallel kernels of the gains, the Levinson recursion, the closed-loop pitch
-// search and the postfilter's last step on every Highway target: each channel's results and
-// memory equal its single-channel routine's bit for bit, over group sizes that leave vectors
-// part empty, with awkward channels among ordinary ones (silence, a singular autocorrelation,
-// a silent postfilter output, a channel without input energy).
+// search and the postfilter's preparation and last step on every Highway target: each
+// channel's results and memory equal its single-channel routine's bit for bit, over group sizes
+// that leave vectors part empty, with awkward channels among ordinary ones (silence, a singular
+// autocorrelation, a silent postfilter output, a channel without input energy, frames other
+// than speech, the shortest lags and those whose search is held below the longest).
 TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarget) {
     for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
         SCOPED_TRACE(hwy::TargetName(target));
@@ -912,6 +913,8 @@ TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarg
                 std::vector<double> x, y, z, h, exc, solo_exc;
                 double r[13];
                 int t0_min, t0_max;
+                int32_t lags[2];
+                int32_t frame_type;
                 g729_postfilter_state pf, solo_pf;
                 std::vector<double> speech, solo_speech;
                 PostfilterWork work, solo_work;
@@ -936,10 +939,28 @@ TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarg
                 k.t0_max = k.t0_min + rng.integer(0, 9);
                 std::memset(&k.pf, 0, sizeof k.pf);
                 k.pf.agc_gain = rng.uniform(0.0, 1.5);
+                k.pf.tilt_memory = rng.uniform(-500.0, 500.0);
+                const std::vector<double> past = voiced(rng, 183, rng.uniform(20.0, 140.0), 800.0);
+                std::copy(past.begin(), past.end(), k.pf.residual_history);
                 k.solo_pf = k.pf;
                 k.speech = voiced(rng, 90, rng.uniform(20.0, 140.0), kind == 3 ? 0.0 : 1500.0);
                 k.solo_speech = k.speech;
+                // Speech frames mostly; lags from the shortest to the longest.
+                const int32_t types[4] = {G729_FRAME_SPEECH, G729_FRAME_SPEECH, G729_FRAME_SID,
+                                          G729_FRAME_NO_TRANSMISSION};
+                k.frame_type = types[(trial + 3 * c) % 4];
+                const int32_t lag_choices[5] = {19, 20, 141, 143, rng.integer(21, 140)};
+                k.lags[0] = lag_choices[(trial + c) % 5];
+                k.lags[1] = lag_choices[(trial + 2 * c + 1) % 5];
                 std::memset(&k.work, 0, sizeof k.work);
+                for (int sf = 0; sf < 2; ++sf) {
+                    const std::vector<double> num = voiced(rng, 11, 5.0, 0.6);
+                    const std::vector<double> imp = voiced(rng, kPostfilterImpulseLength, 6.0, 1.0);
+                    std::copy(num.begin(), num.end(), k.work.num[sf]);
+                    k.work.num[sf][0] = 1.0;
+                    std::copy(imp.begin(), imp.end(), k.work.h[sf]);
+                    if (kind == 0) k.work.h[sf][1] = -k.work.h[sf][0];  // no tilt
+                }
                 const std::vector<double> out =
                     voiced(rng, 80, rng.uniform(20.0, 140.0), kind == 0 ? 0.0 : 1200.0);
                 std::copy(out.begin(), out.end(), k.work.out);
@@ -948,6 +969,9 @@ TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarg
             std::vector<const double*> x(channels), y(channels), z(channels), h(channels);
             std::vector<double*> exc(channels), c_rows(channels), speech(channels);
             std::vector<g729_postfilter_state*> pf(channels);
+            std::vector<const double*> frames(channels);
+            std::vector<const int32_t*> lags(channels);
+            std::vector<int32_t> frame_types(channels);
             std::vector<PostfilterWork*> work(channels);
             std::vector<std::array<double, 5>> corr(channels);
             std::vector<std::array<double, 13>> r(channels);
@@ -966,6 +990,9 @@ TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarg
                 pf[c] = &ch[c].pf;
                 work[c] = &ch[c].work;
                 speech[c] = ch[c].speech.data() + 10;
+                frames[c] = speech[c];
+                lags[c] = ch[c].lags;
+                frame_types[c] = ch[c].frame_type;
             }
             pitch_gain_channels(x.data(), y.data(), channels, c_rows.data(), gain.data());
             codebook_gain_correlations_channels(x.data(), y.data(), z.data(), channels,
@@ -978,6 +1005,10 @@ TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarg
             const int offset = trial % 2 == 0 ? 0 : 40;
             closed_loop_channels(exc.data(), x.data(), h.data(), t0_min.data(), t0_max.data(),
                                  offset, channels, t0.data(), frac.data());
+            postfilter_prepare_channels(pf.data(), frames.data(), lags.data(),
+                                        frame_types.data(), work.data(), channels);
+            std::vector<PostfilterWork> prepared(channels);
+            for (int c = 0; c < channels; ++c) prepared[c] = ch[c].work;
             postfilter_finish_channels(pf.data(), speech.data(), work.data(), channels);
 
             for (int c = 0; c < channels; ++c) {
@@ -1007,6 +1038,16 @@ TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarg
                 EXPECT_EQ(frac[c], solo_frac);
                 EXPECT_TRUE(same_doubles(k.exc.data(), k.solo_exc.data(), 154 + 40));
 
+                g729simd::SynthesisJob jobs[2];
+                on_target(kScalar, [&] {
+                    postfilter_prepare(&k.solo_pf, k.solo_speech.data() + 10, k.lags,
+                                       k.frame_type, &k.solo_work, jobs);
+                    return 0;
+                });
+                EXPECT_TRUE(same_doubles(&prepared[c].filtered[0][0], &k.solo_work.filtered[0][0],
+                                         80));
+                EXPECT_TRUE(same_doubles(k.pf.residual_history, k.solo_pf.residual_history, 183));
+                EXPECT_TRUE(same(k.pf.tilt_memory, k.solo_pf.tilt_memory));
                 postfilter_finish(&k.solo_pf, k.solo_speech.data() + 10, &k.solo_work);
                 EXPECT_TRUE(same(k.pf.agc_gain, k.solo_pf.agc_gain));
                 EXPECT_TRUE(same_doubles(k.speech.data(), k.solo_speech.data(), 90));

@@ -474,20 +474,27 @@ int decode_pass(DecodePass<G>& p, int kernels, g729_decoder_state* const states[
         postfilter_impulse_jobs(w.lpc, &w.post, impulse_jobs + 2 * k);
     }
     synthesis_channels(impulse_jobs, 2 * lanes, kPostfilterImpulseLength, kernels);
+    // The postfilters' preparation side by side, then their synthesis filters.
+    g729_postfilter_state* postfilters[G];
+    PostfilterWork* post[G];
+    const double* frames[G];
+    const int32_t* lags[G];
+    int32_t frame_types[G];
     for (int k = 0; k < lanes; ++k) {
         DecodeWork& w = work[k];
-        postfilter_prepare(&w.st->postfilter, w.speech, w.lags, w.frame_type, &w.post, w.jobs);
-        first_jobs[k] = w.jobs[0];
-        second_jobs[k] = w.jobs[1];
+        postfilters[k] = &w.st->postfilter;
+        post[k] = &w.post;
+        frames[k] = w.speech;
+        lags[k] = w.lags;
+        frame_types[k] = w.frame_type;
+    }
+    postfilter_prepare_channels(postfilters, frames, lags, frame_types, post, lanes, kernels);
+    for (int k = 0; k < lanes; ++k) {
+        first_jobs[k] = postfilter_synthesis_job(postfilters[k], post[k], 0);
+        second_jobs[k] = postfilter_synthesis_job(postfilters[k], post[k], 1);
     }
     synthesis_channels(first_jobs, lanes, G729_SUBFRAME_SIZE, kernels);
     synthesis_channels(second_jobs, lanes, G729_SUBFRAME_SIZE, kernels);
-    g729_postfilter_state* postfilters[G];
-    PostfilterWork* post[G];
-    for (int k = 0; k < lanes; ++k) {
-        postfilters[k] = &work[k].st->postfilter;
-        post[k] = &work[k].post;
-    }
     postfilter_finish_channels(postfilters, speech, post, lanes, kernels);
     highpass_channels(Highpass::output, mems, speech, lanes, G729_FRAME_SIZE, kernels);
     for (int k = 0; k < lanes; ++k) decoder_emit(speech[k], out[k]);

@@ -24,6 +24,7 @@ namespace HWY_NAMESPACE {
 namespace {
 
 #include "codec/decoder/gain_control-inl.h"
+#include "codec/decoder/pitch_postfilter-inl.h"
 
 constexpr int kImpulseLength = kPostfilterImpulseLength;
 
@@ -83,23 +84,8 @@ HWY_INLINE void pitch_postfilter(const double* res, int lag, double out[40]) {
     double energy_delayed = 0.5;
     for (int j = 0; j < 40; ++j) energy_delayed += res[j - best_lag] * res[j - best_lag];
 
-    const double corr_max = best > 0.0 ? best : 0.0;
-    if (corr_max * corr_max < 0.5 * energy_delayed * energy_current) {
-        copy_doubles(res, out, 40);
-        return;
-    }
-
-    double g;
-    double g0;
-    if (corr_max > energy_delayed) {
-        g = 0.3333333333333333;
-        g0 = 0.6666666666666666;
-    } else {
-        const double h = 0.5 * corr_max;
-        g = (1.0 / (energy_delayed + h)) * h;
-        g0 = 1.0 - g;
-    }
-    for (int j = 0; j < 40; ++j) out[j] = g0 * res[j] + g * res[j - best_lag];
+    pitch_postfilter_output(ScalarOps(), best, energy_delayed, energy_current, res,
+                            res - best_lag, out);
 }
 
 // The short-term filters' numerators and denominators of both subframes, and the filters of
@@ -116,17 +102,6 @@ HWY_INLINE void postfilter_weights(const double lpc[22], PostfilterWork* work,
         for (int i = 11; i < kImpulseLength; ++i) work->h[sf][i] = 0.0;
         for (double& m : work->zero_mem[sf]) m = 0.0;
         jobs[sf] = {work->den[sf], work->h[sf], work->h[sf], work->zero_mem[sf], 0};
-    }
-}
-
-// Tilt factors of both subframes from the filtered impulse responses.
-HWY_INLINE void tilt_factors(const double h[2][kImpulseLength], double mu[2]) {
-    for (int sf = 0; sf < 2; ++sf) {
-        double r0 = 0.0;
-        for (int i = 0; i < kImpulseLength; ++i) r0 += h[sf][i] * h[sf][i];
-        double r1 = 0.0;
-        for (int i = 0; i < kImpulseLength - 1; ++i) r1 += h[sf][i] * h[sf][i + 1];
-        mu[sf] = r1 > 0.0 ? 0.8 * r1 / r0 : 0.0;
     }
 }
 
@@ -187,8 +162,8 @@ HWY_INLINE void postfilter_prepare_impl(g729_postfilter_state* pf, const double*
                                         PostfilterWork* work) {
     double* res = pf->residual_history + kMaxPitchLag;
     const double (&num)[2][11] = work->num;
-    double tilt[2];
-    tilt_factors(work->h, tilt);
+    const double tilt[2] = {tilt_factor<double>(ScalarOps(), work->h[0]),
+                            tilt_factor<double>(ScalarOps(), work->h[1])};
 
     for (int sf = 0; sf < 2; ++sf) {
         const double* s = speech + sf * 40;
@@ -212,13 +187,6 @@ HWY_INLINE void postfilter_prepare_impl(g729_postfilter_state* pf, const double*
     }
 }
 
-// Subframe sf's short-term synthesis filter: work->filtered through 1/den into work->out.
-HWY_INLINE g729simd::SynthesisJob postfilter_job(g729_postfilter_state* pf, PostfilterWork* work,
-                                                 int sf) {
-    return {work->den[sf], work->filtered[sf], work->out + 40 * sf,
-            pf->postfilter_synthesis_memory, 1};
-}
-
 // After the synthesis filters: gain control of both subframes, then the frame's output.
 HWY_INLINE void postfilter_finish_impl(g729_postfilter_state* pf, double* speech,
                                        PostfilterWork* work) {
@@ -238,7 +206,7 @@ HWY_INLINE void postfilter_impl(g729_postfilter_state* pf, double* speech, const
     lpc_synthesis_filters(impulse_jobs, 2, kImpulseLength);
     postfilter_prepare_impl(pf, speech, lags, frame_type, &work);
     for (int sf = 0; sf < 2; ++sf) {
-        const g729simd::SynthesisJob job = postfilter_job(pf, &work, sf);
+        const g729simd::SynthesisJob job = postfilter_synthesis_job(pf, &work, sf);
         lpc_synthesis_filter(job.a, job.x, job.y, 40, job.mem, job.update);
     }
     postfilter_finish_impl(pf, speech, &work);
@@ -269,8 +237,8 @@ void postfilter_prepare(g729_postfilter_state* pf, const double* speech, const i
                         int32_t frame_type, PostfilterWork* work,
                         g729simd::SynthesisJob jobs[2]) {
     postfilter_prepare_impl(pf, speech, lags, frame_type, work);
-    jobs[0] = postfilter_job(pf, work, 0);
-    jobs[1] = postfilter_job(pf, work, 1);
+    jobs[0] = postfilter_synthesis_job(pf, work, 0);
+    jobs[1] = postfilter_synthesis_job(pf, work, 1);
 }
 
 void postfilter_finish(g729_postfilter_state* pf, double* speech, PostfilterWork* work) {

@@ -41,4 +41,12 @@ void postfilter_prepare(g729_postfilter_state* pf, const double* speech, const i
                         g729simd::SynthesisJob jobs[2]);
 void postfilter_finish(g729_postfilter_state* pf, double* speech, PostfilterWork* work);
 
+// Subframe sf's short-term synthesis filter: work->filtered through 1/den into work->out,
+// continuing the postfilter's synthesis memory.
+inline g729simd::SynthesisJob postfilter_synthesis_job(g729_postfilter_state* pf,
+                                                       PostfilterWork* work, int sf) {
+    return {work->den[sf], work->filtered[sf], work->out + 40 * sf,
+            pf->postfilter_synthesis_memory, 1};
+}
+
 }  // namespace g729
