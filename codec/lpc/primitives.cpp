@@ -95,9 +95,10 @@ void lpc_residual_filter(const double a[11], const double* x, double* y, int L) 
     }
 }
 
-// Ascending copy. The vector kernel copies a vector at a time when the destination does not
-// lie inside the source after its start: every group is read before it is written and no
-// write reaches a later group's source, so the result is that of the element-by-element copy.
+// Ascending copy. The vector kernel copies two vectors at a time, then one, when the
+// destination does not lie inside the source after its start: every group is read before it
+// is written and no write reaches a later group's source, so the result is that of the
+// element-by-element copy.
 void copy_doubles(const double* src, double* dst, int n) {
     int i = 0;
     if constexpr (kVectors) {
@@ -106,6 +107,12 @@ void copy_doubles(const double* src, double* dst, int n) {
         const auto s = reinterpret_cast<std::uintptr_t>(src);
         const auto t = reinterpret_cast<std::uintptr_t>(dst);
         if (n > 0 && (t <= s || t >= s + sizeof(double) * static_cast<unsigned>(n))) {
+            for (; i + 2 * lanes <= n; i += 2 * lanes) {
+                const auto first = hn::LoadU(d, src + i);
+                const auto second = hn::LoadU(d, src + i + lanes);
+                hn::StoreU(first, d, dst + i);
+                hn::StoreU(second, d, dst + i + lanes);
+            }
             for (; i + lanes <= n; i += lanes) hn::StoreU(hn::LoadU(d, src + i), d, dst + i);
         }
     }
