@@ -862,7 +862,10 @@ TEST(SimdPaths, ChannelParallelOpenLoopPitchOnEveryHighwayTarget) {
 // The channel-parallel autocorrelation on every Highway target: with autocorrelation_floor,
 // each channel's lags 0..12 equal the baseline lpc_autocorrelation's, for speech-like signals,
 // silence (the floor) and full-scale noise.
-TEST(SimdPaths, ChannelParallelAutocorrelationOnEveryHighwayTarget) {
+// The channel-parallel autocorrelation and LSP root search on every Highway target, against
+// the single-channel routines: ordinary filters, and filters whose roots are lost (the channel
+// keeps its previous LSPs), side by side in groups that leave vectors part empty.
+TEST(SimdPaths, ChannelParallelAutocorrelationAndLspRootsOnEveryHighwayTarget) {
     for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
         SCOPED_TRACE(hwy::TargetName(target));
         use_targets(target);
@@ -887,6 +890,27 @@ TEST(SimdPaths, ChannelParallelAutocorrelationOnEveryHighwayTarget) {
                 on_target(kScalar, [&] { return lpc_autocorrelation(xp[c], 12, expect); });
                 ASSERT_TRUE(same_doubles(r[c].data(), expect, 13))
                     << "trial " << trial << " channel " << c;
+            }
+
+            std::vector<std::array<double, 11>> a(channels);
+            std::vector<std::array<double, 10>> old(channels);
+            std::vector<const double*> old_rows(channels);
+            for (int c = 0; c < channels; ++c) {
+                random_lpc(rng, a[c].data());
+                if ((trial + c) % 4 == 3) {
+                    for (int i = 1; i <= 10; ++i) a[c][i] = rng.uniform(-4.0, 4.0);
+                }
+                for (int i = 0; i < 10; ++i) old[c][i] = initial_lsp[i] - 0.01 * c;
+                old_rows[c] = old[c].data();
+            }
+            std::vector<std::array<double, 10>> lsp(channels);
+            lsp_channels(reinterpret_cast<const double(*)[11]>(a.data()), old_rows.data(),
+                         channels, reinterpret_cast<double(*)[10]>(lsp.data()));
+            for (int c = 0; c < channels; ++c) {
+                double expect[10];
+                on_target(kScalar, [&] { return lpc_to_lsp(a[c].data(), expect, old[c].data()); });
+                ASSERT_TRUE(same_doubles(lsp[c].data(), expect, 10))
+                    << "roots, trial " << trial << " channel " << c;
             }
         }
     }

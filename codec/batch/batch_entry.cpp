@@ -99,6 +99,7 @@ struct EncodePass {
     double windowed[G][13];
     double lpc_a[G][11];
     double lpc_rc[G][10];
+    double lsp[G][10];
 };
 
 // A pass and the codebook search's scratch for vectors of up to Lanes lanes.
@@ -195,6 +196,10 @@ int encode_analysis(EncodePass<G>& p, int kernels, g729_encoder_state* const sta
         lpc_lag_window(12, p.windowed[k]);
     }
     levinson_channels(p.windowed, n, p.lpc_a, p.lpc_rc, kernels);
+    // Their LSPs (the root search) side by side.
+    const double* old_lsp[G];
+    for (int k = 0; k < n; ++k) old_lsp[k] = states[k]->lsp_prev;
+    lsp_channels(p.lpc_a, old_lsp, n, p.lsp, kernels);
 
     int active = 0;
     for (int k = 0; k < n; ++k) {
@@ -204,6 +209,7 @@ int encode_analysis(EncodePass<G>& p, int kernels, g729_encoder_state* const sta
         FrameLpc lpc;
         for (int i = 0; i < 11; ++i) lpc.a[i] = p.lpc_a[k][i];
         for (int i = 0; i < 10; ++i) lpc.rc[i] = p.lpc_rc[k][i];
+        lpc.lsp = p.lsp[k];
         if (encode_frame_begin(st, p.params[k], st->frame_count, st->dtx_enabled, &e.frame,
                                p.autocorrelations[k], p.windowed[k], lpc)) {
             ++active;

@@ -65,12 +65,17 @@ struct LaneOps {
     Mask lt(Vec a, Vec b) const { return hn::Lt(a, b); }
     Mask gt(Vec a, Vec b) const { return hn::Gt(a, b); }
     Mask ge(Vec a, Vec b) const { return hn::Ge(a, b); }
+    Mask le(Vec a, Vec b) const { return hn::Le(a, b); }
     Mask ne(Vec a, Vec b) const { return hn::Ne(a, b); }
     Mask eq(Vec a, Vec b) const { return hn::Eq(a, b); }
     Mask both(Mask a, Mask b) const { return hn::And(a, b); }
     Mask either(Mask a, Mask b) const { return hn::Or(a, b); }
     Mask and_not(Mask a, Mask b) const { return hn::AndNot(a, b); }
     Vec select(Mask m, Vec yes, Vec no) const { return hn::IfThenElse(m, yes, no); }
+    bool any(Mask m) const { return !hn::AllFalse(d, m); }
+    // Whole numbers that count or index, held in doubles.
+    using Count = Vec;
+    Vec whole(int v) const { return hn::Set(d, v); }
     // Each lane's own row, ready to address interleaved arrays, and element
     // offset + stride * row (stride 1, 5 or 8) of each lane, gathered.
     using Rows = RowLanes;

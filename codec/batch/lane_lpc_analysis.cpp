@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Highway kernels of the LPC analysis for many channels at once, one channel per vector
-// lane: the windowed autocorrelation (autocorrelation_sums-inl.h) and the Levinson-Durbin
-// recursion (levinson_step-inl.h), both shared with the single-channel analysis.
+// lane: the windowed autocorrelation (autocorrelation_sums-inl.h), the Levinson-Durbin
+// recursion (levinson_step-inl.h) and the LSP root search (lsp_root_search-inl.h), all shared
+// with the single-channel analysis.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "codec/batch/lane_lpc_analysis.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -20,6 +21,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 #include "codec/batch/lane_common-inl.h"
 #include "codec/lpc/levinson_step-inl.h"
 #include "codec/lpc/autocorrelation_sums-inl.h"
+#include "codec/lpc/lsp_root_search-inl.h"
 
 // The LPC analysis's autocorrelation of a 240-sample window, lags 0..12, one channel per lane:
 // the windowed signal, then each lag's sum in order from 0.0 (the floor is the caller's). The
@@ -67,6 +69,87 @@ void levinson_group(const double (*r)[13], int n, double (*a_out)[11], double (*
     }
 }
 
+// Each lane's polynomial coefficients, chosen between the two by its own index.
+struct LanePolynomial {
+    LanePolynomial() {}  // written out: an implicit constructor would miss the target's attributes
+    Vec c[6];
+    const Vec& operator[](int k) const { return c[k]; }
+};
+
+// Lane l of the result: table[index[l]], the indices whole numbers held in doubles.
+HWY_INLINE Vec table_lookup(const double* table, Vec index) {
+#if HWY_TARGET == HWY_SCALAR
+    // One lane: a plain read (see LaneOps::entry).
+    return hn::Set(Tag(), table[static_cast<int>(hn::GetLane(index))]);
+#else
+    return hn::GatherIndex(Tag(), table, hn::ConvertTo(IndexTag(), index));
+#endif
+}
+
+// lpc_to_lsp (lpc_analysis.h) of one LPC filter per lane: the sum and difference polynomials,
+// both at every grid point, then each lane's root search (lsp_root_search-inl.h) with the
+// same operations in the same order as the single-channel search; a lane that finds fewer
+// than ten roots keeps its channel's previous LSPs.
+void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, double (*lsp)[10]) {
+    const Tag d;
+    const LaneOps o;
+    alignas(64) double ab[11 * kLanes];
+    const double* rows[kLanes] = {};
+    for (int l = 0; l < n; ++l) rows[l] = a[l];
+    interleave_rows(rows, n, 11, ab);
+    Vec f[2][6];
+    f[0][0] = hn::Set(d, 1.0);
+    f[1][0] = hn::Set(d, 1.0);
+    for (int i = 1; i <= 5; ++i) {
+        f[0][i] = row(ab, i) + row(ab, 11 - i) - f[0][i - 1];
+        f[1][i] = row(ab, i) - row(ab, 11 - i) + f[1][i - 1];
+    }
+    constexpr int kPoints = kLspGridIntervals + 1;
+    alignas(64) double values[2 * kPoints * kLanes];
+    for (int p = 0; p < 2; ++p) {
+        for (int g = 0; g < kPoints; ++g) {
+            o.store(chebyshev_value(o, f[p], hn::Set(d, lsp_search_grid[g])), values,
+                    p * kPoints + g);
+        }
+    }
+    // Roots by slot, lane by lane; slot 10 takes the lanes that find none in a step.
+    alignas(64) double roots[11 * kLanes] = {};
+    const Vec lane = hn::Iota(d, 0.0);
+    const Vec found = lsp_root_search<Vec>(
+        o,
+        [&](Vec p) {
+            const auto first = hn::Eq(p, hn::Zero(d));
+            LanePolynomial c;
+            for (int k = 1; k <= 5; ++k) c.c[k] = hn::IfThenElse(first, f[0][k], f[1][k]);
+            return c;
+        },
+        [&](Vec g) { return table_lookup(lsp_search_grid, g); },
+        [&](Vec p, Vec g) {
+            return table_lookup(values, (p * hn::Set(d, kPoints) + g) * hn::Set(d, kLanes) + lane);
+        },
+        [&](hn::Mask<Tag> m, Vec k, Vec x) {
+            const Vec slot = hn::IfThenElse(m, k, hn::Set(d, 10.0)) * hn::Set(d, kLanes) + lane;
+#if HWY_TARGET == HWY_SCALAR
+            roots[static_cast<int>(hn::GetLane(slot))] = hn::GetLane(x);
+#else
+            hn::ScatterIndex(x, d, roots, hn::ConvertTo(IndexTag(), slot));
+#endif
+        });
+    alignas(64) double count[kLanes];
+    hn::Store(found, d, count);
+    for (int l = 0; l < n; ++l) {
+        const bool all_found = count[l] == 10.0;
+        for (int i = 0; i < 10; ++i) lsp[l][i] = all_found ? roots[i * kLanes + l] : old_lsp[l][i];
+    }
+}
+
+void LspChannels(const double (*a)[11], const double* const* old_lsp, int count,
+                 double (*lsp)[10]) {
+    for_each_group(count, [&](int first, int n) {
+        lsp_group(a + first, old_lsp + first, n, lsp + first);
+    });
+}
+
 void LevinsonChannels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10]) {
     for_each_group(count, [&](int first, int n) {
         levinson_group(r + first, n, a + first, rc + first);
@@ -89,6 +172,7 @@ namespace g729 {
 namespace lanes {
 HWY_EXPORT(AutocorrelationChannels);
 HWY_EXPORT(LevinsonChannels);
+HWY_EXPORT(LspChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
@@ -103,6 +187,12 @@ void levinson_channels(const double (*r)[13], int count, double (*a)[11], double
                        int kernels) {
     if (count <= 0) return;
     kernel_entry(HWY_DISPATCH_TABLE(LevinsonChannels), kernels)(r, count, a, rc);
+}
+
+void lsp_channels(const double (*a)[11], const double* const old_lsp[], int count,
+                  double (*lsp)[10], int kernels) {
+    if (count <= 0) return;
+    kernel_entry(HWY_DISPATCH_TABLE(LspChannels), kernels)(a, old_lsp, count, lsp);
 }
 }  // namespace g729
 #endif  // HWY_ONCE

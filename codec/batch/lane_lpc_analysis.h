@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The LPC analysis's autocorrelation and Levinson-Durbin recursion of many channels at once
-// (lane_lpc_analysis.cpp; single-channel: lpc_analysis.h).
+// The LPC analysis's autocorrelation, Levinson-Durbin recursion and LSP root search of many
+// channels at once (lane_lpc_analysis.cpp; single-channel: lpc_analysis.h).
 #pragma once
 
 #include "codec/batch/lane_kernels.h"
@@ -16,5 +16,9 @@ void autocorrelation_channels(const double* const x[], int count, double (*r)[13
 // side by side.
 void levinson_channels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10],
                        int kernels = -1);
+
+// lpc_to_lsp(a[i], lsp[i], old_lsp[i]) (lpc_analysis.h) of count LPC filters side by side.
+void lsp_channels(const double (*a)[11], const double* const old_lsp[], int count,
+                  double (*lsp)[10], int kernels = -1);
 
 }  // namespace g729

@@ -19,6 +19,7 @@ struct ScalarOps {
     static bool lt(double a, double b) { return a < b; }
     static bool gt(double a, double b) { return a > b; }
     static bool ge(double a, double b) { return a >= b; }
+    static bool le(double a, double b) { return a <= b; }
     static bool ne(double a, double b) { return a != b; }
     static bool eq(double a, double b) { return a == b; }
     static bool both(bool a, bool b) { return a && b; }
@@ -26,6 +27,13 @@ struct ScalarOps {
     // Not a, and b.
     static bool and_not(bool a, bool b) { return !a && b; }
     static double select(bool m, double yes, double no) { return m ? yes : no; }
+    // Whether any lane of the mask is set: the one.
+    static bool any(bool m) { return m; }
+    // Whole numbers that count or index (the lane form holds them in doubles).
+    using Count = int;
+    static int whole(int v) { return v; }
+    static bool lt(int a, int b) { return a < b; }
+    static int select(bool m, int yes, int no) { return m ? yes : no; }
     // A row ready to address arrays, and element offset + stride * row.
     using Rows = int;
     static int rows(double r) { return static_cast<int>(r); }

@@ -275,7 +275,11 @@ HWY_INLINE bool frame_analysis(g729_encoder_state* st, int32_t frame_count, int3
                                double lsp_new[10], const double r_raw[13],
                                const double r[13], const FrameLpc& lpc) {
     const double* rc = lpc.rc;
-    lpc_to_lsp(lpc.a, lsp_new, st->lsp_prev);
+    if (lpc.lsp != nullptr) {
+        copy_doubles(lpc.lsp, lsp_new, 10);
+    } else {
+        lpc_to_lsp(lpc.a, lsp_new, st->lsp_prev);
+    }
 
     int32_t voice = 1;
     if (dtx_enabled != 0) {

@@ -68,6 +68,7 @@ struct EncoderWork {
 struct FrameLpc {
     double a[11];
     double rc[10];
+    const double* lsp = nullptr;  // its LSPs when already found (the batched encoder's), else null
 };
 
 // r: the frame's autocorrelation (lpc_autocorrelation of speech_buf, lags 0..12);

@@ -29,19 +29,6 @@ constexpr int kWindowLength = kLpcWindowLength;
 constexpr int kVectorLags = 16;  // lags the vector form computes at once
 constexpr int kGridIntervals = 50;
 
-// Chebyshev-form value of a 5th-degree sum/difference polynomial at the cosine x.
-inline double chebyshev_value(const double f[6], double x) {
-    const double x2 = 2.0 * x;
-    double b2 = 1.0;
-    double b1 = x2 + f[1];
-    for (int k = 2; k <= 4; ++k) {
-        const double b0 = x2 * b1 - b2 + f[k];
-        b2 = b1;
-        b1 = b0;
-    }
-    return x * b1 - b2 + 0.5 * f[5];
-}
-
 // The search grid with one more point, so that it divides into groups of four.
 constexpr int kGridPadded = 52;
 struct PaddedGrid {
@@ -54,14 +41,6 @@ constexpr PaddedGrid make_padded_grid() {
     return g;
 }
 constexpr PaddedGrid kGrid = make_padded_grid();
-
-inline void grid_values_baseline(const double f1[6], const double f2[6],
-                                 double values[2][kGridPadded]) {
-    for (int g = 0; g <= kGridIntervals; ++g) {
-        values[0][g] = chebyshev_value(f1, lsp_search_grid[g]);
-        values[1][g] = chebyshev_value(f2, lsp_search_grid[g]);
-    }
-}
 
 #include "codec/lpc/autocorrelation_sums-inl.h"
 
@@ -144,6 +123,17 @@ namespace HWY_NAMESPACE {
 // rather than anonymous, so that the scalar ones do not have them as unused internal
 // functions, and apart from the helpers of other files of the same instruction set.
 namespace lpc_kernels {
+
+#include "codec/lpc/lsp_root_search-inl.h"
+static_assert(kLspGridIntervals == kGridIntervals);
+
+HWY_INLINE void grid_values_baseline(const double f1[6], const double f2[6],
+                                     double values[2][kGridPadded]) {
+    for (int g = 0; g <= kGridIntervals; ++g) {
+        values[0][g] = chebyshev_value(ScalarOps(), f1, lsp_search_grid[g]);
+        values[1][g] = chebyshev_value(ScalarOps(), f2, lsp_search_grid[g]);
+    }
+}
 
 // chebyshev_value of both polynomials at every grid point, four points per vector; every
 // lane does the scalar routine's operations in its order.
@@ -250,48 +240,14 @@ void lpc_to_lsp(const double a[11], double lsp[10], const double old_lsp[10]) {
     }
 
     const double* poly[2] = {f1, f2};
-    int cur = 0;
-    int nf = 0;
-    int j = 0;
-    double xlow = lsp_search_grid[0];
-    double ylow = on_grid[cur][0];
+    const int found = lsp_root_search<double>(
+        ScalarOps(), [&](int p) { return poly[p]; }, [](int g) { return lsp_search_grid[g]; },
+        [&](int p, int g) { return on_grid[p][g]; },
+        [&](bool root, int k, double x) {
+            if (root) lsp[k] = x;
+        });
 
-    while (j <= kGridIntervals - 1 && nf <= 9) {
-        double xhigh = lsp_search_grid[j + 1];
-        double yhigh = on_grid[cur][j + 1];
-
-        // No sign change (a NaN also counts as none): move to the next grid interval.
-        if (!(ylow * yhigh <= 0.0)) {
-            xlow = xhigh;
-            ylow = yhigh;
-            ++j;
-            continue;
-        }
-
-        // Two halvings, deciding against the high end of the interval.
-        for (int h = 0; h < 2; ++h) {
-            const double xmid = 0.5 * (xlow + xhigh);
-            const double ymid = chebyshev_value(poly[cur], xmid);
-            if (yhigh * ymid <= 0.0) {
-                xlow = xmid;
-                ylow = ymid;
-            } else {
-                xhigh = xmid;
-                yhigh = ymid;
-            }
-        }
-
-        const double x = xhigh - yhigh * (xlow - xhigh) / (ylow - yhigh);
-        lsp[nf] = x;
-        ++nf;
-
-        // Roots alternate between the two polynomials; the search resumes at this root.
-        cur = 1 - cur;
-        xlow = x;
-        ylow = chebyshev_value(poly[cur], x);
-    }
-
-    if (nf < 10) {
+    if (found < 10) {
         for (int i = 0; i < 10; ++i) lsp[i] = old_lsp[i];
     }
 }
