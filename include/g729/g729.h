@@ -288,10 +288,12 @@ G729_API int g729_decode_untransmitted_frame(g729_decoder_state *state, int16_t 
  * not overlap. Nothing is allocated and no lock is taken.
  *
  * Two forms: the plain calls keep their work records on the stack and so code the channels
- * in small groups (4 channels a pass for the encoder, 8 for the decoder); the _ws calls take a
- * workspace from the caller (any memory of the size the matching _workspace_size call gives,
- * reused from call to call by one thread at a time, no alignment needed) and code 16
- * channels a pass on the widest vectors, which is faster. Both give exactly the same output. */
+ * in small groups (4 channels a pass for the encoder, 8 for the decoder; where the processor
+ * has vectors of more than two doubles, the plain encoder codes the channels one at a time,
+ * which is faster there than its small groups); the _ws calls take a workspace from the
+ * caller (any memory of the size the matching _workspace_size call gives, reused from call to
+ * call by one thread at a time, no alignment needed) and code 16 channels a pass on the
+ * widest vectors, which is faster. Both give exactly the same output. */
 
 /* Unit lengths of g729_decode_frames besides 10 (speech) and 2 (SID). */
 #define G729_UNIT_UNTRANSMITTED 0   /* a DTX pause: comfort noise */
