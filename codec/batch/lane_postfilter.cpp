@@ -43,9 +43,10 @@ void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* co
                               PostfilterWork* const* work, int n) {
     const Tag d;
     const LaneOps o;
+    // Stack: about 16 KB with eight lanes; arrays are reused where their uses do not overlap.
     alignas(64) double x[(kSpeechPast + G729_FRAME_SIZE) * kLanes];
-    alignas(64) double num[2][11 * kLanes];
-    alignas(64) double h[2][kPostfilterImpulseLength * kLanes];
+    alignas(64) double num[11 * kLanes];
+    alignas(64) double h[kPostfilterImpulseLength * kLanes];
     alignas(64) double tilt_memory[kLanes] = {};
     alignas(64) double speech_frame[kLanes] = {};
     const double* rows[kLanes] = {};
@@ -53,11 +54,9 @@ void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* co
     interleave_rows(rows, n, kSpeechPast + G729_FRAME_SIZE, x);
     Vec mu[2];
     for (int sf = 0; sf < 2; ++sf) {
-        for (int l = 0; l < n; ++l) rows[l] = work[l]->num[sf];
-        interleave_rows(rows, n, 11, num[sf]);
         for (int l = 0; l < n; ++l) rows[l] = work[l]->h[sf];
-        interleave_rows(rows, n, kPostfilterImpulseLength, h[sf]);
-        mu[sf] = tilt_factor<Vec>(o, h[sf]);
+        interleave_rows(rows, n, kPostfilterImpulseLength, h);
+        mu[sf] = tilt_factor<Vec>(o, h);
     }
     for (int l = 0; l < n; ++l) {
         tilt_memory[l] = pf[l]->tilt_memory;
@@ -68,15 +67,18 @@ void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* co
 
     alignas(64) double res[kSub * kLanes];
     alignas(64) double delayed_rows[kDelayedRows * kLanes];
+    // The delayed residual, then the long-term postfilter's output in its place.
     alignas(64) double delayed[kSub * kLanes];
-    alignas(64) double filtered[kSub * kLanes];
+    double* filtered = delayed;
     double* history[kLanes] = {};
     for (int l = 0; l < n; ++l) history[l] = pf[l]->residual_history + kMaxPitchLag;
     for (int sf = 0; sf < 2; ++sf) {
         // Residual through the numerator: a[1] * x[n - 1] + x[n], then a[k] * x[n - k].
         const double* xs = x + (kSpeechPast + sf * kSub) * kLanes;
+        for (int l = 0; l < n; ++l) rows[l] = work[l]->num[sf];
+        interleave_rows(rows, n, 11, num);
         Vec a[11];
-        for (int k = 1; k <= 10; ++k) a[k] = row(num[sf], k);
+        for (int k = 1; k <= 10; ++k) a[k] = row(num, k);
         for (int i = 0; i < kSub; ++i) {
             Vec s = a[1] * row(xs, i - 1) + row(xs, i);
             for (int k = 2; k <= 10; ++k) s += a[k] * row(xs, i - k);
