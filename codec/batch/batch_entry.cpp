@@ -212,7 +212,7 @@ int encode_analysis(EncodePass<G>& p, int kernels, g729_encoder_state* const sta
         FrameLpc lpc;
         for (int i = 0; i < 11; ++i) lpc.a[i] = p.lpc_a[k][i];
         for (int i = 0; i < 10; ++i) lpc.rc[i] = p.lpc_rc[k][i];
-        lpc.lsp = p.lsp[k];
+        for (int i = 0; i < 10; ++i) lpc.lsp[i] = p.lsp[k][i];
         if (encode_frame_begin(st, p.params[k], st->frame_count, st->dtx_enabled, &e.frame,
                                p.autocorrelations[k], p.windowed[k], lpc)) {
             ++active;
@@ -534,8 +534,8 @@ HWY_NOINLINE void encode_plain_groups(g729_encoder_state* const states[], int co
                byte_counts);
 }
 
-// The plain encoder's channels one at a time through the single-channel frame coder, which
-// itself runs on the widest vectors. Where the processor has vectors wider than the plain
+// The plain encoder's channels one at a time through the single-channel entry point, whose
+// frame runs on the widest vectors. Where the processor has vectors wider than the plain
 // groups may use (AVX2, AVX-512), this is the faster of the two: the groups' two-lane kernels
 // and the steps between them cost more than a channel's own frame (about 1.6 times the time on
 // a Xeon, family 6 model 207). Apart from the plain groups' frame, so that each path's stack is
@@ -544,9 +544,7 @@ HWY_NOINLINE void encode_each(g729_encoder_state* const states[], int count,
                               const int16_t* const samples[], uint8_t* const bytes[],
                               int32_t byte_counts[]) {
     for (int i = 0; i < count; ++i) {
-        double* block = encoder_take_samples(states[i], samples[i]);
-        preprocess_highpass(states[i]->hpf_mem, block, G729_FRAME_SIZE);
-        encoder_code_block(states[i], bytes[i], &byte_counts[i]);
+        g729_encode_frame(states[i], samples[i], bytes[i], &byte_counts[i]);
     }
 }
 

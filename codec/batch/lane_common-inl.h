@@ -12,9 +12,6 @@ constexpr int kMaxLanes = 8;
 // Lanes per vector: known when compiling for each target (no scalable vectors are built).
 constexpr int kLanes = static_cast<int>(hn::MaxLanes(Tag()));
 
-// Row i of an interleaved array: element i of every lane.
-HWY_INLINE Vec row(const double* a, int i) { return hn::Load(Tag(), a + i * kLanes); }
-
 using IndexTag = hn::RebindToSigned<Tag>;
 using Index = hn::Vec<IndexTag>;
 

@@ -98,12 +98,7 @@ void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, doubl
     for (int l = 0; l < n; ++l) rows[l] = a[l];
     interleave_rows(rows, n, 11, ab);
     Vec f[2][6];
-    f[0][0] = hn::Set(d, 1.0);
-    f[1][0] = hn::Set(d, 1.0);
-    for (int i = 1; i <= 5; ++i) {
-        f[0][i] = row(ab, i) + row(ab, 11 - i) - f[0][i - 1];
-        f[1][i] = row(ab, i) - row(ab, 11 - i) + f[1][i - 1];
-    }
+    lsp_polynomials<Vec>(o, ab, f);
     constexpr int kPoints = kLspGridIntervals + 1;
     alignas(64) double values[2 * kPoints * kLanes];
     for (int p = 0; p < 2; ++p) {

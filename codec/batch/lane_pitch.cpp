@@ -39,6 +39,8 @@ constexpr int kTaps = 10;                           // interpolation taps on eac
 constexpr int kReach = kTaps + 1;                   // samples before the lag a window starts
 constexpr int kWindowRows = kLen + 2 * kTaps + 1;   // interpolation rows read: 0..60
 
+Vec row(const double* a, int i) { return hn::Load(Tag(), a + i * kLanes); }
+
 // s = 0.1, then s += d[n] * v[n] for n ascending: the search's biased correlation.
 Vec biased_dot(const double* d, const double* v) {
     Vec s = hn::Set(Tag(), 0.1);

@@ -78,10 +78,10 @@ void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* co
         for (int l = 0; l < n; ++l) rows[l] = work[l]->num[sf];
         interleave_rows(rows, n, 11, num);
         Vec a[11];
-        for (int k = 1; k <= 10; ++k) a[k] = row(num, k);
+        for (int k = 1; k <= 10; ++k) a[k] = o.load(num, k);
         for (int i = 0; i < kSub; ++i) {
-            Vec s = a[1] * row(xs, i - 1) + row(xs, i);
-            for (int k = 2; k <= 10; ++k) s += a[k] * row(xs, i - k);
+            Vec s = a[1] * o.load(xs, i - 1) + o.load(xs, i);
+            for (int k = 2; k <= 10; ++k) s += a[k] * o.load(xs, i - k);
             hn::Store(s, d, res + i * kLanes);
         }
         deinterleave_rows(res, n, kSub, history);
@@ -102,9 +102,9 @@ void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* co
         for (Vec& c : corr) c = hn::Zero(d);
         Vec energy_current = hn::Set(d, 0.5);
         for (int j = 0; j < kSub; ++j) {
-            const Vec r = row(res, j);
+            const Vec r = o.load(res, j);
             for (int c = 0; c < kSearchedLags; ++c) {
-                corr[c] += r * row(delayed_rows, j + kSearchedLags - 1 - c);
+                corr[c] += r * o.load(delayed_rows, j + kSearchedLags - 1 - c);
             }
             energy_current += r * r;
         }
@@ -132,14 +132,14 @@ void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* co
         const Vec m = mu[sf];
         Vec last = hn::Zero(d);
         for (int i = kSub - 1; i >= 0; --i) {
-            const Vec v = hn::IfThenElse(postfiltered, row(filtered, i), row(res, i));
+            const Vec v = hn::IfThenElse(postfiltered, o.load(filtered, i), o.load(res, i));
             if (i == kSub - 1) last = v;
             hn::Store(v, d, filtered + i * kLanes);
         }
         for (int i = kSub - 1; i >= 1; --i) {
-            hn::Store(row(filtered, i) - m * row(filtered, i - 1), d, filtered + i * kLanes);
+            hn::Store(o.load(filtered, i) - m * o.load(filtered, i - 1), d, filtered + i * kLanes);
         }
-        hn::Store(row(filtered, 0) - m * previous, d, filtered);
+        hn::Store(o.load(filtered, 0) - m * previous, d, filtered);
         previous = last;
         double* out[kLanes] = {};
         for (int l = 0; l < n; ++l) out[l] = work[l]->filtered[sf];

@@ -260,26 +260,22 @@ HWY_INLINE void highpass_impl(double hpf_mem[4], double* samples, int count) {
     second_order_section<true>(kPreprocessFilter, hpf_mem, samples, count);
 }
 
-// The frame's autocorrelation, lag-windowed copy and LPC filter.
+// The frame's autocorrelation, lag-windowed copy, LPC filter and LSPs.
 HWY_INLINE void frame_lpc_impl(const g729_encoder_state* st, double r[13], double r_windowed[13],
                                FrameLpc* lpc) {
     lpc_autocorrelation(st->speech_buf, 12, r);
     copy_doubles(r, r_windowed, 13);
     lpc_lag_window(12, r_windowed);
     levinson_durbin(r_windowed, lpc->a, lpc->rc);
+    lpc_to_lsp(lpc->a, lpc->lsp, st->lsp_prev);
 }
 
-// The LSPs and, with DTX, the voice decision of the frame from its autocorrelation r, the
-// lag-windowed r_windowed and the LPC filter: true for an active frame.
+// With DTX, the voice decision of the frame from its autocorrelation r, the lag-windowed
+// r_windowed and the LPC filter with its LSPs: true for an active frame.
 HWY_INLINE bool frame_analysis(g729_encoder_state* st, int32_t frame_count, int32_t dtx_enabled,
-                               double lsp_new[10], const double r_raw[13],
-                               const double r[13], const FrameLpc& lpc) {
+                               const double r_raw[13], const double r[13], const FrameLpc& lpc) {
     const double* rc = lpc.rc;
-    if (lpc.lsp != nullptr) {
-        copy_doubles(lpc.lsp, lsp_new, 10);
-    } else {
-        lpc_to_lsp(lpc.a, lsp_new, st->lsp_prev);
-    }
+    const double* lsp_new = lpc.lsp;
 
     int32_t voice = 1;
     if (dtx_enabled != 0) {
@@ -301,13 +297,12 @@ HWY_INLINE void frame_end(g729_encoder_state* st) {
 
 HWY_INLINE void encode_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE],
                             int32_t frame_count, int32_t dtx_enabled) {
-    double lsp_new[10];
     double r[13];
     double r_windowed[13];
     FrameLpc lpc;
     frame_lpc_impl(st, r, r_windowed, &lpc);
-    if (frame_analysis(st, frame_count, dtx_enabled, lsp_new, r, r_windowed, lpc)) {
-        encode_active_frame(st, params, lsp_new);
+    if (frame_analysis(st, frame_count, dtx_enabled, r, r_windowed, lpc)) {
+        encode_active_frame(st, params, lpc.lsp);
     } else {
         encode_inactive(st, params);
     }
@@ -319,7 +314,8 @@ HWY_INLINE bool begin_impl(g729_encoder_state* st, int32_t params[G729_PARAMS_SI
                            int32_t frame_count, int32_t dtx_enabled, EncoderWork* w,
                            const double r[13], const double r_windowed[13], const FrameLpc& lpc) {
     w->params = params;
-    if (frame_analysis(st, frame_count, dtx_enabled, w->lsp_new, r, r_windowed, lpc)) {
+    if (frame_analysis(st, frame_count, dtx_enabled, r, r_windowed, lpc)) {
+        copy_doubles(lpc.lsp, w->lsp_new, 10);
         return true;
     }
     encode_inactive(st, params);

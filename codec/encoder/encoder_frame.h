@@ -64,15 +64,16 @@ struct EncoderWork {
     int p;                    // next parameter slot
 };
 // The frame's LPC filter and reflection coefficients (levinson_durbin of the lag-windowed
-// autocorrelation).
+// autocorrelation) and its LSPs (lpc_to_lsp with the previous frame's as the fallback).
 struct FrameLpc {
     double a[11];
     double rc[10];
-    const double* lsp = nullptr;  // its LSPs when already found (the batched encoder's), else null
+    double lsp[10];
 };
 
 // r: the frame's autocorrelation (lpc_autocorrelation of speech_buf, lags 0..12);
-// r_windowed: the same lag-windowed (lpc_lag_window); lpc: levinson_durbin of r_windowed.
+// r_windowed: the same lag-windowed (lpc_lag_window); lpc: levinson_durbin of r_windowed and
+// its LSPs.
 bool encode_frame_begin(g729_encoder_state* state, int32_t params[G729_PARAMS_SIZE],
                         int32_t frame_count, int32_t dtx_enabled, EncoderWork* work,
                         const double r[13], const double r_windowed[13], const FrameLpc& lpc);

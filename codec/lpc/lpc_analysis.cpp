@@ -222,26 +222,19 @@ void lpc_autocorrelation(const double x[240], int m, double* r) {
 }
 
 void lpc_to_lsp(const double a[11], double lsp[10], const double old_lsp[10]) {
-    double f1[6];
-    double f2[6];
-    f1[0] = 1.0;
-    f2[0] = 1.0;
-    for (int i = 1; i <= 5; ++i) {
-        f1[i] = a[i] + a[11 - i] - f1[i - 1];
-        f2[i] = a[i] - a[11 - i] + f2[i - 1];
-    }
+    double f[2][6];
+    lsp_polynomials<double>(ScalarOps(), a, f);
 
     // Both polynomials at every grid point first; the search reads them there.
     alignas(32) double on_grid[2][kGridPadded];
     if constexpr (kVectors) {
-        grid_values(f1, f2, on_grid);
+        grid_values(f[0], f[1], on_grid);
     } else {
-        grid_values_baseline(f1, f2, on_grid);
+        grid_values_baseline(f[0], f[1], on_grid);
     }
 
-    const double* poly[2] = {f1, f2};
     const int found = lsp_root_search<double>(
-        ScalarOps(), [&](int p) { return poly[p]; }, [](int g) { return lsp_search_grid[g]; },
+        ScalarOps(), [&](int p) { return f[p]; }, [](int g) { return lsp_search_grid[g]; },
         [&](int p, int g) { return on_grid[p][g]; },
         [&](bool root, int k, double x) {
             if (root) lsp[k] = x;

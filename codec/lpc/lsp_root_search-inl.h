@@ -1,10 +1,22 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The LSP root search of the LPC-to-LSP conversion, for a double (one channel) or a vector of
-// independent channels (one per lane, each stopping at its own roots); Ops as in
+// The LPC-to-LSP conversion's polynomials and root search, for a double (one channel) or a
+// vector of independent channels (one per lane, each stopping at its own roots); Ops as in
 // codec/encoder/gain_search-inl.h, with any(mask) (true when some lane's element is set) and
 // Count, the type of whole numbers that count or index (whole(v) makes one). No
 // include guard: it is included once into each instruction-set namespace of a Highway kernel
 // file, where it is compiled for that instruction set.
+
+// The sum and difference polynomials f[0], f[1] (Chebyshev form, coefficients 0..5) of the
+// LPC filter a (a[0..10], read through Ops).
+template <class T, class Ops>
+G729_INLINE void lsp_polynomials(const Ops& o, const double* a, T (&f)[2][6]) {
+    f[0][0] = o.set(1.0);
+    f[1][0] = o.set(1.0);
+    for (int i = 1; i <= 5; ++i) {
+        f[0][i] = o.load(a, i) + o.load(a, 11 - i) - f[0][i - 1];
+        f[1][i] = o.load(a, i) - o.load(a, 11 - i) + f[1][i - 1];
+    }
+}
 
 // The Chebyshev-form value of a 5th-degree sum/difference polynomial f (f[1..5], indexable
 // T) at the cosine x.
