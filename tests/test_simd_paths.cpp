@@ -859,12 +859,11 @@ TEST(SimdPaths, ChannelParallelOpenLoopPitchOnEveryHighwayTarget) {
     use_targets(0);
 }
 
-// The channel-parallel autocorrelation on every Highway target: with autocorrelation_floor,
-// each channel's lags 0..12 equal the baseline lpc_autocorrelation's, for speech-like signals,
-// silence (the floor) and full-scale noise.
-// The channel-parallel autocorrelation and LSP root search on every Highway target, against
-// the single-channel routines: ordinary filters, and filters whose roots are lost (the channel
-// keeps its previous LSPs), side by side in groups that leave vectors part empty.
+// The channel-parallel autocorrelation, LSP root search and LSP-to-LPC conversion on every
+// Highway target, against the single-channel routines: speech-like signals, silence (the
+// floor) and full-scale noise; ordinary filters, and filters whose roots are lost (the channel
+// keeps its previous LSPs); the subframe filters from the previous and the new LSPs; side by
+// side in groups that leave vectors part empty.
 TEST(SimdPaths, ChannelParallelAutocorrelationAndLspRootsOnEveryHighwayTarget) {
     for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
         SCOPED_TRACE(hwy::TargetName(target));
@@ -911,6 +910,24 @@ TEST(SimdPaths, ChannelParallelAutocorrelationAndLspRootsOnEveryHighwayTarget) {
                 on_target(kScalar, [&] { return lpc_to_lsp(a[c].data(), expect, old[c].data()); });
                 ASSERT_TRUE(same_doubles(lsp[c].data(), expect, 10))
                     << "roots, trial " << trial << " channel " << c;
+            }
+
+            // The subframe filters from each channel's previous and new LSPs.
+            std::vector<const double*> new_rows(channels);
+            std::vector<std::array<double, 22>> aq(channels);
+            std::vector<double*> aq_rows(channels);
+            for (int c = 0; c < channels; ++c) {
+                new_rows[c] = lsp[c].data();
+                aq_rows[c] = aq[c].data();
+            }
+            lsp_interpolate_channels(old_rows.data(), new_rows.data(), channels, aq_rows.data());
+            for (int c = 0; c < channels; ++c) {
+                double expect[22];
+                on_target(kScalar, [&] {
+                    return lsp_interpolate_to_lpc(old[c].data(), lsp[c].data(), expect);
+                });
+                ASSERT_TRUE(same_doubles(aq[c].data(), expect, 22))
+                    << "filters, trial " << trial << " channel " << c;
             }
         }
     }

@@ -64,6 +64,9 @@ struct DecodeWork {
     int32_t erased;
     double* speech;
     double lpc[22];
+    double lsp[10];  // a speech frame's decoded LSPs
+    g729_decoded_params params;
+    bool speech_frame;
     int32_t lags[2];
     int32_t frame_type;
     g729simd::SynthesisJob jobs[2];
@@ -103,6 +106,9 @@ struct EncodePass {
     double lpc_a[G][11];
     double lpc_rc[G][10];
     double lsp[G][10];
+    double lsp_q[G][10];  // the active frames' quantized LSPs, their indices, their filters
+    int32_t lsp_index[G][2];
+    double aq[G][22];
 };
 
 // A pass and the codebook search's scratch for vectors of up to Lanes lanes.
@@ -274,15 +280,24 @@ void encode_lsp(EncodePass<G>& p, int kernels, int active) {
             work[a].lsp.i2[1] = best[2 * a + 1];
         }
         lsp_second_stage_channels(v.lsp_rests, v.lsp_weights, 2 * active, 5, 9, best, kernels);
+        const double* old_q[G];
+        const double* new_q[G];
+        double* aq[G];
         for (int a = 0; a < active; ++a) {
             EncodeWork& e = work[a];
             e.lsp.i3[0] = best[2 * a];
             e.lsp.i3[1] = best[2 * a + 1];
-            double lsp_q[10];
-            int32_t index[2];
-            lsp_quantize_finish(e.st->lsf_ma_memory, &e.lsp, lsp_q, index);
+            lsp_quantize_finish(e.st->lsf_ma_memory, &e.lsp, p.lsp_q[a], p.lsp_index[a]);
+            old_q[a] = e.st->lsp_prev_q;
+            new_q[a] = p.lsp_q[a];
+            aq[a] = p.aq[a];
+        }
+        // The subframes' quantized filters side by side.
+        lsp_interpolate_channels(old_q, new_q, active, aq, kernels);
+        for (int a = 0; a < active; ++a) {
+            EncodeWork& e = work[a];
             g729simd::SynthesisJob jobs[5];
-            encode_frame_active_begin(e.st, &e.frame, lsp_q, index, jobs);
+            encode_frame_active_begin(e.st, &e.frame, p.lsp_q[a], p.lsp_index[a], p.aq[a], jobs);
             for (int j = 0; j < 4; ++j) independent[4 * a + j] = jobs[j];
             chained[a] = jobs[4];
         }
@@ -438,9 +453,12 @@ int decode_pass(DecodePass<G>& p, int kernels, g729_decoder_state* const states[
     g729simd::SynthesisJob* second_jobs = p.second_jobs;
     int failed = 0;
     int synthesis_count = 0;
+    const double* old_lsp[G];
+    const double* new_lsp[G];
+    double* lpc[G];
     int lanes = 0;  // the channels of this pass with a frame to decode
     for (int i = 0; i < n; ++i) {
-        g729_decoded_params decoded;
+        int32_t* decoded = work[lanes].params;
         const int32_t len = unit_lengths[i];
         if (len == G729_SPEECH_FRAME_BYTES) {
             g729_unpack_frame(decoded, bytes[i], G729_FRAME_SPEECH);
@@ -461,15 +479,28 @@ int decode_pass(DecodePass<G>& p, int kernels, g729_decoder_state* const states[
         w.st = states[i];
         w.erased = decoded[0];
         w.speech = w.st->synth_buf + 10;
-        if (decode_frame_begin(w.st, decoded, w.speech, w.lpc, w.lags, &w.frame_type, w.jobs)) {
-            first_jobs[synthesis_count] = w.jobs[0];
-            second_jobs[synthesis_count] = w.jobs[1];
+        w.speech_frame = decode_frame_begin(w.st, decoded, w.speech, w.lpc, w.lags,
+                                            &w.frame_type, w.lsp);
+        if (w.speech_frame) {
+            old_lsp[synthesis_count] = w.st->lsp_prev;
+            new_lsp[synthesis_count] = w.lsp;
+            lpc[synthesis_count] = w.lpc;
             ++synthesis_count;
         }
         mems[lanes] = w.st->post_hpf_mem;
         speech[lanes] = w.speech;
         out[lanes] = samples[i];
         ++lanes;
+    }
+    // The speech frames' filters side by side, then their excitations.
+    lsp_interpolate_channels(old_lsp, new_lsp, synthesis_count, lpc, kernels);
+    for (int k = 0, j = 0; k < lanes; ++k) {
+        DecodeWork& w = work[k];
+        if (!w.speech_frame) continue;
+        decode_frame_excitation(w.st, w.params, w.lsp, w.lpc, w.speech, w.lags, w.jobs);
+        first_jobs[j] = w.jobs[0];
+        second_jobs[j] = w.jobs[1];
+        ++j;
     }
     // The speech frames' synthesis, the channels side by side: subframe 1, then 2.
     synthesis_channels(first_jobs, synthesis_count, G729_SUBFRAME_SIZE, kernels);

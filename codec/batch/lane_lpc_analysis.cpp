@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Highway kernels of the LPC analysis for many channels at once, one channel per vector
 // lane: the windowed autocorrelation (autocorrelation_sums-inl.h), the Levinson-Durbin
-// recursion (levinson_step-inl.h) and the LSP root search (lsp_root_search-inl.h), all shared
-// with the single-channel analysis.
+// recursion (levinson_step-inl.h), the LSP root search (lsp_root_search-inl.h) and the
+// LSP-to-LPC conversion (lsp_to_lpc-inl.h), all shared with the single-channel analysis.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "codec/batch/lane_lpc_analysis.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -22,6 +22,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 #include "codec/lpc/levinson_step-inl.h"
 #include "codec/lpc/autocorrelation_sums-inl.h"
 #include "codec/lpc/lsp_root_search-inl.h"
+#include "codec/lpc/lsp_to_lpc-inl.h"
 
 // The LPC analysis's autocorrelation of a 240-sample window, lags 0..12, one channel per lane:
 // the windowed signal, then each lag's sum in order from 0.0 (the floor is the caller's). The
@@ -138,6 +139,29 @@ void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, doubl
     }
 }
 
+// lsp_interpolate_to_lpc (lpc_analysis.h) of one channel per lane.
+void lsp_interpolate_group(const double* const* old_lsp, const double* const* new_lsp, int n,
+                           double* const* aq) {
+    const LaneOps o;
+    alignas(64) double ob[10 * kLanes];
+    alignas(64) double nb[10 * kLanes];
+    alignas(64) double mid[10 * kLanes];
+    interleave_rows(old_lsp, n, 10, ob);
+    interleave_rows(new_lsp, n, 10, nb);
+    Vec a[22];
+    lsp_interpolate_to_lpc_of(o, ob, nb, mid, a);
+    alignas(64) double out[22 * kLanes];
+    for (int k = 0; k < 22; ++k) o.store(a[k], out, k);
+    deinterleave_rows(out, n, 22, aq);
+}
+
+void LspInterpolateChannels(const double* const* old_lsp, const double* const* new_lsp,
+                            int count, double* const* aq) {
+    for_each_group(count, [&](int first, int n) {
+        lsp_interpolate_group(old_lsp + first, new_lsp + first, n, aq + first);
+    });
+}
+
 void LspChannels(const double (*a)[11], const double* const* old_lsp, int count,
                  double (*lsp)[10]) {
     for_each_group(count, [&](int first, int n) {
@@ -168,6 +192,7 @@ namespace lanes {
 HWY_EXPORT(AutocorrelationChannels);
 HWY_EXPORT(LevinsonChannels);
 HWY_EXPORT(LspChannels);
+HWY_EXPORT(LspInterpolateChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
@@ -188,6 +213,13 @@ void lsp_channels(const double (*a)[11], const double* const old_lsp[], int coun
                   double (*lsp)[10], int kernels) {
     if (count <= 0) return;
     kernel_entry(HWY_DISPATCH_TABLE(LspChannels), kernels)(a, old_lsp, count, lsp);
+}
+
+void lsp_interpolate_channels(const double* const old_lsp[], const double* const new_lsp[],
+                              int count, double* const aq[], int kernels) {
+    if (count <= 0) return;
+    kernel_entry(HWY_DISPATCH_TABLE(LspInterpolateChannels), kernels)(old_lsp, new_lsp, count,
+                                                                     aq);
 }
 }  // namespace g729
 #endif  // HWY_ONCE

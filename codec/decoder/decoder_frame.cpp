@@ -63,20 +63,23 @@ void conceal_lag(g729_decoder_state* st, int32_t* lag, int32_t* frac) {
     if (st->prev_t0 > kMaxPitchLag) st->prev_t0 = kMaxPitchLag;
 }
 
-// The excitation of a speech frame (both subframes) and its filters; the speech itself is
-// synthesized afterwards (synthesize_speech_frame): nothing here reads the synthesis or its
-// memory.
+// A speech frame's LSPs, decoded into lsp_new; its filters are then
+// lsp_interpolate_to_lpc(st->lsp_prev, lsp_new), for decode_speech_excitation.
+HWY_INLINE void decode_speech_lsp(g729_decoder_state* st,
+                                  const int32_t params[G729_DECODED_PARAMS_SIZE],
+                                  double lsp_new[10]) {
+    st->cng_seed = 11111;
+    lsp_decode(&st->lsp_decoder_state, &params[kLspIndices], lsp_new, params[kErasure]);
+}
+
+// The excitation of a speech frame (both subframes); its LSPs become the previous ones. The
+// speech itself is synthesized afterwards (synthesize_speech_frame): nothing here reads the
+// synthesis or its memory.
 HWY_INLINE void decode_speech_excitation(g729_decoder_state* st,
-                                         int32_t params[G729_DECODED_PARAMS_SIZE], double lpc[22],
-                                         int32_t lags[2]) {
+                                         int32_t params[G729_DECODED_PARAMS_SIZE],
+                                         const double lsp_new[10], int32_t lags[2]) {
     const int32_t erased = params[kErasure];
     double* exc = st->exc_buf + kPastExcitation;
-
-    st->cng_seed = 11111;
-
-    double lsp_new[10];
-    lsp_decode(&st->lsp_decoder_state, &params[kLspIndices], lsp_new, erased);
-    lsp_interpolate_to_lpc(st->lsp_prev, lsp_new, lpc);
     copy_doubles(lsp_new, st->lsp_prev, 10);
 
     int32_t t0 = 0;
@@ -162,10 +165,11 @@ void decode_inactive_frame(g729_decoder_state* st, int32_t params[G729_DECODED_P
     st->sharp = 0.2;
 }
 
+// A speech frame's LSPs into lsp_new (true), or an inactive frame decoded (false).
 HWY_INLINE bool decode_frame_begin_impl(g729_decoder_state* st,
                                         int32_t params[G729_DECODED_PARAMS_SIZE],
                                         double speech[80], double lpc[22], int32_t lags[2],
-                                        int32_t* frame_type) {
+                                        int32_t* frame_type, double lsp_new[10]) {
     const int32_t erased = params[kErasure];
     int32_t type = params[kFrameType];
     if (erased != 0) {
@@ -177,7 +181,7 @@ HWY_INLINE bool decode_frame_begin_impl(g729_decoder_state* st,
     *frame_type = type;
 
     if (type == G729_FRAME_SPEECH) {
-        decode_speech_excitation(st, params, lpc, lags);
+        decode_speech_lsp(st, params, lsp_new);
         return true;
     }
     decode_inactive_frame(st, params, speech, lpc, lags);
@@ -203,7 +207,10 @@ void decode_frame_parameters(g729_decoder_state* st, int32_t params[G729_DECODED
                              double speech[80], double lpc[22], int32_t lags[2],
                              int32_t* frame_type) {
     const int32_t erased = params[kErasure];
-    if (decode_frame_begin_impl(st, params, speech, lpc, lags, frame_type)) {
+    double lsp_new[10];
+    if (decode_frame_begin_impl(st, params, speech, lpc, lags, frame_type, lsp_new)) {
+        lsp_interpolate_to_lpc(st->lsp_prev, lsp_new, lpc);
+        decode_speech_excitation(st, params, lsp_new, lags);
         for (int sf = 0; sf < 2; ++sf) {
             const g729simd::SynthesisJob job = speech_synthesis_job(st, lpc, speech, sf);
             lpc_synthesis_filter(job.a, job.x, job.y, G729_SUBFRAME_SIZE, job.mem, job.update);
@@ -214,11 +221,16 @@ void decode_frame_parameters(g729_decoder_state* st, int32_t params[G729_DECODED
 
 bool decode_frame_begin(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
                         double speech[80], double lpc[22], int32_t lags[2], int32_t* frame_type,
-                        g729simd::SynthesisJob jobs[2]) {
-    if (!decode_frame_begin_impl(st, params, speech, lpc, lags, frame_type)) return false;
+                        double lsp_new[10]) {
+    return decode_frame_begin_impl(st, params, speech, lpc, lags, frame_type, lsp_new);
+}
+
+void decode_frame_excitation(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
+                             const double lsp_new[10], const double lpc[22], double speech[80],
+                             int32_t lags[2], g729simd::SynthesisJob jobs[2]) {
+    decode_speech_excitation(st, params, lsp_new, lags);
     jobs[0] = speech_synthesis_job(st, lpc, speech, 0);
     jobs[1] = speech_synthesis_job(st, lpc, speech, 1);
-    return true;
 }
 
 void decode_frame_end(g729_decoder_state* st, int32_t erased, int32_t frame_type) {
@@ -234,6 +246,7 @@ namespace g729 {
 
 HWY_EXPORT(decode_frame_parameters);
 HWY_EXPORT(decode_frame_begin);
+HWY_EXPORT(decode_frame_excitation);
 HWY_EXPORT(decode_frame_end);
 
 void decode_frame_parameters(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
@@ -244,9 +257,15 @@ void decode_frame_parameters(g729_decoder_state* st, int32_t params[G729_DECODED
 
 bool decode_frame_begin(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
                         double speech[80], double lpc[22], int32_t lags[2], int32_t* frame_type,
-                        g729simd::SynthesisJob jobs[2]) {
+                        double lsp_new[10]) {
     return HWY_DYNAMIC_DISPATCH(decode_frame_begin)(st, params, speech, lpc, lags, frame_type,
-                                                    jobs);
+                                                    lsp_new);
+}
+
+void decode_frame_excitation(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
+                             const double lsp_new[10], const double lpc[22], double speech[80],
+                             int32_t lags[2], g729simd::SynthesisJob jobs[2]) {
+    HWY_DYNAMIC_DISPATCH(decode_frame_excitation)(st, params, lsp_new, lpc, speech, lags, jobs);
 }
 
 void decode_frame_end(g729_decoder_state* st, int32_t erased, int32_t frame_type) {

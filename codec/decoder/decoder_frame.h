@@ -15,14 +15,19 @@ void decode_frame_parameters(g729_decoder_state* state, int32_t params[G729_DECO
                              double speech[80], double lpc[22], int32_t lags[2],
                              int32_t* frame_type);
 
-// decode_frame_parameters in three steps, for the batched decoder: the first does all but the
-// speech synthesis of a speech frame and the last step's bookkeeping. When it returns true,
-// jobs holds the two synthesis filters (subframe 1, then 2: the second continues the first's
-// memory) that must run between it and decode_frame_end; otherwise the speech is done.
-// erased is element 0 of params as passed in.
+// decode_frame_parameters in steps, for the batched decoder. decode_frame_begin decodes an
+// inactive frame whole but for the last step's bookkeeping (false), or a speech frame's LSPs
+// into lsp_new (true); for a speech frame, lpc is then lsp_interpolate_to_lpc(state->lsp_prev,
+// lsp_new) (lpc_analysis.h) and decode_frame_excitation does all but the speech synthesis: jobs
+// holds the two synthesis filters (subframe 1, then 2: the second continues the first's memory)
+// that must run before decode_frame_end. erased is element 0 of params as passed in.
 bool decode_frame_begin(g729_decoder_state* state, int32_t params[G729_DECODED_PARAMS_SIZE],
                         double speech[80], double lpc[22], int32_t lags[2], int32_t* frame_type,
-                        g729simd::SynthesisJob jobs[2]);
+                        double lsp_new[10]);
+void decode_frame_excitation(g729_decoder_state* state,
+                             int32_t params[G729_DECODED_PARAMS_SIZE], const double lsp_new[10],
+                             const double lpc[22], double speech[80], int32_t lags[2],
+                             g729simd::SynthesisJob jobs[2]);
 void decode_frame_end(g729_decoder_state* state, int32_t erased, int32_t frame_type);
 
 // A decoded frame (g729_unpack_frame's record, or a lost or untransmitted frame's) to 80

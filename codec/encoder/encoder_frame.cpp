@@ -66,9 +66,11 @@ namespace {
 // each subframe: subframe_range, the closed-loop search, subframe_lag, the filter it
 // returns, the pitch gain and subframe_gain, the algebraic codebook search, the gain
 // quantizer, subframe_finish (and for subframe 1 the filter it returns).
+// aq: the subframes' quantized filters, lsp_interpolate_to_lpc of the previous quantized LSPs
+// (st->lsp_prev_q, replaced here) and lsp_new_q.
 HWY_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const double lsp_new[10],
                              const double lsp_new_q[10], const int32_t lsp_index[2],
-                             g729simd::SynthesisJob jobs[5]) {
+                             const double aq[22], g729simd::SynthesisJob jobs[5]) {
     int32_t* params = w->params;
     double* s = st->speech_buf + 120;
     double* wsp = st->wsp_buf + kMaxPitchLag;
@@ -82,8 +84,6 @@ HWY_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const doubl
     params[1] = lsp_index[0];
     params[2] = lsp_index[1];
 
-    double aq[22];
-    lsp_interpolate_to_lpc(st->lsp_prev_q, lsp_new_q, aq);
     double* ap = w->ap;
     lpc_weight(aq, 10, ap, kWeightingGamma);
     lpc_weight(aq + 11, 10, ap + 11, kWeightingGamma);
@@ -196,7 +196,9 @@ HWY_INLINE void encode_active_frame(g729_encoder_state* st, int32_t params[G729_
     double lsp_new_q[10];
     int32_t lsp_index[2];
     lsp_quantize(st->lsf_ma_memory, lsp_new, lsp_new_q, lsp_index);
-    active_begin(st, &w, lsp_new, lsp_new_q, lsp_index, jobs);
+    double aq[22];
+    lsp_interpolate_to_lpc(st->lsp_prev_q, lsp_new_q, aq);
+    active_begin(st, &w, lsp_new, lsp_new_q, lsp_index, aq, jobs);
     lpc_synthesis_filters(jobs, 4, 40);
     run_job(jobs[4]);
     w.t_op = open_loop_pitch_search(st->wsp_buf + kMaxPitchLag, 80);
@@ -342,8 +344,8 @@ bool encode_frame_begin(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE]
 
 void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,
                                const double lsp_new_q[10], const int32_t lsp_index[2],
-                               g729simd::SynthesisJob jobs[5]) {
-    active_begin(st, work, work->lsp_new, lsp_new_q, lsp_index, jobs);
+                               const double aq[22], g729simd::SynthesisJob jobs[5]) {
+    active_begin(st, work, work->lsp_new, lsp_new_q, lsp_index, aq, jobs);
 }
 
 void encode_subframe_range(EncoderWork* work, int k) { subframe_range(work, k); }
@@ -399,8 +401,8 @@ bool encode_frame_begin(g729_encoder_state* st, int32_t params[G729_PARAMS_SIZE]
 
 void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,
                                const double lsp_new_q[10], const int32_t lsp_index[2],
-                               g729simd::SynthesisJob jobs[5]) {
-    HWY_DYNAMIC_DISPATCH(encode_frame_active_begin)(st, work, lsp_new_q, lsp_index, jobs);
+                               const double aq[22], g729simd::SynthesisJob jobs[5]) {
+    HWY_DYNAMIC_DISPATCH(encode_frame_active_begin)(st, work, lsp_new_q, lsp_index, aq, jobs);
 }
 
 void encode_subframe_range(EncoderWork* work, int k) {

@@ -24,7 +24,8 @@ void encode_frame_parameters(g729_encoder_state* state, int32_t params[G729_PARA
 //     false for an inactive frame (coded already: go to encode_frame_end); true for an active
 //     one, whose unquantized LSPs are then in work->lsp_new;
 //   for an active frame, the LSP quantizer on work->lsp_new (lsp_quantize or its steps), then
-//     encode_frame_active_begin with its result, which returns five jobs: jobs[0..3]
+//     encode_frame_active_begin with its result and the subframes' filters from it
+//     (lsp_interpolate_to_lpc of state->lsp_prev_q and it), which returns five jobs: jobs[0..3]
 //     independent, then jobs[4]; then the open-loop lag of the weighted speech
 //     (wsp_buf + 143, 80 samples) into work->t_op;
 //   per subframe k: encode_subframe_range(k); the closed-loop pitch search (pitch.h) into
@@ -79,7 +80,7 @@ bool encode_frame_begin(g729_encoder_state* state, int32_t params[G729_PARAMS_SI
                         const double r[13], const double r_windowed[13], const FrameLpc& lpc);
 void encode_frame_active_begin(g729_encoder_state* state, EncoderWork* work,
                                const double lsp_new_q[10], const int32_t lsp_index[2],
-                               g729simd::SynthesisJob jobs[5]);
+                               const double aq[22], g729simd::SynthesisJob jobs[5]);
 void encode_subframe_range(EncoderWork* work, int subframe);
 void encode_subframe_lag(g729_encoder_state* state, EncoderWork* work, int subframe,
                          g729simd::SynthesisJob* y1_job);

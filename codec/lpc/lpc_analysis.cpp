@@ -66,43 +66,19 @@ double levinson_durbin(const double* r, double a[11], double rc[10]) {
         [](double e) { return e <= 0.0 ? 0.001 : e; });
 }
 
+#include "codec/lpc/lsp_to_lpc-inl.h"
+
 void lsp_polynomial(const double* lsp, double f[6]) {
-    f[0] = 1.0;
-    f[1] = -2.0 * lsp[0];
-    for (int i = 2; i <= 5; ++i) {
-        const double b = -2.0 * lsp[2 * (i - 1)];
-        f[i] = b * f[i - 1] + 2.0 * f[i - 2];
-        for (int j = i - 1; j >= 2; --j) f[j] = (b * f[j - 1] + f[j - 2]) + f[j];
-        f[1] = f[1] + b;
-    }
+    double p[6];
+    lsp_polynomial_of(ScalarOps(), lsp, 0, p);
+    for (int i = 0; i < 6; ++i) f[i] = p[i];
 }
 
-void lsp_to_lpc(const double lsp[10], double a[11]) {
-    double f1[6];
-    double f2[6];
-    lsp_polynomial(&lsp[0], f1);
-    lsp_polynomial(&lsp[1], f2);
-
-    // Multiply F1 by (1 + z^-1) and F2 by (1 - z^-1), both from the unmodified values.
-    double g1[6];
-    double g2[6];
-    for (int i = 1; i <= 5; ++i) {
-        g1[i] = f1[i] + f1[i - 1];
-        g2[i] = f2[i] - f2[i - 1];
-    }
-
-    a[0] = 1.0;
-    for (int i = 1; i <= 5; ++i) {
-        a[i] = 0.5 * (g1[i] + g2[i]);
-        a[11 - i] = 0.5 * (g1[i] - g2[i]);
-    }
-}
+void lsp_to_lpc(const double lsp[10], double a[11]) { lsp_to_lpc_of(ScalarOps(), lsp, a); }
 
 void lsp_interpolate_to_lpc(const double old_lsp[10], const double new_lsp[10], double aq[22]) {
     double mid[10];
-    for (int i = 0; i < 10; ++i) mid[i] = 0.5 * old_lsp[i] + 0.5 * new_lsp[i];
-    lsp_to_lpc(mid, &aq[0]);
-    lsp_to_lpc(new_lsp, &aq[11]);
+    lsp_interpolate_to_lpc_of(ScalarOps(), old_lsp, new_lsp, mid, aq);
 }
 
 void lsf_to_lsp(const double* src, double* dst, int n) {
