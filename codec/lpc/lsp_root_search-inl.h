@@ -59,20 +59,24 @@ G729_INLINE typename Ops::Count lsp_root_search(const Ops& o, Coefficients&& coe
     T xlow = grid(first);
     T ylow = value(cur, first);
     for (;;) {
-        const auto active = o.both(o.lt(j, o.whole(kLspGridIntervals)),
-                                   o.lt(found, o.whole(10)));
-        if (!o.any(active)) break;
-        const T xhigh = grid(j + next_one);
-        const T yhigh = value(cur, j + next_one);
-        const auto change = o.both(active, o.le(ylow * yhigh, zero));
-        // The lanes without a sign change move to the next interval.
-        const auto move = o.and_not(change, active);
-        if (o.any(move)) {
+        // The lanes without a sign change in their interval move on, interval by interval,
+        // while those with one wait: the roots below are then sought for every lane at once.
+        T xhigh;
+        T yhigh;
+        auto change = o.lt(j, first);  // none
+        for (;;) {
+            const auto active = o.both(o.lt(j, o.whole(kLspGridIntervals)),
+                                       o.lt(found, o.whole(10)));
+            if (!o.any(active)) return found;
+            xhigh = grid(j + next_one);
+            yhigh = value(cur, j + next_one);
+            change = o.both(active, o.le(ylow * yhigh, zero));
+            const auto move = o.and_not(change, active);
+            if (!o.any(move)) break;
             xlow = o.select(move, xhigh, xlow);
             ylow = o.select(move, yhigh, ylow);
             j = o.select(move, j + next_one, j);
         }
-        if (!o.any(change)) continue;
         const auto f = coefficients(cur);
         T xl = xlow;  // a lane's own where it has a sign change, a moved lane's discarded
         T yl = ylow;
@@ -97,5 +101,4 @@ G729_INLINE typename Ops::Count lsp_root_search(const Ops& o, Coefficients&& coe
         xlow = o.select(change, x, xlow);
         ylow = o.select(change, y, ylow);
     }
-    return found;
 }
