@@ -54,6 +54,7 @@
 #include <vector>
 
 #include "bench/speech_corpus.h"
+#include "codec/batch/lane_kernels.h"
 #include "codec/g729.h"
 #include <pellarion/pel_host.h>
 #include "host/pel_host_control.h"
@@ -409,19 +410,24 @@ int run(const Options& given) {
     speech.samples.resize(speech.samples.size() / kStepSamples * kStepSamples);
     if (speech.samples.empty()) throw std::runtime_error("speech shorter than 20 ms");
     std::printf("speech:        %s\n", speech.path.c_str());
-    if (!o.simd.empty()) {
-        const int64_t cap = o.simd == "avx3"   ? HWY_AVX3
-                            : o.simd == "avx2" ? HWY_AVX2
-                                               : HWY_SCALAR;
-        // Targets are bits, better ones lower: every target better than the cap goes.
-        hwy::DisableTargets(cap - 1);
-    }
+    // Targets are bits, better ones lower: a cap disables every target better than it.
+    const int64_t cap = o.simd.empty()    ? 0
+                        : o.simd == "avx3" ? HWY_AVX3
+                        : o.simd == "avx2" ? HWY_AVX2
+                                           : HWY_SCALAR;
+    if (cap != 0) hwy::DisableTargets(cap - 1);
     // The best target the kernels were built for that may run here: the one they dispatch to.
     int64_t used = 0;
     for (const int64_t t : hwy::SupportedAndGeneratedTargets()) {
         if (used == 0 || t < used) used = t;
     }
+    // Asking Highway (1.0) for the supported targets detects them again and makes its choice
+    // among all of them, cap or not: the cap is set once more, for the codec's next choice.
+    if (cap != 0) hwy::DisableTargets(cap - 1);
     std::printf("simd:          %s\n", used != 0 ? hwy::TargetName(used) : "none");
+    // What the batched engine's kernels actually run on: the proof that the cap holds.
+    std::printf("lanes:         %d (doubles a vector in the batched engine's kernels)\n",
+                g729::lane_kernels_lanes(g729::lane_kernels(8)));
 
     Figures best_single;
     Figures best_batch;

@@ -45,6 +45,10 @@ TEST(ProgramStatus, HelpUsageAndFailureAreToldApart) {
         {G729_CHANNELS_PATH, "--channels -5", 2, "--channels"},
         {G729_CHANNELS_PATH, "--threads 100000", 2, "--threads"},
         {G729_CHANNELS_PATH, "--repeat 0", 2, "--repeat"},
+        // The cap on the instruction set holds in the kernels that run, not only in what is
+        // printed: the scalar kernels have one lane.
+        {G729_CHANNELS_PATH, "--engine batch-ws --channels 2 --seconds 0.02 --simd scalar", 0,
+         "lanes:         1 ("},
         {G729_FRAME_DRIVER_PATH, "--help", 0, "usage: g729_frame_driver"},
         {G729_FRAME_DRIVER_PATH, "encode", 2, "usage: g729_frame_driver"},
         {G729_FRAME_DRIVER_PATH, "decode 1 /no/such.bits", 1, "/no/such.bits"},
