@@ -849,9 +849,98 @@ TEST(SimdPaths, ChannelParallelOpenLoopPitchOnEveryHighwayTarget) {
             open_loop_maxima_channels(wsp.data(), channels,
                                       reinterpret_cast<int(*)[3]>(lags.data()),
                                       reinterpret_cast<double(*)[3]>(maxima.data()));
+            std::vector<int> chosen(channels);
+            open_loop_choose_channels(wsp.data(), channels,
+                                      reinterpret_cast<int(*)[3]>(lags.data()),
+                                      reinterpret_cast<double(*)[3]>(maxima.data()),
+                                      chosen.data());
             for (int c = 0; c < channels; ++c) {
-                ASSERT_EQ(open_loop_choose(wsp[c], 80, lags[c].data(), maxima[c].data()),
-                          on_target(kScalar, [&] { return open_loop_pitch_search(wsp[c], 80); }))
+                const int expect =
+                    on_target(kScalar, [&] { return open_loop_pitch_search(wsp[c], 80); });
+                ASSERT_EQ(open_loop_choose(wsp[c], 80, lags[c].data(), maxima[c].data()), expect)
+                    << "trial " << trial << " channel " << c;
+                ASSERT_EQ(chosen[c], expect) << "trial " << trial << " channel " << c;
+            }
+        }
+    }
+    use_targets(0);
+}
+
+// The open-loop lag choice from given maxima, one channel and side by side on every Highway
+// target: each decision on both sides of its bound, with the lag it must give, then random
+// lags and maxima near the real correlations, lane against single channel.
+TEST(SimdPaths, ChannelParallelOpenLoopChoiceOnEveryHighwayTarget) {
+    // Signals: silence (every window's energy 0.01), sines of period 81 and 79 (the even lag
+    // 80 loses to its upper, resp. lower, odd neighbour).
+    std::vector<double> signal[3];
+    for (int k = 0; k < 3; ++k) {
+        signal[k].resize(223);
+        for (int i = 0; i < 223; ++i) {
+            const double period = k == 1 ? 81.0 : 79.0;
+            signal[k][i] = k == 0 ? 0.0 : 1000.0 * std::sin(2.0 * std::numbers::pi * i / period);
+        }
+    }
+    struct Case {
+        int signal;
+        int t[3];
+        double max[3];
+        int expect;
+    };
+    const Case cases[] = {
+        // |2 t2 - t3| <= 4 and |3 t2 - t3| <= 6 favour t2 over t3 (in, in, out, out).
+        {0, {30, 44, 84}, {0, 1, 1.2}, 44}, {0, {30, 44, 92}, {0, 1, 1.2}, 44},
+        {0, {30, 44, 83}, {0, 1, 1.2}, 83}, {0, {30, 44, 93}, {0, 1, 1.2}, 93},
+        {0, {30, 42, 120}, {0, 1, 1.2}, 42}, {0, {30, 42, 132}, {0, 1, 1.2}, 42},
+        {0, {30, 42, 119}, {0, 1, 1.2}, 119}, {0, {30, 42, 133}, {0, 1, 1.2}, 133},
+        // |2 t1 - t2| <= 4 and |3 t1 - t2| <= 6 favour t1 over t2.
+        {0, {25, 46, 80}, {1, 1.1, 0}, 25}, {0, {25, 54, 80}, {1, 1.1, 0}, 25},
+        {0, {25, 45, 80}, {1, 1.1, 0}, 45}, {0, {25, 55, 80}, {1, 1.1, 0}, 55},
+        {0, {21, 57, 80}, {1, 1.1, 0}, 21}, {0, {21, 69, 80}, {1, 1.1, 0}, 21},
+        {0, {21, 56, 80}, {1, 1.1, 0}, 56}, {0, {21, 70, 80}, {1, 1.1, 0}, 70},
+        // Ties keep the shorter lag.
+        {0, {30, 44, 140}, {1, 1, 0}, 30}, {0, {30, 44, 140}, {0, 1, 1}, 44},
+        // The even lag refined by a strictly better odd neighbour, or kept.
+        {1, {30, 50, 80}, {0, 0, 0}, 81}, {2, {30, 50, 80}, {0, 0, 0}, 79},
+        {1, {30, 50, 80}, {0, 0, 1e30}, 80}, {2, {30, 50, 80}, {0, 0, 1e30}, 80},
+    };
+    constexpr int kCases = sizeof cases / sizeof cases[0];
+    Rng rng(11);
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        use_targets(target);
+        const double* wsp[kCases];
+        int t[kCases][3];
+        double max[kCases][3];
+        for (int c = 0; c < kCases; ++c) {
+            wsp[c] = signal[cases[c].signal].data() + 143;
+            std::memcpy(t[c], cases[c].t, sizeof t[c]);
+            std::memcpy(max[c], cases[c].max, sizeof max[c]);
+        }
+        int lag[kCases];
+        open_loop_choose_channels(wsp, kCases, t, max, lag);
+        for (int c = 0; c < kCases; ++c) {
+            EXPECT_EQ(open_loop_choose(wsp[c], 80, t[c], max[c]), cases[c].expect) << c;
+            EXPECT_EQ(lag[c], cases[c].expect) << "case " << c;
+        }
+        // Random lags on noisy voiced signals, maxima within 20% of a real correlation.
+        for (int trial = 0; trial < 30; ++trial) {
+            const int channels = 1 + trial % 17;
+            std::vector<std::vector<double>> x(channels);
+            for (int c = 0; c < channels; ++c) {
+                x[c] = voiced(rng, 223, rng.uniform(18.0, 150.0), rng.uniform(0.0, 3000.0));
+                wsp[c] = x[c].data() + 143;
+                t[c][0] = rng.integer(20, 39);
+                t[c][1] = rng.integer(40, 79);
+                t[c][2] = 2 * rng.integer(40, 71);
+                for (int k = 0; k < 3; ++k) {
+                    double r = 0.0;
+                    for (int j = 0; j < 80; j += 2) r += wsp[c][j] * wsp[c][j - t[c][k]];
+                    max[c][k] = r * rng.uniform(0.8, 1.2);
+                }
+            }
+            open_loop_choose_channels(wsp, channels, t, max, lag);
+            for (int c = 0; c < channels; ++c) {
+                ASSERT_EQ(lag[c], open_loop_choose(wsp[c], 80, t[c], max[c]))
                     << "trial " << trial << " channel " << c;
             }
         }

@@ -310,14 +310,14 @@ void encode_lsp(EncodePass<G>& p, int kernels, int active) {
 template <int G>
 void encode_open_loop(EncodePass<G>& p, int kernels, int active) {
     EncodeWork* work = p.work;
-    // The open-loop pitch searches' correlations side by side.
+    // The open-loop pitch searches side by side: the correlations, then the choice of lag.
     const double* const* wsp = p.v.wsp;
     int lags[G][3];
     double maxima[G][3];
     open_loop_maxima_channels(wsp, active, lags, maxima, kernels);
-    for (int a = 0; a < active; ++a) {
-        work[a].frame.t_op = open_loop_choose(wsp[a], G729_FRAME_SIZE, lags[a], maxima[a]);
-    }
+    int chosen[G];
+    open_loop_choose_channels(wsp, active, lags, maxima, chosen, kernels);
+    for (int a = 0; a < active; ++a) work[a].frame.t_op = chosen[a];
 }
 
 // Subframe sf's closed-loop pitch searches, the lags coded and the adaptive-codebook vectors

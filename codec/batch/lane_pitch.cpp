@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Highway kernels of the encoder's pitch searches for many channels at once, one channel per
-// vector lane: the open-loop maxima (open_loop_search-inl.h, shared with the single-channel
-// search) and the closed-loop search. The closed-loop search is written apart from the
-// single-channel one, which shifts one window over the lags and interpolates from its own
-// outputs; here every lane reads its own lag's window, gathered. It makes lane by lane the
-// computations of the single-channel search (pitch.cpp): the backward-filtered target, the biased correlation of every lag of the
+// vector lane: the open-loop maxima and lag choice (open_loop_search-inl.h and
+// open_loop_choice-inl.h, shared with the single-channel search) and the closed-loop search.
+// The closed-loop search is written apart from the single-channel one, which shifts one window
+// over the lags and interpolates from its own outputs; here every lane reads its own lag's
+// window, gathered. It makes lane by lane the computations of the single-channel search
+// (pitch.cpp): the backward-filtered target, the biased correlation of every lag of the
 // subframe's range, the first largest kept; then the adaptive-codebook vector interpolated at
 // the fractions 0, -1/3 and +1/3 of the chosen lag, each with its biased correlation, and the
 // same choice between them.
@@ -32,6 +33,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 #include "codec/batch/lane_common-inl.h"
 #include "codec/encoder/target_correlation-inl.h"
 #include "codec/encoder/open_loop_search-inl.h"
+#include "codec/encoder/open_loop_choice-inl.h"
 
 constexpr int kLen = G729_SUBFRAME_SIZE;
 constexpr int kMaxLags = 10;                        // lags of a subframe's range, at most
@@ -221,6 +223,116 @@ void OpenLoopMaximaChannels(const double* const* wsp, int count, int (*t)[3], do
     });
 }
 
+// LaneOps on arrays of the even samples alone: the row of sample j (even) is j / 2.
+struct EvenRowOps : LaneOps {
+    Vec load(const double* a, int i) const { return hn::Load(d, a + i / 2 * n); }
+};
+
+// dst[i * N + l] = rows[l][2 * i] for i < count (a multiple of N, the lanes of D): the even
+// samples of rows[0..N-1] side by side; rows[l][0..2 count - 1] is read.
+// Blocks of N rows are picked and transposed in registers (values stored one by one and read
+// back as a vector would wait for the stores to retire): each pair of lanes' even samples
+// side by side, then log2(N) - 1 rounds of splitting pairs of vectors into their even and odd
+// elements, as in transpose. Four lanes take two lanes' even samples per 128-bit block and
+// then the blocks, a shuffle fewer per row where a whole-vector split costs two. (Calls found
+// by argument type: the one-lane target lacks these shuffles, and discards their branches.)
+template <class D = Tag>
+void interleave_even_rows(const double* const* rows, int count, double* dst) {
+    const D d;
+    using V = hn::Vec<D>;
+    constexpr int N = lanes_of<D>();
+    for (int i = 0; i < count; i += N) {
+        V a[N];  // samples 2i.. of each lane, then 2i + N..
+        V b[N];
+        for (int l = 0; l < N; ++l) {
+            a[l] = hn::LoadU(d, rows[l] + 2 * i);
+            b[l] = hn::LoadU(d, rows[l] + 2 * i + N);
+        }
+        V out[N];
+        if constexpr (N == 1) {
+            out[0] = a[0];
+        } else if constexpr (N == 4) {
+            const V a01 = InterleaveLower(d, a[0], a[1]);
+            const V a23 = InterleaveLower(d, a[2], a[3]);
+            const V b01 = InterleaveLower(d, b[0], b[1]);
+            const V b23 = InterleaveLower(d, b[2], b[3]);
+            out[0] = ConcatLowerLower(d, a23, a01);
+            out[1] = ConcatUpperUpper(d, a23, a01);
+            out[2] = ConcatLowerLower(d, b23, b01);
+            out[3] = ConcatUpperUpper(d, b23, b01);
+        } else {
+            V* half[2] = {a, b};
+            for (int h = 0; h < 2; ++h) {
+                V t[N / 2];
+                for (int p = 0; p < N / 2; ++p) {
+                    t[p] = ConcatEven(d, half[h][2 * p + 1], half[h][2 * p]);
+                }
+                for (int round = 2; round < N; round *= 2) {
+                    V u[N / 2];
+                    for (int p = 0; p < N / 4; ++p) {
+                        u[p] = ConcatEven(d, t[2 * p + 1], t[2 * p]);
+                        u[p + N / 4] = ConcatOdd(d, t[2 * p + 1], t[2 * p]);
+                    }
+                    for (int p = 0; p < N / 2; ++p) t[p] = u[p];
+                }
+                for (int p = 0; p < N / 2; ++p) out[h * N / 2 + p] = t[p];
+            }
+        }
+        for (int k = 0; k < N; ++k) hn::Store(out[k], d, dst + (i + k) * N);
+    }
+}
+
+// The open-loop lags of frames of 80 weighted-speech samples from their three ranges' maxima
+// (open_loop_choice-inl.h), one channel per lane. The frame's even samples and those of each
+// window the choice asks for are moved in with every lane's samples already shifted back by
+// that lane's own lag, so that all lanes read at the same rows.
+void open_loop_choose_group(const double* const* wsp, int n, const int (*t)[3],
+                            const double (*max)[3], int* lag) {
+    constexpr int kLength = G729_FRAME_SIZE;
+    constexpr int kRows = kLength / 2 + 1;  // a window's even samples 0..80, the last apart
+    // What lanes without a channel read.
+    alignas(64) static constexpr double kSilence[kLength + 1] = {};
+    const EvenRowOps o;
+    const double* rows[kLanes];
+    for (int l = 0; l < kLanes; ++l) rows[l] = l < n ? wsp[l] : kSilence;
+    alignas(64) double frame[kLength / 2 * kLanes];
+    interleave_even_rows(rows, kLength / 2, frame);
+    alignas(64) double lagged[4][kRows * kLanes];  // one per window the choice asks for
+    int windows = 0;
+    const auto window = [&](Vec lags) {
+        alignas(64) double back[kLanes];
+        hn::Store(lags, o.d, back);
+        for (int l = 0; l < n; ++l) rows[l] = wsp[l] - static_cast<int>(back[l]);
+        double* dst = lagged[windows++ & 3];
+        interleave_even_rows(rows, kRows - 1, dst);
+        for (int l = 0; l < kLanes; ++l) dst[(kRows - 1) * kLanes + l] = rows[l][kLength];
+        return static_cast<const double*>(dst);
+    };
+    // Lanes without a channel hold zero samples, lag 0 and a zero maximum.
+    alignas(64) double lags_in[3][kLanes] = {};
+    alignas(64) double max_in[3][kLanes] = {};
+    for (int l = 0; l < n; ++l) {
+        for (int r = 0; r < 3; ++r) {
+            lags_in[r][l] = t[l][r];
+            max_in[r][l] = max[l][r];
+        }
+    }
+    const Vec chosen = open_loop_choice(
+        o, frame, kLength, window, hn::Load(o.d, lags_in[0]), hn::Load(o.d, lags_in[1]),
+        hn::Load(o.d, lags_in[2]), hn::Load(o.d, max_in[0]), hn::Load(o.d, max_in[1]),
+        hn::Load(o.d, max_in[2]));
+    alignas(64) double out[kLanes];
+    hn::Store(chosen, o.d, out);
+    for (int l = 0; l < n; ++l) lag[l] = static_cast<int>(out[l]);
+}
+
+void OpenLoopChooseChannels(const double* const* wsp, int count, const int (*t)[3],
+                            const double (*max)[3], int* lag) {
+    for_each_group(count, [&](int first, int n) {
+        open_loop_choose_group(wsp + first, n, t + first, max + first, lag + first);
+    });
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace lanes
 }  // namespace g729
@@ -231,6 +343,7 @@ namespace g729 {
 namespace lanes {
 HWY_EXPORT(ClosedLoopChannels);
 HWY_EXPORT(OpenLoopMaximaChannels);
+HWY_EXPORT(OpenLoopChooseChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
 using namespace lanes;
@@ -248,6 +361,12 @@ void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3]
                                double (*max)[3], int kernels) {
     if (count <= 0) return;
     kernel_entry(HWY_DISPATCH_TABLE(OpenLoopMaximaChannels), kernels)(wsp, count, t, max);
+}
+
+void open_loop_choose_channels(const double* const wsp[], int count, const int (*t)[3],
+                               const double (*max)[3], int lag[], int kernels) {
+    if (count <= 0) return;
+    kernel_entry(HWY_DISPATCH_TABLE(OpenLoopChooseChannels), kernels)(wsp, count, t, max, lag);
 }
 }  // namespace g729
 #endif  // HWY_ONCE

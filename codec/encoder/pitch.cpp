@@ -8,8 +8,6 @@
 
 #include "codec/simd_kernels-inl.h"
 
-#include <cmath>
-
 #include "codec/common/scalar_ops.h"
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/common/adaptive_codebook.h"
@@ -28,31 +26,7 @@ namespace g729 {
 namespace {
 
 #include "codec/encoder/open_loop_search-inl.h"
-
-// Correlation of the even samples of the frame with the signal lag samples back.
-inline double even_correlation(const double* sw, int length, int lag) {
-    double s = 0.0;
-    for (int j = 0; j < length; j += 2) {
-        s += sw[j] * sw[j - lag];
-    }
-    return s;
-}
-
-// Energy of the even samples lag samples back, with a 0.01 bias.
-inline double even_energy(const double* sw, int length, int lag) {
-    double s = 0.01;
-    for (int j = 0; j < length; j += 2) {
-        s += sw[j - lag] * sw[j - lag];
-    }
-    return s;
-}
-
-inline double normalised(const double* sw, int length, int lag, double corr) {
-    const double inv = 1.0 / std::sqrt(even_energy(sw, length, lag));
-    return corr * inv;
-}
-
-inline int iabs(int v) { return v < 0 ? -v : v; }
+#include "codec/encoder/open_loop_choice-inl.h"
 
 // Correlation of d with a candidate vector, biased by 0.1.
 inline double biased_dot(const double* d, const double* v, int length) {
@@ -63,58 +37,12 @@ inline double biased_dot(const double* d, const double* v, int length) {
     return s;
 }
 
-// Refines the long-range lag by its odd neighbours, normalises the three maxima and favours
-// shorter lags whose multiples match a longer winner.
+// The open-loop lag from the three ranges' maxima (open_loop_choice-inl.h), reading the frame's
+// own samples lag back.
 inline int choose_open_loop_lag(const double* wsp, int length, const int t[3],
                                 const double max[3]) {
-    const int t1 = t[0];
-    const int t2 = t[1];
-    int t3 = t[2];
-    const double max1 = max[0];
-    const double max2 = max[1];
-    double max3 = max[2];
-
-    // Refine the even lag of the long range with its two neighbours.
-    const int even = t3;
-    const double c_up = even_correlation(wsp, length, even + 1);
-    if (c_up > max3) {
-        max3 = c_up;
-        t3 = even + 1;
-    }
-    const double c_down = even_correlation(wsp, length, even - 1);
-    if (c_down > max3) {
-        max3 = c_down;
-        t3 = even - 1;
-    }
-
-    double m1 = normalised(wsp, length, t1, max1);
-    double m2 = normalised(wsp, length, t2, max2);
-    const double m3 = normalised(wsp, length, t3, max3);
-
-    // Favour shorter lags whose multiples match a longer winner.
-    if (iabs(2 * t2 - t3) <= 4) {
-        m2 = m2 + 0.25 * m3;
-    }
-    if (iabs(3 * t2 - t3) <= 6) {
-        m2 = m2 + 0.25 * m3;
-    }
-    if (iabs(2 * t1 - t2) <= 4) {
-        m1 = m1 + 0.2 * m2;
-    }
-    if (iabs(3 * t1 - t2) <= 6) {
-        m1 = m1 + 0.2 * m2;
-    }
-
-    double m = m1;
-    int lag = t1;
-    if (m2 > m1) {
-        m = m2;
-        lag = t2;
-    }
-    if (m3 > m) {
-        lag = t3;
-    }
-    return lag;
+    return open_loop_choice(ScalarOps(), wsp, length, [wsp](int lag) { return wsp - lag; },
+                            t[0], t[1], t[2], max[0], max[1], max[2]);
 }
 
 }  // namespace
@@ -243,7 +171,7 @@ HWY_INLINE int index_of_max(const double* corr, int count, double* best) {
     return index;
 }
 
-// The three lag ranges' maxima; every correlation as even_correlation computes it.
+// The three lag ranges' maxima; every correlation summed from 0.0, even samples ascending.
 HWY_INLINE void open_loop_maxima(const double* sw, int length, int t[3], double max[3]) {
     alignas(32) double corr[kMaxPitchLag + 1];
     correlate_consecutive<4>(sw, length, 20, corr);
