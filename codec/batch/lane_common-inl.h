@@ -104,14 +104,25 @@ HWY_INLINE void for_each_group(int count, Group&& group) {
 }
 
 // N (the lanes of a vector of D) rows of N elements each into columns: row l element k
-// becomes vector k lane l. log2(N) rounds of splitting every pair of vectors into their even
-// and odd elements.
+// becomes vector k lane l. Four lanes: pairs of rows interleaved within their 128-bit halves,
+// then the halves gathered (8 shuffles, half of them within a half); otherwise log2(N) rounds
+// of splitting every pair of vectors into their even and odd elements.
 template <class D, int N>
 HWY_INLINE void transpose(hn::Vec<D> (&v)[N]) {
 #if HWY_TARGET == HWY_SCALAR
     (void)v;  // one lane: nothing to move
 #else
-    if constexpr (N > 1) {
+    if constexpr (N == 4) {
+        const D d;
+        const hn::Vec<D> even01 = hn::InterleaveLower(d, v[0], v[1]);  // 0 and 2 of rows 0, 1
+        const hn::Vec<D> odd01 = hn::InterleaveUpper(d, v[0], v[1]);   // 1 and 3
+        const hn::Vec<D> even23 = hn::InterleaveLower(d, v[2], v[3]);
+        const hn::Vec<D> odd23 = hn::InterleaveUpper(d, v[2], v[3]);
+        v[0] = hn::ConcatLowerLower(d, even23, even01);
+        v[1] = hn::ConcatLowerLower(d, odd23, odd01);
+        v[2] = hn::ConcatUpperUpper(d, even23, even01);
+        v[3] = hn::ConcatUpperUpper(d, odd23, odd01);
+    } else if constexpr (N > 1) {
         const D d;
         for (int round = 1; round < N; round *= 2) {
             hn::Vec<D> t[N];
@@ -131,9 +142,11 @@ constexpr int lanes_of() {
 }
 
 // dst[i * N + l] = rows[l][i] for i < count, N the lanes of D: rows[0..n-1] side by side, one
-// per lane, lanes from n on zero. Whole blocks of N elements go through registers.
+// per lane, lanes from n on zero; with scale, rows[l][i] * scale[i] instead. Whole blocks of N
+// elements go through registers.
 template <class D = Tag>
-inline void interleave_rows(const double* const* rows, int n, int count, double* dst) {
+inline void interleave_rows(const double* const* rows, int n, int count, double* dst,
+                            const double* scale = nullptr) {
     const D d;
     constexpr int N = lanes_of<D>();
     int i = 0;
@@ -142,11 +155,17 @@ inline void interleave_rows(const double* const* rows, int n, int count, double*
             hn::Vec<D> v[N];
             for (int l = 0; l < N; ++l) v[l] = l < n ? hn::LoadU(d, rows[l] + i) : hn::Zero(d);
             transpose<D, N>(v);
+            if (scale != nullptr) {
+                for (int k = 0; k < N; ++k) v[k] = hn::Mul(v[k], hn::Set(d, scale[i + k]));
+            }
             for (int k = 0; k < N; ++k) hn::Store(v[k], d, dst + (i + k) * N);
         }
     }
     for (double* out = dst + i * N; i < count; ++i, out += N) {
-        for (int l = 0; l < N; ++l) out[l] = l < n ? rows[l][i] : 0.0;
+        for (int l = 0; l < N; ++l) {
+            const double v = l < n ? rows[l][i] : 0.0;
+            out[l] = scale != nullptr ? v * scale[i] : v;
+        }
     }
 }
 

@@ -31,10 +31,8 @@ void autocorrelation_group(const double* const* x, int n, double (*r)[13]) {
     constexpr int kWindow = kLpcWindowLength;
     constexpr int kLags = kMaxAutocorrelationLag + 1;
     const LaneOps L;
-    alignas(64) double y[kWindow * kLanes] = {};
-    for (int l = 0; l < n && l < L.n; ++l) {
-        for (int i = 0; i < kWindow; ++i) y[i * L.n + l] = x[l][i] * lpc_analysis_window[i];
-    }
+    alignas(64) double y[kWindow * kLanes];
+    interleave_rows(x, n, kWindow, y, lpc_analysis_window);
     Vec s[kLags];
     autocorrelation_sums(LaneOps(), y, kLags - 1, s);
     for (int k = 0; k < kLags; ++k) {

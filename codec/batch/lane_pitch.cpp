@@ -197,10 +197,10 @@ void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)
     constexpr int kPast = kMaxPitchLag;  // wsp[-143..-1] is read
     constexpr int kLength = G729_FRAME_SIZE;
     const LaneOps L;
-    alignas(64) double sw[(kPast + kLength) * kLanes] = {};
-    for (int l = 0; l < n && l < L.n; ++l) {
-        for (int i = -kPast; i < kLength; ++i) sw[(i + kPast) * L.n + l] = wsp[l][i];
-    }
+    alignas(64) double sw[(kPast + kLength) * kLanes];
+    const double* rows[kLanes] = {};
+    for (int l = 0; l < n && l < L.n; ++l) rows[l] = wsp[l] - kPast;
+    interleave_rows(rows, n, kPast + kLength, sw);
     const int ranges[3][3] = {{20, 39, 1}, {40, 79, 1}, {80, 142, 2}};
     for (int range = 0; range < 3; ++range) {
         Vec best;
