@@ -25,16 +25,21 @@ struct RowLanes {
     Index s8;
 };
 
+// Whole numbers held in doubles (within +-2^31) as indices: through 32-bit integers, which
+// every target converts to in one instruction (AVX2 has none from doubles to 64-bit ones).
+HWY_INLINE Index to_index(Vec v) {
+    return hn::PromoteTo(IndexTag(), hn::DemoteTo(hn::Rebind<int32_t, Tag>(), v));
+}
+
 // The rows are small whole numbers, so every product below is exact.
 HWY_INLINE RowLanes row_lanes(Vec rows) {
     const Tag d;
-    const IndexTag di;
     const Vec lane = hn::Iota(d, 0.0);
     const Vec per_row = rows * hn::Set(d, kLanes);
     RowLanes out;
-    out.s1 = hn::ConvertTo(di, per_row + lane);
-    out.s5 = hn::ConvertTo(di, per_row * hn::Set(d, 5.0) + lane);
-    out.s8 = hn::ConvertTo(di, per_row * hn::Set(d, 8.0) + lane);
+    out.s1 = to_index(per_row + lane);
+    out.s5 = to_index(per_row * hn::Set(d, 5.0) + lane);
+    out.s8 = to_index(per_row * hn::Set(d, 8.0) + lane);
     return out;
 }
 
@@ -88,8 +93,7 @@ struct LaneOps {
         // out-of-range path that the compiler reports as a read before the table).
         return set(table[2 * static_cast<int>(hn::GetLane(row)) + column]);
 #else
-        const hn::RebindToSigned<Tag> di;
-        return hn::GatherIndex(d, table + column, hn::ConvertTo(di, row * set(2.0)));
+        return hn::GatherIndex(d, table + column, to_index(row * set(2.0)));
 #endif
     }
 };

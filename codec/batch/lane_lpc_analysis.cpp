@@ -81,7 +81,7 @@ HWY_INLINE Vec table_lookup(const double* table, Vec index) {
     // One lane: a plain read (see LaneOps::entry).
     return hn::Set(Tag(), table[static_cast<int>(hn::GetLane(index))]);
 #else
-    return hn::GatherIndex(Tag(), table, hn::ConvertTo(IndexTag(), index));
+    return hn::GatherIndex(Tag(), table, to_index(index));
 #endif
 }
 
@@ -126,7 +126,7 @@ void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, doubl
 #if HWY_TARGET == HWY_SCALAR
             roots[static_cast<int>(hn::GetLane(slot))] = hn::GetLane(x);
 #else
-            hn::ScatterIndex(x, d, roots, hn::ConvertTo(IndexTag(), slot));
+            hn::ScatterIndex(x, d, roots, to_index(slot));
 #endif
         });
     alignas(64) double count[kLanes];

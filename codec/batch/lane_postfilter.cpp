@@ -118,7 +118,7 @@ void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* co
         // The residual delayed by each lane's best lag: its row j + 6 - c, gathered.
         const Vec first_row = (hn::Set(d, kSearchedLags - 1) - best_c) * hn::Set(d, kLanes) +
                               hn::Iota(d, 0.0);
-        const Index at = hn::ConvertTo(IndexTag(), first_row);
+        const Index at = to_index(first_row);
         Vec energy_delayed = hn::Set(d, 0.5);
         for (int j = 0; j < kSub; ++j) {
             const Vec v = o.gather(delayed_rows, j, at);
