@@ -415,14 +415,13 @@ int run(const Options& given) {
                         : o.simd == "avx3" ? HWY_AVX3
                         : o.simd == "avx2" ? HWY_AVX2
                                            : HWY_SCALAR;
-    if (cap != 0) hwy::DisableTargets(cap - 1);
-    // The best target the kernels were built for that may run here: the one they dispatch to.
+    // The best target the kernels were built for that may run here within the cap: the one
+    // they dispatch to. Asked before the cap is set: Highway (1.0) answers the question by
+    // detecting the targets again and choosing among all of them, which would undo the cap.
     int64_t used = 0;
     for (const int64_t t : hwy::SupportedAndGeneratedTargets()) {
-        if (used == 0 || t < used) used = t;
+        if (t >= cap && (used == 0 || t < used)) used = t;
     }
-    // Asking Highway (1.0) for the supported targets detects them again and makes its choice
-    // among all of them, cap or not: the cap is set once more, for the codec's next choice.
     if (cap != 0) hwy::DisableTargets(cap - 1);
     std::printf("simd:          %s\n", used != 0 ? hwy::TargetName(used) : "none");
     // What the batched engine's kernels actually run on: the proof that the cap holds.

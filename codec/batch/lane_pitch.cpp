@@ -229,56 +229,26 @@ struct EvenRowOps : LaneOps {
 };
 
 // dst[i * N + l] = rows[l][2 * i] for i < count (a multiple of N, the lanes of D): the even
-// samples of rows[0..N-1] side by side; rows[l][0..2 count - 1] is read.
-// Blocks of N rows are picked and transposed in registers (values stored one by one and read
-// back as a vector would wait for the stores to retire): each pair of lanes' even samples
-// side by side, then log2(N) - 1 rounds of splitting pairs of vectors into their even and odd
-// elements, as in transpose. Four lanes take two lanes' even samples per 128-bit block and
-// then the blocks, a shuffle fewer per row where a whole-vector split costs two. (Calls found
-// by argument type: the one-lane target lacks these shuffles, and discards their branches.)
+// samples of rows[0..N-1] side by side; rows[l][0..2 count - 1] is read. Each lane's next N
+// even samples are picked from two vectors of its row, then transposed as interleave_rows
+// does (values stored one by one and read back as a vector would wait for the stores).
 template <class D = Tag>
 void interleave_even_rows(const double* const* rows, int count, double* dst) {
     const D d;
-    using V = hn::Vec<D>;
     constexpr int N = lanes_of<D>();
     for (int i = 0; i < count; i += N) {
-        V a[N];  // samples 2i.. of each lane, then 2i + N..
-        V b[N];
+        hn::Vec<D> v[N];
         for (int l = 0; l < N; ++l) {
-            a[l] = hn::LoadU(d, rows[l] + 2 * i);
-            b[l] = hn::LoadU(d, rows[l] + 2 * i + N);
-        }
-        V out[N];
-        if constexpr (N == 1) {
-            out[0] = a[0];
-        } else if constexpr (N == 4) {
-            const V a01 = InterleaveLower(d, a[0], a[1]);
-            const V a23 = InterleaveLower(d, a[2], a[3]);
-            const V b01 = InterleaveLower(d, b[0], b[1]);
-            const V b23 = InterleaveLower(d, b[2], b[3]);
-            out[0] = ConcatLowerLower(d, a23, a01);
-            out[1] = ConcatUpperUpper(d, a23, a01);
-            out[2] = ConcatLowerLower(d, b23, b01);
-            out[3] = ConcatUpperUpper(d, b23, b01);
-        } else {
-            V* half[2] = {a, b};
-            for (int h = 0; h < 2; ++h) {
-                V t[N / 2];
-                for (int p = 0; p < N / 2; ++p) {
-                    t[p] = ConcatEven(d, half[h][2 * p + 1], half[h][2 * p]);
-                }
-                for (int round = 2; round < N; round *= 2) {
-                    V u[N / 2];
-                    for (int p = 0; p < N / 4; ++p) {
-                        u[p] = ConcatEven(d, t[2 * p + 1], t[2 * p]);
-                        u[p + N / 4] = ConcatOdd(d, t[2 * p + 1], t[2 * p]);
-                    }
-                    for (int p = 0; p < N / 2; ++p) t[p] = u[p];
-                }
-                for (int p = 0; p < N / 2; ++p) out[h * N / 2 + p] = t[p];
+            const double* r = rows[l] + 2 * i;
+            if constexpr (N == 1) {
+                v[l] = hn::LoadU(d, r);  // one lane: its even sample is the first
+            } else {
+                // Unqualified, found by argument type: the one-lane target has no ConcatEven.
+                v[l] = ConcatEven(d, hn::LoadU(d, r + N), hn::LoadU(d, r));
             }
         }
-        for (int k = 0; k < N; ++k) hn::Store(out[k], d, dst + (i + k) * N);
+        transpose<D, N>(v);
+        for (int k = 0; k < N; ++k) hn::Store(v[k], d, dst + (i + k) * N);
     }
 }
 

@@ -68,11 +68,7 @@ double levinson_durbin(const double* r, double a[11], double rc[10]) {
 
 #include "codec/lpc/lsp_to_lpc-inl.h"
 
-void lsp_polynomial(const double* lsp, double f[6]) {
-    double p[6];
-    lsp_polynomial_of(ScalarOps(), lsp, 0, p);
-    for (int i = 0; i < 6; ++i) f[i] = p[i];
-}
+void lsp_polynomial(const double* lsp, double f[6]) { lsp_polynomial_of(ScalarOps(), lsp, 0, f); }
 
 void lsp_to_lpc(const double lsp[10], double a[11]) { lsp_to_lpc_of(ScalarOps(), lsp, a); }
 

@@ -7,7 +7,7 @@
 // The polynomial of the five LSPs lsp[first], lsp[first + 2], ..., lsp[first + 8]: the
 // product of their factors 1 - 2 lsp z^-1 + z^-2, coefficients f[0..5] (the rest mirror them).
 template <class T, class Ops>
-G729_INLINE void lsp_polynomial_of(const Ops& o, const double* lsp, int first, T (&f)[6]) {
+G729_INLINE void lsp_polynomial_of(const Ops& o, const double* lsp, int first, T* f) {
     f[0] = o.set(1.0);
     f[1] = o.set(-2.0) * o.load(lsp, first);
     for (int i = 2; i <= 5; ++i) {
