@@ -10,7 +10,7 @@
 //
 // Stack: a pass's work records (about 4 KB a channel for the encoder, 2.5 KB for the decoder)
 // and the codebook search's scratch (6.5 KB a vector lane) lie in a workspace: the caller's
-// (the _ws calls: 16 channels a pass, the widest vectors), or one on the stack (the plain
+// (the _ws calls: 32 channels a pass, the widest vectors), or one on the stack (the plain
 // calls: 4 channels a pass with vectors of at most 2 lanes for the encoder, 8 channels for
 // the decoder). Where the processor has wider vectors, the plain encoder codes its channels
 // one at a time instead (encode_each).
@@ -40,8 +40,10 @@
 namespace g729 {
 namespace {
 
-// Channels per pass of the calls with the caller's workspace.
-constexpr int kWorkspaceGroup = 16;
+// Channels per pass of the calls with the caller's workspace: enough for four full 8-lane
+// vectors, so that the serial filters' chains (ten dependent subtractions an output) overlap
+// on the widest vectors.
+constexpr int kWorkspaceGroup = 32;
 // The widest vectors the lane kernels use (8 doubles: AVX-512).
 constexpr int kWidestLanes = 8;
 // The plain calls: channels per pass, and the encoder's vectors at most two lanes wide, so
@@ -329,8 +331,8 @@ void encode_pitch(EncodePass<G>& p, int kernels, int active, int sf) {
     // The closed-loop pitch searches side by side; each channel's subframe step then
     // codes the lag it found.
     {
-        int t0_min[G];
-        int t0_max[G];
+        int t0_min[G] = {};
+        int t0_max[G] = {};
         int t0[G];
         int frac[G];
         for (int a = 0; a < active; ++a) {

@@ -292,7 +292,7 @@ G729_API int g729_decode_untransmitted_frame(g729_decoder_state *state, int16_t 
  * has vectors of more than two doubles, the plain encoder codes the channels one at a time,
  * which is faster there than its small groups); the _ws calls take a workspace from the
  * caller (any memory of the size the matching _workspace_size call gives, reused from call to
- * call by one thread at a time, no alignment needed) and code 16 channels a pass on the
+ * call by one thread at a time, no alignment needed) and code 32 channels a pass on the
  * widest vectors, which is faster. Both give exactly the same output. */
 
 /* Unit lengths of g729_decode_frames besides 10 (speech) and 2 (SID). */
@@ -308,7 +308,7 @@ G729_API int g729_encode_frames(g729_encoder_state *const states[], int count,
                                 int32_t byte_counts[]);
 
 /* Bytes of workspace g729_encode_frames_ws needs for up to count channels a call (at present
- * the same for every count, about 125 KB); 0 for a negative count. */
+ * the same for every count, about 214 KB); 0 for a negative count. */
 G729_API size_t g729_encode_frames_workspace_size(int count);
 
 /* g729_encode_frames with the caller's workspace: workspace_size bytes at workspace, at least
@@ -331,7 +331,7 @@ G729_API int g729_decode_frames(g729_decoder_state *const states[], int count,
                                 const int32_t unit_lengths[], int32_t results[]);
 
 /* Bytes of workspace g729_decode_frames_ws needs for up to count channels a call (at present
- * the same for every count, about 41 KB); 0 for a negative count. */
+ * the same for every count, about 86 KB); 0 for a negative count. */
 G729_API size_t g729_decode_frames_workspace_size(int count);
 
 /* g729_decode_frames with the caller's workspace: workspace_size bytes at workspace, at least
