@@ -761,8 +761,9 @@ TEST(SimdPaths, ChannelParallelCodebookSearchOnEveryHighwayTarget) {
     use_targets(0);
 }
 
-// The channel-parallel LSP quantizer searches on every Highway target: the quantizer run in
-// its steps with the lane searches gives each channel the baseline quantizer's indices,
+// The channel-parallel LSP quantizer on every Highway target: the quantizer run in its steps
+// with the lane searches and the lane mode choice gives each channel the baseline quantizer's
+// indices,
 // quantized LSPs and predictor memory, frame after frame (the memories diverge per channel).
 TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
     for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
@@ -807,16 +808,25 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
                 work[c].i2[1] = best[2 * c + 1];
             }
             lsp_second_stage_channels(targets, weights, 2 * channels, 5, 9, best);
+            double (*memories[kChannels])[10];
+            const LspQuantizeWork* works[kChannels];
             for (int c = 0; c < channels; ++c) {
                 work[c].i3[0] = best[2 * c];
                 work[c].i3[1] = best[2 * c + 1];
+                memories[c] = memory[1][c];
+                works[c] = &work[c];
+            }
+            double lsf_q[kChannels][10];
+            int32_t lane_index[kChannels][2];
+            lsp_finish_channels(memories, works, channels, lsf_q, lane_index);
+            for (int c = 0; c < channels; ++c) {
                 double q[2][10];
-                int32_t index[2][2];
+                int32_t index[2];
                 on_target(kScalar,
-                          [&] { return lsp_quantize(memory[0][c], lsp[c], q[0], index[0]); });
-                lsp_quantize_finish(memory[1][c], &work[c], q[1], index[1]);
-                ASSERT_EQ(index[0][0], index[1][0]) << "frame " << frame << " channel " << c;
-                ASSERT_EQ(index[0][1], index[1][1]) << "frame " << frame << " channel " << c;
+                          [&] { return lsp_quantize(memory[0][c], lsp[c], q[0], index); });
+                lsf_to_lsp(lsf_q[c], q[1], 10);
+                ASSERT_EQ(index[0], lane_index[c][0]) << "frame " << frame << " channel " << c;
+                ASSERT_EQ(index[1], lane_index[c][1]) << "frame " << frame << " channel " << c;
                 ASSERT_TRUE(same_doubles(q[0], q[1], 10));
                 ASSERT_TRUE(same_doubles(&memory[0][c][0][0], &memory[1][c][0][0], 40));
             }

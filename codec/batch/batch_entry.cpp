@@ -108,7 +108,8 @@ struct EncodePass {
     double lpc_a[G][11];
     double lpc_rc[G][10];
     double lsp[G][10];
-    double lsp_q[G][10];  // the active frames' quantized LSPs, their indices, their filters
+    double lsf_q[G][10];  // the active frames' quantized LSFs and LSPs, their indices, filters
+    double lsp_q[G][10];
     int32_t lsp_index[G][2];
     double aq[G][22];
 };
@@ -282,14 +283,23 @@ void encode_lsp(EncodePass<G>& p, int kernels, int active) {
             work[a].lsp.i2[1] = best[2 * a + 1];
         }
         lsp_second_stage_channels(v.lsp_rests, v.lsp_weights, 2 * active, 5, 9, best, kernels);
+        // The choices of both modes weighed and the better one reconstructed side by side.
+        double (*memories[G])[10];
+        const LspQuantizeWork* quantizers[G];
+        for (int a = 0; a < active; ++a) {
+            EncodeWork& e = work[a];
+            e.lsp.i3[0] = best[2 * a];
+            e.lsp.i3[1] = best[2 * a + 1];
+            memories[a] = e.st->lsf_ma_memory;
+            quantizers[a] = &e.lsp;
+        }
+        lsp_finish_channels(memories, quantizers, active, p.lsf_q, p.lsp_index, kernels);
         const double* old_q[G];
         const double* new_q[G];
         double* aq[G];
         for (int a = 0; a < active; ++a) {
             EncodeWork& e = work[a];
-            e.lsp.i3[0] = best[2 * a];
-            e.lsp.i3[1] = best[2 * a + 1];
-            lsp_quantize_finish(e.st->lsf_ma_memory, &e.lsp, p.lsp_q[a], p.lsp_index[a]);
+            lsf_to_lsp(p.lsf_q[a], p.lsp_q[a], 10);
             old_q[a] = e.st->lsp_prev_q;
             new_q[a] = p.lsp_q[a];
             aq[a] = p.aq[a];

@@ -21,29 +21,13 @@ namespace g729 {
 
 namespace {
 
-constexpr double kGapFirst = 0.0012;
-constexpr double kGapSecond = 0.0006;
-
-constexpr double kMinSpacing = 0.0392;
-constexpr double kLowestLsf = 0.005;
-constexpr double kHighestLsf = 3.135;
+#include "codec/lpc/lsf_reconstruct-inl.h"
 
 // Outer neighbours of the first and last LSF in the weighting (0.04 pi and 0.92 pi).
 constexpr double kWeightLowEdge = 0.12566370616;
 constexpr double kWeightHighEdge = 2.89026524168;
 
 constexpr double kBestStart = 1e38;
-
-// Enforces the minimum distance over the pairs (j-1, j), j = first..last, in ascending order.
-void expand_pairs(double buf[10], double gap, int first, int last) {
-    for (int j = first; j <= last; ++j) {
-        const double t = (buf[j - 1] - buf[j] + gap) * 0.5;
-        if (t > 0.0) {
-            buf[j - 1] = buf[j - 1] - t;
-            buf[j] = buf[j] + t;
-        }
-    }
-}
 
 // A codebook stored column by column, so that four neighbouring entries of one dimension are
 // one vector.
@@ -88,58 +72,49 @@ void lsf_residual_extract(const double lsf[10], double target[10], const double 
 
 void lsf_compose(const double residual[10], double lsf[10], const double coef[4][10],
                  const double memory[4][10], const double sum[10]) {
-    for (int i = 0; i < 10; ++i) {
-        double t = residual[i] * sum[i];
-        for (int k = 0; k < 4; ++k) t += coef[k][i] * memory[k][i];
-        lsf[i] = t;
-    }
+    lsf_compose_of(ScalarOps(), residual, lsf, coef, memory, sum);
 }
 
 void lsf_predictor_push(const double residual[10], double memory[4][10]) {
-    double r[10];
+    double r[10];  // residual may be one of the memory's rows
     for (int i = 0; i < 10; ++i) r[i] = residual[i];
-    for (int k = 3; k >= 1; --k) {
-        for (int i = 0; i < 10; ++i) memory[k][i] = memory[k - 1][i];
-    }
-    for (int i = 0; i < 10; ++i) memory[0][i] = r[i];
+    lsf_push_of(r, memory);
 }
 
-void lsf_stabilize(double lsf[10]) {
-    // One ordering pass: carries a too-large value upwards by swaps.
-    for (int j = 0; j < 9; ++j) {
-        if (lsf[j + 1] - lsf[j] < 0.0) {
-            const double t = lsf[j + 1];
-            lsf[j + 1] = lsf[j];
-            lsf[j] = t;
-        }
-    }
-    if (lsf[0] < kLowestLsf) lsf[0] = kLowestLsf;
-    for (int j = 0; j < 9; ++j) {
-        if (lsf[j + 1] - lsf[j] < kMinSpacing) lsf[j + 1] = lsf[j] + kMinSpacing;
-    }
-    if (lsf[9] > kHighestLsf) lsf[9] = kHighestLsf;
+void lsf_stabilize(double lsf[10]) { lsf_stabilize_of(ScalarOps(), lsf); }
+
+void lsf_expand_low(double buf[10], double gap) { lsf_expand_pairs(ScalarOps(), buf, gap, 1, 4); }
+
+void lsf_expand_high(double buf[10], double gap) { lsf_expand_pairs(ScalarOps(), buf, gap, 5, 9); }
+
+void lsf_expand_all(double buf[10], double gap) { lsf_expand_pairs(ScalarOps(), buf, gap, 1, 9); }
+
+void lsp_quantize_indices(const LspQuantizeWork* work, int mode, int32_t index[2]) {
+    index[0] = mode * 128 + work->i1[mode];
+    index[1] = work->i2[mode] * 32 + work->i3[mode];
 }
-
-void lsf_expand_low(double buf[10], double gap) { expand_pairs(buf, gap, 1, 4); }
-
-void lsf_expand_high(double buf[10], double gap) { expand_pairs(buf, gap, 5, 9); }
-
-void lsf_expand_all(double buf[10], double gap) { expand_pairs(buf, gap, 1, 9); }
 
 void lsf_reconstruct(const double cb1[128][10], const double cb2[32][10], int i1, int i2, int i3,
                      const double coef[4][10], double memory[4][10], double lsf[10],
                      const double sum[10]) {
+    double second[10];
+    for (int j = 0; j < 5; ++j) second[j] = cb2[i2][j];
+    for (int j = 5; j < 10; ++j) second[j] = cb2[i3][j];
     double buf[10];
-    for (int j = 0; j < 5; ++j) buf[j] = cb1[i1][j] + cb2[i2][j];
-    for (int j = 5; j < 10; ++j) buf[j] = cb1[i1][j] + cb2[i3][j];
-    lsf_expand_all(buf, kGapFirst);
-    lsf_expand_all(buf, kGapSecond);
-    lsf_compose(buf, lsf, coef, memory, sum);
-    lsf_predictor_push(buf, memory);
-    lsf_stabilize(lsf);
+    lsf_expanded_sum(ScalarOps(), cb1[i1], second, buf);
+    lsf_from_expanded(ScalarOps(), buf, coef, sum, memory, lsf);
 }
 
 namespace {
+
+// The codebook rows of a mode's choice: the first stage's entry, and the second stage's
+// (dimensions 0..4 of one, 5..9 of the other).
+inline void lsf_choice_rows(const LspQuantizeWork* work, int mode, double first[10],
+                            double second[10]) {
+    for (int j = 0; j < 10; ++j) first[j] = lsp_codebook_1[work->i1[mode]][j];
+    for (int j = 0; j < 5; ++j) second[j] = lsp_codebook_2[work->i2[mode]][j];
+    for (int j = 5; j < 10; ++j) second[j] = lsp_codebook_2[work->i3[mode]][j];
+}
 
 // The targets of both predictor modes, and the weights.
 inline void quantize_targets(const double memory[4][10], const double lsp[10],
@@ -155,44 +130,22 @@ inline void quantize_targets(const double memory[4][10], const double lsp[10],
 // What the first stage (entry i1[mode]) leaves for the second.
 inline void quantize_rest(LspQuantizeWork* work, int mode) {
     const int best_n = work->i1[mode];
-    for (int j = 0; j < 10; ++j) work->rest[mode][j] = work->target[mode][j] - lsp_codebook_1[best_n][j];
+    for (int j = 0; j < 10; ++j) {
+        work->rest[mode][j] = work->target[mode][j] - lsp_codebook_1[best_n][j];
+    }
 }
 
-// The weighted error of a mode's choice, the mode with the smaller one (equal errors keep mode
-// 0), the indices and the quantized LSPs; the predictor memory moves on.
+// The better mode's indices and quantized LSPs (lsf_quantize_finish_of); the predictor
+// memory moves on.
 inline void quantize_finish(double memory[4][10], const LspQuantizeWork* work,
                             double lsp_q[10], int32_t index[2]) {
-    const double* w = work->w;
-    double err[2];
-    for (int mode = 0; mode < 2; ++mode) {
-        const int best_n = work->i1[mode];
-        double buf[10];
-        for (int j = 0; j < 5; ++j) {
-            buf[j] = lsp_codebook_1[best_n][j] + lsp_codebook_2[work->i2[mode]][j];
-        }
-        lsf_expand_low(buf, kGapFirst);
-        for (int j = 5; j < 10; ++j) {
-            buf[j] = lsp_codebook_1[best_n][j] + lsp_codebook_2[work->i3[mode]][j];
-        }
-        lsf_expand_high(buf, kGapFirst);
-        lsf_expand_all(buf, kGapSecond);
-
-        double e = 0.0;
-        for (int j = 0; j < 10; ++j) {
-            const double d = (buf[j] - work->target[mode][j]) * lsf_ma_predictor_sum[mode][j];
-            e += w[j] * (d * d);
-        }
-        err[mode] = e;
-    }
-
-    const int mode = (err[0] > err[1]) ? 1 : 0;
-    index[0] = mode * 128 + work->i1[mode];
-    index[1] = work->i2[mode] * 32 + work->i3[mode];
-
+    double first[2][10];
+    double second[2][10];
+    for (int mode = 0; mode < 2; ++mode) lsf_choice_rows(work, mode, first[mode], second[mode]);
     double lsf_q[10];
-    lsf_reconstruct(lsp_codebook_1, lsp_codebook_2, work->i1[mode], work->i2[mode],
-                    work->i3[mode], lsf_ma_predictor[mode], memory, lsf_q,
-                    lsf_ma_predictor_sum[mode]);
+    const bool second_mode = lsf_quantize_finish_of(ScalarOps(), first, second, work->target,
+                                                    work->w, memory, lsf_q);
+    lsp_quantize_indices(work, second_mode ? 1 : 0, index);
     lsf_to_lsp(lsf_q, lsp_q, 10);
 }
 
@@ -206,11 +159,6 @@ void lsp_quantize_targets(const double memory[4][10], const double lsp[10],
 void lsp_quantize_rests(LspQuantizeWork* work) {
     quantize_rest(work, 0);
     quantize_rest(work, 1);
-}
-
-void lsp_quantize_finish(double memory[4][10], const LspQuantizeWork* work, double lsp_q[10],
-                         int32_t index[2]) {
-    quantize_finish(memory, work, lsp_q, index);
 }
 
 void lsp_decode(g729_lsp_decoder_state* state, const int32_t index[2], double lsp_q[10],

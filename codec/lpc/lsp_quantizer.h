@@ -12,7 +12,9 @@ void lsp_quantize(double memory[4][10], const double lsp[10], double lsp_q[10], 
 // lsp_quantize in steps, for the batched encoder: lsp_quantize_targets; the first-stage
 // search of target[0] and target[1] into i1 (lsp_first_stage_channels, lane_lsp_quantizer.h);
 // lsp_quantize_rests; the second-stage searches of rest[mode] weighted by w over dimensions
-// 0..4 into i2 and 5..9 into i3; lsp_quantize_finish.
+// 0..4 into i2 and 5..9 into i3; the choice of the mode and the reconstruction
+// (lsp_finish_channels, lane_lsp_quantizer.h), which gives the indices with
+// lsp_quantize_indices.
 struct LspQuantizeWork {
     double lsf[10];
     double w[10];            // weights of the second stage and of the error
@@ -25,8 +27,8 @@ struct LspQuantizeWork {
 void lsp_quantize_targets(const double memory[4][10], const double lsp[10],
                           LspQuantizeWork* work);
 void lsp_quantize_rests(LspQuantizeWork* work);
-void lsp_quantize_finish(double memory[4][10], const LspQuantizeWork* work, double lsp_q[10],
-                         int32_t index[2]);
+// The indices of a frame quantized with predictor mode `mode`.
+void lsp_quantize_indices(const LspQuantizeWork* work, int mode, int32_t index[2]);
 
 void lsp_decode(g729_lsp_decoder_state* state, const int32_t index[2], double lsp_q[10],
                 int erased);
