@@ -75,13 +75,35 @@ struct LanePolynomial {
     const Vec& operator[](int k) const { return c[k]; }
 };
 
-// Lane l of the result: table[index[l]], the indices whole numbers held in doubles.
-HWY_INLINE Vec table_lookup(const double* table, Vec index) {
+// The root search's operations: those of LaneOps, with its counts (polynomial, grid interval,
+// roots found) held in 64-bit integers, so that a grid index is an integer add and shift away
+// from the table lookup instead of floating-point arithmetic and a conversion (the lanes walk
+// the grid one dependent step at a time). Their comparisons give the doubles' masks.
+struct RootSearchOps : LaneOps {
+    using LaneOps::lt;
+    using LaneOps::select;
+    using Count = Index;
+    static constexpr int kLaneShift = kLanes == 8 ? 3 : (kLanes == 4 ? 2 : (kLanes == 2 ? 1 : 0));
+    static_assert(1 << kLaneShift == kLanes);
+    IndexTag di;
+    Index whole(int v) const { return hn::Set(di, v); }
+    Mask lt(Index a, Index b) const { return hn::RebindMask(d, hn::Lt(a, b)); }
+    Index select(Mask m, Index yes, Index no) const {
+        return hn::IfThenElse(hn::RebindMask(di, m), yes, no);
+    }
+    // Element index * kLanes + lane of an interleaved array.
+    Index interleaved(Index index) const {
+        return hn::ShiftLeft<kLaneShift>(index) + hn::Iota(di, 0);
+    }
+};
+
+// Lane l of the result: table[index[l]].
+HWY_INLINE Vec table_lookup(const double* table, Index index) {
 #if HWY_TARGET == HWY_SCALAR
     // One lane: a plain read (see LaneOps::entry).
-    return hn::Set(Tag(), table[static_cast<int>(hn::GetLane(index))]);
+    return hn::Set(Tag(), table[hn::GetLane(index)]);
 #else
-    return hn::GatherIndex(Tag(), table, to_index(index));
+    return hn::GatherIndex(Tag(), table, index);
 #endif
 }
 
@@ -91,7 +113,8 @@ HWY_INLINE Vec table_lookup(const double* table, Vec index) {
 // than ten roots keeps its channel's previous LSPs.
 void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, double (*lsp)[10]) {
     const Tag d;
-    const LaneOps o;
+    const RootSearchOps o;
+    const IndexTag di;
     alignas(64) double ab[11 * kLanes];
     const double* rows[kLanes] = {};
     for (int l = 0; l < n; ++l) rows[l] = a[l];
@@ -108,31 +131,34 @@ void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, doubl
     }
     // Roots by slot, lane by lane; slot 10 takes the lanes that find none in a step.
     alignas(64) double roots[11 * kLanes] = {};
-    const Vec lane = hn::Iota(d, 0.0);
-    const Vec found = lsp_root_search<Vec>(
+    const Index second_values = hn::Set(di, kPoints);
+    const Index no_slot = hn::Set(di, 10);
+    const Index found = lsp_root_search<Vec>(
         o,
-        [&](Vec p) {
-            const auto first = hn::Eq(p, hn::Zero(d));
+        [&](Index p) {
+            const auto first = o.lt(p, o.whole(1));
             LanePolynomial c;
             for (int k = 1; k <= 5; ++k) c.c[k] = hn::IfThenElse(first, f[0][k], f[1][k]);
             return c;
         },
-        [&](Vec g) { return table_lookup(lsp_search_grid, g); },
-        [&](Vec p, Vec g) {
-            return table_lookup(values, (p * hn::Set(d, kPoints) + g) * hn::Set(d, kLanes) + lane);
+        [&](Index g) { return table_lookup(lsp_search_grid, g); },
+        [&](Index p, Index g) {
+            // p is 0 or 1: the second polynomial's values follow the first's.
+            const Index row = hn::IfThenElseZero(hn::Ne(p, hn::Zero(di)), second_values) + g;
+            return table_lookup(values, o.interleaved(row));
         },
-        [&](hn::Mask<Tag> m, Vec k, Vec x) {
-            const Vec slot = hn::IfThenElse(m, k, hn::Set(d, 10.0)) * hn::Set(d, kLanes) + lane;
+        [&](hn::Mask<Tag> m, Index k, Vec x) {
+            const Index slot = o.interleaved(o.select(m, k, no_slot));
 #if HWY_TARGET == HWY_SCALAR
-            roots[static_cast<int>(hn::GetLane(slot))] = hn::GetLane(x);
+            roots[hn::GetLane(slot)] = hn::GetLane(x);
 #else
-            hn::ScatterIndex(x, d, roots, to_index(slot));
+            hn::ScatterIndex(x, d, roots, slot);
 #endif
         });
-    alignas(64) double count[kLanes];
-    hn::Store(found, d, count);
+    alignas(64) int64_t count[kLanes];
+    hn::Store(found, di, count);
     for (int l = 0; l < n; ++l) {
-        const bool all_found = count[l] == 10.0;
+        const bool all_found = count[l] == 10;
         for (int i = 0; i < 10; ++i) lsp[l][i] = all_found ? roots[i * kLanes + l] : old_lsp[l][i];
     }
 }
