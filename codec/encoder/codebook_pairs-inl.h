@@ -40,6 +40,21 @@ G729_INLINE T cross_term(const Ops& o, const double* rr, const typename Ops::Row
     }
 }
 
+// The rows of tracks C and D of a (C, D) pair numbered kPerTrack * row of C + row of D.
+struct PairRows {
+    double rows[kPerTrack * kPerTrack][2];
+};
+constexpr PairRows make_pair_rows() {
+    PairRows t{};
+    for (int i = 0; i < kPerTrack * kPerTrack; ++i) {
+        t.rows[i][0] = i / kPerTrack;
+        t.rows[i][1] = i % kPerTrack;
+    }
+    return t;
+}
+constexpr PairRows kPairRowTable = make_pair_rows();
+constexpr const double (&kPairRows)[kPerTrack * kPerTrack][2] = kPairRowTable.rows;
+
 template <class T>
 struct PairChoice {
     PairChoice() {}  // written out: an implicit constructor would miss the target's attributes
@@ -98,8 +113,7 @@ struct PairSearch {
         }
         sq_b = o.set(-1.0);
         alp_b = o.set(1.0);
-        k2_best = o.set(0.0);
-        k3_best = o.set(0.0);
+        pair_best = o.set(0.0);
     }
 
     // Row k2 of track C: the terms its pass over track D shares.
@@ -119,8 +133,7 @@ struct PairSearch {
         const auto win = beats(o, ps2, alp2, sq_b, alp_b);
         sq_b = o.select(win, ps2 * ps2, sq_b);
         alp_b = o.select(win, alp2, alp_b);
-        k2_best = o.select(win, o.set(k2), k2_best);
-        k3_best = o.select(win, o.set(k3), k3_best);
+        pair_best = o.select(win, o.set(kPerTrack * k2 + k3), pair_best);
     }
 
     PairChoice<T> result(const Ops& o) const {
@@ -130,8 +143,8 @@ struct PairSearch {
         choice.alp = alp_b;
         choice.pos[A < 3 ? A : 3] = o.set(A) + five * r0;
         choice.pos[B < 3 ? B : 3] = o.set(B) + five * r1;
-        choice.pos[C < 3 ? C : 3] = o.set(C) + five * k2_best;
-        choice.pos[D < 3 ? D : 3] = o.set(D) + five * k3_best;
+        choice.pos[C < 3 ? C : 3] = o.set(C) + five * o.entry(&kPairRows[0][0], pair_best, 0);
+        choice.pos[D < 3 ? D : 3] = o.set(D) + five * o.entry(&kPairRows[0][0], pair_best, 1);
         return choice;
     }
 
@@ -142,7 +155,8 @@ struct PairSearch {
     T sq, alp, ps, r0, r1;
     Rows row0, row1;
     T tmp[kPerTrack];
-    T sq_b, alp_b, k2_best, k3_best;
+    T sq_b, alp_b;
+    T pair_best;  // the best (C, D) pair so far: kPerTrack * row of C + row of D
     T ps1, alp1;
 };
 
