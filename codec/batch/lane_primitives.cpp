@@ -182,6 +182,12 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
         interleave_rows<D>(mem_rows, used, 10, mb[g]);
         interleave_rows<D>(x_rows, used, L, xbuf[g]);
     }
+    // The outputs' lines, wanted for writing once the filters have run.
+    for (int j = 0; j < n && j < G * lanes; ++j) {
+        const char* y = reinterpret_cast<const char*>(jobs[j].y);
+        for (int b = 0; b < L * 8; b += 64) __builtin_prefetch(y + b, 1);
+        __builtin_prefetch(y + L * 8 - 1, 1);
+    }
     V a[G][11];
     V m[G][10];
     for (int g = 0; g < G; ++g) {
