@@ -52,8 +52,7 @@ constexpr PairRows make_pair_rows() {
     }
     return t;
 }
-constexpr PairRows kPairRowTable = make_pair_rows();
-constexpr const double (&kPairRows)[kPerTrack * kPerTrack][2] = kPairRowTable.rows;
+constexpr PairRows kPairRows = make_pair_rows();
 
 template <class T>
 struct PairChoice {
@@ -143,8 +142,8 @@ struct PairSearch {
         choice.alp = alp_b;
         choice.pos[A < 3 ? A : 3] = o.set(A) + five * r0;
         choice.pos[B < 3 ? B : 3] = o.set(B) + five * r1;
-        choice.pos[C < 3 ? C : 3] = o.set(C) + five * o.entry(&kPairRows[0][0], pair_best, 0);
-        choice.pos[D < 3 ? D : 3] = o.set(D) + five * o.entry(&kPairRows[0][0], pair_best, 1);
+        choice.pos[C < 3 ? C : 3] = o.set(C) + five * o.entry(kPairRows.rows[0], pair_best, 0);
+        choice.pos[D < 3 ? D : 3] = o.set(D) + five * o.entry(kPairRows.rows[0], pair_best, 1);
         return choice;
     }
 

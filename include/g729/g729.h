@@ -249,7 +249,7 @@ G729_API int g729_payload_units(size_t payload_length, int32_t unit_lengths[], i
  *   g729_encode_frame                                                          14 KB
  *   g729_decode_frame, g729_decode_lost_frame, g729_decode_untransmitted_frame 7 KB
  *   g729_encode_frames 39 KB, g729_encode_frames_ws 30 KB
- *   g729_decode_frames 40 KB, g729_decode_frames_ws 29 KB */
+ *   g729_decode_frames 40 KB, g729_decode_frames_ws 30 KB */
 
 /* Starts a new encoder stream. dtx_flag non-zero requests discontinuous transmission.
  * Returns G729_OK, or G729_ERROR for a null state. (Earlier releases returned nothing; the
