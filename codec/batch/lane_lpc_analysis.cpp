@@ -8,6 +8,9 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include <bit>
+#include <cstdint>
+
 #include "codec/batch/lane_lpc_analysis.h"
 #include "codec/frame_constants.h"
 #include "codec/tables/lpc_analysis_tables.h"
@@ -129,9 +132,25 @@ void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, doubl
                     p * kPoints + g);
         }
     }
+    // Each lane's sign changes between neighbouring grid points, bit g for the points g and
+    // g + 1, as the walk tests them (their product at most zero; a NaN is no change).
+    alignas(64) int64_t changes[2][kLanes];
+    for (int p = 0; p < 2; ++p) {
+        Index bits = hn::Zero(di);
+        for (int g = 0; g < kLspGridIntervals; ++g) {
+            const Vec y = o.load(values, p * kPoints + g) * o.load(values, p * kPoints + g + 1);
+            bits = hn::Or(bits, hn::IfThenElseZero(hn::RebindMask(di, hn::Le(y, hn::Zero(d))),
+                                                   hn::Set(di, int64_t{1} << g)));
+        }
+        hn::Store(bits, di, changes[p]);
+    }
     // Roots by slot, lane by lane; slot 10 takes the lanes that find none in a step.
     alignas(64) double roots[11 * kLanes] = {};
     const Index second_values = hn::Set(di, kPoints);
+    // The row of polynomial p (0 or 1) at grid point g in values: the second's follow the first's.
+    const auto row_of = [&](Index p, Index g) {
+        return hn::IfThenElseZero(hn::Ne(p, hn::Zero(di)), second_values) + g;
+    };
     const Index no_slot = hn::Set(di, 10);
     const Index found = lsp_root_search<Vec>(
         o,
@@ -142,11 +161,7 @@ void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, doubl
             return c;
         },
         [&](Index g) { return table_lookup(lsp_search_grid, g); },
-        [&](Index p, Index g) {
-            // p is 0 or 1: the second polynomial's values follow the first's.
-            const Index row = hn::IfThenElseZero(hn::Ne(p, hn::Zero(di)), second_values) + g;
-            return table_lookup(values, o.interleaved(row));
-        },
+        [&](Index p, Index g) { return table_lookup(values, o.interleaved(row_of(p, g))); },
         [&](hn::Mask<Tag> m, Index k, Vec x) {
             const Index slot = o.interleaved(o.select(m, k, no_slot));
 #if HWY_TARGET == HWY_SCALAR
@@ -154,6 +169,21 @@ void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, doubl
 #else
             hn::ScatterIndex(x, d, roots, slot);
 #endif
+        },
+        [&](hn::Mask<Tag> m, Index p, Index& j, Vec& xlow, Vec& ylow) {
+            // From grid point j on, the first interval with a sign change of the lane's
+            // polynomial, found in its bits instead of step by step.
+            alignas(64) int64_t at[kLanes];
+            alignas(64) int64_t poly[kLanes];
+            hn::Store(j, di, at);
+            hn::Store(p, di, poly);
+            for (int l = 0; l < kLanes; ++l) {
+                const uint64_t ahead = static_cast<uint64_t>(changes[poly[l]][l]) >> at[l];
+                at[l] = ahead != 0 ? at[l] + std::countr_zero(ahead) : kLspGridIntervals;
+            }
+            j = o.select(m, hn::Load(di, at), j);
+            xlow = o.select(m, table_lookup(lsp_search_grid, j), xlow);
+            ylow = o.select(m, table_lookup(values, o.interleaved(row_of(p, j))), ylow);
         });
     alignas(64) int64_t count[kLanes];
     hn::Store(found, di, count);

@@ -210,7 +210,8 @@ void lpc_to_lsp(const double a[11], double lsp[10], const double old_lsp[10]) {
         [&](int p, int g) { return on_grid[p][g]; },
         [&](bool root, int k, double x) {
             if (root) lsp[k] = x;
-        });
+        },
+        [](bool, int, int, double, double) {});
 
     if (found < 10) {
         for (int i = 0; i < 10; ++i) lsp[i] = old_lsp[i];

@@ -44,10 +44,18 @@ constexpr int kLspGridIntervals = 50;
 //   grid(j)           the cosine of grid point j (per lane)
 //   value(p, j)       polynomial p at grid point j (per lane)
 //   emit(m, k, x)     root k is x, in the lanes of m
+//   skip(m, p, j, xlow, ylow)
+//                     the lanes of m stand on grid point j with polynomial p's value ylow
+//                     there (xlow its cosine): it may move them on to where the steps of
+//                     the walk would stop, the last grid point before p's next sign change
+//                     between grid points (the grid's end if none), with xlow and ylow read
+//                     there; or leave them
 // (p, j and k of type Ops::Count.) Returns the number of roots found, per lane.
-template <class T, class Ops, class Coefficients, class Grid, class Value, class Emit>
+template <class T, class Ops, class Coefficients, class Grid, class Value, class Emit,
+          class Skip>
 G729_INLINE typename Ops::Count lsp_root_search(const Ops& o, Coefficients&& coefficients,
-                                                Grid&& grid, Value&& value, Emit&& emit) {
+                                                Grid&& grid, Value&& value, Emit&& emit,
+                                                Skip&& skip) {
     using I = typename Ops::Count;
     const T zero = o.set(0.0);
     const T one = o.set(1.0);
@@ -76,6 +84,7 @@ G729_INLINE typename Ops::Count lsp_root_search(const Ops& o, Coefficients&& coe
             xlow = o.select(move, xhigh, xlow);
             ylow = o.select(move, yhigh, ylow);
             j = o.select(move, j + next_one, j);
+            skip(move, cur, j, xlow, ylow);
         }
         const auto f = coefficients(cur);
         T xl = xlow;  // a lane's own where it has a sign change, a moved lane's discarded
