@@ -6,9 +6,44 @@
 // instruction-set namespace of a Highway kernel file, where it is compiled for that
 // instruction set.
 
+// The running sum of the impulse response's diagonal at distance Delta (not a multiple of 5),
+// stored as it passes the entries the search reads: after 5 g + u + 1 terms at the u-th target
+// of kTargets, moved back g rows of both tracks (kPerTrack + 1 entries); the sums no entry
+// takes are not stored. Every target is known when compiling, so the loops unroll into plain
+// sums and stores.
+template <int Delta, class T, class Ops>
+G729_INLINE void correlation_diagonal(const Ops& o, const double* h, double* rr) {
+    constexpr int len = kLen - Delta;
+    constexpr int groups = len / 5;
+    T cor = o.set(0.0);
+    for (int g = 0; g < groups; ++g) {
+        for (int u = 0; u < 5; ++u) {
+            const int k = 5 * g + u;
+            cor += o.load(h, k) * o.load(h, k + Delta);
+            if (kTargets.first[Delta][u] != kScratch) {
+                o.store(cor, rr, kTargets.first[Delta][u] - (kPerTrack + 1) * g);
+            }
+        }
+    }
+    for (int u = 0; 5 * groups + u < len; ++u) {
+        const int k = 5 * groups + u;
+        cor += o.load(h, k) * o.load(h, k + Delta);
+        if (kTargets.first[Delta][u] != kScratch) {
+            o.store(cor, rr, kTargets.first[Delta][u] - (kPerTrack + 1) * groups);
+        }
+    }
+}
+
+template <class T, class Ops, int... Delta>
+G729_INLINE void correlation_diagonals(const Ops& o, const double* h, double* rr,
+                                       std::integer_sequence<int, Delta...>) {
+    ((Delta % kTracks != 0 ? correlation_diagonal<Delta, T>(o, h, rr) : void()), ...);
+}
+
 // Running sums of the impulse response's diagonals, stored as they pass the entries the search
-// reads (kTargets); the sums no entry takes are not stored. The main diagonal first:
-// positions 39, 38, ... fall on tracks 4, 3, ..., one row up every 5.
+// reads (kTargets). The main diagonal first: positions 39, 38, ... fall on tracks 4, 3, ...,
+// one row up every 5. Differences that are a multiple of 5 join positions of one track: never
+// read.
 template <class T, class Ops>
 G729_INLINE void correlation_matrix_sums(const Ops& o, const double* h, double* rr) {
     T cor = o.set(0.0);
@@ -20,27 +55,7 @@ G729_INLINE void correlation_matrix_sums(const Ops& o, const double* h, double* 
             o.store(cor, rr, kDiag[4 - u] + row);
         }
     }
-    for (int delta = 1; delta < kLen; delta++) {
-        if (delta % kTracks == 0) continue;
-        int p[5];
-        for (int u = 0; u < 5; u++) p[u] = kTargets.first[delta][u];
-        const int len = kLen - delta;
-        cor = o.set(0.0);
-        int k = 0;
-        for (; k + 5 <= len; k += 5) {
-            for (int u = 0; u < 5; u++) {
-                cor += o.load(h, k + u) * o.load(h, k + u + delta);
-                if (p[u] != kScratch) {
-                    o.store(cor, rr, p[u]);
-                    p[u] -= kPerTrack + 1;
-                }
-            }
-        }
-        for (int u = 0; k < len; k++, u++) {
-            cor += o.load(h, k) * o.load(h, k + delta);
-            if (p[u] != kScratch) o.store(cor, rr, p[u]);
-        }
-    }
+    correlation_diagonals<T>(o, h, rr, std::make_integer_sequence<int, kLen>());
 }
 
 // The signs of the target correlation d (+1 where d >= 0, else -1) into sign, their negatives

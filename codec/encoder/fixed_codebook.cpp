@@ -9,6 +9,8 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include <utility>
+
 #include "codec/simd_kernels-inl.h"
 
 #include "codec/common/scalar_ops.h"
