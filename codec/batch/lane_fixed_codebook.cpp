@@ -32,9 +32,9 @@ using codebook::kScratch;
 using codebook::kTargets;
 using codebook::kTracks;
 
-// Doubles a lane needs for the codebook search: the correlation matrix and five vectors.
+// Doubles a lane needs for the codebook search: the correlation matrix and four vectors.
 constexpr int kSearchScratch = kCodebookSearchScratch;
-static_assert(kSearchScratch == kMatrixSize + 5 * kLen);
+static_assert(kSearchScratch == kMatrixSize + 4 * kLen);
 
 #include "codec/batch/lane_common-inl.h"
 #include "codec/encoder/target_correlation-inl.h"
@@ -51,17 +51,15 @@ void search_group(const double* const h[], const double* const x[], int n, int (
     double* xb = hb + kLen * kLanes;
     double* db = xb + kLen * kLanes;
     double* sb = db + kLen * kLanes;
-    double* nsb = sb + kLen * kLanes;
     interleave_rows(h, n, kLen, hb);
     interleave_rows(x, n, kLen, xb);
     const LaneOps o;
-    correlation_matrix_sums<Vec>(o, hb, rr);
 
     // d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0 (into db); its sign
-    // and magnitude; the signs folded into the matrix.
-    target_correlation<Vec>(LaneOps(), hb, xb, db);
-    correlation_signs<Vec>(o, db, sb, nsb);
-    fold_signs<Vec>(o, sb, nsb, rr);
+    // and magnitude; then the matrix, its cross terms signed.
+    target_correlation<Vec>(o, hb, xb, db);
+    correlation_signs<Vec>(o, db, sb);
+    correlation_matrix_sums<Vec>(o, hb, sb, rr);
 
     Vec best[4];
     search_pulse_positions(o, db, rr, best);

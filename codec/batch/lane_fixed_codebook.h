@@ -8,9 +8,9 @@
 namespace g729 {
 
 // Doubles of scratch a lane of the codebook search needs: its correlation matrix (616) and
-// five 40-sample vectors. Scratch for codebook_search_channels holds this many times the lanes
+// four 40-sample vectors. Scratch for codebook_search_channels holds this many times the lanes
 // of the kernels chosen, 64-byte aligned; without it the search takes that much of the stack.
-inline constexpr int kCodebookSearchScratch = 616 + 5 * 40;
+inline constexpr int kCodebookSearchScratch = 616 + 4 * 40;
 
 // The algebraic codebook search of count channels side by side: from the
 // sharpened impulse response h[i] and the target x[i] of channel i, its pulse positions by

@@ -34,15 +34,12 @@ using namespace codebook;
 // The scalar search: the same sums and comparisons as the vector one, one at a time.
 inline void scalar_search(const double* h, const double* x, int pos[4], double* sign) {
     const ScalarOps o;
-    double rr[kMatrixSize];
-    correlation_matrix_sums<double>(o, h, rr);
-
     double d[kLen];
     target_correlation<double>(o, h, x, d);
+    correlation_signs<double>(o, d, sign);
 
-    double negsign[kLen];
-    correlation_signs<double>(o, d, sign, negsign);
-    fold_signs<double>(o, sign, negsign, rr);
+    double rr[kMatrixSize];
+    correlation_matrix_sums<double>(o, h, sign, rr);
     double best[4];
     search_pulse_positions(o, d, rr, best);
     for (int k = 0; k < 4; k++) pos[k] = static_cast<int>(best[k]);
