@@ -778,6 +778,7 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
                     memory[0][c][k][i] = memory[1][c][k][i] = initial_lsf[i];
             }
         }
+        int modes[2] = {0, 0};  // frames coded with each predictor mode
         for (int frame = 0; frame < 25; ++frame) {
             const int channels = 1 + (frame * 5) % kChannels;
             double lsp[kChannels][10];
@@ -825,12 +826,16 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
                 on_target(kScalar,
                           [&] { return lsp_quantize(memory[0][c], lsp[c], q[0], index); });
                 lsf_to_lsp(lsf_q[c], q[1], 10);
+                ++modes[index[0] >> 7 & 1];
                 ASSERT_EQ(index[0], lane_index[c][0]) << "frame " << frame << " channel " << c;
                 ASSERT_EQ(index[1], lane_index[c][1]) << "frame " << frame << " channel " << c;
                 ASSERT_TRUE(same_doubles(q[0], q[1], 10));
                 ASSERT_TRUE(same_doubles(&memory[0][c][0][0], &memory[1][c][0][0], 40));
             }
         }
+        // Both modes' choices went through the lanes.
+        EXPECT_GT(modes[0], 0);
+        EXPECT_GT(modes[1], 0);
     }
     use_targets(0);
 }
