@@ -763,8 +763,8 @@ TEST(SimdPaths, ChannelParallelCodebookSearchOnEveryHighwayTarget) {
 
 // The channel-parallel LSP quantizer on every Highway target: the quantizer run in its steps
 // with the lane searches and the lane mode choice gives each channel the baseline quantizer's
-// indices,
-// quantized LSPs and predictor memory, frame after frame (the memories diverge per channel).
+// indices, quantized LSPs and predictor memory, frame after frame (the memories diverge per
+// channel).
 TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
     for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
         SCOPED_TRACE(hwy::TargetName(target));

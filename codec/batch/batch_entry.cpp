@@ -341,6 +341,7 @@ void encode_pitch(EncodePass<G>& p, int kernels, int active, int sf) {
     // The closed-loop pitch searches side by side; each channel's subframe step then
     // codes the lag it found.
     {
+        // Zeroed: only the first `active` are read, which the compiler cannot tell.
         int t0_min[G] = {};
         int t0_max[G] = {};
         int t0[G];

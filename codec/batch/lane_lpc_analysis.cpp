@@ -86,7 +86,7 @@ struct RootSearchOps : LaneOps {
     using LaneOps::lt;
     using LaneOps::select;
     using Count = Index;
-    static constexpr int kLaneShift = kLanes == 8 ? 3 : (kLanes == 4 ? 2 : (kLanes == 2 ? 1 : 0));
+    static constexpr int kLaneShift = std::countr_zero(static_cast<unsigned>(kLanes));
     static_assert(1 << kLaneShift == kLanes);
     IndexTag di;
     Index whole(int v) const { return hn::Set(di, v); }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // The LPC analysis's autocorrelation, Levinson-Durbin recursion, LSP root search and
-// LSP-to-LPC conversion of many channels at once (lane_lpc_analysis.cpp; single-channel: lpc_analysis.h).
+// LSP-to-LPC conversion of many channels at once (lane_lpc_analysis.cpp; single-channel:
+// lpc_analysis.h).
 #pragma once
 
 #include "codec/batch/lane_kernels.h"

@@ -11,8 +11,8 @@
 // positions (products with +-1 are exact in any order: these are the values of the signed
 // matrix): after 5 g + u + 1 terms at the u-th target of kTargets, moved back g rows of both
 // tracks (kPerTrack + 1 entries), the entry of positions 39 - u - 5 g and Delta before it;
-// the sums no entry takes are not stored. Every target is known when compiling, so the loops
-// unroll into plain sums and stores.
+// the sums no entry takes are not stored. Every target is known when compiling, so that the
+// loops can unroll into plain sums and stores.
 template <int Delta, class T, class Ops>
 G729_INLINE void correlation_diagonal(const Ops& o, const double* h, const double* sign,
                                       double* rr) {
@@ -40,6 +40,7 @@ G729_INLINE void correlation_diagonal(const Ops& o, const double* h, const doubl
     }
 }
 
+// Every diagonal whose distance is not a multiple of 5 (those join positions of one track).
 template <class T, class Ops, int... Delta>
 G729_INLINE void correlation_diagonals(const Ops& o, const double* h, const double* sign,
                                        double* rr, std::integer_sequence<int, Delta...>) {

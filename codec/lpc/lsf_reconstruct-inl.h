@@ -28,10 +28,9 @@ G729_INLINE void lsf_expand_pairs(const Ops& o, T* b, double gap, int first, int
 }
 
 // lsf[i] = residual[i] * sum[i] + coef[k][i] * memory[k][i] for k = 0..3, in that order.
-template <class T, class Ops>
-G729_INLINE void lsf_compose_of(const Ops& o, const T* residual, T* lsf, const T (*coef)[10],
+template <class T>
+G729_INLINE void lsf_compose_of(const T* residual, T* lsf, const T (*coef)[10],
                                 const T (*memory)[10], const T* sum) {
-    (void)o;
     for (int i = 0; i < 10; ++i) {
         T t = residual[i] * sum[i];
         for (int k = 0; k < 4; ++k) t += coef[k][i] * memory[k][i];
@@ -80,7 +79,7 @@ G729_INLINE void lsf_expanded_sum(const Ops& o, const T* first, const T* second,
 template <class T, class Ops>
 G729_INLINE void lsf_from_expanded(const Ops& o, const T* buf, const T (*coef)[10], const T* sum,
                                    T (*memory)[10], T* lsf) {
-    lsf_compose_of(o, buf, lsf, coef, memory, sum);
+    lsf_compose_of(buf, lsf, coef, memory, sum);
     lsf_push_of(buf, memory);
     lsf_stabilize_of(o, lsf);
 }

@@ -72,7 +72,7 @@ void lsf_residual_extract(const double lsf[10], double target[10], const double 
 
 void lsf_compose(const double residual[10], double lsf[10], const double coef[4][10],
                  const double memory[4][10], const double sum[10]) {
-    lsf_compose_of(ScalarOps(), residual, lsf, coef, memory, sum);
+    lsf_compose_of(residual, lsf, coef, memory, sum);
 }
 
 void lsf_predictor_push(const double residual[10], double memory[4][10]) {
