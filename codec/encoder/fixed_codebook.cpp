@@ -54,37 +54,8 @@ inline void sharpen_impulse(double h[40], int t0, double sharp) {
     }
 }
 
-// From the chosen positions and the signs of d: the code vector, its filtered form, the sign
-// index and the position index.
-inline int32_t code_vectors(const double h[40], int t0, const int pos[4],
-                            const double sign[40], double code[40], double y[40],
-                            int32_t* sign_index, double sharp) {
-    zero_doubles(code, kLen);
-    for (int k = 0; k < 4; k++) {
-        code[pos[k]] = sign[pos[k]];
-    }
-
-    // Filtered code vector: the signed, shifted sharpened impulse responses.
-    const int p0 = pos[0];
-    for (int n = 0; n < p0; n++) {
-        y[n] = 0.0;
-    }
-    for (int n = p0; n < kLen; n++) {
-        y[n] = sign[p0] * h[n - p0];
-    }
-    for (int k = 1; k < 4; k++) {
-        const int p = pos[k];
-        if (sign[p] > 0.0) {
-            for (int n = p; n < kLen; n++) {
-                y[n] = y[n] + h[n - p];
-            }
-        } else {
-            for (int n = p; n < kLen; n++) {
-                y[n] = y[n] - h[n - p];
-            }
-        }
-    }
-
+// The sign index (bit k: pulse k positive) and the position index of the chosen pulses.
+inline int32_t pulse_indices(const int pos[4], const double sign[40], int32_t* sign_index) {
     int32_t signs = 0;
     for (int k = 0; k < 4; k++) {
         if (sign[pos[k]] > 0.0) {
@@ -95,17 +66,8 @@ inline int32_t code_vectors(const double h[40], int t0, const int pos[4],
 
     const int p3 = pos[3];
     const int j = p3 % kTracks == 4 ? 1 : 0;
-    const int32_t index =
-        pos[0] / kTracks + 8 * (pos[1] / kTracks) + 64 * (pos[2] / kTracks) +
-        512 * (2 * (p3 / kTracks) + j);
-
-    // Pitch sharpening of the code vector; y already holds its filtered form.
-    if (t0 < kLen) {
-        for (int i = t0; i < kLen; i++) {
-            code[i] = code[i] + sharp * code[i - t0];
-        }
-    }
-    return index;
+    return pos[0] / kTracks + 8 * (pos[1] / kTracks) + 64 * (pos[2] / kTracks) +
+           512 * (2 * (p3 / kTracks) + j);
 }
 
 }  // namespace
@@ -124,6 +86,61 @@ using namespace codebook;
 
 #include "codec/encoder/codebook_correlations-inl.h"
 #include "codec/encoder/codebook_search-inl.h"
+
+// From the chosen positions and the signs of d: the code vector, its filtered form, the sign
+// index and the position index. Every block of samples is built in registers, without
+// branches on the positions: y is the first pulse's signed, shifted impulse response plus or
+// minus the others' (h[n - p] read from a copy of h after 40 zeros; a sample before a pulse
+// keeps its sum), and the code vector the pulses with each sample sharpened by the one t0
+// before it. Lags below 20 sharpen samples already sharpened: those take the loop.
+HWY_INLINE int32_t code_vectors(const double h[40], int t0, const int pos[4],
+                                const double sign[40], double code[40], double y[40],
+                                int32_t* sign_index, double sharp) {
+    const hn::ScalableTag<double> d;
+    using V = hn::Vec<decltype(d)>;
+    const int lanes = static_cast<int>(hn::Lanes(d));
+    alignas(64) double padded[2 * kLen];
+    for (int n = 0; n < kLen; n += lanes) {
+        hn::Store(hn::Zero(d), d, padded + n);
+        hn::Store(hn::LoadU(d, h + n), d, padded + kLen + n);
+    }
+    V at[4];
+    V signs[4];
+    V shifted[4];
+    for (int k = 0; k < 4; k++) {
+        at[k] = hn::Set(d, pos[k]);
+        signs[k] = hn::Set(d, sign[pos[k]]);
+        shifted[k] = hn::Set(d, pos[k] + t0);
+    }
+    const bool sharpen = t0 < kLen;
+    const bool sharpen_in_blocks = t0 >= kLen / 2;
+    const V gain = hn::Set(d, sharp);
+    const V lag = hn::Set(d, t0);
+    for (int n = 0; n < kLen; n += lanes) {
+        const V index = hn::Iota(d, n);
+        V sum = hn::IfThenElseZero(hn::Ge(index, at[0]),
+                                   signs[0] * hn::LoadU(d, padded + kLen - pos[0] + n));
+        V c = hn::IfThenElseZero(hn::Eq(index, at[0]), signs[0]);
+        V before = hn::IfThenElseZero(hn::Eq(index, shifted[0]), signs[0]);
+        for (int k = 1; k < 4; k++) {
+            const V response = hn::LoadU(d, padded + kLen - pos[k] + n);
+            sum = hn::IfThenElse(hn::Ge(index, at[k]), sum + signs[k] * response, sum);
+            c = hn::IfThenElse(hn::Eq(index, at[k]), signs[k], c);
+            before = hn::IfThenElse(hn::Eq(index, shifted[k]), signs[k], before);
+        }
+        hn::StoreU(sum, d, y + n);
+        if (sharpen && sharpen_in_blocks) {
+            c = hn::IfThenElse(hn::Ge(index, lag), c + gain * before, c);
+        }
+        hn::StoreU(c, d, code + n);
+    }
+    if (sharpen && !sharpen_in_blocks) {
+        for (int i = t0; i < kLen; i++) {
+            code[i] = code[i] + sharp * code[i - t0];
+        }
+    }
+    return pulse_indices(pos, sign, sign_index);
+}
 
 // The vector search: signed pulse positions by track into pos (tracks 0, 1, 2, 3/4) and
 // the sign of every d into sign.
@@ -178,6 +195,12 @@ int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double c
     return code_vectors(h, t0, pos, sign, code, y, sign_index, sharp);
 }
 
+int32_t fixed_codebook_code_vectors(const double h[40], int t0, const int pos[4],
+                                    const double sign[40], double code[40], double y[40],
+                                    int32_t* sign_index, double sharp) {
+    return code_vectors(h, t0, pos, sign, code, y, sign_index, sharp);
+}
+
 void correlate_target_impulse(const double h[40], const double x[40], double d[40]) {
     if constexpr (kVectors) {
         correlate(h, x, d);
@@ -195,6 +218,7 @@ namespace g729 {
 
 HWY_EXPORT(fixed_codebook_search);
 HWY_EXPORT(correlate_target_impulse);
+HWY_EXPORT(fixed_codebook_code_vectors);
 
 void correlate_target_impulse(const double h[40], const double x[40], double d[40]) {
     HWY_DYNAMIC_DISPATCH(correlate_target_impulse)(h, x, d);
@@ -207,7 +231,8 @@ void fixed_codebook_sharpen_impulse(double h[40], int t0, double sharp) {
 int32_t fixed_codebook_code_vectors(const double h[40], int t0, const int pos[4],
                                     const double sign[40], double code[40], double y[40],
                                     int32_t* sign_index, double sharp) {
-    return code_vectors(h, t0, pos, sign, code, y, sign_index, sharp);
+    return HWY_DYNAMIC_DISPATCH(fixed_codebook_code_vectors)(h, t0, pos, sign, code, y,
+                                                             sign_index, sharp);
 }
 
 int32_t fixed_codebook_search(const double x[40], double h[40], int t0, double code[40],
