@@ -230,14 +230,24 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
         for (int l = 0; l < used; ++l) y_rows[l] = jobs[first + l].y;
         deinterleave_rows<D>(xbuf[g], used, L, y_rows);
     }
-    for (int j = 0; j < n && j < G * lanes; ++j) {
-        const int g = j / lanes;
-        const int l = j % lanes;
-        if (jobs[j].update != 0) {
-            for (int k = 0; k < 10; ++k) {
-                jobs[j].mem[k] = flush_tiny(mb[g][(rest + k) * lanes + l]);
-            }
+    // The memories of the jobs that keep them, flushed as flush_tiny does (|v| below the
+    // threshold gives +0.0, anything else, NaN too, passes) and moved out as the outputs are;
+    // the other lanes' go to scratch.
+    const V threshold = hn::Set(d, kMemoryFlushThreshold);
+    double unused[10];
+    for (int g = 0; g < G; ++g) {
+        double* const last = mb[g] + rest * lanes;
+        for (int k = 0; k < 10; ++k) {
+            const V v = hn::Load(d, last + k * lanes);
+            hn::Store(hn::IfThenZeroElse(hn::Lt(hn::Abs(v), threshold), v), d, last + k * lanes);
         }
+        const int first = g * lanes;
+        const int used = used_lanes(n, g, lanes);
+        double* mem_rows[lanes] = {};
+        for (int l = 0; l < used; ++l) {
+            mem_rows[l] = jobs[first + l].update != 0 ? jobs[first + l].mem : unused;
+        }
+        deinterleave_rows<D>(last, used, 10, mem_rows);
     }
 }
 
