@@ -10,6 +10,15 @@
 
 namespace g729 {
 
+// 20 log10 of the gain factor of every pair of rows (gain_codebook_1[r1][1] +
+// gain_codebook_2[r2][1]): the entry the predictor's memory takes when they are chosen. The
+// factors come from the two codebooks alone, so all 128 are computed once, when the library
+// is loaded, by the same std::log10 the memory update runs.
+struct GainFactorDb {
+    double db[8][16];
+};
+extern const GainFactorDb kGainFactorDb;
+
 // Both gains of rows row1 and row2 with the predicted gain g0 (gain_predictor_predict), the
 // predictor's memory moved on, and the 7-bit index.
 inline int32_t quantized_gains(double gain_pred_mem[4], int row1, int row2, double g0,
@@ -17,7 +26,7 @@ inline int32_t quantized_gains(double gain_pred_mem[4], int row1, int row2, doub
     *gain_pitch = gain_codebook_1[row1][0] + gain_codebook_2[row2][0];
     const double gamma = gain_codebook_1[row1][1] + gain_codebook_2[row2][1];
     *gain_code = g0 * gamma;
-    gain_predictor_update(gain_pred_mem, gamma);
+    gain_predictor_shift(gain_pred_mem, kGainFactorDb.db[row1][row2]);
     return gain_map_1[row1] * 16 + gain_map_2[row2];
 }
 

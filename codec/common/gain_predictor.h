@@ -27,12 +27,17 @@ inline void gain_predictor_predict(const double gain_pred_mem[4], const double* 
     *g0 = std::pow(10.0, p / 20.0);
 }
 
-// The memory moved on by the quantized gain factor gamma.
-inline void gain_predictor_update(double gain_pred_mem[4], double gamma) {
+// The memory moved on by a new entry, newest first.
+inline void gain_predictor_shift(double gain_pred_mem[4], double entry_db) {
     gain_pred_mem[3] = gain_pred_mem[2];
     gain_pred_mem[2] = gain_pred_mem[1];
     gain_pred_mem[1] = gain_pred_mem[0];
-    gain_pred_mem[0] = 20.0 * std::log10(gamma);
+    gain_pred_mem[0] = entry_db;
+}
+
+// The memory moved on by the quantized gain factor gamma.
+inline void gain_predictor_update(double gain_pred_mem[4], double gamma) {
+    gain_predictor_shift(gain_pred_mem, 20.0 * std::log10(gamma));
 }
 
 }  // namespace g729

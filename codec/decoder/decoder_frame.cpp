@@ -317,25 +317,17 @@ void decode_gains(double gain_pred_mem[4], int gain_index, const double code[40]
         return;
     }
 
-    const double* row1 = gain_codebook_1[gain_decode_map_1[(gain_index >> 4) & 7]];
-    const double* row2 = gain_codebook_2[gain_decode_map_2[gain_index & 15]];
-    *gain_pitch = row1[0] + row2[0];
-    const double gamma = row1[1] + row2[1];
-
     double g0;
     gain_predictor_predict(gain_pred_mem, code, length, &g0);
-    *gain_code = g0 * gamma;
-    gain_predictor_update(gain_pred_mem, gamma);
+    quantized_gains(gain_pred_mem, gain_decode_map_1[(gain_index >> 4) & 7],
+                    gain_decode_map_2[gain_index & 15], g0, gain_pitch, gain_code);
 }
 
 void gain_predictor_erasure_update(double gain_pred_mem[4]) {
     const double sum = gain_pred_mem[0] + gain_pred_mem[1] + gain_pred_mem[2] + gain_pred_mem[3];
     double value = sum * 0.25 - 4.0;
     if (value < -14.0) value = -14.0;
-    gain_pred_mem[3] = gain_pred_mem[2];
-    gain_pred_mem[2] = gain_pred_mem[1];
-    gain_pred_mem[1] = gain_pred_mem[0];
-    gain_pred_mem[0] = value;
+    gain_predictor_shift(gain_pred_mem, value);
 }
 
 }  // namespace g729

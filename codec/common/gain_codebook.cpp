@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: BSD-2-Clause
+// The predictor memory entries of every pair of gain codebook rows.
+#include "codec/common/gain_codebook.h"
+
+#include <cmath>
+
+namespace g729 {
+namespace {
+
+GainFactorDb gain_factors_db() {
+    GainFactorDb t;
+    for (int r1 = 0; r1 < 8; ++r1) {
+        for (int r2 = 0; r2 < 16; ++r2) {
+            const double gamma = gain_codebook_1[r1][1] + gain_codebook_2[r2][1];
+            t.db[r1][r2] = 20.0 * std::log10(gamma);
+        }
+    }
+    return t;
+}
+
+}  // namespace
+
+const GainFactorDb kGainFactorDb = gain_factors_db();
+
+}  // namespace g729
