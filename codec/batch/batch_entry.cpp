@@ -403,10 +403,21 @@ void encode_gains(EncodePass<G>& p, int kernels, int active, int sf) {
         int taming[G];
         int row1[G];
         int row2[G];
-        for (int a = 0; a < active; ++a) {
-            EncoderWork& w = work[a].frame;
-            gain_predictor_predict(work[a].st->gain_pred_mem, w.code, 40, &g0[a]);
-            taming[a] = w.taming;
+        // The code vectors' energies four channels side by side, then their predicted gains.
+        double energy[G];
+        int c = 0;
+        for (; c + 4 <= active; c += 4) {
+            const double* const codes[4] = {work[c].frame.code, work[c + 1].frame.code,
+                                            work[c + 2].frame.code, work[c + 3].frame.code};
+            gain_predictor_energies<4>(codes, G729_SUBFRAME_SIZE, energy + c);
+        }
+        for (; c < active; ++c) {
+            const double* const codes[1] = {work[c].frame.code};
+            gain_predictor_energies<1>(codes, G729_SUBFRAME_SIZE, energy + c);
+        }
+        for (c = 0; c < active; ++c) {
+            g0[c] = gain_predictor_gain(work[c].st->gain_pred_mem, energy[c], G729_SUBFRAME_SIZE);
+            taming[c] = work[c].frame.taming;
         }
         gain_search_channels(v.correlations, g0, taming, active, row1, row2, kernels);
         for (int a = 0; a < active; ++a) {

@@ -13,18 +13,36 @@ namespace g729 {
 // Mean energy of the fixed-codebook vector, dB.
 inline constexpr double kMeanCodeEnergy = 36.0;
 
-// The predicted code gain g0 of code[0..length-1] from the memory of past gain factors (dB).
-inline void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
-                                   double* g0) {
-    double energy = 0.01;
+// The energies of K code vectors code[k][0..length-1] as the prediction takes them: 0.01 plus
+// the squares in order. The K sums run side by side, so that their chains of dependent
+// additions overlap.
+template <int K>
+inline void gain_predictor_energies(const double* const code[K], int length, double energy[K]) {
+    double e[K];
+    for (int k = 0; k < K; k++) e[k] = 0.01;
     for (int n = 0; n < length; n++) {
-        energy += code[n] * code[n];
+        for (int k = 0; k < K; k++) e[k] += code[k][n] * code[k][n];
     }
+    for (int k = 0; k < K; k++) energy[k] = e[k];
+}
+
+// The predicted code gain of a code vector of that energy and length, from the memory of past
+// gain factors (dB).
+inline double gain_predictor_gain(const double gain_pred_mem[4], double energy, int length) {
     double p = kMeanCodeEnergy - 10.0 * std::log10(energy / length);
     for (int k = 0; k < 4; k++) {
         p = p + gain_prediction_coefficients[k] * gain_pred_mem[k];
     }
-    *g0 = std::pow(10.0, p / 20.0);
+    return std::pow(10.0, p / 20.0);
+}
+
+// The predicted code gain g0 of code[0..length-1] from the memory of past gain factors (dB).
+inline void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
+                                   double* g0) {
+    const double* const codes[1] = {code};
+    double energy[1];
+    gain_predictor_energies<1>(codes, length, energy);
+    *g0 = gain_predictor_gain(gain_pred_mem, energy[0], length);
 }
 
 // The memory moved on by a new entry, newest first.
