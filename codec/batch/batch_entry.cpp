@@ -71,6 +71,7 @@ struct DecodeWork {
     bool speech_frame;
     int32_t lags[2];
     int32_t frame_type;
+    SpeechCodes codes;
     g729simd::SynthesisJob jobs[2];
     PostfilterWork post;
 };
@@ -518,10 +519,32 @@ int decode_pass(DecodePass<G>& p, int kernels, g729_decoder_state* const states[
     }
     // The speech frames' filters side by side, then their excitations.
     lsp_interpolate_channels(old_lsp, new_lsp, synthesis_count, lpc, kernels);
+    // Their code vectors, the vectors' energies four at a time side by side, then their
+    // excitations.
+    const double* codes[2 * G];
+    int code_count = 0;
+    for (int k = 0; k < lanes; ++k) {
+        DecodeWork& w = work[k];
+        if (!w.speech_frame) continue;
+        decode_frame_codes(w.st, w.params, &w.codes);
+        codes[code_count++] = w.codes.code[0];
+        codes[code_count++] = w.codes.code[1];
+    }
+    double energies[2 * G];
+    int c = 0;
+    for (; c + 4 <= code_count; c += 4) {
+        gain_predictor_energies<4>(codes + c, G729_SUBFRAME_SIZE, energies + c);
+    }
+    for (; c < code_count; ++c) {
+        gain_predictor_energies<1>(codes + c, G729_SUBFRAME_SIZE, energies + c);
+    }
     for (int k = 0, j = 0; k < lanes; ++k) {
         DecodeWork& w = work[k];
         if (!w.speech_frame) continue;
-        decode_frame_excitation(w.st, w.params, w.lsp, w.lpc, w.speech, w.lags, w.jobs);
+        w.codes.energy[0] = energies[2 * j];
+        w.codes.energy[1] = energies[2 * j + 1];
+        decode_frame_excitation(w.st, w.params, w.lsp, w.codes, w.lpc, w.speech, w.lags,
+                                w.jobs);
         first_jobs[j] = w.jobs[0];
         second_jobs[j] = w.jobs[1];
         ++j;

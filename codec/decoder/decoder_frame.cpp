@@ -72,20 +72,19 @@ HWY_INLINE void decode_speech_lsp(g729_decoder_state* st,
     lsp_decode(&st->lsp_decoder_state, &params[kLspIndices], lsp_new, params[kErasure]);
 }
 
-// The excitation of a speech frame (both subframes); its LSPs become the previous ones. The
-// speech itself is synthesized afterwards (synthesize_speech_frame): nothing here reads the
-// synthesis or its memory.
-HWY_INLINE void decode_speech_excitation(g729_decoder_state* st,
-                                         int32_t params[G729_DECODED_PARAMS_SIZE],
-                                         const double lsp_new[10], int32_t lags[2]) {
+// A speech frame's excitation in two steps, so that the batched decoder can sum the code
+// vectors' energies for many channels side by side in between. The first: both subframes'
+// lags and sharpened code vectors. Subframe 2's code vector is sharpened with the pitch gain
+// subframe 1 decodes, which its gain index (or the erasure concealment) gives alone.
+HWY_INLINE void decode_speech_codes(g729_decoder_state* st,
+                                    int32_t params[G729_DECODED_PARAMS_SIZE],
+                                    SpeechCodes* c) {
     const int32_t erased = params[kErasure];
-    double* exc = st->exc_buf + kPastExcitation;
-    copy_doubles(lsp_new, st->lsp_prev, 10);
-
     int32_t t0 = 0;
     int32_t frac = 0;
+    double sharp = st->sharp;
+    double gain_pitch = st->gain_pitch;
     for (int sf = 0; sf < 2; ++sf) {
-        const int offset = sf * G729_SUBFRAME_SIZE;
         const int pos_slot = sf == 0 ? kPositions1 : kPositions2;
         const int sign_slot = sf == 0 ? kSigns1 : kSigns2;
         const int gain_slot = sf == 0 ? kGains1 : kGains2;
@@ -101,25 +100,47 @@ HWY_INLINE void decode_speech_excitation(g729_decoder_state* st,
                              &frac);
             st->prev_t0 = t0;
         }
-        lags[sf] = t0;
-
-        adaptive_codebook_interpolate(exc + offset, t0, frac, G729_SUBFRAME_SIZE);
+        c->t0[sf] = t0;
+        c->frac[sf] = frac;
 
         if (erased != 0) {
             params[pos_slot] = random_next(&st->erasure_seed) & 0x1FFF;
             params[sign_slot] = random_next(&st->erasure_seed) & 0xF;
         }
 
-        double code[40];
+        double* code = c->code[sf];
         decode_fixed_codevector(params[sign_slot], params[pos_slot], code);
 
         // Pitch sharpening with the gain left by the previous subframe.
         if (t0 < G729_SUBFRAME_SIZE) {
-            for (int i = t0; i < G729_SUBFRAME_SIZE; ++i) code[i] += st->sharp * code[i - t0];
+            for (int i = t0; i < G729_SUBFRAME_SIZE; ++i) code[i] += sharp * code[i - t0];
         }
+        gain_pitch = decoded_pitch_gain(params[gain_slot], erased, gain_pitch);
+        sharp = pitch_sharpening(gain_pitch);
+    }
+}
 
-        decode_gains(st->gain_pred_mem, params[gain_slot], code, G729_SUBFRAME_SIZE, erased,
-                     &st->gain_pitch, &st->gain_code);
+// The second step, once c->energy holds the code vectors' energies
+// (gain_predictor_energies): the adaptive-codebook vectors, the gains and the excitation of
+// both subframes; the frame's LSPs become the previous ones. The speech itself is synthesized
+// afterwards (synthesize_speech_frame): nothing here reads the synthesis or its memory.
+HWY_INLINE void decode_speech_excitation(g729_decoder_state* st,
+                                         const int32_t params[G729_DECODED_PARAMS_SIZE],
+                                         const double lsp_new[10], const SpeechCodes& c,
+                                         int32_t lags[2]) {
+    const int32_t erased = params[kErasure];
+    double* exc = st->exc_buf + kPastExcitation;
+    copy_doubles(lsp_new, st->lsp_prev, 10);
+
+    for (int sf = 0; sf < 2; ++sf) {
+        const int offset = sf * G729_SUBFRAME_SIZE;
+        const int gain_slot = sf == 0 ? kGains1 : kGains2;
+        lags[sf] = c.t0[sf];
+
+        adaptive_codebook_interpolate(exc + offset, c.t0[sf], c.frac[sf], G729_SUBFRAME_SIZE);
+
+        decode_gains_of_energy(st->gain_pred_mem, params[gain_slot], c.energy[sf],
+                               G729_SUBFRAME_SIZE, erased, &st->gain_pitch, &st->gain_code);
 
         st->sharp = pitch_sharpening(st->gain_pitch);
 
@@ -127,6 +148,7 @@ HWY_INLINE void decode_speech_excitation(g729_decoder_state* st,
         // independent samples can then run several at a time.
         const double gain_pitch = st->gain_pitch;
         const double gain_code = st->gain_code;
+        const double* code = c.code[sf];
         for (int i = 0; i < G729_SUBFRAME_SIZE; ++i) {
             exc[offset + i] = bound_excitation(gain_pitch * exc[offset + i] + gain_code * code[i]);
         }
@@ -210,7 +232,11 @@ void decode_frame_parameters(g729_decoder_state* st, int32_t params[G729_DECODED
     double lsp_new[10];
     if (decode_frame_begin_impl(st, params, speech, lpc, lags, frame_type, lsp_new)) {
         lsp_interpolate_to_lpc(st->lsp_prev, lsp_new, lpc);
-        decode_speech_excitation(st, params, lsp_new, lags);
+        SpeechCodes c;
+        decode_speech_codes(st, params, &c);
+        const double* const codes[2] = {c.code[0], c.code[1]};
+        gain_predictor_energies<2>(codes, G729_SUBFRAME_SIZE, c.energy);
+        decode_speech_excitation(st, params, lsp_new, c, lags);
         for (int sf = 0; sf < 2; ++sf) {
             const g729simd::SynthesisJob job = speech_synthesis_job(st, lpc, speech, sf);
             lpc_synthesis_filter(job.a, job.x, job.y, G729_SUBFRAME_SIZE, job.mem, job.update);
@@ -225,10 +251,17 @@ bool decode_frame_begin(g729_decoder_state* st, int32_t params[G729_DECODED_PARA
     return decode_frame_begin_impl(st, params, speech, lpc, lags, frame_type, lsp_new);
 }
 
-void decode_frame_excitation(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
-                             const double lsp_new[10], const double lpc[22], double speech[80],
-                             int32_t lags[2], g729simd::SynthesisJob jobs[2]) {
-    decode_speech_excitation(st, params, lsp_new, lags);
+void decode_frame_codes(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
+                        SpeechCodes* codes) {
+    decode_speech_codes(st, params, codes);
+}
+
+void decode_frame_excitation(g729_decoder_state* st,
+                             const int32_t params[G729_DECODED_PARAMS_SIZE],
+                             const double lsp_new[10], const SpeechCodes& codes,
+                             const double lpc[22], double speech[80], int32_t lags[2],
+                             g729simd::SynthesisJob jobs[2]) {
+    decode_speech_excitation(st, params, lsp_new, codes, lags);
     jobs[0] = speech_synthesis_job(st, lpc, speech, 0);
     jobs[1] = speech_synthesis_job(st, lpc, speech, 1);
 }
@@ -246,6 +279,7 @@ namespace g729 {
 
 HWY_EXPORT(decode_frame_parameters);
 HWY_EXPORT(decode_frame_begin);
+HWY_EXPORT(decode_frame_codes);
 HWY_EXPORT(decode_frame_excitation);
 HWY_EXPORT(decode_frame_end);
 
@@ -262,10 +296,18 @@ bool decode_frame_begin(g729_decoder_state* st, int32_t params[G729_DECODED_PARA
                                                     lsp_new);
 }
 
-void decode_frame_excitation(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
-                             const double lsp_new[10], const double lpc[22], double speech[80],
-                             int32_t lags[2], g729simd::SynthesisJob jobs[2]) {
-    HWY_DYNAMIC_DISPATCH(decode_frame_excitation)(st, params, lsp_new, lpc, speech, lags, jobs);
+void decode_frame_codes(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
+                        SpeechCodes* codes) {
+    HWY_DYNAMIC_DISPATCH(decode_frame_codes)(st, params, codes);
+}
+
+void decode_frame_excitation(g729_decoder_state* st,
+                             const int32_t params[G729_DECODED_PARAMS_SIZE],
+                             const double lsp_new[10], const SpeechCodes& codes,
+                             const double lpc[22], double speech[80], int32_t lags[2],
+                             g729simd::SynthesisJob jobs[2]) {
+    HWY_DYNAMIC_DISPATCH(decode_frame_excitation)(st, params, lsp_new, codes, lpc, speech, lags,
+                                                  jobs);
 }
 
 void decode_frame_end(g729_decoder_state* st, int32_t erased, int32_t frame_type) {
@@ -306,21 +348,35 @@ void decode_fixed_codevector(int sign_index, int position_index, double code[40]
     for (int k = 0; k < 4; ++k) code[pos[k]] = ((sign_index >> k) & 1) != 0 ? 1.0 : -1.0;
 }
 
-void decode_gains(double gain_pred_mem[4], int gain_index, const double code[40], int length,
-                  int erased, double* gain_pitch, double* gain_code) {
+double decoded_pitch_gain(int gain_index, int erased, double previous_gain_pitch) {
     if (erased != 0) {
-        double gp = 0.9 * *gain_pitch;
-        if (gp > 0.9) gp = 0.9;
-        *gain_pitch = gp;
+        const double gp = 0.9 * previous_gain_pitch;
+        return gp > 0.9 ? 0.9 : gp;
+    }
+    return gain_codebook_1[gain_decode_map_1[(gain_index >> 4) & 7]][0] +
+           gain_codebook_2[gain_decode_map_2[gain_index & 15]][0];
+}
+
+void decode_gains_of_energy(double gain_pred_mem[4], int gain_index, double energy, int length,
+                            int erased, double* gain_pitch, double* gain_code) {
+    if (erased != 0) {
+        *gain_pitch = decoded_pitch_gain(gain_index, erased, *gain_pitch);
         *gain_code = 0.98 * *gain_code;
         gain_predictor_erasure_update(gain_pred_mem);
         return;
     }
-
-    double g0;
-    gain_predictor_predict(gain_pred_mem, code, length, &g0);
+    const double g0 = gain_predictor_gain(gain_pred_mem, energy, length);
     quantized_gains(gain_pred_mem, gain_decode_map_1[(gain_index >> 4) & 7],
                     gain_decode_map_2[gain_index & 15], g0, gain_pitch, gain_code);
+}
+
+void decode_gains(double gain_pred_mem[4], int gain_index, const double code[40], int length,
+                  int erased, double* gain_pitch, double* gain_code) {
+    const double* const codes[1] = {code};
+    double energy[1];
+    gain_predictor_energies<1>(codes, length, energy);
+    decode_gains_of_energy(gain_pred_mem, gain_index, energy[0], length, erased, gain_pitch,
+                           gain_code);
 }
 
 void gain_predictor_erasure_update(double gain_pred_mem[4]) {
