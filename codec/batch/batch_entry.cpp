@@ -405,18 +405,11 @@ void encode_gains(EncodePass<G>& p, int kernels, int active, int sf) {
         int row1[G];
         int row2[G];
         // The code vectors' energies four channels side by side, then their predicted gains.
+        const double* codes[G];
+        for (int c = 0; c < active; ++c) codes[c] = work[c].frame.code;
         double energy[G];
-        int c = 0;
-        for (; c + 4 <= active; c += 4) {
-            const double* const codes[4] = {work[c].frame.code, work[c + 1].frame.code,
-                                            work[c + 2].frame.code, work[c + 3].frame.code};
-            gain_predictor_energies<4>(codes, G729_SUBFRAME_SIZE, energy + c);
-        }
-        for (; c < active; ++c) {
-            const double* const codes[1] = {work[c].frame.code};
-            gain_predictor_energies<1>(codes, G729_SUBFRAME_SIZE, energy + c);
-        }
-        for (c = 0; c < active; ++c) {
+        squared_sums_of(codes, active, G729_SUBFRAME_SIZE, kCodeEnergyStart, energy);
+        for (int c = 0; c < active; ++c) {
             g0[c] = gain_predictor_gain(work[c].st->gain_pred_mem, energy[c], G729_SUBFRAME_SIZE);
             taming[c] = work[c].frame.taming;
         }
@@ -531,13 +524,7 @@ int decode_pass(DecodePass<G>& p, int kernels, g729_decoder_state* const states[
         codes[code_count++] = w.codes.code[1];
     }
     double energies[2 * G];
-    int c = 0;
-    for (; c + 4 <= code_count; c += 4) {
-        gain_predictor_energies<4>(codes + c, G729_SUBFRAME_SIZE, energies + c);
-    }
-    for (; c < code_count; ++c) {
-        gain_predictor_energies<1>(codes + c, G729_SUBFRAME_SIZE, energies + c);
-    }
+    squared_sums_of(codes, code_count, G729_SUBFRAME_SIZE, kCodeEnergyStart, energies);
     for (int k = 0, j = 0; k < lanes; ++k) {
         DecodeWork& w = work[k];
         if (!w.speech_frame) continue;
@@ -555,9 +542,13 @@ int decode_pass(DecodePass<G>& p, int kernels, g729_decoder_state* const states[
     // The postfilters' impulse responses (two independent filters a channel), then their
     // synthesis filters, side by side.
     g729simd::SynthesisJob* impulse_jobs = p.impulse_jobs;
+    const double* excitations[G];
+    for (int k = 0; k < lanes; ++k) excitations[k] = work[k].st->exc_buf + kPastExcitation;
+    double energies_of_frames[G];
+    squared_sums_of(excitations, lanes, G729_FRAME_SIZE, 0.0, energies_of_frames);
     for (int k = 0; k < lanes; ++k) {
         DecodeWork& w = work[k];
-        decode_frame_end(w.st, w.erased, w.frame_type);
+        decode_frame_end(w.st, w.erased, w.frame_type, energies_of_frames[k]);
         postfilter_impulse_jobs(w.lpc, &w.post, impulse_jobs + 2 * k);
     }
     synthesis_channels(impulse_jobs, 2 * lanes, kPostfilterImpulseLength, kernels);

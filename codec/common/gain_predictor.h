@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "codec/common/squared_sums.h"
 #include "codec/tables/gain_tables.h"
 
 namespace g729 {
@@ -13,17 +14,14 @@ namespace g729 {
 // Mean energy of the fixed-codebook vector, dB.
 inline constexpr double kMeanCodeEnergy = 36.0;
 
-// The energies of K code vectors code[k][0..length-1] as the prediction takes them: 0.01 plus
-// the squares in order. The K sums run side by side, so that their chains of dependent
-// additions overlap.
+// The energy of a code vector as the prediction takes it: this plus the squares in order
+// (squared_sums).
+inline constexpr double kCodeEnergyStart = 0.01;
+
+// The energies of K code vectors code[k][0..length-1], side by side.
 template <int K>
 inline void gain_predictor_energies(const double* const code[K], int length, double energy[K]) {
-    double e[K];
-    for (int k = 0; k < K; k++) e[k] = 0.01;
-    for (int n = 0; n < length; n++) {
-        for (int k = 0; k < K; k++) e[k] += code[k][n] * code[k][n];
-    }
-    for (int k = 0; k < K; k++) energy[k] = e[k];
+    squared_sums<K>(code, length, kCodeEnergyStart, energy);
 }
 
 // The predicted code gain of a code vector of that energy and length, from the memory of past

@@ -210,14 +210,10 @@ HWY_INLINE bool decode_frame_begin_impl(g729_decoder_state* st,
     return false;
 }
 
-HWY_INLINE void decode_frame_end_impl(g729_decoder_state* st, int32_t erased,
-                                      int32_t frame_type) {
-    double* exc = st->exc_buf + kPastExcitation;
-    if (erased == 0) {
-        double energy = 0.0;
-        for (int i = 0; i < G729_FRAME_SIZE; ++i) energy += exc[i] * exc[i];
-        st->exc_energy = energy;
-    }
+// energy: the frame's excitation energy (squared_sums from 0.0), kept unless it was erased.
+HWY_INLINE void decode_frame_end_impl(g729_decoder_state* st, int32_t erased, int32_t frame_type,
+                                      double energy) {
+    if (erased == 0) st->exc_energy = energy;
     st->prev_frame_type = frame_type;
 
     copy_doubles(st->exc_buf + G729_FRAME_SIZE, st->exc_buf, kPastExcitation);
@@ -242,7 +238,10 @@ void decode_frame_parameters(g729_decoder_state* st, int32_t params[G729_DECODED
             lpc_synthesis_filter(job.a, job.x, job.y, G729_SUBFRAME_SIZE, job.mem, job.update);
         }
     }
-    decode_frame_end_impl(st, erased, *frame_type);
+    const double* const excitation[1] = {st->exc_buf + kPastExcitation};
+    double energy[1];
+    squared_sums<1>(excitation, G729_FRAME_SIZE, 0.0, energy);
+    decode_frame_end_impl(st, erased, *frame_type, energy[0]);
 }
 
 bool decode_frame_begin(g729_decoder_state* st, int32_t params[G729_DECODED_PARAMS_SIZE],
@@ -266,8 +265,9 @@ void decode_frame_excitation(g729_decoder_state* st,
     jobs[1] = speech_synthesis_job(st, lpc, speech, 1);
 }
 
-void decode_frame_end(g729_decoder_state* st, int32_t erased, int32_t frame_type) {
-    decode_frame_end_impl(st, erased, frame_type);
+void decode_frame_end(g729_decoder_state* st, int32_t erased, int32_t frame_type,
+                      double energy) {
+    decode_frame_end_impl(st, erased, frame_type, energy);
 }
 
 }  // namespace HWY_NAMESPACE
@@ -310,8 +310,9 @@ void decode_frame_excitation(g729_decoder_state* st,
                                                   jobs);
 }
 
-void decode_frame_end(g729_decoder_state* st, int32_t erased, int32_t frame_type) {
-    HWY_DYNAMIC_DISPATCH(decode_frame_end)(st, erased, frame_type);
+void decode_frame_end(g729_decoder_state* st, int32_t erased, int32_t frame_type,
+                      double energy) {
+    HWY_DYNAMIC_DISPATCH(decode_frame_end)(st, erased, frame_type, energy);
 }
 
 void decode_pitch_lag(int index, int lag_min, int lag_max, int subframe, int32_t* lag,

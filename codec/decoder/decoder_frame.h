@@ -42,7 +42,10 @@ void decode_frame_excitation(g729_decoder_state* state,
                              const double lsp_new[10], const SpeechCodes& codes,
                              const double lpc[22], double speech[80], int32_t lags[2],
                              g729simd::SynthesisJob jobs[2]);
-void decode_frame_end(g729_decoder_state* state, int32_t erased, int32_t frame_type);
+// energy: the frame's excitation (state->exc_buf from the past excitation's end, 80 samples)
+// squared and summed from 0.0 (squared_sums).
+void decode_frame_end(g729_decoder_state* state, int32_t erased, int32_t frame_type,
+                      double energy);
 
 // A decoded frame (g729_unpack_frame's record, or a lost or untransmitted frame's) to 80
 // samples: the decoder frame, the postfilter, the output high-pass and the conversion.
