@@ -197,6 +197,32 @@ TEST(DecodeGains, GoodSubframeUsesBothCodebooksAndPrediction) {
     EXPECT_NEAR(mem[1], 20.0 * std::log10(gamma), 1e-12);
 }
 
+// Every gain index, exactly: the pitch gain the first decoding step reads alone, and the
+// gains and predictor entry the second gives, against the codebooks and the prediction
+// computed here (the entry by std::log10 of the factor, which the library tabulates).
+TEST(DecodeGains, EveryIndexMatchesTheCodebooksExactly) {
+    double code[40];
+    decode_fixed_codevector(0x9, 0x0A5C, code);
+    double energy = 0.01;
+    for (double v : code) energy += v * v;
+    for (int index = 0; index < 128; ++index) {
+        const double* row1 = gain_codebook_1[gain_decode_map_1[index >> 4]];
+        const double* row2 = gain_codebook_2[gain_decode_map_2[index & 15]];
+        double mem[4] = {-3.5, -7.25, 1.5, -14.0};
+        double p = 36.0 - 10.0 * std::log10(energy / 40.0);
+        for (int k = 0; k < 4; ++k) p = p + gain_prediction_coefficients[k] * mem[k];
+        const double gamma = row1[1] + row2[1];
+        double gp = 0.0, gc = 0.0;
+        decode_gains(mem, index, code, 40, 0, &gp, &gc);
+        ASSERT_EQ(gp, row1[0] + row2[0]) << index;
+        ASSERT_EQ(decoded_pitch_gain(index, 0, 0.3), gp) << index;
+        ASSERT_EQ(gc, std::pow(10.0, p / 20.0) * gamma) << index;
+        ASSERT_EQ(mem[0], 20.0 * std::log10(gamma)) << index;
+        ASSERT_EQ(mem[1], -3.5) << index;
+        ASSERT_EQ(decoded_pitch_gain(index, 1, 0.5), 0.9 * 0.5) << index;
+    }
+}
+
 TEST(DecodeGains, ErasedSubframesDecayAndFloorThePredictor) {
     double code[40] = {};
     double mem[4] = {2.0, -2.0, -6.0, -10.0};

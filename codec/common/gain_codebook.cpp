@@ -20,6 +20,9 @@ GainFactorDb gain_factors_db() {
 
 }  // namespace
 
-const GainFactorDb kGainFactorDb = gain_factors_db();
+// Filled before any other static initializer of a program that links the library statically
+// runs (the highest priority a program may use): one that codes a frame finds it ready. A
+// shared library's initializers run before those of whatever loads it.
+__attribute__((init_priority(101))) const GainFactorDb kGainFactorDb = gain_factors_db();
 
 }  // namespace g729

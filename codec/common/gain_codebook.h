@@ -19,11 +19,16 @@ struct GainFactorDb {
 };
 extern const GainFactorDb kGainFactorDb;
 
+// The pitch gain of rows row1 and row2.
+inline double pitch_gain_of_rows(int row1, int row2) {
+    return gain_codebook_1[row1][0] + gain_codebook_2[row2][0];
+}
+
 // Both gains of rows row1 and row2 with the predicted gain g0 (gain_predictor_predict), the
 // predictor's memory moved on, and the 7-bit index.
 inline int32_t quantized_gains(double gain_pred_mem[4], int row1, int row2, double g0,
                                double* gain_pitch, double* gain_code) {
-    *gain_pitch = gain_codebook_1[row1][0] + gain_codebook_2[row2][0];
+    *gain_pitch = pitch_gain_of_rows(row1, row2);
     const double gamma = gain_codebook_1[row1][1] + gain_codebook_2[row2][1];
     *gain_code = g0 * gamma;
     gain_predictor_shift(gain_pred_mem, kGainFactorDb.db[row1][row2]);

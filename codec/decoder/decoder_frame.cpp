@@ -354,8 +354,8 @@ double decoded_pitch_gain(int gain_index, int erased, double previous_gain_pitch
         const double gp = 0.9 * previous_gain_pitch;
         return gp > 0.9 ? 0.9 : gp;
     }
-    return gain_codebook_1[gain_decode_map_1[(gain_index >> 4) & 7]][0] +
-           gain_codebook_2[gain_decode_map_2[gain_index & 15]][0];
+    return pitch_gain_of_rows(gain_decode_map_1[(gain_index >> 4) & 7],
+                              gain_decode_map_2[gain_index & 15]);
 }
 
 void decode_gains_of_energy(double gain_pred_mem[4], int gain_index, double energy, int length,
