@@ -95,14 +95,14 @@ void lpc_residual_filter(const double a[11], const double* x, double* y, int L) 
     }
 }
 
-// Ascending copy. The vector kernel copies two vectors at a time, then one, when the
-// destination does not lie inside the source after its start: every group is read before it
-// is written and no write reaches a later group's source, so the result is that of the
-// element-by-element copy.
+// Ascending copy. The vector kernel copies two of the widest vectors at a time, then one,
+// when the destination does not lie inside the source after its start: every group is read
+// before it is written and no write reaches a later group's source, so the result is that of
+// the element-by-element copy.
 void copy_doubles(const double* src, double* dst, int n) {
     int i = 0;
     if constexpr (kVectors) {
-        const D4 d;
+        const hn::ScalableTag<double> d;
         const int lanes = static_cast<int>(hn::Lanes(d));
         const auto s = reinterpret_cast<std::uintptr_t>(src);
         const auto t = reinterpret_cast<std::uintptr_t>(dst);
