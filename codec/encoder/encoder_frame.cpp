@@ -104,20 +104,19 @@ HWY_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const doubl
     for (double& m : w->zero_memory[0]) m = 0.0;
     for (double& m : w->zero_memory[1]) m = 0.0;
     jobs[0] = {w->ap1[0], e, wsp, st->mem_wsp, 1};
-    jobs[1] = {ap, e, w->x_first, st->mem_err_w, 0};
+    jobs[1] = {ap, e, w->x, st->mem_err_w, 0};
     jobs[2] = {ap, kImpulse, w->h_both[0], w->zero_memory[0], 0};
     jobs[3] = {ap + 11, kImpulse, w->h_both[1], w->zero_memory[1], 0};
     jobs[4] = {w->ap1[1], e + 40, wsp + 40, st->mem_wsp, 1};
 }
 
-// Subframe k's closed-loop search range and target: for k = 0 the range around the open-loop
-// lag and the target filtered in active_begin; for k = 1 the range encode_pitch_lag set and the
-// target subframe_finish(0) returned.
+// Subframe k's closed-loop search range; the target is already in w->x (for k = 0 active_begin
+// filtered it there, for k = 1 the filter subframe_finish(0) returned). For k = 0 the range
+// lies around the open-loop lag; for k = 1 encode_pitch_lag set it.
 HWY_INLINE void subframe_range(EncoderWork* w, int k) {
     if (k == 0) {
         closed_loop_range(w->t_op, &w->t0_min, &w->t0_max);
         w->p = 3;
-        copy_doubles(w->x_first, w->x, 40);
     }
 }
 

@@ -44,7 +44,6 @@ struct EncoderWork {
     double lsp_new[10];       // unquantized LSPs of the frame
     double ap[22];            // weighted LPC of both subframes
     double ap1[2][11];        // the same with the tilt, for the weighted speech
-    double x_first[40];       // target of subframe 1
     double h_both[2][40];     // impulse responses of both subframes
     double zero_memory[2][10];
     double x[40];             // target of the current subframe
