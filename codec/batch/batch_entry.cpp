@@ -8,7 +8,7 @@
 // control) run the channels side by side, one per vector lane (lane_*.h). Every
 // channel's output and state equal what the single-channel entry point gives it alone.
 //
-// Stack: a pass's work records (about 4 KB a channel for the encoder, 2.5 KB for the decoder)
+// Stack: a pass's work records (about 3.7 KB a channel for the encoder, 3.2 KB for the decoder)
 // and the codebook search's scratch (6.5 KB a vector lane) lie in a workspace: the caller's
 // (the _ws calls: 32 channels a pass, the widest vectors), or one on the stack (the plain
 // calls: 4 channels a pass with vectors of at most 2 lanes for the encoder, 8 channels for
