@@ -42,25 +42,22 @@ struct Phase {
 };
 '''
 
-# (text in batch_entry.cpp, its replacement): each step timed from where it starts to where
-# the next one starts.
+# The encoder's steps: each statement of encode_pass that starts with the text is timed
+# (written on one line, or on several up to its semicolon).
+STEPS = [
+    ("    const int active = encode_analysis(", 0, "encoder: analysis, LSPs"),
+    ("    encode_lsp(", 1, "encoder: LSP quantizer, filters"),
+    ("    encode_open_loop(", 2, "encoder: open-loop pitch"),
+    ("        encode_pitch(", 3, "encoder: closed-loop pitch"),
+    ("        encode_codebook(", 4, "encoder: algebraic codebook"),
+    ("        encode_gains(", 5, "encoder: gains"),
+]
+
+# (text in batch_entry.cpp, its replacement): the decoder's steps timed from where each
+# starts to where the next one starts.
 EDITS = [
     ('#include <new>\n', '#include <new>\n#include <cstdio>\n#include <x86intrin.h>\n'),
     ('namespace g729 {\nnamespace {\n', 'namespace g729 {\nnamespace {\n' + CLOCK),
-    ('    const int active = encode_analysis(p, kernels, states, n, samples);',
-     '    int active;\n    { Phase t(0, "encoder: analysis, LSPs");\n'
-     '      active = encode_analysis(p, kernels, states, n, samples); }'),
-    ('    encode_lsp(p, kernels, active);',
-     '    { Phase t(1, "encoder: LSP quantizer, filters"); encode_lsp(p, kernels, active); }'),
-    ('    encode_open_loop(p, kernels, active);',
-     '    { Phase t(2, "encoder: open-loop pitch"); encode_open_loop(p, kernels, active); }'),
-    ('        encode_pitch(p, kernels, active, sf);',
-     '        { Phase t(3, "encoder: closed-loop pitch"); encode_pitch(p, kernels, active, sf); }'),
-    ('        encode_codebook(p, codebook, kernels, active, sf);',
-     '        { Phase t(4, "encoder: algebraic codebook");\n'
-     '          encode_codebook(p, codebook, kernels, active, sf); }'),
-    ('        encode_gains(p, kernels, active, sf);',
-     '        { Phase t(5, "encoder: gains"); encode_gains(p, kernels, active, sf); }'),
     ('    for (int k = 0; k < n; ++k) {\n        encode_frame_end(states[k]);',
      '    Phase t(6, "encoder: frame end");\n'
      '    for (int k = 0; k < n; ++k) {\n        encode_frame_end(states[k]);'),
@@ -114,6 +111,23 @@ def main() -> int:
     path = os.path.join(src, "codec", "batch", "batch_entry.cpp")
     with open(path) as f:
         text = f.read()
+    for start, index, name in STEPS:
+        if text.count(start) != 1:
+            print(f"phase_clock: batch_entry.cpp no longer has exactly one {start.strip()!r}; "
+                  "update STEPS", file=sys.stderr)
+            return 1
+        at = text.index(start)
+        end = text.index(";", at) + 1
+        statement = text[at:end]
+        indent = start[:len(start) - len(start.lstrip())]
+        if statement.lstrip().startswith("const int active = "):
+            # The step's result is used after it: declared before the timed block.
+            call = statement.split("=", 1)[1].strip()
+            timed = (f"{indent}int active;\n{indent}{{ Phase t({index}, \"{name}\"); "
+                     f"active = {call} }}")
+        else:
+            timed = f"{indent}{{ Phase t({index}, \"{name}\"); {statement.strip()} }}"
+        text = text[:at] + timed + text[end:]
     for old, new in EDITS:
         if text.count(old) != 1:
             print(f"phase_clock: batch_entry.cpp no longer has exactly one {old.strip()!r}; "
