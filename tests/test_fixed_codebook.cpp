@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
+#include "codec/common/code_vector.h"
 #include "codec/encoder/fixed_codebook.h"
 
 using namespace g729;
@@ -287,6 +289,29 @@ TEST(FixedCodebookSearch, MatchesTreeWithDirectEnergiesAndFilteredVector) {
             double v = 0.0;
             for (int k = 0; k <= n; k++) v += code[k] * h[n - k];
             ASSERT_NEAR(o.y[n], v, 1e-9 * (1.0 + std::fabs(v))) << "trial " << trial << " n " << n;
+        }
+    }
+}
+
+// The sharpened code vector against the plain forward loop, bit for bit, for every lag from
+// 1 to 45 and pulse sets that put pulses (and the samples t0 after them) at both ends.
+TEST(SharpenedCodeVector, EqualsTheForwardLoopForEveryLag) {
+    Lcg rng{77};
+    const int32_t fixed[] = {0x0000, 0x1FFF, 0x0E00, 0x11C7};
+    for (int trial = 0; trial < 40; trial++) {
+        const int32_t index = trial < 4 ? fixed[trial]
+                                        : static_cast<int32_t>((rng.next() + 1.0) * 4095.0);
+        int p[4];
+        double s[4];
+        decode_pulses(index & 0x1FFF, trial & 15, p, s);
+        const double sharp = 0.2 + 0.5945 * std::fabs(rng.next());
+        for (int t0 = 1; t0 <= 45; t0++) {
+            double want[40] = {};
+            for (int k = 0; k < 4; k++) want[p[k]] = s[k];
+            if (t0 < 40) sharpen(want, t0, sharp);
+            double got[40];
+            sharpened_code_vector(p, s, t0, sharp, got);
+            ASSERT_EQ(std::memcmp(got, want, sizeof want), 0) << "trial " << trial << " t0 " << t0;
         }
     }
 }

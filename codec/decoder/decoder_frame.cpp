@@ -11,6 +11,7 @@
 
 #include "codec/decoder/decoder_frame.h"
 #include "codec/common/adaptive_codebook.h"
+#include "codec/common/code_vector.h"
 #include "codec/common/gain_codebook.h"
 
 #include "codec/dtx/comfort_noise.h"
@@ -108,13 +109,11 @@ HWY_INLINE void decode_speech_codes(g729_decoder_state* st,
             params[sign_slot] = random_next(&st->erasure_seed) & 0xF;
         }
 
-        double* code = c->code[sf];
-        decode_fixed_codevector(params[sign_slot], params[pos_slot], code);
-
-        // Pitch sharpening with the gain left by the previous subframe.
-        if (t0 < G729_SUBFRAME_SIZE) {
-            for (int i = t0; i < G729_SUBFRAME_SIZE; ++i) code[i] += sharp * code[i - t0];
-        }
+        // The pulses, sharpened with the gain left by the previous subframe.
+        int pos[4];
+        double sign[4];
+        decode_pulses(params[sign_slot], params[pos_slot], pos, sign);
+        sharpened_code_vector(pos, sign, t0, sharp, c->code[sf]);
         gain_pitch = decoded_pitch_gain(params[gain_slot], erased, gain_pitch);
         sharp = pitch_sharpening(gain_pitch);
     }
@@ -337,16 +336,20 @@ void decode_pitch_lag(int index, int lag_min, int lag_max, int subframe, int32_t
     *frac = index - 2 - 3 * step;
 }
 
+void decode_pulses(int sign_index, int position_index, int pos[4], double sign[4]) {
+    pos[0] = 5 * (position_index & 7);
+    pos[1] = 5 * ((position_index >> 3) & 7) + 1;
+    pos[2] = 5 * ((position_index >> 6) & 7) + 2;
+    pos[3] = 5 * ((position_index >> 10) & 7) + 3 + ((position_index >> 9) & 1);
+    for (int k = 0; k < 4; ++k) sign[k] = ((sign_index >> k) & 1) != 0 ? 1.0 : -1.0;
+}
+
 void decode_fixed_codevector(int sign_index, int position_index, double code[40]) {
     for (int i = 0; i < 40; ++i) code[i] = 0.0;
-
-    const int pos[4] = {
-        5 * (position_index & 7),
-        5 * ((position_index >> 3) & 7) + 1,
-        5 * ((position_index >> 6) & 7) + 2,
-        5 * ((position_index >> 10) & 7) + 3 + ((position_index >> 9) & 1),
-    };
-    for (int k = 0; k < 4; ++k) code[pos[k]] = ((sign_index >> k) & 1) != 0 ? 1.0 : -1.0;
+    int pos[4];
+    double sign[4];
+    decode_pulses(sign_index, position_index, pos, sign);
+    for (int k = 0; k < 4; ++k) code[pos[k]] = sign[k];
 }
 
 double decoded_pitch_gain(int gain_index, int erased, double previous_gain_pitch) {

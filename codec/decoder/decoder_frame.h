@@ -56,6 +56,9 @@ void decode_frame_samples(g729_decoder_state* state,
 void decode_pitch_lag(int index, int lag_min, int lag_max, int subframe, int32_t* lag,
                       int32_t* frac);
 
+// The four pulses of a subframe's indices: their positions and signs (+1.0 or -1.0).
+void decode_pulses(int sign_index, int position_index, int pos[4], double sign[4]);
+// The unsharpened code vector of those pulses.
 void decode_fixed_codevector(int sign_index, int position_index, double code[40]);
 
 // A subframe's pitch gain: the gain codebooks' rows of gain_index, or for an erased subframe

@@ -13,6 +13,7 @@
 
 #include "codec/simd_kernels-inl.h"
 
+#include "codec/common/code_vector.h"
 #include "codec/common/scalar_ops.h"
 #include "codec/encoder/codebook_search.h"
 #include "codec/encoder/fixed_codebook.h"
@@ -87,12 +88,11 @@ using namespace codebook;
 #include "codec/encoder/codebook_correlations-inl.h"
 #include "codec/encoder/codebook_search-inl.h"
 
-// From the chosen positions and the signs of d: the code vector, its filtered form, the sign
-// index and the position index. Every block of samples is built in registers, without
-// branches on the positions: y is the first pulse's signed, shifted impulse response plus or
-// minus the others' (h[n - p] read from a copy of h after 40 zeros; a sample before a pulse
-// keeps its sum), and the code vector the pulses with each sample sharpened by the one t0
-// before it. Lags below 20 sharpen samples already sharpened: those take the loop.
+// From the chosen positions and the signs of d: the code vector (sharpened_code_vector), its
+// filtered form, the sign index and the position index. The filtered form is built in
+// registers block by block, without branches on the positions: the first pulse's signed,
+// shifted impulse response plus or minus the others' (h[n - p] read from a copy of h after 40
+// zeros; a sample before a pulse keeps its sum).
 HWY_INLINE int32_t code_vectors(const double h[40], int t0, const int pos[4],
                                 const double sign[40], double code[40], double y[40],
                                 int32_t* sign_index, double sharp) {
@@ -104,41 +104,25 @@ HWY_INLINE int32_t code_vectors(const double h[40], int t0, const int pos[4],
         hn::Store(hn::Zero(d), d, padded + n);
         hn::Store(hn::LoadU(d, h + n), d, padded + kLen + n);
     }
+    double pulse_sign[4];
     V at[4];
     V signs[4];
-    V shifted[4];
     for (int k = 0; k < 4; k++) {
+        pulse_sign[k] = sign[pos[k]];
         at[k] = hn::Set(d, pos[k]);
-        signs[k] = hn::Set(d, sign[pos[k]]);
-        shifted[k] = hn::Set(d, pos[k] + t0);
+        signs[k] = hn::Set(d, pulse_sign[k]);
     }
-    const bool sharpen = t0 < kLen;
-    const bool sharpen_in_blocks = t0 >= kLen / 2;
-    const V gain = hn::Set(d, sharp);
-    const V lag = hn::Set(d, t0);
     for (int n = 0; n < kLen; n += lanes) {
         const V index = hn::Iota(d, n);
         V sum = hn::IfThenElseZero(hn::Ge(index, at[0]),
                                    signs[0] * hn::LoadU(d, padded + kLen - pos[0] + n));
-        V c = hn::IfThenElseZero(hn::Eq(index, at[0]), signs[0]);
-        V before = hn::IfThenElseZero(hn::Eq(index, shifted[0]), signs[0]);
         for (int k = 1; k < 4; k++) {
             const V response = hn::LoadU(d, padded + kLen - pos[k] + n);
             sum = hn::IfThenElse(hn::Ge(index, at[k]), sum + signs[k] * response, sum);
-            c = hn::IfThenElse(hn::Eq(index, at[k]), signs[k], c);
-            before = hn::IfThenElse(hn::Eq(index, shifted[k]), signs[k], before);
         }
         hn::StoreU(sum, d, y + n);
-        if (sharpen && sharpen_in_blocks) {
-            c = hn::IfThenElse(hn::Ge(index, lag), c + gain * before, c);
-        }
-        hn::StoreU(c, d, code + n);
     }
-    if (sharpen && !sharpen_in_blocks) {
-        for (int i = t0; i < kLen; i++) {
-            code[i] = code[i] + sharp * code[i - t0];
-        }
-    }
+    sharpened_code_vector(pos, pulse_sign, t0, sharp, code);
     return pulse_indices(pos, sign, sign_index);
 }
 
