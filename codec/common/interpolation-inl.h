@@ -4,9 +4,9 @@
 // decoder and the comfort-noise generator build it alike. No include guard: it is included
 // into each instruction-set namespace of a Highway kernel file, after simd_kernels-inl.h.
 
-// The vector kernel interpolates four outputs n..n+3 at once, when none of them reads another
-// (the rightmost tap of output n+3 lies before n); each lane adds its terms in the scalar
-// order.
+// The vector kernel interpolates a vector of outputs n..n+N-1 at once (N: the lanes of the
+// widest vectors), when none of them reads another (the rightmost tap of output n+N-1 lies
+// before n); each lane adds its terms in the scalar order.
 HWY_INLINE void interpolate_excitation(double* exc, int t0, int frac, int length) {
     const double* w = excitation_interpolation_filter;
     int f = 0;
@@ -23,21 +23,24 @@ HWY_INLINE void interpolate_excitation(double* exc, int t0, int frac, int length
 
     int n = 0;
     if constexpr (kVectors) {
-        if (b + 13 < 0) {
-            Quad wl[10];
-            Quad wr[10];
+        const hn::ScalableTag<double> d;
+        using V = hn::Vec<decltype(d)>;
+        const int lanes = static_cast<int>(hn::Lanes(d));
+        if (b + lanes + 9 < 0) {
+            V wl[10];
+            V wr[10];
             for (int i = 0; i < 10; i++) {
-                wl[i] = quad_set(w_left[3 * i]);
-                wr[i] = quad_set(w_right[3 * i]);
+                wl[i] = hn::Set(d, w_left[3 * i]);
+                wr[i] = hn::Set(d, w_right[3 * i]);
             }
-            for (; n + 4 <= length; n += 4) {
+            for (; n + lanes <= length; n += lanes) {
                 const double* left = exc + n + b;
                 const double* right = exc + n + b + 1;
-                Quad s = quad_set(0.0);
+                V s = hn::Zero(d);
                 for (int i = 0; i < 10; i++) {
-                    s += quad_load(left - i) * wl[i] + quad_load(right + i) * wr[i];
+                    s = s + (hn::LoadU(d, left - i) * wl[i] + hn::LoadU(d, right + i) * wr[i]);
                 }
-                quad_store(s, exc + n);
+                hn::StoreU(s, d, exc + n);
             }
         }
     }
