@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Highway kernels of the channel-parallel filters (the fixed high-pass filters, the LPC
-// synthesis filter) and the choice of the lane kernels' instruction set, compiled for every instruction set Highway
-// targets and chosen at run time. Vectors are added and multiplied only (never fused), in the
-// order of the single-channel step; -ffp-contract=off keeps the compiler from fusing them.
+// synthesis filter) and the choice of the lane kernels' instruction set, compiled for every
+// instruction set Highway targets and chosen at run time. Vectors are added and multiplied
+// only (never fused), in the order of the single-channel step; -ffp-contract=off keeps the
+// compiler from fusing them.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "codec/batch/lane_primitives.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep

@@ -97,8 +97,8 @@ HWY_INLINE void decode_speech_codes(g729_decoder_state* st,
         if (lag_lost) {
             conceal_lag(st, &t0, &frac);
         } else {
-            decode_pitch_lag(params[sf == 0 ? kPitch1 : kPitch2], kMinPitchLag, kMaxPitchLag, sf, &t0,
-                             &frac);
+            decode_pitch_lag(params[sf == 0 ? kPitch1 : kPitch2], kMinPitchLag, kMaxPitchLag,
+                             sf, &t0, &frac);
             st->prev_t0 = t0;
         }
         c->t0[sf] = t0;
