@@ -408,7 +408,7 @@ void encode_gains(EncodePass<G>& p, int kernels, int active, int sf) {
         const double* codes[G];
         for (int c = 0; c < active; ++c) codes[c] = work[c].frame.code;
         double energy[G];
-        squared_sums_of(codes, active, G729_SUBFRAME_SIZE, kCodeEnergyStart, energy);
+        gain_predictor_energies(codes, active, G729_SUBFRAME_SIZE, energy);
         for (int c = 0; c < active; ++c) {
             g0[c] = gain_predictor_gain(work[c].st->gain_pred_mem, energy[c], G729_SUBFRAME_SIZE);
             taming[c] = work[c].frame.taming;
@@ -524,7 +524,7 @@ int decode_pass(DecodePass<G>& p, int kernels, g729_decoder_state* const states[
         codes[code_count++] = w.codes.code[1];
     }
     double energies[2 * G];
-    squared_sums_of(codes, code_count, G729_SUBFRAME_SIZE, kCodeEnergyStart, energies);
+    gain_predictor_energies(codes, code_count, G729_SUBFRAME_SIZE, energies);
     for (int k = 0, j = 0; k < lanes; ++k) {
         DecodeWork& w = work[k];
         if (!w.speech_frame) continue;

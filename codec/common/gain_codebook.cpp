@@ -2,8 +2,6 @@
 // The predictor memory entries of every pair of gain codebook rows.
 #include "codec/common/gain_codebook.h"
 
-#include <cmath>
-
 namespace g729 {
 namespace {
 
@@ -11,8 +9,7 @@ GainFactorDb gain_factors_db() {
     GainFactorDb t;
     for (int r1 = 0; r1 < 8; ++r1) {
         for (int r2 = 0; r2 < 16; ++r2) {
-            const double gamma = gain_codebook_1[r1][1] + gain_codebook_2[r2][1];
-            t.db[r1][r2] = 20.0 * std::log10(gamma);
+            t.db[r1][r2] = gain_factor_db(gain_codebook_1[r1][1] + gain_codebook_2[r2][1]);
         }
     }
     return t;

@@ -13,7 +13,7 @@ namespace g729 {
 // 20 log10 of the gain factor of every pair of rows (gain_codebook_1[r1][1] +
 // gain_codebook_2[r2][1]): the entry the predictor's memory takes when they are chosen. The
 // factors come from the two codebooks alone, so all 128 are computed once, when the library
-// is loaded, by the same std::log10 the memory update runs.
+// is loaded, by the memory update's own gain_factor_db.
 struct GainFactorDb {
     double db[8][16];
 };

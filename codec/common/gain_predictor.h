@@ -14,14 +14,11 @@ namespace g729 {
 // Mean energy of the fixed-codebook vector, dB.
 inline constexpr double kMeanCodeEnergy = 36.0;
 
-// The energy of a code vector as the prediction takes it: this plus the squares in order
-// (squared_sums).
-inline constexpr double kCodeEnergyStart = 0.01;
-
-// The energies of K code vectors code[k][0..length-1], side by side.
-template <int K>
-inline void gain_predictor_energies(const double* const code[K], int length, double energy[K]) {
-    squared_sums<K>(code, length, kCodeEnergyStart, energy);
+// The energies of count code vectors code[k][0..length-1] as the prediction takes them: 0.01
+// plus the squares in order, several vectors side by side (squared_sums_of).
+inline void gain_predictor_energies(const double* const code[], int count, int length,
+                                    double energy[]) {
+    squared_sums_of(code, count, length, 0.01, energy);
 }
 
 // The predicted code gain of a code vector of that energy and length, from the memory of past
@@ -37,10 +34,9 @@ inline double gain_predictor_gain(const double gain_pred_mem[4], double energy, 
 // The predicted code gain g0 of code[0..length-1] from the memory of past gain factors (dB).
 inline void gain_predictor_predict(const double gain_pred_mem[4], const double* code, int length,
                                    double* g0) {
-    const double* const codes[1] = {code};
-    double energy[1];
-    gain_predictor_energies<1>(codes, length, energy);
-    *g0 = gain_predictor_gain(gain_pred_mem, energy[0], length);
+    double energy;
+    gain_predictor_energies(&code, 1, length, &energy);
+    *g0 = gain_predictor_gain(gain_pred_mem, energy, length);
 }
 
 // The memory moved on by a new entry, newest first.
@@ -51,9 +47,12 @@ inline void gain_predictor_shift(double gain_pred_mem[4], double entry_db) {
     gain_pred_mem[0] = entry_db;
 }
 
+// The memory's entry for the quantized gain factor gamma: gamma in dB.
+inline double gain_factor_db(double gamma) { return 20.0 * std::log10(gamma); }
+
 // The memory moved on by the quantized gain factor gamma.
 inline void gain_predictor_update(double gain_pred_mem[4], double gamma) {
-    gain_predictor_shift(gain_pred_mem, 20.0 * std::log10(gamma));
+    gain_predictor_shift(gain_pred_mem, gain_factor_db(gamma));
 }
 
 }  // namespace g729

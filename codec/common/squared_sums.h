@@ -16,12 +16,16 @@ inline void squared_sums(const double* const x[K], int length, double start, dou
     for (int k = 0; k < K; k++) out[k] = s[k];
 }
 
-// squared_sums of count vectors, four at a time.
+// squared_sums of count vectors, four at a time (the rest two, then one).
 inline void squared_sums_of(const double* const x[], int count, int length, double start,
                             double out[]) {
     int k = 0;
     for (; k + 4 <= count; k += 4) squared_sums<4>(x + k, length, start, out + k);
-    for (; k < count; ++k) squared_sums<1>(x + k, length, start, out + k);
+    if (k + 2 <= count) {
+        squared_sums<2>(x + k, length, start, out + k);
+        k += 2;
+    }
+    if (k < count) squared_sums<1>(x + k, length, start, out + k);
 }
 
 }  // namespace g729

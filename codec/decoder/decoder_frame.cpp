@@ -230,7 +230,7 @@ void decode_frame_parameters(g729_decoder_state* st, int32_t params[G729_DECODED
         SpeechCodes c;
         decode_speech_codes(st, params, &c);
         const double* const codes[2] = {c.code[0], c.code[1]};
-        gain_predictor_energies<2>(codes, G729_SUBFRAME_SIZE, c.energy);
+        gain_predictor_energies(codes, 2, G729_SUBFRAME_SIZE, c.energy);
         decode_speech_excitation(st, params, lsp_new, c, lags);
         for (int sf = 0; sf < 2; ++sf) {
             const g729simd::SynthesisJob job = speech_synthesis_job(st, lpc, speech, sf);
@@ -376,10 +376,9 @@ void decode_gains_of_energy(double gain_pred_mem[4], int gain_index, double ener
 
 void decode_gains(double gain_pred_mem[4], int gain_index, const double code[40], int length,
                   int erased, double* gain_pitch, double* gain_code) {
-    const double* const codes[1] = {code};
-    double energy[1];
-    gain_predictor_energies<1>(codes, length, energy);
-    decode_gains_of_energy(gain_pred_mem, gain_index, energy[0], length, erased, gain_pitch,
+    double energy;
+    gain_predictor_energies(&code, 1, length, &energy);
+    decode_gains_of_energy(gain_pred_mem, gain_index, energy, length, erased, gain_pitch,
                            gain_code);
 }
 

@@ -23,6 +23,12 @@ namespace {
 
 #include "codec/lpc/lsf_reconstruct-inl.h"
 
+// The second stage's rows of a choice: dimensions 0..4 of entry i2, 5..9 of entry i3.
+inline void lsf_second_rows(const double cb2[32][10], int i2, int i3, double second[10]) {
+    for (int j = 0; j < 5; ++j) second[j] = cb2[i2][j];
+    for (int j = 5; j < 10; ++j) second[j] = cb2[i3][j];
+}
+
 // Outer neighbours of the first and last LSF in the weighting (0.04 pi and 0.92 pi).
 constexpr double kWeightLowEdge = 0.12566370616;
 constexpr double kWeightHighEdge = 2.89026524168;
@@ -98,8 +104,7 @@ void lsf_reconstruct(const double cb1[128][10], const double cb2[32][10], int i1
                      const double coef[4][10], double memory[4][10], double lsf[10],
                      const double sum[10]) {
     double second[10];
-    for (int j = 0; j < 5; ++j) second[j] = cb2[i2][j];
-    for (int j = 5; j < 10; ++j) second[j] = cb2[i3][j];
+    lsf_second_rows(cb2, i2, i3, second);
     double buf[10];
     lsf_expanded_sum(ScalarOps(), cb1[i1], second, buf);
     lsf_from_expanded(ScalarOps(), buf, coef, sum, memory, lsf);
@@ -112,8 +117,7 @@ namespace {
 inline void lsf_choice_rows(const LspQuantizeWork* work, int mode, double first[10],
                             double second[10]) {
     for (int j = 0; j < 10; ++j) first[j] = lsp_codebook_1[work->i1[mode]][j];
-    for (int j = 0; j < 5; ++j) second[j] = lsp_codebook_2[work->i2[mode]][j];
-    for (int j = 5; j < 10; ++j) second[j] = lsp_codebook_2[work->i3[mode]][j];
+    lsf_second_rows(lsp_codebook_2, work->i2[mode], work->i3[mode], second);
 }
 
 // The targets of both predictor modes, and the weights.
