@@ -40,6 +40,9 @@ constexpr int kMaxLags = 10;                        // lags of a subframe's rang
 constexpr int kTaps = 10;                           // interpolation taps on each side
 constexpr int kReach = kTaps + 1;                   // samples before the lag a window starts
 constexpr int kWindowRows = kLen + 2 * kTaps + 1;   // interpolation rows read: 0..60
+// Rows of the interpolation's scratch: the rows read, and one beyond them where outputs that
+// no row reads are put.
+constexpr int kScratchRows = kWindowRows + 1;
 
 Vec row(const double* a, int i) { return hn::Load(Tag(), a + i * kLanes); }
 
@@ -54,10 +57,11 @@ Vec biased_dot(const double* d, const double* v) {
 // filter phase (0, 1, 2 for the fractions 0, -1/3, +1/3); shift: 1 for +1/3 (which reads one
 // sample further back), else 0. past[j] holds lane l's exc[j - t0[l] - 11]; from row
 // start[l] = t0[l] + 11 on, a lane's rows are its own outputs, output n at row start + n.
-// window: kWindowRows * kLanes doubles of scratch, used when a lane's own outputs are read
+// window: kScratchRows * kLanes doubles of scratch, used when a lane's own outputs are read
 // (some start at most kWindowRows - 1): the past copied in, and each output then written into
 // its lane's row as soon as it is computed (the row is read at least nine outputs later, when
-// the scalar store has long retired).
+// the store has long retired). Every lane's output is written, with one scatter: those that no
+// row reads go to the row after the last.
 void interpolate(const double* past, const int* start, int min_start, int f, int shift,
                  double* window, double* out) {
     const Tag d;
@@ -68,6 +72,12 @@ void interpolate(const double* past, const int* start, int min_start, int f, int
         wr[i] = hn::Set(d, excitation_interpolation_filter[3 - f + 3 * i]);
     }
     const bool own_outputs = min_start < kWindowRows;
+    // Output n of lane l goes to lane l of row start[l] + n, or of row kWindowRows.
+    const IndexTag di;
+    alignas(64) int64_t first_rows[kLanes];
+    for (int l = 0; l < kLanes; ++l) first_rows[l] = start[l] * kLanes + l;
+    const Index first_at = hn::Load(di, first_rows);
+    const Index unread_at = hn::Iota(di, kWindowRows * kLanes);
     const double* w = past;
     if (own_outputs) {
         for (int r = 0; r < kWindowRows; ++r) hn::Store(row(past, r), d, window + r * kLanes);
@@ -81,10 +91,8 @@ void interpolate(const double* past, const int* start, int min_start, int f, int
         }
         hn::Store(s, d, out + n * kLanes);
         if (own_outputs && n + min_start < kWindowRows) {
-            for (int l = 0; l < kLanes; ++l) {
-                const int r = start[l] + n;
-                if (r < kWindowRows) window[r * kLanes + l] = out[n * kLanes + l];
-            }
+            const Index at = hn::Min(first_at + hn::Set(di, n * kLanes), unread_at);
+            hn::ScatterIndex(s, d, window, at);
         }
     }
 }
@@ -148,7 +156,7 @@ void closed_loop_group(double* const* exc, const double* const* x, const double*
         start[l] = static_cast<int>(lag[l]) + kReach;
         min_start = start[l] < min_start ? start[l] : min_start;
     }
-    alignas(64) double window[kWindowRows * kLanes];
+    alignas(64) double window[kScratchRows * kLanes];
     alignas(64) double v0[kLen * kLanes];
     alignas(64) double vm[kLen * kLanes];
     alignas(64) double vp[kLen * kLanes];
