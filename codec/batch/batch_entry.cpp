@@ -130,7 +130,12 @@ struct DecodePass {
     g729simd::SynthesisJob second_jobs[G];
     g729simd::SynthesisJob impulse_jobs[2 * G];
 };
-using DecodeWorkspace = DecodePass<kWorkspaceGroup>;
+// The workspace's decoder pass, and the scratch where its postfilters keep the frames in lanes
+// from their preparation to the output.
+struct DecodeWorkspace {
+    DecodePass<kWorkspaceGroup> pass;
+    alignas(64) double postfilter_frames[kPostfilterOutputScratch];
+};
 
 // Bytes a workspace needs: the record, and room to align its start to 64 bytes.
 template <class Space>
@@ -459,10 +464,13 @@ void encode_all(EncodeSpace<G, Lanes>& space, int kernels, g729_encoder_state* c
 }
 
 // One frame of n (1..G) channels; the number of channels with an invalid unit length.
+// postfilter_frames: the scratch of postfilter_output_channels, or null for the postfilters'
+// steps one by one (with the channels' records between them: less memory).
 template <int G>
-int decode_pass(DecodePass<G>& p, int kernels, g729_decoder_state* const states[], int n,
-                int16_t* const samples[], const uint8_t* const bytes[],
-                const int32_t unit_lengths[], int32_t results[]) {
+int decode_pass(DecodePass<G>& p, double* postfilter_frames, int kernels,
+                g729_decoder_state* const states[], int n, int16_t* const samples[],
+                const uint8_t* const bytes[], const int32_t unit_lengths[],
+                int32_t results[]) {
     double* mems[G];
     double* speech[G];
     int16_t* out[G];
@@ -566,28 +574,35 @@ int decode_pass(DecodePass<G>& p, int kernels, g729_decoder_state* const states[
         lags[k] = w.lags;
         frame_types[k] = w.frame_type;
     }
-    postfilter_prepare_channels(postfilters, frames, lags, frame_types, post, lanes, kernels);
-    for (int k = 0; k < lanes; ++k) {
-        first_jobs[k] = postfilter_synthesis_job(postfilters[k], post[k], 0);
-        second_jobs[k] = postfilter_synthesis_job(postfilters[k], post[k], 1);
+    if (postfilter_frames != nullptr) {
+        postfilter_output_channels(postfilters, speech, lags, frame_types, post, mems, lanes,
+                                   postfilter_frames, kernels);
+    } else {
+        postfilter_prepare_channels(postfilters, frames, lags, frame_types, post, lanes,
+                                    kernels);
+        for (int k = 0; k < lanes; ++k) {
+            first_jobs[k] = postfilter_synthesis_job(postfilters[k], post[k], 0);
+            second_jobs[k] = postfilter_synthesis_job(postfilters[k], post[k], 1);
+        }
+        synthesis_channels(first_jobs, lanes, G729_SUBFRAME_SIZE, kernels);
+        synthesis_channels(second_jobs, lanes, G729_SUBFRAME_SIZE, kernels);
+        postfilter_finish_channels(postfilters, speech, post, lanes, kernels);
+        highpass_channels(Highpass::output, mems, speech, lanes, G729_FRAME_SIZE, kernels);
     }
-    synthesis_channels(first_jobs, lanes, G729_SUBFRAME_SIZE, kernels);
-    synthesis_channels(second_jobs, lanes, G729_SUBFRAME_SIZE, kernels);
-    postfilter_finish_channels(postfilters, speech, post, lanes, kernels);
-    highpass_channels(Highpass::output, mems, speech, lanes, G729_FRAME_SIZE, kernels);
     for (int k = 0; k < lanes; ++k) decoder_emit(speech[k], out[k]);
     return failed;
 }
 
 template <int G>
-int decode_all(DecodePass<G>& pass, int kernels, g729_decoder_state* const states[], int count,
-               int16_t* const samples[], const uint8_t* const bytes[],
-               const int32_t unit_lengths[], int32_t results[]) {
+int decode_all(DecodePass<G>& pass, double* postfilter_frames, int kernels,
+               g729_decoder_state* const states[], int count, int16_t* const samples[],
+               const uint8_t* const bytes[], const int32_t unit_lengths[], int32_t results[]) {
     int failed = 0;
     for (int first = 0; first < count; first += G) {
         const int n = count - first < G ? count - first : G;
-        failed += decode_pass(pass, kernels, states + first, n, samples + first,
-                              bytes == nullptr ? nullptr : bytes + first, unit_lengths + first,
+        failed += decode_pass(pass, postfilter_frames, kernels, states + first, n,
+                              samples + first, bytes == nullptr ? nullptr : bytes + first,
+                              unit_lengths + first,
                               results == nullptr ? nullptr : results + first);
     }
     return failed == 0 ? G729_OK : G729_ERROR;
@@ -658,7 +673,7 @@ int g729_decode_frames(g729_decoder_state* const states[], int count, int16_t* c
     if (!decode_arguments_ok(states, count, samples, bytes, unit_lengths)) return G729_ERROR;
     if (count == 0) return G729_OK;
     DecodePass<kPlainDecodeGroup> pass;
-    return decode_all(pass, lane_kernels(kWidestLanes), states, count, samples, bytes,
+    return decode_all(pass, nullptr, lane_kernels(kWidestLanes), states, count, samples, bytes,
                       unit_lengths, results);
 }
 
@@ -676,6 +691,6 @@ int g729_decode_frames_ws(g729_decoder_state* const states[], int count,
     DecodeWorkspace* space = place_workspace<DecodeWorkspace>(workspace, workspace_size);
     if (space == nullptr) return G729_ERROR;
     if (count == 0) return G729_OK;
-    return decode_all(*space, lane_kernels(kWidestLanes), states, count, samples, bytes,
-                      unit_lengths, results);
+    return decode_all(space->pass, space->postfilter_frames, lane_kernels(kWidestLanes), states,
+                      count, samples, bytes, unit_lengths, results);
 }

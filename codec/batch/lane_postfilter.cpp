@@ -10,11 +10,14 @@
 #include <hwy/highway.h>
 
 #include <cstring>
+#include <type_traits>
 
 #include "codec/batch/lane_postfilter.h"
 #include "codec/decoder/postfilter.h"
 #include "codec/frame_constants.h"
 #include "codec/g729.h"
+#include "codec/lpc/primitives.h"
+#include "codec/lpc/second_order_section.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace g729 {
@@ -25,6 +28,9 @@ namespace hn = hwy::HWY_NAMESPACE;
 #include "codec/batch/lane_common-inl.h"
 #include "codec/decoder/gain_control-inl.h"
 #include "codec/decoder/pitch_postfilter-inl.h"
+#include "codec/lpc/second_order_step-inl.h"
+#include "codec/lpc/synthesis_step-inl.h"
+#include "codec/batch/lane_filters-inl.h"
 
 constexpr int kSub = G729_SUBFRAME_SIZE;
 constexpr int kSpeechPast = 10;  // unfiltered samples before the frame, the residual's past
@@ -38,9 +44,13 @@ constexpr int kDelayedRows = kSub + kSearchedLags - 1;
 // correlations of the seven lags around the decoder's, each summed from 0.0 with j ascending,
 // the first largest kept; the delayed energy at that lag), the tilt compensation, and the
 // residual history moved on by the subframe.
-void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* const* speech,
-                              const int32_t* const* lags, const int32_t* frame_types,
-                              PostfilterWork* const* work, int n) {
+// The frame's filtered residual goes into frame (interleaved, row i holding sample i of both
+// subframes), or without one into each channel's work record; with speech_energy, the
+// energies of the unfiltered speech of both subframes (each summed from 0.0, i ascending, as
+// the gain control sums them) go there.
+void prepare_lanes(g729_postfilter_state* const* pf, const double* const* speech,
+                   const int32_t* const* lags, const int32_t* frame_types,
+                   PostfilterWork* const* work, int n, double* frame, Vec* speech_energy) {
     const Tag d;
     const LaneOps o;
     // Stack: about 16 KB with eight lanes; arrays are reused where their uses do not overlap.
@@ -65,11 +75,20 @@ void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* co
     Vec previous = hn::Load(d, tilt_memory);
     const auto postfiltered = hn::Eq(hn::Load(d, speech_frame), hn::Set(d, 1.0));
 
+    if (speech_energy != nullptr) {
+        for (int sf = 0; sf < 2; ++sf) {
+            Vec e = hn::Zero(d);
+            for (int i = 0; i < kSub; ++i) {
+                const Vec v = o.load(x, kSpeechPast + sf * kSub + i);
+                e += v * v;
+            }
+            speech_energy[sf] = e;
+        }
+    }
+
     alignas(64) double res[kSub * kLanes];
     alignas(64) double delayed_rows[kDelayedRows * kLanes];
-    // The delayed residual, then the long-term postfilter's output in its place.
-    alignas(64) double delayed[kSub * kLanes];
-    double* filtered = delayed;
+    alignas(64) double delayed[kSub * kLanes];  // the residual delayed by each lane's best lag
     double* history[kLanes] = {};
     for (int l = 0; l < n; ++l) history[l] = pf[l]->residual_history + kMaxPitchLag;
     for (int sf = 0; sf < 2; ++sf) {
@@ -125,6 +144,8 @@ void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* co
             hn::Store(v, d, delayed + j * kLanes);
             energy_delayed += v * v;
         }
+        // The long-term postfilter's output in place of the delayed residual without a frame.
+        double* filtered = frame != nullptr ? frame + sf * kSub * kLanes : delayed;
         pitch_postfilter_output(o, best, energy_delayed, energy_current, res, delayed, filtered);
 
         // Frames other than speech pass the residual; then the tilt compensation, each sample
@@ -141,9 +162,11 @@ void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* co
         }
         hn::Store(o.load(filtered, 0) - m * previous, d, filtered);
         previous = last;
-        double* out[kLanes] = {};
-        for (int l = 0; l < n; ++l) out[l] = work[l]->filtered[sf];
-        deinterleave_rows(filtered, n, kSub, out);
+        if (frame == nullptr) {
+            double* out[kLanes] = {};
+            for (int l = 0; l < n; ++l) out[l] = work[l]->filtered[sf];
+            deinterleave_rows(filtered, n, kSub, out);
+        }
 
         for (int l = 0; l < n; ++l) {
             double* past = pf[l]->residual_history;
@@ -158,61 +181,215 @@ void PostfilterPrepareChannels(g729_postfilter_state* const* pf, const double* c
                                const int32_t* const* lags, const int32_t* frame_types,
                                PostfilterWork* const* work, int count) {
     for_each_group(count, [&](int first, int n) {
-        postfilter_prepare_group(pf + first, speech + first, lags + first, frame_types + first,
-                                 work + first, n);
+        prepare_lanes(pf + first, speech + first, lags + first, frame_types + first,
+                      work + first, n, nullptr, nullptr);
     });
 }
 
-// postfilter_finish of up to N channels (N: the lanes of D), one per lane: the gain control
-// of both subframes, each lane as the single step (energies summed in order from 0.0, the
-// smoothed gain's recursion, a silent output leaving the samples and zeroing the gain), then
-// the frame's output and the next frame's residual-filter past.
-void postfilter_finish_group(g729_postfilter_state* const* pf, double* const* speech,
-                             PostfilterWork* const* work, int n) {
-    using D = Tag;  // LaneOps' interleaving
-    using V = hn::Vec<D>;
-    const D d;
-    constexpr int lanes = lanes_of<D>();
-    alignas(64) double out[G729_FRAME_SIZE * lanes];
-    alignas(64) double in[G729_FRAME_SIZE * lanes];
-    alignas(64) double agc[lanes] = {};
-    const double* out_rows[lanes] = {};
-    const double* in_rows[lanes] = {};
-    for (int l = 0; l < n; ++l) {
-        out_rows[l] = work[l]->out;
-        in_rows[l] = speech[l];
-        agc[l] = pf[l]->agc_gain;
-    }
-    interleave_rows<D>(out_rows, n, G729_FRAME_SIZE, out);
-    interleave_rows<D>(in_rows, n, G729_FRAME_SIZE, in);
-    V gain = hn::Load(d, agc);
+// The gain control of both subframes of an interleaved frame (out), each lane as the single
+// step (the output's energy summed in order from 0.0, the smoothed gain's recursion, a silent
+// output leaving the samples and zeroing the gain), from the postfilter's gains before it and
+// the unfiltered speech's energies; the gains after it are left in agc. Lanes past n hold
+// gain 0.
+void gain_control_lanes(g729_postfilter_state* const* pf, int n, const Vec (&speech_energy)[2],
+                        double* out) {
+    const Tag d;
+    alignas(64) double agc[kLanes] = {};
+    for (int l = 0; l < n; ++l) agc[l] = pf[l]->agc_gain;
+    Vec gain = hn::Load(d, agc);
     for (int sf = 0; sf < 2; ++sf) {
-        double* o = out + sf * G729_SUBFRAME_SIZE * lanes;
-        const double* s = in + sf * G729_SUBFRAME_SIZE * lanes;
-        V g_out = hn::Zero(d);
-        V g_in = hn::Zero(d);
-        for (int i = 0; i < G729_SUBFRAME_SIZE; ++i) {
-            const V vo = hn::Load(d, o + i * lanes);
-            const V vs = hn::Load(d, s + i * lanes);
-            g_out += vo * vo;
-            g_in += vs * vs;
+        double* o = out + sf * kSub * kLanes;
+        Vec g_out = hn::Zero(d);
+        for (int i = 0; i < kSub; ++i) {
+            const Vec v = hn::Load(d, o + i * kLanes);
+            g_out += v * v;
         }
         const auto silent = hn::Eq(g_out, hn::Zero(d));
         // A silent lane (or one without a channel) divides by 1 instead of 0: its step is
         // never used, and a host that traps floating-point faults sees none.
-        const V divisor = hn::IfThenElse(silent, hn::Set(d, 1.0), g_out);
-        gain = gain_control_subframe(LaneOps(), g_in, divisor, silent, gain, o);
+        const Vec divisor = hn::IfThenElse(silent, hn::Set(d, 1.0), g_out);
+        gain = gain_control_subframe(LaneOps(), speech_energy[sf], divisor, silent, gain, o);
         gain = hn::IfThenZeroElse(silent, gain);
     }
     hn::Store(gain, d, agc);
-    double* speech_rows[lanes] = {};
+    for (int l = 0; l < n; ++l) pf[l]->agc_gain = agc[l];
+}
+
+// The frame's output (out, interleaved) into each channel's speech, after keeping the
+// unfiltered end of the frame as the next frame's residual-filter past.
+void emit_frame_lanes(double* const* speech, int n, const double* out) {
     for (int l = 0; l < n; ++l) {
-        pf[l]->agc_gain = agc[l];
-        // Keep the unfiltered end of the frame as the next frame's residual-filter past.
         for (int i = 0; i < 10; ++i) speech[l][i - 10] = speech[l][70 + i];
-        speech_rows[l] = speech[l];
     }
-    deinterleave_rows<D>(out, n, G729_FRAME_SIZE, speech_rows);
+    deinterleave_rows(out, n, G729_FRAME_SIZE, speech);
+}
+
+// postfilter_finish of up to kLanes channels, one per lane: the gain control of both
+// subframes, then the frame's output and the next frame's residual-filter past.
+void postfilter_finish_group(g729_postfilter_state* const* pf, double* const* speech,
+                             PostfilterWork* const* work, int n) {
+    const Tag d;
+    alignas(64) double out[G729_FRAME_SIZE * kLanes];
+    alignas(64) double in[G729_FRAME_SIZE * kLanes];
+    const double* out_rows[kLanes] = {};
+    const double* in_rows[kLanes] = {};
+    for (int l = 0; l < n; ++l) {
+        out_rows[l] = work[l]->out;
+        in_rows[l] = speech[l];
+    }
+    interleave_rows(out_rows, n, G729_FRAME_SIZE, out);
+    interleave_rows(in_rows, n, G729_FRAME_SIZE, in);
+    Vec speech_energy[2];
+    for (int sf = 0; sf < 2; ++sf) {
+        Vec e = hn::Zero(d);
+        for (int i = 0; i < kSub; ++i) {
+            const Vec v = hn::Load(d, in + (sf * kSub + i) * kLanes);
+            e += v * v;
+        }
+        speech_energy[sf] = e;
+    }
+    gain_control_lanes(pf, n, speech_energy, out);
+    emit_frame_lanes(speech, n, out);
+}
+
+// Lanes used by vector g of a group of n channels.
+constexpr int used_lanes(int n, int g) {
+    return n - g * kLanes < kLanes ? n - g * kLanes : kLanes;
+}
+
+// Doubles of one vector's frame in lanes, and of its filters' coefficients and memories.
+constexpr int kFrameDoubles = G729_FRAME_SIZE * kLanes;
+constexpr int kFilterDoubles = 2 * 10 * kLanes + 10 * kLanes + 4 * kLanes;
+static_assert(4 * (kFrameDoubles + kFilterDoubles) <= kPostfilterOutputScratch);
+
+// The postfilter and the output high-pass filter of G vectors of channels (n of them), each
+// frame kept in lanes from the preparation to the end (scratch: kPostfilterOutputScratch
+// doubles for the frames, the filters' coefficients and memories): the preparation vector by
+// vector, the short-term synthesis filters of both
+// subframes and then the high-pass filter with G chains side by side, the gain control between
+// them. Every lane makes the single-channel steps' operations in their order: the synthesis
+// memory is flushed after each subframe as each subframe's filter leaves it. Each channel's
+// speech, postfilter and high-pass memories end as postfilter_finish and the high-pass filter
+// leave them.
+template <int G>
+void postfilter_output_group(g729_postfilter_state* const* pf, double* const* speech,
+                             const int32_t* const* lags, const int32_t* frame_types,
+                             PostfilterWork* const* work, double* const* highpass_mems, int n,
+                             double* scratch) {
+    const Tag d;
+    // The scratch: the frames of the G vectors, then per subframe and vector the synthesis
+    // filter's coefficients, per vector its memory, then the high-pass filter's memories.
+    double* const frames = scratch;
+    const auto coefficients = [&](int sf, int g) {
+        return scratch + G * kFrameDoubles + (sf * G + g) * 10 * kLanes;
+    };
+    double* const memory = scratch + G * (kFrameDoubles + 20 * kLanes);
+    double* const hp = scratch + G * (kFrameDoubles + 30 * kLanes);
+    Vec speech_energy[G][2];
+    for (int g = 0; g < G; ++g) {
+        const int first = g * kLanes;
+        prepare_lanes(pf + first, speech + first, lags + first, frame_types + first,
+                      work + first, used_lanes(n, g), frames + g * kFrameDoubles,
+                      speech_energy[g]);
+    }
+
+    // The short-term synthesis filters, 1/den of each subframe, continuing one memory.
+    for (int g = 0; g < G; ++g) {
+        const int first = g * kLanes;
+        const int used = used_lanes(n, g);
+        const double* rows[kLanes] = {};
+        for (int sf = 0; sf < 2; ++sf) {
+            for (int l = 0; l < used; ++l) rows[l] = work[first + l]->den[sf] + 1;
+            interleave_rows(rows, used, 10, coefficients(sf, g));
+        }
+        for (int l = 0; l < used; ++l) rows[l] = pf[first + l]->postfilter_synthesis_memory;
+        interleave_rows(rows, used, 10, memory + g * 10 * kLanes);
+    }
+    Vec a[G][11];
+    Vec m[G][10];
+    for (int g = 0; g < G; ++g) {
+        a[g][0] = hn::Set(d, 1.0);
+        for (int k = 0; k < 10; ++k) m[g][k] = hn::Load(d, memory + (g * 10 + k) * kLanes);
+    }
+    for (int sf = 0; sf < 2; ++sf) {
+        for (int g = 0; g < G; ++g) {
+            for (int k = 1; k <= 10; ++k) {
+                a[g][k] = hn::Load(d, coefficients(sf, g) + (k - 1) * kLanes);
+            }
+        }
+        const double* xb[G];
+        double* yb[G];
+        for (int g = 0; g < G; ++g) {
+            xb[g] = frames + g * kFrameDoubles + sf * kSub * kLanes;
+            yb[g] = frames + g * kFrameDoubles + sf * kSub * kLanes;
+        }
+        for (int i = 0; i < kSub; i += 10) synthesis_pass<G, Tag>(a, m, xb, yb, i);
+        // The memory each subframe's filter keeps, flushed.
+        for (int g = 0; g < G; ++g) {
+            for (int k = 0; k < 10; ++k) m[g][k] = flush_lanes<Tag>(m[g][k]);
+        }
+    }
+    for (int g = 0; g < G; ++g) {
+        for (int k = 0; k < 10; ++k) hn::Store(m[g][k], d, memory + (g * 10 + k) * kLanes);
+        const int first = g * kLanes;
+        const int used = used_lanes(n, g);
+        double* rows[kLanes] = {};
+        for (int l = 0; l < used; ++l) rows[l] = pf[first + l]->postfilter_synthesis_memory;
+        deinterleave_rows(memory + g * 10 * kLanes, used, 10, rows);
+        gain_control_lanes(pf + first, used, speech_energy[g], frames + g * kFrameDoubles);
+    }
+
+    // The output high-pass filter.
+    const LaneCoefficients<Tag> lc = lane_coefficients<Tag>(kOutputFilter);
+    const auto unflushed = [](Vec v) { return v; };
+    SecondOrderMemory<Vec> hm[G];
+    for (int g = 0; g < G; ++g) {
+        double* const h = hp + g * 4 * kLanes;
+        interleave_rows(highpass_mems + g * kLanes, used_lanes(n, g), 4, h);
+        hm[g] = {hn::Load(d, h), hn::Load(d, h + kLanes), hn::Load(d, h + 2 * kLanes),
+                 hn::Load(d, h + 3 * kLanes)};
+    }
+    for (int i = 0; i < G729_FRAME_SIZE; ++i) {
+        for (int g = 0; g < G; ++g) {
+            double* p = frames + g * kFrameDoubles + i * kLanes;
+            hn::Store(second_order_step<false>(lc, hm[g], hn::Load(d, p), unflushed), d, p);
+        }
+    }
+    for (int g = 0; g < G; ++g) {
+        double* const h = hp + g * 4 * kLanes;
+        hn::Store(hm[g].x1, d, h);
+        hn::Store(hm[g].x2, d, h + kLanes);
+        hn::Store(hm[g].y1, d, h + 2 * kLanes);
+        hn::Store(hm[g].y2, d, h + 3 * kLanes);
+        const int first = g * kLanes;
+        const int used = used_lanes(n, g);
+        deinterleave_rows(h, used, 4, highpass_mems + first);
+        emit_frame_lanes(speech + first, used, frames + g * kFrameDoubles);
+    }
+}
+
+void PostfilterOutputChannels(g729_postfilter_state* const* pf, double* const* speech,
+                              const int32_t* const* lags, const int32_t* frame_types,
+                              PostfilterWork* const* work, double* const* highpass_mems,
+                              int count, double* scratch) {
+    for (int first = 0; first < count; first += 4 * kLanes) {
+        const int n = count - first < 4 * kLanes ? count - first : 4 * kLanes;
+        const auto group = [&](auto vectors) {
+            postfilter_output_group<decltype(vectors)::value>(
+                pf + first, speech + first, lags + first, frame_types + first, work + first,
+                highpass_mems + first, n, scratch);
+        };
+        const int vectors = (n + kLanes - 1) / kLanes;
+        if (vectors == 4) {
+            group(std::integral_constant<int, 4>());
+        } else if (vectors == 3) {
+            group(std::integral_constant<int, 3>());
+        } else if (vectors == 2) {
+            group(std::integral_constant<int, 2>());
+        } else {
+            group(std::integral_constant<int, 1>());
+        }
+    }
 }
 
 void PostfilterFinishChannels(g729_postfilter_state* const* pf, double* const* speech,
@@ -231,6 +408,7 @@ HWY_AFTER_NAMESPACE();
 namespace g729 {
 namespace lanes {
 HWY_EXPORT(PostfilterFinishChannels);
+HWY_EXPORT(PostfilterOutputChannels);
 HWY_EXPORT(PostfilterPrepareChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
@@ -249,6 +427,15 @@ void postfilter_finish_channels(g729_postfilter_state* const pf[], double* const
                                 PostfilterWork* const work[], int count, int kernels) {
     if (count <= 0) return;
     kernel_entry(HWY_DISPATCH_TABLE(PostfilterFinishChannels), kernels)(pf, speech, work, count);
+}
+
+void postfilter_output_channels(g729_postfilter_state* const pf[], double* const speech[],
+                                const int32_t* const lags[], const int32_t frame_types[],
+                                PostfilterWork* const work[], double* const highpass_mems[],
+                                int count, double* scratch, int kernels) {
+    if (count <= 0) return;
+    kernel_entry(HWY_DISPATCH_TABLE(PostfilterOutputChannels), kernels)(
+        pf, speech, lags, frame_types, work, highpass_mems, count, scratch);
 }
 }  // namespace g729
 #endif  // HWY_ONCE

@@ -18,4 +18,19 @@ void postfilter_prepare_channels(g729_postfilter_state* const pf[], const double
 void postfilter_finish_channels(g729_postfilter_state* const pf[], double* const speech[],
                                 PostfilterWork* const work[], int count, int kernels = -1);
 
+// Doubles of scratch postfilter_output_channels needs: for four vectors of up to 8 lanes, their
+// frames of 80 samples, the synthesis filters' coefficients and memories (30) and the
+// high-pass filter's memories (4).
+inline constexpr int kPostfilterOutputScratch = 4 * 8 * (80 + 30 + 4);
+
+// For count channels side by side, what postfilter_prepare, the two synthesis filters it
+// returns, postfilter_finish and then post_highpass_filter(highpass_mems[i], speech[i], 80)
+// (postfilter.h) do to each, with the frames kept in vector lanes from the first step to the
+// last. scratch: kPostfilterOutputScratch doubles, 64-byte aligned. Each work record's
+// filtered and out are not written.
+void postfilter_output_channels(g729_postfilter_state* const pf[], double* const speech[],
+                                const int32_t* const lags[], const int32_t frame_types[],
+                                PostfilterWork* const work[], double* const highpass_mems[],
+                                int count, double* scratch, int kernels = -1);
+
 }  // namespace g729

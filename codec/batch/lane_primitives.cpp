@@ -24,20 +24,12 @@ namespace hn = hwy::HWY_NAMESPACE;
 #include "codec/batch/lane_common-inl.h"
 #include "codec/lpc/second_order_step-inl.h"
 #include "codec/lpc/synthesis_step-inl.h"
+#include "codec/batch/lane_filters-inl.h"
 
 // Vectors of at most four lanes: where the channels fill few vectors, narrower vectors give
 // more chains in flight for the same channels (and cost no speed per lane on processors that
 // split wide vectors in two).
 using Narrow = hn::CappedTag<double, 4>;
-
-template <class D>
-struct LaneCoefficients {
-    hn::Vec<D> a1;
-    hn::Vec<D> a2;
-    hn::Vec<D> b0;
-    hn::Vec<D> b1;
-    hn::Vec<D> b2;
-};
 
 // Lanes used by vector g of a group of n channels, N lanes a vector.
 constexpr int used_lanes(int n, int g, int N) {
@@ -63,11 +55,8 @@ void highpass_group(const SecondOrderCoefficients& c, double* const mems[],
         interleave_rows<D>(samples + first, used, count, buf[g]);
     }
 
-    const LaneCoefficients<D> lc{hn::Set(d, c.a1), hn::Set(d, c.a2), hn::Set(d, c.b0),
-                                 hn::Set(d, c.b1), hn::Set(d, c.b2)};
-    const V threshold = hn::Set(d, kMemoryFlushThreshold);
-    // flush_tiny per lane: |v| < threshold gives +0.0, anything else (NaN too) passes.
-    const auto flush = [&](V v) { return hn::IfThenZeroElse(hn::Lt(hn::Abs(v), threshold), v); };
+    const LaneCoefficients<D> lc = lane_coefficients<D>(c);
+    const auto flush = [](V v) { return flush_lanes<D>(v); };
     SecondOrderMemory<V> m[G];
     for (int g = 0; g < G; ++g) {
         m[g] = {hn::Load(d, mem[g]), hn::Load(d, mem[g] + lanes), hn::Load(d, mem[g] + 2 * lanes),
@@ -137,19 +126,6 @@ void HighpassChannels(int filter, double* const* mems, double* const* samples, i
     }
 }
 
-// Sample R of a pass of ten for the G vectors of a group: G independent chains, so that their
-// latencies overlap.
-template <int R, int G, class D>
-HWY_INLINE void synthesis_steps(const hn::Vec<D> (&a)[G][11], hn::Vec<D> (&m)[G][10],
-                                const double* const* xb, double* const* yb, int i) {
-    const D d;
-    constexpr int lanes = lanes_of<D>();
-    for (int g = 0; g < G; ++g) {
-        const int at = (i + R) * lanes;
-        hn::Store(synthesis_step<R>(a[g], hn::Load(d, xb[g] + at), m[g]), d, yb[g] + at);
-    }
-}
-
 // One group of up to G * N synthesis jobs of L (0..40) samples (N: the lanes of D), one per
 // lane of G vectors: every lane does the operations of the single filter (primitives.cpp) on
 // its own job. Inputs and memories are all read (interleaved by sample) before any output is
@@ -198,18 +174,7 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
     }
 
     int i = 0;
-    for (; i + 10 <= L; i += 10) {
-        synthesis_steps<0, G, D>(a, m, xb, yb, i);
-        synthesis_steps<1, G, D>(a, m, xb, yb, i);
-        synthesis_steps<2, G, D>(a, m, xb, yb, i);
-        synthesis_steps<3, G, D>(a, m, xb, yb, i);
-        synthesis_steps<4, G, D>(a, m, xb, yb, i);
-        synthesis_steps<5, G, D>(a, m, xb, yb, i);
-        synthesis_steps<6, G, D>(a, m, xb, yb, i);
-        synthesis_steps<7, G, D>(a, m, xb, yb, i);
-        synthesis_steps<8, G, D>(a, m, xb, yb, i);
-        synthesis_steps<9, G, D>(a, m, xb, yb, i);
-    }
+    for (; i + 10 <= L; i += 10) synthesis_pass<G, D>(a, m, xb, yb, i);
     // The last L mod 10 outputs through a work history, as in the single filter: w[k] is the
     // output 10 before w[k + 10]; the history ends in mb.
     const int rest = L - i;
@@ -231,16 +196,14 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
         for (int l = 0; l < used; ++l) y_rows[l] = jobs[first + l].y;
         deinterleave_rows<D>(xbuf[g], used, L, y_rows);
     }
-    // The memories of the jobs that keep them, flushed as flush_tiny does (|v| below the
-    // threshold gives +0.0, anything else, NaN too, passes) and moved out as the outputs are;
-    // the other lanes' go to scratch.
-    const V threshold = hn::Set(d, kMemoryFlushThreshold);
+    // The memories of the jobs that keep them, flushed (flush_lanes) and moved out as the
+    // outputs are; the other lanes' go to scratch.
     double unused[10];
     for (int g = 0; g < G; ++g) {
         double* const last = mb[g] + rest * lanes;
         for (int k = 0; k < 10; ++k) {
             const V v = hn::Load(d, last + k * lanes);
-            hn::Store(hn::IfThenZeroElse(hn::Lt(hn::Abs(v), threshold), v), d, last + k * lanes);
+            hn::Store(flush_lanes<D>(v), d, last + k * lanes);
         }
         const int first = g * lanes;
         const int used = used_lanes(n, g, lanes);

@@ -331,7 +331,7 @@ G729_API int g729_decode_frames(g729_decoder_state *const states[], int count,
                                 const int32_t unit_lengths[], int32_t results[]);
 
 /* Bytes of workspace g729_decode_frames_ws needs for up to count channels a call (at present
- * the same for every count, about 107 KB); 0 for a negative count. */
+ * the same for every count, about 136 KB); 0 for a negative count. */
 G729_API size_t g729_decode_frames_workspace_size(int count);
 
 /* g729_decode_frames with the caller's workspace: workspace_size bytes at workspace, at least

@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: BSD-2-Clause
+// Pieces of the channel-parallel recursive filters that more than one lane file runs: a
+// second-order section's coefficients in every lane, and the LPC synthesis filter's steps for
+// several vectors of channels side by side. No include guard: included into the
+// instruction-set namespace of each Highway kernel file, after lane_common-inl.h and
+// codec/lpc/synthesis_step-inl.h.
+
+// A second-order section's coefficients (second_order_section.h) in every lane of D.
+template <class D>
+struct LaneCoefficients {
+    hn::Vec<D> a1;
+    hn::Vec<D> a2;
+    hn::Vec<D> b0;
+    hn::Vec<D> b1;
+    hn::Vec<D> b2;
+};
+
+template <class D>
+HWY_INLINE LaneCoefficients<D> lane_coefficients(const SecondOrderCoefficients& c) {
+    const D d;
+    return {hn::Set(d, c.a1), hn::Set(d, c.a2), hn::Set(d, c.b0), hn::Set(d, c.b1),
+            hn::Set(d, c.b2)};
+}
+
+// Sample R of a pass of ten for the G vectors of a group: G independent chains, so that their
+// latencies overlap.
+template <int R, int G, class D>
+HWY_INLINE void synthesis_steps(const hn::Vec<D> (&a)[G][11], hn::Vec<D> (&m)[G][10],
+                                const double* const* xb, double* const* yb, int i) {
+    const D d;
+    constexpr int lanes = lanes_of<D>();
+    for (int g = 0; g < G; ++g) {
+        const int at = (i + R) * lanes;
+        hn::Store(synthesis_step<R>(a[g], hn::Load(d, xb[g] + at), m[g]), d, yb[g] + at);
+    }
+}
+
+// A pass of ten samples from sample i for the G vectors of a group.
+template <int G, class D>
+HWY_INLINE void synthesis_pass(const hn::Vec<D> (&a)[G][11], hn::Vec<D> (&m)[G][10],
+                               const double* const* xb, double* const* yb, int i) {
+    synthesis_steps<0, G, D>(a, m, xb, yb, i);
+    synthesis_steps<1, G, D>(a, m, xb, yb, i);
+    synthesis_steps<2, G, D>(a, m, xb, yb, i);
+    synthesis_steps<3, G, D>(a, m, xb, yb, i);
+    synthesis_steps<4, G, D>(a, m, xb, yb, i);
+    synthesis_steps<5, G, D>(a, m, xb, yb, i);
+    synthesis_steps<6, G, D>(a, m, xb, yb, i);
+    synthesis_steps<7, G, D>(a, m, xb, yb, i);
+    synthesis_steps<8, G, D>(a, m, xb, yb, i);
+    synthesis_steps<9, G, D>(a, m, xb, yb, i);
+}
+
+// flush_tiny in every lane: |v| below the threshold gives +0.0, anything else (NaN too)
+// passes.
+template <class D>
+HWY_INLINE hn::Vec<D> flush_lanes(hn::Vec<D> v) {
+    const D d;
+    return hn::IfThenZeroElse(hn::Lt(hn::Abs(v), hn::Set(d, kMemoryFlushThreshold)), v);
+}
