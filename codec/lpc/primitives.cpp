@@ -242,15 +242,6 @@ void copy_doubles(const double* src, double* dst, int n) {
     HWY_DYNAMIC_DISPATCH(copy_doubles)(src, dst, n);
 }
 
-void lpc_weight(const double* a, int m, double* out, double gamma) {
-    out[0] = a[0];
-    double g = gamma;
-    for (int i = 1; i <= m; ++i) {
-        out[i] = a[i] * g;
-        g = g * gamma;
-    }
-}
-
 void zero_doubles(double* buf, int n) {
     for (int i = 0; i < n; ++i) buf[i] = 0.0;
 }

@@ -29,8 +29,17 @@ void lpc_synthesis_filters(const g729simd::SynthesisJob* jobs, int count, int L)
 // A(z) over L samples; x[-10..-1] must be readable history. y must not overlap x[-10..L-1].
 void lpc_residual_filter(const double a[11], const double* x, double* y, int L);
 
-// Bandwidth expansion: out[i] = a[i] * gamma^i. out may equal a.
-void lpc_weight(const double* a, int m, double* out, double gamma);
+// Bandwidth expansion: out[i] = a[i] * gamma^i, each power the previous one times gamma. out
+// may equal a. Inline: with the codec's fixed factors the powers are known when compiling, and
+// only the products are left to run.
+inline void lpc_weight(const double* a, int m, double* out, double gamma) {
+    out[0] = a[0];
+    double g = gamma;
+    for (int i = 1; i <= m; ++i) {
+        out[i] = a[i] * g;
+        g = g * gamma;
+    }
+}
 
 void zero_doubles(double* buf, int n);
 
