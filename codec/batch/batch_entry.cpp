@@ -557,15 +557,20 @@ int decode_pass(DecodePass<G>& p, double* postfilter_frames, int kernels,
     for (int k = 0; k < lanes; ++k) {
         DecodeWork& w = work[k];
         decode_frame_end(w.st, w.erased, w.frame_type, energies_of_frames[k]);
-        postfilter_impulse_jobs(w.lpc, &w.post, impulse_jobs + 2 * k);
+        if (postfilter_frames == nullptr) {
+            postfilter_impulse_jobs(w.lpc, &w.post, impulse_jobs + 2 * k);
+        }
     }
-    synthesis_channels(impulse_jobs, 2 * lanes, kPostfilterImpulseLength, kernels);
+    if (postfilter_frames == nullptr) {
+        synthesis_channels(impulse_jobs, 2 * lanes, kPostfilterImpulseLength, kernels);
+    }
     // The postfilters' preparation side by side, then their synthesis filters.
     g729_postfilter_state* postfilters[G];
     PostfilterWork* post[G];
     const double* frames[G];
     const int32_t* lags[G];
     int32_t frame_types[G];
+    const double* filters[G];
     for (int k = 0; k < lanes; ++k) {
         DecodeWork& w = work[k];
         postfilters[k] = &w.st->postfilter;
@@ -573,9 +578,10 @@ int decode_pass(DecodePass<G>& p, double* postfilter_frames, int kernels,
         frames[k] = w.speech;
         lags[k] = w.lags;
         frame_types[k] = w.frame_type;
+        filters[k] = w.lpc;
     }
     if (postfilter_frames != nullptr) {
-        postfilter_output_channels(postfilters, speech, lags, frame_types, post, mems, lanes,
+        postfilter_output_channels(postfilters, speech, lags, frame_types, filters, mems, lanes,
                                    postfilter_frames, kernels);
     } else {
         postfilter_prepare_channels(postfilters, frames, lags, frame_types, post, lanes,

@@ -51,6 +51,39 @@ HWY_INLINE void synthesis_pass(const hn::Vec<D> (&a)[G][11], hn::Vec<D> (&m)[G][
     synthesis_steps<9, G, D>(a, m, xb, yb, i);
 }
 
+// L (0..40) outputs of 1/A(z) for G vectors of channels side by side, the single filter's steps
+// in every lane: inputs xb[g], outputs yb[g] (interleaved, sample n of lane l at n * N + l;
+// an output may replace its input), coefficients a[g] (a[g][0] unused), memory in rows 0..9 of
+// mb[g] (20 rows: oldest first). Returns r: the last ten outputs end in rows r..r + 9 of
+// mb[g], oldest first.
+template <int G, class D>
+HWY_INLINE int synthesis_run(const hn::Vec<D> (&a)[G][11], double* const* mb,
+                             const double* const* xb, double* const* yb, int L) {
+    using V = hn::Vec<D>;
+    const D d;
+    constexpr int lanes = lanes_of<D>();
+    V m[G][10];
+    for (int g = 0; g < G; ++g) {
+        for (int k = 0; k < 10; ++k) m[g][k] = hn::Load(d, mb[g] + k * lanes);
+    }
+    int i = 0;
+    for (; i + 10 <= L; i += 10) synthesis_pass<G, D>(a, m, xb, yb, i);
+    // The last L mod 10 outputs through a work history, as in the single filter: w[k] is the
+    // output 10 before w[k + 10]; the history ends in mb.
+    const int rest = L - i;
+    for (int g = 0; g < G; ++g) {
+        for (int k = 0; k < 10; ++k) hn::Store(m[g][k], d, mb[g] + k * lanes);
+        for (int r = 0; r < rest; ++r) {
+            V w[10];
+            for (int k = 0; k < 10; ++k) w[k] = hn::Load(d, mb[g] + (r + k) * lanes);
+            const V out = history_step(a[g], hn::Load(d, xb[g] + (i + r) * lanes), w);
+            hn::Store(out, d, mb[g] + (r + 10) * lanes);
+            hn::Store(out, d, yb[g] + (i + r) * lanes);
+        }
+    }
+    return rest;
+}
+
 // flush_tiny in every lane: |v| below the threshold gives +0.0, anything else (NaN too)
 // passes.
 template <class D>

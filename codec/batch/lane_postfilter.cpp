@@ -39,35 +39,29 @@ constexpr int kSearchedLags = 7;  // the decoder's lag and three on each side
 constexpr int kDelayedRows = kSub + kSearchedLags - 1;
 
 // postfilter_prepare of up to kLanes channels, one per lane, each lane making the single
-// step's computations: the tilt factors, then per subframe the residual through the numerator
-// (its terms in the single filter's order), the long-term postfilter of the speech frames (the
-// correlations of the seven lags around the decoder's, each summed from 0.0 with j ascending,
-// the first largest kept; the delayed energy at that lag), the tilt compensation, and the
-// residual history moved on by the subframe.
+// step's computations from the numerators of both subframes (num: 11 interleaved rows each)
+// and their tilt factors: per subframe the residual through the numerator (its terms in the
+// single filter's order), the long-term postfilter of the speech frames (the correlations of
+// the seven lags around the decoder's, each summed from 0.0 with j ascending, the first
+// largest kept; the delayed energy at that lag), the tilt compensation, and the residual
+// history moved on by the subframe.
 // The frame's filtered residual goes into frame (interleaved, row i holding sample i of both
 // subframes), or without one into each channel's work record; with speech_energy, the
 // energies of the unfiltered speech of both subframes (each summed from 0.0, i ascending, as
 // the gain control sums them) go there.
 void prepare_lanes(g729_postfilter_state* const* pf, const double* const* speech,
-                   const int32_t* const* lags, const int32_t* frame_types,
-                   PostfilterWork* const* work, int n, double* frame, Vec* speech_energy) {
+                   const int32_t* const* lags, const int32_t* frame_types, const double* num,
+                   const Vec (&mu)[2], PostfilterWork* const* work, int n, double* frame,
+                   Vec* speech_energy) {
     const Tag d;
     const LaneOps o;
-    // Stack: about 16 KB with eight lanes; arrays are reused where their uses do not overlap.
+    // Stack: about 14 KB with eight lanes; arrays are reused where their uses do not overlap.
     alignas(64) double x[(kSpeechPast + G729_FRAME_SIZE) * kLanes];
-    alignas(64) double num[11 * kLanes];
-    alignas(64) double h[kPostfilterImpulseLength * kLanes];
     alignas(64) double tilt_memory[kLanes] = {};
     alignas(64) double speech_frame[kLanes] = {};
     const double* rows[kLanes] = {};
     for (int l = 0; l < n; ++l) rows[l] = speech[l] - kSpeechPast;
     interleave_rows(rows, n, kSpeechPast + G729_FRAME_SIZE, x);
-    Vec mu[2];
-    for (int sf = 0; sf < 2; ++sf) {
-        for (int l = 0; l < n; ++l) rows[l] = work[l]->h[sf];
-        interleave_rows(rows, n, kPostfilterImpulseLength, h);
-        mu[sf] = tilt_factor<Vec>(o, h);
-    }
     for (int l = 0; l < n; ++l) {
         tilt_memory[l] = pf[l]->tilt_memory;
         speech_frame[l] = frame_types[l] == G729_FRAME_SPEECH ? 1.0 : 0.0;
@@ -94,10 +88,8 @@ void prepare_lanes(g729_postfilter_state* const* pf, const double* const* speech
     for (int sf = 0; sf < 2; ++sf) {
         // Residual through the numerator: a[1] * x[n - 1] + x[n], then a[k] * x[n - k].
         const double* xs = x + (kSpeechPast + sf * kSub) * kLanes;
-        for (int l = 0; l < n; ++l) rows[l] = work[l]->num[sf];
-        interleave_rows(rows, n, 11, num);
         Vec a[11];
-        for (int k = 1; k <= 10; ++k) a[k] = o.load(num, k);
+        for (int k = 1; k <= 10; ++k) a[k] = o.load(num + sf * 11 * kLanes, k);
         for (int i = 0; i < kSub; ++i) {
             Vec s = a[1] * o.load(xs, i - 1) + o.load(xs, i);
             for (int k = 2; k <= 10; ++k) s += a[k] * o.load(xs, i - k);
@@ -177,12 +169,32 @@ void prepare_lanes(g729_postfilter_state* const* pf, const double* const* speech
     for (int l = 0; l < n; ++l) pf[l]->tilt_memory = tilt_memory[l];
 }
 
+// The preparation of up to kLanes channels from the numerators and impulse responses in their
+// work records.
+void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* const* speech,
+                              const int32_t* const* lags, const int32_t* frame_types,
+                              PostfilterWork* const* work, int n) {
+    const LaneOps o;
+    alignas(64) double num[2 * 11 * kLanes];
+    alignas(64) double h[kPostfilterImpulseLength * kLanes];
+    const double* rows[kLanes] = {};
+    Vec mu[2];
+    for (int sf = 0; sf < 2; ++sf) {
+        for (int l = 0; l < n; ++l) rows[l] = work[l]->num[sf];
+        interleave_rows(rows, n, 11, num + sf * 11 * kLanes);
+        for (int l = 0; l < n; ++l) rows[l] = work[l]->h[sf];
+        interleave_rows(rows, n, kPostfilterImpulseLength, h);
+        mu[sf] = tilt_factor<Vec>(o, h);
+    }
+    prepare_lanes(pf, speech, lags, frame_types, num, mu, work, n, nullptr, nullptr);
+}
+
 void PostfilterPrepareChannels(g729_postfilter_state* const* pf, const double* const* speech,
                                const int32_t* const* lags, const int32_t* frame_types,
                                PostfilterWork* const* work, int count) {
     for_each_group(count, [&](int first, int n) {
-        prepare_lanes(pf + first, speech + first, lags + first, frame_types + first,
-                      work + first, n, nullptr, nullptr);
+        postfilter_prepare_group(pf + first, speech + first, lags + first, frame_types + first,
+                                 work + first, n);
     });
 }
 
@@ -259,8 +271,67 @@ constexpr int used_lanes(int n, int g) {
 
 // Doubles of one vector's frame in lanes, and of its filters' coefficients and memories.
 constexpr int kFrameDoubles = G729_FRAME_SIZE * kLanes;
-constexpr int kFilterDoubles = 2 * 10 * kLanes + 10 * kLanes + 4 * kLanes;
+constexpr int kFilterDoubles = (2 * 10 + 2 * 11 + 10 + 4) * kLanes;
 static_assert(4 * (kFrameDoubles + kFilterDoubles) <= kPostfilterOutputScratch);
+
+// The powers gamma^1..gamma^10 of a weighting factor, formed as lpc_weight forms them (each the
+// previous one times gamma), when compiling.
+struct WeightPowers {
+    double p[11];
+};
+constexpr WeightPowers weight_powers(double gamma) {
+    WeightPowers w{};
+    double g = gamma;
+    for (int i = 1; i <= 10; ++i) {
+        w.p[i] = g;
+        g = g * gamma;
+    }
+    return w;
+}
+constexpr WeightPowers kNumeratorPowers = weight_powers(kPostfilterNumeratorGamma);
+constexpr WeightPowers kDenominatorPowers = weight_powers(kPostfilterDenominatorGamma);
+
+// The postfilter's filters of both subframes of G vectors of channels from their LPC filters
+// (lpc: 22 coefficients a channel), as postfilter_impulse_jobs and the impulse-response filters
+// make them: the numerators (11 interleaved rows a subframe, into num(sf, g)), the
+// denominators (rows 1..10, into den(sf, g)), and the tilt factors of the truncated impulse
+// responses (G independent filters side by side a subframe, in work: G * (22 + 12) * kLanes
+// doubles).
+// Not inlined: its registers spilled and the preparation's arrays then share the stack.
+template <int G, class Num, class Den>
+HWY_NOINLINE void postfilter_filters(const double* const* lpc, int n, Num num, Den den,
+                                   double* work, Vec (&mu)[G][2]) {
+    const Tag d;
+    const LaneOps o;
+    constexpr int kH = kPostfilterImpulseLength;
+    for (int sf = 0; sf < 2; ++sf) {
+        Vec a[G][11];
+        double* h[G];
+        double* mb[G];
+        for (int g = 0; g < G; ++g) {
+            const int used = used_lanes(n, g);
+            const double* rows[kLanes] = {};
+            for (int l = 0; l < used; ++l) rows[l] = lpc[g * kLanes + l] + sf * 11;
+            double* const nb = num(sf, g);
+            double* const db = den(sf, g);
+            interleave_rows(rows, used, 11, nb);
+            a[g][0] = hn::Set(d, 1.0);
+            for (int k = 1; k <= 10; ++k) {
+                const Vec v = o.load(nb, k);
+                a[g][k] = v * hn::Set(d, kDenominatorPowers.p[k]);
+                o.store(a[g][k], db, k - 1);
+                o.store(v * hn::Set(d, kNumeratorPowers.p[k]), nb, k);
+            }
+            // The impulse response's input: the numerator, then zeros; its memory zero.
+            h[g] = work + g * (kH + 12) * kLanes;
+            mb[g] = h[g] + kH * kLanes;
+            for (int k = 0; k <= 10; ++k) o.store(o.load(nb, k), h[g], k);
+            for (int k = 11; k < kH + 10; ++k) o.store(hn::Zero(d), h[g], k);
+        }
+        synthesis_run<G, Tag>(a, mb, h, h, kH);
+        for (int g = 0; g < G; ++g) mu[g][sf] = tilt_factor<Vec>(o, h[g]);
+    }
+}
 
 // The postfilter and the output high-pass filter of G vectors of channels (n of them), each
 // frame kept in lanes from the preparation to the end (scratch: kPostfilterOutputScratch
@@ -274,23 +345,31 @@ static_assert(4 * (kFrameDoubles + kFilterDoubles) <= kPostfilterOutputScratch);
 template <int G>
 void postfilter_output_group(g729_postfilter_state* const* pf, double* const* speech,
                              const int32_t* const* lags, const int32_t* frame_types,
-                             PostfilterWork* const* work, double* const* highpass_mems, int n,
+                             const double* const* lpc, double* const* highpass_mems, int n,
                              double* scratch) {
     const Tag d;
     // The scratch: the frames of the G vectors, then per subframe and vector the synthesis
-    // filter's coefficients, per vector its memory, then the high-pass filter's memories.
+    // filter's coefficients and the numerator, per vector the synthesis memory, then the
+    // high-pass filter's memories.
     double* const frames = scratch;
     const auto coefficients = [&](int sf, int g) {
         return scratch + G * kFrameDoubles + (sf * G + g) * 10 * kLanes;
     };
-    double* const memory = scratch + G * (kFrameDoubles + 20 * kLanes);
-    double* const hp = scratch + G * (kFrameDoubles + 30 * kLanes);
+    const auto numerators = [&](int sf, int g) {
+        return scratch + G * (kFrameDoubles + 20 * kLanes) + (2 * g + sf) * 11 * kLanes;
+    };
+    double* const memory = scratch + G * (kFrameDoubles + 42 * kLanes);
+    double* const hp = scratch + G * (kFrameDoubles + 52 * kLanes);
+    // The filters; their impulse responses in the frames' place, before the frames.
+    Vec mu[G][2];
+    postfilter_filters<G>(lpc, n, numerators, coefficients, frames, mu);
+    static_assert(2 * (kPostfilterImpulseLength + 12) <= G729_FRAME_SIZE);
     Vec speech_energy[G][2];
     for (int g = 0; g < G; ++g) {
         const int first = g * kLanes;
         prepare_lanes(pf + first, speech + first, lags + first, frame_types + first,
-                      work + first, used_lanes(n, g), frames + g * kFrameDoubles,
-                      speech_energy[g]);
+                      numerators(0, g), mu[g], nullptr, used_lanes(n, g),
+                      frames + g * kFrameDoubles, speech_energy[g]);
     }
 
     // The short-term synthesis filters, 1/den of each subframe, continuing one memory.
@@ -298,10 +377,6 @@ void postfilter_output_group(g729_postfilter_state* const* pf, double* const* sp
         const int first = g * kLanes;
         const int used = used_lanes(n, g);
         const double* rows[kLanes] = {};
-        for (int sf = 0; sf < 2; ++sf) {
-            for (int l = 0; l < used; ++l) rows[l] = work[first + l]->den[sf] + 1;
-            interleave_rows(rows, used, 10, coefficients(sf, g));
-        }
         for (int l = 0; l < used; ++l) rows[l] = pf[first + l]->postfilter_synthesis_memory;
         interleave_rows(rows, used, 10, memory + g * 10 * kLanes);
     }
@@ -370,13 +445,13 @@ void postfilter_output_group(g729_postfilter_state* const* pf, double* const* sp
 
 void PostfilterOutputChannels(g729_postfilter_state* const* pf, double* const* speech,
                               const int32_t* const* lags, const int32_t* frame_types,
-                              PostfilterWork* const* work, double* const* highpass_mems,
-                              int count, double* scratch) {
+                              const double* const* lpc, double* const* highpass_mems, int count,
+                              double* scratch) {
     for (int first = 0; first < count; first += 4 * kLanes) {
         const int n = count - first < 4 * kLanes ? count - first : 4 * kLanes;
         const auto group = [&](auto vectors) {
             postfilter_output_group<decltype(vectors)::value>(
-                pf + first, speech + first, lags + first, frame_types + first, work + first,
+                pf + first, speech + first, lags + first, frame_types + first, lpc + first,
                 highpass_mems + first, n, scratch);
         };
         const int vectors = (n + kLanes - 1) / kLanes;
@@ -431,11 +506,11 @@ void postfilter_finish_channels(g729_postfilter_state* const pf[], double* const
 
 void postfilter_output_channels(g729_postfilter_state* const pf[], double* const speech[],
                                 const int32_t* const lags[], const int32_t frame_types[],
-                                PostfilterWork* const work[], double* const highpass_mems[],
+                                const double* const lpc[], double* const highpass_mems[],
                                 int count, double* scratch, int kernels) {
     if (count <= 0) return;
     kernel_entry(HWY_DISPATCH_TABLE(PostfilterOutputChannels), kernels)(
-        pf, speech, lags, frame_types, work, highpass_mems, count, scratch);
+        pf, speech, lags, frame_types, lpc, highpass_mems, count, scratch);
 }
 }  // namespace g729
 #endif  // HWY_ONCE

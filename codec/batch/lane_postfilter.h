@@ -19,18 +19,17 @@ void postfilter_finish_channels(g729_postfilter_state* const pf[], double* const
                                 PostfilterWork* const work[], int count, int kernels = -1);
 
 // Doubles of scratch postfilter_output_channels needs: for four vectors of up to 8 lanes, their
-// frames of 80 samples, the synthesis filters' coefficients and memories (30) and the
-// high-pass filter's memories (4).
-inline constexpr int kPostfilterOutputScratch = 4 * 8 * (80 + 30 + 4);
+// frames of 80 samples, the synthesis filters' coefficients (20), the numerators (22), the
+// synthesis memories (10) and the high-pass filter's memories (4).
+inline constexpr int kPostfilterOutputScratch = 4 * 8 * (80 + 20 + 22 + 10 + 4);
 
-// For count channels side by side, what postfilter_prepare, the two synthesis filters it
-// returns, postfilter_finish and then post_highpass_filter(highpass_mems[i], speech[i], 80)
+// For count channels side by side, what postfilter_frame(pf[i], speech[i], lpc[i], lags[i],
+// frame_types[i]) and then post_highpass_filter(highpass_mems[i], speech[i], 80)
 // (postfilter.h) do to each, with the frames kept in vector lanes from the first step to the
-// last. scratch: kPostfilterOutputScratch doubles, 64-byte aligned. Each work record's
-// filtered and out are not written.
+// last. scratch: kPostfilterOutputScratch doubles, 64-byte aligned.
 void postfilter_output_channels(g729_postfilter_state* const pf[], double* const speech[],
                                 const int32_t* const lags[], const int32_t frame_types[],
-                                PostfilterWork* const work[], double* const highpass_mems[],
+                                const double* const lpc[], double* const highpass_mems[],
                                 int count, double* scratch, int kernels = -1);
 
 }  // namespace g729

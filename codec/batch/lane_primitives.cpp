@@ -166,28 +166,13 @@ void synthesis_group(const g729simd::SynthesisJob* jobs, int n, int L) {
         __builtin_prefetch(y + L * 8 - 1, 1);
     }
     V a[G][11];
-    V m[G][10];
+    double* mems[G];
     for (int g = 0; g < G; ++g) {
         a[g][0] = hn::Set(d, 1.0);
         for (int k = 1; k <= 10; ++k) a[g][k] = hn::Load(d, ab[g] + k * lanes);
-        for (int k = 0; k < 10; ++k) m[g][k] = hn::Load(d, mb[g] + k * lanes);
+        mems[g] = mb[g];
     }
-
-    int i = 0;
-    for (; i + 10 <= L; i += 10) synthesis_pass<G, D>(a, m, xb, yb, i);
-    // The last L mod 10 outputs through a work history, as in the single filter: w[k] is the
-    // output 10 before w[k + 10]; the history ends in mb.
-    const int rest = L - i;
-    for (int g = 0; g < G; ++g) {
-        for (int k = 0; k < 10; ++k) hn::Store(m[g][k], d, mb[g] + k * lanes);
-        for (int r = 0; r < rest; ++r) {
-            V w[10];
-            for (int k = 0; k < 10; ++k) w[k] = hn::Load(d, mb[g] + (r + k) * lanes);
-            const V out = history_step(a[g], hn::Load(d, xb[g] + (i + r) * lanes), w);
-            hn::Store(out, d, mb[g] + (r + 10) * lanes);
-            hn::Store(out, d, yb[g] + (i + r) * lanes);
-        }
-    }
+    const int rest = synthesis_run<G, D>(a, mems, xb, yb, L);
 
     for (int g = 0; g < G; ++g) {
         const int first = g * lanes;

@@ -94,8 +94,8 @@ HWY_INLINE void pitch_postfilter(const double* res, int lag, double out[40]) {
 HWY_INLINE void postfilter_weights(const double lpc[22], PostfilterWork* work,
                                    g729simd::SynthesisJob jobs[2]) {
     for (int sf = 0; sf < 2; ++sf) {
-        lpc_weight(lpc + sf * 11, 10, work->num[sf], 0.55);
-        lpc_weight(lpc + sf * 11, 10, work->den[sf], 0.7);
+        lpc_weight(lpc + sf * 11, 10, work->num[sf], kPostfilterNumeratorGamma);
+        lpc_weight(lpc + sf * 11, 10, work->den[sf], kPostfilterDenominatorGamma);
     }
     for (int sf = 0; sf < 2; ++sf) {
         for (int i = 0; i < 11; ++i) work->h[sf][i] = work->num[sf][i];

@@ -13,6 +13,10 @@ namespace g729 {
 // (1 - factor) times the subframe's target gain.
 inline constexpr double kGainControlFactor = 0.9;
 
+// The short-term postfilter's weighting factors: numerator A(z/0.55), denominator A(z/0.7).
+inline constexpr double kPostfilterNumeratorGamma = 0.55;
+inline constexpr double kPostfilterDenominatorGamma = 0.7;
+
 // speech points at the frame (synth_buf + 10); speech[-10..-1] is the previous frame's
 // unfiltered synthesis and is refreshed for the next frame.
 void postfilter_frame(g729_postfilter_state* pf, double* speech, const double lpc[22],
