@@ -10,9 +10,10 @@
 //
 // Stack: a pass's work records (about 3.7 KB a channel for the encoder, 3.2 KB for the decoder)
 // and the codebook search's scratch (6.5 KB a vector lane) lie in a workspace: the caller's
-// (the _ws calls: 32 channels a pass, the widest vectors), or one on the stack (the plain
+// (the _ws calls: 32 channels a pass, the widest vectors; the decoder's also holds the frames
+// it keeps in lanes from the synthesis to the output, 57 KB), or one on the stack (the plain
 // calls: 4 channels a pass with vectors of at most 2 lanes for the encoder, 8 channels for
-// the decoder). Where the processor has wider vectors, the plain encoder codes its channels
+// the decoder, whose steps then move the frames through the channels' records). Where the processor has wider vectors, the plain encoder codes its channels
 // one at a time instead (encode_each).
 #include <cstddef>
 #include <cstdint>
@@ -130,11 +131,11 @@ struct DecodePass {
     g729simd::SynthesisJob second_jobs[G];
     g729simd::SynthesisJob impulse_jobs[2 * G];
 };
-// The workspace's decoder pass, and the scratch where its postfilters keep the frames in lanes
-// from their preparation to the output.
+// The workspace's decoder pass, and the scratch where it keeps the frames in lanes from their
+// synthesis to the output.
 struct DecodeWorkspace {
     DecodePass<kWorkspaceGroup> pass;
-    alignas(64) double postfilter_frames[kPostfilterOutputScratch];
+    alignas(64) double postfilter_frames[kDecoderOutputScratch];
 };
 
 // Bytes a workspace needs: the record, and room to align its start to 64 bytes.
@@ -464,8 +465,8 @@ void encode_all(EncodeSpace<G, Lanes>& space, int kernels, g729_encoder_state* c
 }
 
 // One frame of n (1..G) channels; the number of channels with an invalid unit length.
-// postfilter_frames: the scratch of postfilter_output_channels, or null for the postfilters'
-// steps one by one (with the channels' records between them: less memory).
+// postfilter_frames: the scratch of decoder_output_channels, or null for the synthesis and the
+// postfilters' steps one by one (with the channels' records between them: less memory).
 template <int G>
 int decode_pass(DecodePass<G>& p, double* postfilter_frames, int kernels,
                 g729_decoder_state* const states[], int n, int16_t* const samples[],
@@ -544,46 +545,56 @@ int decode_pass(DecodePass<G>& p, double* postfilter_frames, int kernels,
         second_jobs[j] = w.jobs[1];
         ++j;
     }
-    // The speech frames' synthesis, the channels side by side: subframe 1, then 2.
-    synthesis_channels(first_jobs, synthesis_count, G729_SUBFRAME_SIZE, kernels);
-    synthesis_channels(second_jobs, synthesis_count, G729_SUBFRAME_SIZE, kernels);
-    // The postfilters' impulse responses (two independent filters a channel), then their
-    // synthesis filters, side by side.
-    g729simd::SynthesisJob* impulse_jobs = p.impulse_jobs;
+    // The frames' excitation energies, kept by their ends.
     const double* excitations[G];
     for (int k = 0; k < lanes; ++k) excitations[k] = work[k].st->exc_buf + kPastExcitation;
     double energies_of_frames[G];
     squared_sums_of(excitations, lanes, G729_FRAME_SIZE, 0.0, energies_of_frames);
-    for (int k = 0; k < lanes; ++k) {
-        DecodeWork& w = work[k];
-        decode_frame_end(w.st, w.erased, w.frame_type, energies_of_frames[k]);
-        if (postfilter_frames == nullptr) {
-            postfilter_impulse_jobs(w.lpc, &w.post, impulse_jobs + 2 * k);
-        }
-    }
-    if (postfilter_frames == nullptr) {
-        synthesis_channels(impulse_jobs, 2 * lanes, kPostfilterImpulseLength, kernels);
-    }
-    // The postfilters' preparation side by side, then their synthesis filters.
     g729_postfilter_state* postfilters[G];
-    PostfilterWork* post[G];
-    const double* frames[G];
     const int32_t* lags[G];
     int32_t frame_types[G];
-    const double* filters[G];
     for (int k = 0; k < lanes; ++k) {
         DecodeWork& w = work[k];
         postfilters[k] = &w.st->postfilter;
-        post[k] = &w.post;
-        frames[k] = w.speech;
         lags[k] = w.lags;
         frame_types[k] = w.frame_type;
-        filters[k] = w.lpc;
     }
     if (postfilter_frames != nullptr) {
-        postfilter_output_channels(postfilters, speech, lags, frame_types, filters, mems, lanes,
-                                   postfilter_frames, kernels);
+        // The speech frames' synthesis, the postfilters and the high-pass filters with the
+        // frames kept in lanes; then the frames' ends (which move the excitation on).
+        const double* filters[G];
+        const double* speech_excitations[G];
+        double* synthesis_memories[G];
+        for (int k = 0; k < lanes; ++k) {
+            DecodeWork& w = work[k];
+            filters[k] = w.lpc;
+            speech_excitations[k] = w.speech_frame ? excitations[k] : nullptr;
+            synthesis_memories[k] = w.st->mem_syn;
+        }
+        const DecoderFrames frames{postfilters, speech, filters, speech_excitations,
+                                   synthesis_memories, lags, frame_types, mems};
+        decoder_output_channels(frames, lanes, postfilter_frames, kernels);
+        for (int k = 0; k < lanes; ++k) {
+            DecodeWork& w = work[k];
+            decode_frame_end(w.st, w.erased, w.frame_type, energies_of_frames[k]);
+        }
     } else {
+        // The speech frames' synthesis, the channels side by side: subframe 1, then 2.
+        synthesis_channels(first_jobs, synthesis_count, G729_SUBFRAME_SIZE, kernels);
+        synthesis_channels(second_jobs, synthesis_count, G729_SUBFRAME_SIZE, kernels);
+        // The postfilters' impulse responses (two independent filters a channel), then their
+        // preparation and synthesis filters, side by side.
+        g729simd::SynthesisJob* impulse_jobs = p.impulse_jobs;
+        PostfilterWork* post[G];
+        const double* frames[G];
+        for (int k = 0; k < lanes; ++k) {
+            DecodeWork& w = work[k];
+            decode_frame_end(w.st, w.erased, w.frame_type, energies_of_frames[k]);
+            postfilter_impulse_jobs(w.lpc, &w.post, impulse_jobs + 2 * k);
+            post[k] = &w.post;
+            frames[k] = w.speech;
+        }
+        synthesis_channels(impulse_jobs, 2 * lanes, kPostfilterImpulseLength, kernels);
         postfilter_prepare_channels(postfilters, frames, lags, frame_types, post, lanes,
                                     kernels);
         for (int k = 0; k < lanes; ++k) {

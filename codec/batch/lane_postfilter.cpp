@@ -39,8 +39,8 @@ constexpr int kSearchedLags = 7;  // the decoder's lag and three on each side
 constexpr int kDelayedRows = kSub + kSearchedLags - 1;
 
 // postfilter_prepare of up to kLanes channels, one per lane, each lane making the single
-// step's computations from the numerators of both subframes (num: 11 interleaved rows each)
-// and their tilt factors: per subframe the residual through the numerator (its terms in the
+// step's computations from its speech (x: 90 interleaved rows, speech[-10..79]), the
+// numerators of both subframes (num: 11 interleaved rows each) and their tilt factors: per subframe the residual through the numerator (its terms in the
 // single filter's order), the long-term postfilter of the speech frames (the correlations of
 // the seven lags around the decoder's, each summed from 0.0 with j ascending, the first
 // largest kept; the delayed energy at that lag), the tilt compensation, and the residual
@@ -49,19 +49,16 @@ constexpr int kDelayedRows = kSub + kSearchedLags - 1;
 // subframes), or without one into each channel's work record; with speech_energy, the
 // energies of the unfiltered speech of both subframes (each summed from 0.0, i ascending, as
 // the gain control sums them) go there.
-void prepare_lanes(g729_postfilter_state* const* pf, const double* const* speech,
+void prepare_lanes(g729_postfilter_state* const* pf, const double* x,
                    const int32_t* const* lags, const int32_t* frame_types, const double* num,
                    const Vec (&mu)[2], PostfilterWork* const* work, int n, double* frame,
                    Vec* speech_energy) {
     const Tag d;
     const LaneOps o;
-    // Stack: about 14 KB with eight lanes; arrays are reused where their uses do not overlap.
-    alignas(64) double x[(kSpeechPast + G729_FRAME_SIZE) * kLanes];
+    // Stack: about 8 KB with eight lanes; arrays are reused where their uses do not overlap.
     alignas(64) double tilt_memory[kLanes] = {};
     alignas(64) double speech_frame[kLanes] = {};
     const double* rows[kLanes] = {};
-    for (int l = 0; l < n; ++l) rows[l] = speech[l] - kSpeechPast;
-    interleave_rows(rows, n, kSpeechPast + G729_FRAME_SIZE, x);
     for (int l = 0; l < n; ++l) {
         tilt_memory[l] = pf[l]->tilt_memory;
         speech_frame[l] = frame_types[l] == G729_FRAME_SPEECH ? 1.0 : 0.0;
@@ -175,9 +172,12 @@ void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* co
                               const int32_t* const* lags, const int32_t* frame_types,
                               PostfilterWork* const* work, int n) {
     const LaneOps o;
+    alignas(64) double x[(kSpeechPast + G729_FRAME_SIZE) * kLanes];
     alignas(64) double num[2 * 11 * kLanes];
     alignas(64) double h[kPostfilterImpulseLength * kLanes];
     const double* rows[kLanes] = {};
+    for (int l = 0; l < n; ++l) rows[l] = speech[l] - kSpeechPast;
+    interleave_rows(rows, n, kSpeechPast + G729_FRAME_SIZE, x);
     Vec mu[2];
     for (int sf = 0; sf < 2; ++sf) {
         for (int l = 0; l < n; ++l) rows[l] = work[l]->num[sf];
@@ -186,7 +186,7 @@ void postfilter_prepare_group(g729_postfilter_state* const* pf, const double* co
         interleave_rows(rows, n, kPostfilterImpulseLength, h);
         mu[sf] = tilt_factor<Vec>(o, h);
     }
-    prepare_lanes(pf, speech, lags, frame_types, num, mu, work, n, nullptr, nullptr);
+    prepare_lanes(pf, x, lags, frame_types, num, mu, work, n, nullptr, nullptr);
 }
 
 void PostfilterPrepareChannels(g729_postfilter_state* const* pf, const double* const* speech,
@@ -228,10 +228,18 @@ void gain_control_lanes(g729_postfilter_state* const* pf, int n, const Vec (&spe
 }
 
 // The frame's output (out, interleaved) into each channel's speech, after keeping the
-// unfiltered end of the frame as the next frame's residual-filter past.
-void emit_frame_lanes(double* const* speech, int n, const double* out) {
-    for (int l = 0; l < n; ++l) {
-        for (int i = 0; i < 10; ++i) speech[l][i - 10] = speech[l][70 + i];
+// unfiltered end of the frame (the channels' own, or 10 interleaved rows in tail) as the next
+// frame's residual-filter past.
+void emit_frame_lanes(double* const* speech, int n, const double* out,
+                      const double* tail = nullptr) {
+    if (tail == nullptr) {
+        for (int l = 0; l < n; ++l) {
+            for (int i = 0; i < 10; ++i) speech[l][i - 10] = speech[l][70 + i];
+        }
+    } else {
+        double* past[kLanes] = {};
+        for (int l = 0; l < n; ++l) past[l] = speech[l] - kSpeechPast;
+        deinterleave_rows(tail, n, kSpeechPast, past);
     }
     deinterleave_rows(out, n, G729_FRAME_SIZE, speech);
 }
@@ -269,10 +277,12 @@ constexpr int used_lanes(int n, int g) {
     return n - g * kLanes < kLanes ? n - g * kLanes : kLanes;
 }
 
-// Doubles of one vector's frame in lanes, and of its filters' coefficients and memories.
+// Doubles of one vector's frame in lanes, of its speech with the past before it, and of its
+// filters' coefficients and memories.
 constexpr int kFrameDoubles = G729_FRAME_SIZE * kLanes;
+constexpr int kSpeechDoubles = (kSpeechPast + G729_FRAME_SIZE) * kLanes;
 constexpr int kFilterDoubles = (2 * 10 + 2 * 11 + 10 + 4) * kLanes;
-static_assert(4 * (kFrameDoubles + kFilterDoubles) <= kPostfilterOutputScratch);
+static_assert(4 * (kFrameDoubles + kSpeechDoubles + kFilterDoubles) <= kDecoderOutputScratch);
 
 // The powers gamma^1..gamma^10 of a weighting factor, formed as lpc_weight forms them (each the
 // previous one times gamma), when compiling.
@@ -292,15 +302,14 @@ constexpr WeightPowers kNumeratorPowers = weight_powers(kPostfilterNumeratorGamm
 constexpr WeightPowers kDenominatorPowers = weight_powers(kPostfilterDenominatorGamma);
 
 // The postfilter's filters of both subframes of G vectors of channels from their LPC filters
-// (lpc: 22 coefficients a channel), as postfilter_impulse_jobs and the impulse-response filters
-// make them: the numerators (11 interleaved rows a subframe, into num(sf, g)), the
-// denominators (rows 1..10, into den(sf, g)), and the tilt factors of the truncated impulse
+// (11 interleaved rows a subframe in num(sf, g)), as postfilter_impulse_jobs and the
+// impulse-response filters make them: the numerators (in num's place), the denominators (rows
+// 1..10, into den(sf, g)), and the tilt factors of the truncated impulse
 // responses (G independent filters side by side a subframe, in work: G * (22 + 12) * kLanes
 // doubles).
 // Not inlined: its registers spilled and the preparation's arrays then share the stack.
 template <int G, class Num, class Den>
-HWY_NOINLINE void postfilter_filters(const double* const* lpc, int n, Num num, Den den,
-                                   double* work, Vec (&mu)[G][2]) {
+HWY_NOINLINE void postfilter_filters(Num num, Den den, double* work, Vec (&mu)[G][2]) {
     const Tag d;
     const LaneOps o;
     constexpr int kH = kPostfilterImpulseLength;
@@ -309,12 +318,8 @@ HWY_NOINLINE void postfilter_filters(const double* const* lpc, int n, Num num, D
         double* h[G];
         double* mb[G];
         for (int g = 0; g < G; ++g) {
-            const int used = used_lanes(n, g);
-            const double* rows[kLanes] = {};
-            for (int l = 0; l < used; ++l) rows[l] = lpc[g * kLanes + l] + sf * 11;
             double* const nb = num(sf, g);
             double* const db = den(sf, g);
-            interleave_rows(rows, used, 11, nb);
             a[g][0] = hn::Set(d, 1.0);
             for (int k = 1; k <= 10; ++k) {
                 const Vec v = o.load(nb, k);
@@ -342,44 +347,15 @@ HWY_NOINLINE void postfilter_filters(const double* const* lpc, int n, Num num, D
 // memory is flushed after each subframe as each subframe's filter leaves it. Each channel's
 // speech, postfilter and high-pass memories end as postfilter_finish and the high-pass filter
 // leave them.
-template <int G>
-void postfilter_output_group(g729_postfilter_state* const* pf, double* const* speech,
-                             const int32_t* const* lags, const int32_t* frame_types,
-                             const double* const* lpc, double* const* highpass_mems, int n,
-                             double* scratch) {
+// The synthesis filters 1/A(z) of both subframes of a frame for G vectors of channels side by
+// side, the second continuing the first's memory, which each leaves flushed as the single
+// filter keeps it: coefficients coef(sf, g) (rows 1..10 of A, interleaved), inputs xb[g] and
+// outputs yb[g] (80 interleaved rows; an output may replace its input), memory (10 rows a
+// vector, oldest first) read and left as the second subframe's filter keeps it.
+template <int G, class Coef>
+HWY_INLINE void frame_synthesis(Coef coef, const double* const (&xb)[G],
+                                double* const (&yb)[G], double* memory) {
     const Tag d;
-    // The scratch: the frames of the G vectors, then per subframe and vector the synthesis
-    // filter's coefficients and the numerator, per vector the synthesis memory, then the
-    // high-pass filter's memories.
-    double* const frames = scratch;
-    const auto coefficients = [&](int sf, int g) {
-        return scratch + G * kFrameDoubles + (sf * G + g) * 10 * kLanes;
-    };
-    const auto numerators = [&](int sf, int g) {
-        return scratch + G * (kFrameDoubles + 20 * kLanes) + (2 * g + sf) * 11 * kLanes;
-    };
-    double* const memory = scratch + G * (kFrameDoubles + 42 * kLanes);
-    double* const hp = scratch + G * (kFrameDoubles + 52 * kLanes);
-    // The filters; their impulse responses in the frames' place, before the frames.
-    Vec mu[G][2];
-    postfilter_filters<G>(lpc, n, numerators, coefficients, frames, mu);
-    static_assert(2 * (kPostfilterImpulseLength + 12) <= G729_FRAME_SIZE);
-    Vec speech_energy[G][2];
-    for (int g = 0; g < G; ++g) {
-        const int first = g * kLanes;
-        prepare_lanes(pf + first, speech + first, lags + first, frame_types + first,
-                      numerators(0, g), mu[g], nullptr, used_lanes(n, g),
-                      frames + g * kFrameDoubles, speech_energy[g]);
-    }
-
-    // The short-term synthesis filters, 1/den of each subframe, continuing one memory.
-    for (int g = 0; g < G; ++g) {
-        const int first = g * kLanes;
-        const int used = used_lanes(n, g);
-        const double* rows[kLanes] = {};
-        for (int l = 0; l < used; ++l) rows[l] = pf[first + l]->postfilter_synthesis_memory;
-        interleave_rows(rows, used, 10, memory + g * 10 * kLanes);
-    }
     Vec a[G][11];
     Vec m[G][10];
     for (int g = 0; g < G; ++g) {
@@ -388,30 +364,130 @@ void postfilter_output_group(g729_postfilter_state* const* pf, double* const* sp
     }
     for (int sf = 0; sf < 2; ++sf) {
         for (int g = 0; g < G; ++g) {
-            for (int k = 1; k <= 10; ++k) {
-                a[g][k] = hn::Load(d, coefficients(sf, g) + (k - 1) * kLanes);
-            }
+            for (int k = 1; k <= 10; ++k) a[g][k] = hn::Load(d, coef(sf, g) + (k - 1) * kLanes);
         }
-        const double* xb[G];
-        double* yb[G];
+        const double* x[G];
+        double* y[G];
         for (int g = 0; g < G; ++g) {
-            xb[g] = frames + g * kFrameDoubles + sf * kSub * kLanes;
-            yb[g] = frames + g * kFrameDoubles + sf * kSub * kLanes;
+            x[g] = xb[g] + sf * kSub * kLanes;
+            y[g] = yb[g] + sf * kSub * kLanes;
         }
-        for (int i = 0; i < kSub; i += 10) synthesis_pass<G, Tag>(a, m, xb, yb, i);
-        // The memory each subframe's filter keeps, flushed.
+        for (int i = 0; i < kSub; i += 10) synthesis_pass<G, Tag>(a, m, x, y, i);
         for (int g = 0; g < G; ++g) {
             for (int k = 0; k < 10; ++k) m[g][k] = flush_lanes<Tag>(m[g][k]);
         }
     }
     for (int g = 0; g < G; ++g) {
         for (int k = 0; k < 10; ++k) hn::Store(m[g][k], d, memory + (g * 10 + k) * kLanes);
+    }
+}
+
+template <int G>
+void postfilter_output_group(const DecoderFrames& f, int n, double* scratch) {
+    const Tag d;
+    const LaneOps o;
+    // The scratch: the frames of the G vectors, their speech with its past, then per subframe
+    // and vector a synthesis filter's coefficients and the LPC filter, then the numerator in
+    // its place; per vector a synthesis memory, then the high-pass filter's memories.
+    double* const frames = scratch;
+    double* const x = scratch + G * kFrameDoubles;
+    double* const filters = x + G * kSpeechDoubles;
+    const auto coefficients = [&](int sf, int g) {
+        return filters + (sf * G + g) * 10 * kLanes;
+    };
+    const auto numerators = [&](int sf, int g) {
+        return filters + G * 20 * kLanes + (2 * g + sf) * 11 * kLanes;
+    };
+    double* const memory = filters + G * 42 * kLanes;
+    double* const hp = filters + G * 52 * kLanes;
+    double* xb[G];
+    double* fb[G];
+    for (int g = 0; g < G; ++g) {
+        xb[g] = x + g * kSpeechDoubles;
+        fb[g] = frames + g * kFrameDoubles;
+    }
+
+    // The speech frames' synthesis: each lane's LPC filters, its speech's past and either its
+    // excitation or, for other frames, its speech already made; the lanes of other frames
+    // filter with zero coefficients (their outputs are not taken, their memories not kept).
+    alignas(64) double unused[10];
+    for (int g = 0; g < G; ++g) {
+        const int first = g * kLanes;
+        const int used = used_lanes(n, g);
+        alignas(64) double speech_lane[kLanes] = {};
+        const double* rows[kLanes] = {};
+        for (int l = 0; l < used; ++l) {
+            speech_lane[l] = f.excitation[first + l] != nullptr ? 1.0 : 0.0;
+        }
+        const auto speech_frame = hn::Eq(hn::Load(d, speech_lane), hn::Set(d, 1.0));
+        for (int sf = 0; sf < 2; ++sf) {
+            for (int l = 0; l < used; ++l) rows[l] = f.lpc[first + l] + sf * 11;
+            interleave_rows(rows, used, 11, numerators(sf, g));
+            for (int k = 1; k <= 10; ++k) {
+                const Vec a = hn::IfThenElseZero(speech_frame, o.load(numerators(sf, g), k));
+                o.store(a, coefficients(sf, g), k - 1);
+            }
+        }
+        for (int l = 0; l < used; ++l) rows[l] = f.speech[first + l] - kSpeechPast;
+        interleave_rows(rows, used, kSpeechPast, xb[g]);
+        for (int l = 0; l < used; ++l) {
+            rows[l] = f.excitation[first + l] != nullptr ? f.excitation[first + l]
+                                                         : f.speech[first + l];
+        }
+        interleave_rows(rows, used, G729_FRAME_SIZE, xb[g] + kSpeechPast * kLanes);
+        for (int l = 0; l < used; ++l) rows[l] = f.synthesis_memory[first + l];
+        interleave_rows(rows, used, 10, memory + g * 10 * kLanes);
+    }
+    const double* sx[G];
+    for (int g = 0; g < G; ++g) sx[g] = xb[g] + kSpeechPast * kLanes;
+    frame_synthesis<G>(coefficients, sx, fb, memory);
+    for (int g = 0; g < G; ++g) {
+        const int first = g * kLanes;
+        const int used = used_lanes(n, g);
+        alignas(64) double speech_lane[kLanes] = {};
+        double* rows[kLanes] = {};
+        for (int l = 0; l < used; ++l) {
+            const bool speech_frame = f.excitation[first + l] != nullptr;
+            speech_lane[l] = speech_frame ? 1.0 : 0.0;
+            rows[l] = speech_frame ? f.synthesis_memory[first + l] : unused;
+        }
+        const auto speech_frame = hn::Eq(hn::Load(d, speech_lane), hn::Set(d, 1.0));
+        for (int i = 0; i < G729_FRAME_SIZE; ++i) {
+            double* const p = xb[g] + (kSpeechPast + i) * kLanes;
+            hn::Store(hn::IfThenElse(speech_frame, o.load(fb[g], i), hn::Load(d, p)), d, p);
+        }
+        deinterleave_rows(memory + g * 10 * kLanes, used, 10, rows);
+    }
+
+    // The postfilter's filters; their impulse responses in the frames' place, before the
+    // frames.
+    Vec mu[G][2];
+    postfilter_filters<G>(numerators, coefficients, frames, mu);
+    static_assert(2 * (kPostfilterImpulseLength + 12) <= G729_FRAME_SIZE);
+    Vec speech_energy[G][2];
+    for (int g = 0; g < G; ++g) {
+        const int first = g * kLanes;
+        prepare_lanes(f.postfilters + first, xb[g], f.lags + first, f.frame_types + first,
+                      numerators(0, g), mu[g], nullptr, used_lanes(n, g), fb[g],
+                      speech_energy[g]);
+    }
+
+    // The short-term synthesis filters, 1/den of each subframe, continuing one memory.
+    for (int g = 0; g < G; ++g) {
+        const int first = g * kLanes;
+        const int used = used_lanes(n, g);
+        const double* rows[kLanes] = {};
+        for (int l = 0; l < used; ++l) rows[l] = f.postfilters[first + l]->postfilter_synthesis_memory;
+        interleave_rows(rows, used, 10, memory + g * 10 * kLanes);
+    }
+    frame_synthesis<G>(coefficients, fb, fb, memory);
+    for (int g = 0; g < G; ++g) {
         const int first = g * kLanes;
         const int used = used_lanes(n, g);
         double* rows[kLanes] = {};
-        for (int l = 0; l < used; ++l) rows[l] = pf[first + l]->postfilter_synthesis_memory;
+        for (int l = 0; l < used; ++l) rows[l] = f.postfilters[first + l]->postfilter_synthesis_memory;
         deinterleave_rows(memory + g * 10 * kLanes, used, 10, rows);
-        gain_control_lanes(pf + first, used, speech_energy[g], frames + g * kFrameDoubles);
+        gain_control_lanes(f.postfilters + first, used, speech_energy[g], fb[g]);
     }
 
     // The output high-pass filter.
@@ -420,7 +496,7 @@ void postfilter_output_group(g729_postfilter_state* const* pf, double* const* sp
     SecondOrderMemory<Vec> hm[G];
     for (int g = 0; g < G; ++g) {
         double* const h = hp + g * 4 * kLanes;
-        interleave_rows(highpass_mems + g * kLanes, used_lanes(n, g), 4, h);
+        interleave_rows(f.highpass_memories + g * kLanes, used_lanes(n, g), 4, h);
         hm[g] = {hn::Load(d, h), hn::Load(d, h + kLanes), hn::Load(d, h + 2 * kLanes),
                  hn::Load(d, h + 3 * kLanes)};
     }
@@ -438,21 +514,17 @@ void postfilter_output_group(g729_postfilter_state* const* pf, double* const* sp
         hn::Store(hm[g].y2, d, h + 3 * kLanes);
         const int first = g * kLanes;
         const int used = used_lanes(n, g);
-        deinterleave_rows(h, used, 4, highpass_mems + first);
-        emit_frame_lanes(speech + first, used, frames + g * kFrameDoubles);
+        deinterleave_rows(h, used, 4, f.highpass_memories + first);
+        emit_frame_lanes(f.speech + first, used, fb[g], xb[g] + G729_FRAME_SIZE * kLanes);
     }
 }
 
-void PostfilterOutputChannels(g729_postfilter_state* const* pf, double* const* speech,
-                              const int32_t* const* lags, const int32_t* frame_types,
-                              const double* const* lpc, double* const* highpass_mems, int count,
-                              double* scratch) {
+void DecoderOutputChannels(const DecoderFrames& frames, int count, double* scratch) {
     for (int first = 0; first < count; first += 4 * kLanes) {
         const int n = count - first < 4 * kLanes ? count - first : 4 * kLanes;
+        const DecoderFrames f = frames.from(first);
         const auto group = [&](auto vectors) {
-            postfilter_output_group<decltype(vectors)::value>(
-                pf + first, speech + first, lags + first, frame_types + first, lpc + first,
-                highpass_mems + first, n, scratch);
+            postfilter_output_group<decltype(vectors)::value>(f, n, scratch);
         };
         const int vectors = (n + kLanes - 1) / kLanes;
         if (vectors == 4) {
@@ -483,7 +555,7 @@ HWY_AFTER_NAMESPACE();
 namespace g729 {
 namespace lanes {
 HWY_EXPORT(PostfilterFinishChannels);
-HWY_EXPORT(PostfilterOutputChannels);
+HWY_EXPORT(DecoderOutputChannels);
 HWY_EXPORT(PostfilterPrepareChannels);
 }  // namespace lanes
 // The dispatch macros name a kernel as N_<target>::Kernel or by its table: unqualified.
@@ -504,13 +576,10 @@ void postfilter_finish_channels(g729_postfilter_state* const pf[], double* const
     kernel_entry(HWY_DISPATCH_TABLE(PostfilterFinishChannels), kernels)(pf, speech, work, count);
 }
 
-void postfilter_output_channels(g729_postfilter_state* const pf[], double* const speech[],
-                                const int32_t* const lags[], const int32_t frame_types[],
-                                const double* const lpc[], double* const highpass_mems[],
-                                int count, double* scratch, int kernels) {
+void decoder_output_channels(const DecoderFrames& frames, int count, double* scratch,
+                             int kernels) {
     if (count <= 0) return;
-    kernel_entry(HWY_DISPATCH_TABLE(PostfilterOutputChannels), kernels)(
-        pf, speech, lags, frame_types, lpc, highpass_mems, count, scratch);
+    kernel_entry(HWY_DISPATCH_TABLE(DecoderOutputChannels), kernels)(frames, count, scratch);
 }
 }  // namespace g729
 #endif  // HWY_ONCE

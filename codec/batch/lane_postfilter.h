@@ -18,18 +18,36 @@ void postfilter_prepare_channels(g729_postfilter_state* const pf[], const double
 void postfilter_finish_channels(g729_postfilter_state* const pf[], double* const speech[],
                                 PostfilterWork* const work[], int count, int kernels = -1);
 
-// Doubles of scratch postfilter_output_channels needs: for four vectors of up to 8 lanes, their
-// frames of 80 samples, the synthesis filters' coefficients (20), the numerators (22), the
-// synthesis memories (10) and the high-pass filter's memories (4).
-inline constexpr int kPostfilterOutputScratch = 4 * 8 * (80 + 20 + 22 + 10 + 4);
+// Doubles of scratch decoder_output_channels needs: for four vectors of up to 8 lanes, their
+// frames of 80 samples, their speech with its past (90), the synthesis filters' coefficients
+// (20), the LPC filters (22), a synthesis memory (10) and the high-pass filter's memories (4).
+inline constexpr int kDecoderOutputScratch = 4 * 8 * (80 + 90 + 20 + 22 + 10 + 4);
 
-// For count channels side by side, what postfilter_frame(pf[i], speech[i], lpc[i], lags[i],
-// frame_types[i]) and then post_highpass_filter(highpass_mems[i], speech[i], 80)
-// (postfilter.h) do to each, with the frames kept in vector lanes from the first step to the
-// last. scratch: kPostfilterOutputScratch doubles, 64-byte aligned.
-void postfilter_output_channels(g729_postfilter_state* const pf[], double* const speech[],
-                                const int32_t* const lags[], const int32_t frame_types[],
-                                const double* const lpc[], double* const highpass_mems[],
-                                int count, double* scratch, int kernels = -1);
+// What the batched decoder's last steps take of each of its channels' frames.
+struct DecoderFrames {
+    g729_postfilter_state* const* postfilters;
+    double* const* speech;             // speech[-10..79]: the past, then the frame
+    const double* const* lpc;          // both subframes' LPC filters (22)
+    const double* const* excitation;   // a speech frame's excitation (80), else null
+    double* const* synthesis_memory;   // its synthesis filter's memory (10)
+    const int32_t* const* lags;
+    const int32_t* frame_types;
+    double* const* highpass_memories;  // the output high-pass filter's (4)
+
+    DecoderFrames from(int first) const {
+        return {postfilters + first,      speech + first,     lpc + first,
+                excitation + first,       synthesis_memory + first, lags + first,
+                frame_types + first,      highpass_memories + first};
+    }
+};
+
+// For count channels side by side, what the speech frames' synthesis filters (both subframes,
+// from the excitation, the memory kept), then postfilter_frame(postfilters[i], speech[i],
+// lpc[i], lags[i], frame_types[i]) and post_highpass_filter(highpass_memories[i], speech[i],
+// 80) (postfilter.h) do to each, with the frames kept in vector lanes from the first step to
+// the last. Frames other than speech have their speech in speech[i] already. scratch:
+// kDecoderOutputScratch doubles, 64-byte aligned.
+void decoder_output_channels(const DecoderFrames& frames, int count, double* scratch,
+                             int kernels = -1);
 
 }  // namespace g729

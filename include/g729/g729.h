@@ -249,7 +249,7 @@ G729_API int g729_payload_units(size_t payload_length, int32_t unit_lengths[], i
  *   g729_encode_frame                                                          14 KB
  *   g729_decode_frame, g729_decode_lost_frame, g729_decode_untransmitted_frame 7 KB
  *   g729_encode_frames 39 KB, g729_encode_frames_ws 30 KB
- *   g729_decode_frames 45 KB, g729_decode_frames_ws 32 KB */
+ *   g729_decode_frames 46 KB, g729_decode_frames_ws 21 KB */
 
 /* Starts a new encoder stream. dtx_flag non-zero requests discontinuous transmission.
  * Returns G729_OK, or G729_ERROR for a null state. (Earlier releases returned nothing; the
@@ -331,7 +331,7 @@ G729_API int g729_decode_frames(g729_decoder_state *const states[], int count,
                                 const int32_t unit_lengths[], int32_t results[]);
 
 /* Bytes of workspace g729_decode_frames_ws needs for up to count channels a call (at present
- * the same for every count, about 136 KB); 0 for a negative count. */
+ * the same for every count, about 164 KB); 0 for a negative count. */
 G729_API size_t g729_decode_frames_workspace_size(int count);
 
 /* g729_decode_frames with the caller's workspace: workspace_size bytes at workspace, at least
