@@ -29,6 +29,7 @@
 #include "codec/batch/lane_pitch.h"
 #include "codec/batch/lane_postfilter.h"
 #include "codec/batch/lane_primitives.h"
+#include "codec/batch/lane_weighting.h"
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/gain_quantizer.h"
 #include "codec/encoder/pitch.h"
@@ -102,7 +103,6 @@ struct EncodePass {
     g729_params params[G];
     EncodeWork work[G];
     ChannelVectors<G> v;
-    g729simd::SynthesisJob independent[4 * G];
     g729simd::SynthesisJob chained[G];
     int positions[G][4];
     double autocorrelations[G][13];
@@ -123,6 +123,8 @@ struct EncodeSpace {
     EncodePass<G> pass;
 };
 using EncodeWorkspace = EncodeSpace<kWorkspaceGroup, kWidestLanes>;
+// The weighting filters use the codebook search's scratch before the search.
+static_assert(kEncoderFiltersScratch <= kCodebookSearchScratch);
 
 template <int G>
 struct DecodePass {
@@ -263,12 +265,10 @@ void bind_channel_vectors(EncodePass<G>& p, int active) {
 }
 
 // The active frames' LSP quantizers, then their weighting, target and impulse-response
-// filters.
+// filters (scratch: the codebook search's, free until its search).
 template <int G>
-void encode_lsp(EncodePass<G>& p, int kernels, int active) {
+void encode_lsp(EncodePass<G>& p, double* scratch, int kernels, int active) {
     EncodeWork* work = p.work;
-    g729simd::SynthesisJob* independent = p.independent;
-    g729simd::SynthesisJob* chained = p.chained;
     // The active frames' LSP quantizers, their searches side by side: two targets a
     // channel (the two predictor modes), the second stage on both halves.
     {
@@ -315,14 +315,36 @@ void encode_lsp(EncodePass<G>& p, int kernels, int active) {
         lsp_interpolate_channels(old_q, new_q, active, aq, kernels);
         for (int a = 0; a < active; ++a) {
             EncodeWork& e = work[a];
-            g729simd::SynthesisJob jobs[5];
-            encode_frame_active_begin(e.st, &e.frame, p.lsp_q[a], p.lsp_index[a], p.aq[a], jobs);
-            for (int j = 0; j < 4; ++j) independent[4 * a + j] = jobs[j];
-            chained[a] = jobs[4];
+            encode_frame_active_records(e.st, &e.frame, p.lsp_q[a], p.lsp_index[a]);
         }
     }
-    synthesis_channels(independent, 4 * active, G729_SUBFRAME_SIZE, kernels);
-    synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
+    // The frames' weighting filters, residuals, weighted speech, targets and impulse
+    // responses, side by side.
+    const double* aq[G];
+    const double* speech[G];
+    double* excitation[G];
+    double* wsp[G];
+    double* wsp_memory[G];
+    const double* error_memory[G];
+    double* ap[G];
+    double* target[G];
+    double* impulse[2][G];
+    for (int a = 0; a < active; ++a) {
+        EncodeWork& e = work[a];
+        aq[a] = p.aq[a];
+        speech[a] = e.st->speech_buf + 120;
+        excitation[a] = e.st->exc_buf + kPastExcitation;
+        wsp[a] = e.st->wsp_buf + kMaxPitchLag;
+        wsp_memory[a] = e.st->mem_wsp;
+        error_memory[a] = e.st->mem_err_w;
+        ap[a] = e.frame.ap;
+        target[a] = e.frame.x;
+        impulse[0][a] = e.frame.h_both[0];
+        impulse[1][a] = e.frame.h_both[1];
+    }
+    const EncoderFilters filters{aq, speech, excitation, wsp, wsp_memory, error_memory, ap,
+                                 target, {impulse[0], impulse[1]}};
+    encoder_filters_channels(filters, active, scratch, kernels);
 }
 
 // The active frames' open-loop lags.
@@ -439,7 +461,7 @@ void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
                  uint8_t* const bytes[], int32_t byte_counts[]) {
     const int active = encode_analysis(p, kernels, states, n, samples);
     bind_channel_vectors(p, active);
-    encode_lsp(p, kernels, active);
+    encode_lsp(p, codebook, kernels, active);
     encode_open_loop(p, kernels, active);
     for (int sf = 0; sf < 2; ++sf) {
         encode_pitch(p, kernels, active, sf);

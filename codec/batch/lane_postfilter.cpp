@@ -347,41 +347,6 @@ HWY_NOINLINE void postfilter_filters(Num num, Den den, double* work, Vec (&mu)[G
 // memory is flushed after each subframe as each subframe's filter leaves it. Each channel's
 // speech, postfilter and high-pass memories end as postfilter_finish and the high-pass filter
 // leave them.
-// The synthesis filters 1/A(z) of both subframes of a frame for G vectors of channels side by
-// side, the second continuing the first's memory, which each leaves flushed as the single
-// filter keeps it: coefficients coef(sf, g) (rows 1..10 of A, interleaved), inputs xb[g] and
-// outputs yb[g] (80 interleaved rows; an output may replace its input), memory (10 rows a
-// vector, oldest first) read and left as the second subframe's filter keeps it.
-template <int G, class Coef>
-HWY_INLINE void frame_synthesis(Coef coef, const double* const (&xb)[G],
-                                double* const (&yb)[G], double* memory) {
-    const Tag d;
-    Vec a[G][11];
-    Vec m[G][10];
-    for (int g = 0; g < G; ++g) {
-        a[g][0] = hn::Set(d, 1.0);
-        for (int k = 0; k < 10; ++k) m[g][k] = hn::Load(d, memory + (g * 10 + k) * kLanes);
-    }
-    for (int sf = 0; sf < 2; ++sf) {
-        for (int g = 0; g < G; ++g) {
-            for (int k = 1; k <= 10; ++k) a[g][k] = hn::Load(d, coef(sf, g) + (k - 1) * kLanes);
-        }
-        const double* x[G];
-        double* y[G];
-        for (int g = 0; g < G; ++g) {
-            x[g] = xb[g] + sf * kSub * kLanes;
-            y[g] = yb[g] + sf * kSub * kLanes;
-        }
-        for (int i = 0; i < kSub; i += 10) synthesis_pass<G, Tag>(a, m, x, y, i);
-        for (int g = 0; g < G; ++g) {
-            for (int k = 0; k < 10; ++k) m[g][k] = flush_lanes<Tag>(m[g][k]);
-        }
-    }
-    for (int g = 0; g < G; ++g) {
-        for (int k = 0; k < 10; ++k) hn::Store(m[g][k], d, memory + (g * 10 + k) * kLanes);
-    }
-}
-
 template <int G>
 void postfilter_output_group(const DecoderFrames& f, int n, double* scratch) {
     const Tag d;

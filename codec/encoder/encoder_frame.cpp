@@ -36,9 +36,6 @@ namespace g729 {
 
 namespace {
 
-constexpr double kWeightingGamma = 0.75;
-constexpr double kTiltFactor = 0.7;
-
 // Weighting filter of the weighted speech: ap(z) times the fixed tilt (1 - 0.7 z^-1).
 inline void tilted_weighting_filter(const double ap[11], double ap1[11]) {
     ap1[0] = 1.0;
@@ -68,14 +65,10 @@ namespace {
 // quantizer, subframe_finish (and for subframe 1 the filter it returns).
 // aq: the subframes' quantized filters, lsp_interpolate_to_lpc of the previous quantized LSPs
 // (st->lsp_prev_q, replaced here) and lsp_new_q.
-HWY_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const double lsp_new[10],
-                             const double lsp_new_q[10], const int32_t lsp_index[2],
-                             const double aq[22], g729simd::SynthesisJob jobs[5]) {
+// The frame's records: its first parameters, the DTX history, the LSPs kept for the next.
+HWY_INLINE void active_records(g729_encoder_state* st, EncoderWork* w, const double lsp_new[10],
+                               const double lsp_new_q[10], const int32_t lsp_index[2]) {
     int32_t* params = w->params;
-    double* s = st->speech_buf + 120;
-    double* wsp = st->wsp_buf + kMaxPitchLag;
-    double* e = st->exc_buf + kPastExcitation;
-
     params[0] = G729_FRAME_SPEECH;
     st->vad_prev2 = st->vad_prev;
     st->vad_prev = 1;
@@ -84,12 +77,21 @@ HWY_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const doubl
     params[1] = lsp_index[0];
     params[2] = lsp_index[1];
 
+    copy_doubles(lsp_new, st->lsp_prev, 10);
+    copy_doubles(lsp_new_q, st->lsp_prev_q, 10);
+}
+
+HWY_INLINE void active_begin(g729_encoder_state* st, EncoderWork* w, const double lsp_new[10],
+                             const double lsp_new_q[10], const int32_t lsp_index[2],
+                             const double aq[22], g729simd::SynthesisJob jobs[5]) {
+    double* s = st->speech_buf + 120;
+    double* wsp = st->wsp_buf + kMaxPitchLag;
+    double* e = st->exc_buf + kPastExcitation;
+
+    active_records(st, w, lsp_new, lsp_new_q, lsp_index);
     double* ap = w->ap;
     lpc_weight(aq, 10, ap, kWeightingGamma);
     lpc_weight(aq + 11, 10, ap + 11, kWeightingGamma);
-
-    copy_doubles(lsp_new, st->lsp_prev, 10);
-    copy_doubles(lsp_new_q, st->lsp_prev_q, 10);
 
     // LPC residual of the frame, written where the excitation will be built.
     lpc_residual_filter(aq, s, e, 40);
@@ -347,6 +349,11 @@ void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,
     active_begin(st, work, work->lsp_new, lsp_new_q, lsp_index, aq, jobs);
 }
 
+void encode_frame_active_records(g729_encoder_state* st, EncoderWork* work,
+                                 const double lsp_new_q[10], const int32_t lsp_index[2]) {
+    active_records(st, work, work->lsp_new, lsp_new_q, lsp_index);
+}
+
 void encode_subframe_range(EncoderWork* work, int k) { subframe_range(work, k); }
 
 void encode_subframe_lag(g729_encoder_state* st, EncoderWork* work, int k,
@@ -376,6 +383,7 @@ HWY_EXPORT(preprocess_highpass);
 HWY_EXPORT(encode_frame_parameters);
 HWY_EXPORT(encode_frame_begin);
 HWY_EXPORT(encode_frame_active_begin);
+HWY_EXPORT(encode_frame_active_records);
 HWY_EXPORT(encode_subframe_range);
 HWY_EXPORT(encode_subframe_lag);
 HWY_EXPORT(encode_subframe_gain);
@@ -402,6 +410,11 @@ void encode_frame_active_begin(g729_encoder_state* st, EncoderWork* work,
                                const double lsp_new_q[10], const int32_t lsp_index[2],
                                const double aq[22], g729simd::SynthesisJob jobs[5]) {
     HWY_DYNAMIC_DISPATCH(encode_frame_active_begin)(st, work, lsp_new_q, lsp_index, aq, jobs);
+}
+
+void encode_frame_active_records(g729_encoder_state* st, EncoderWork* work,
+                                 const double lsp_new_q[10], const int32_t lsp_index[2]) {
+    HWY_DYNAMIC_DISPATCH(encode_frame_active_records)(st, work, lsp_new_q, lsp_index);
 }
 
 void encode_subframe_range(EncoderWork* work, int k) {

@@ -9,6 +9,11 @@
 
 namespace g729 {
 
+// The perceptual weighting filter ap(z) = aq(z/0.75); the weighted speech's filter adds the
+// tilt (1 - 0.7 z^-1).
+inline constexpr double kWeightingGamma = 0.75;
+inline constexpr double kTiltFactor = 0.7;
+
 // Second-order 140 Hz high-pass filter, in place. mem: x[n-1], x[n-2], y[n-1], y[n-2].
 void preprocess_highpass(double hpf_mem[4], double* samples, int count);
 
@@ -80,6 +85,11 @@ bool encode_frame_begin(g729_encoder_state* state, int32_t params[G729_PARAMS_SI
 void encode_frame_active_begin(g729_encoder_state* state, EncoderWork* work,
                                const double lsp_new_q[10], const int32_t lsp_index[2],
                                const double aq[22], g729simd::SynthesisJob jobs[5]);
+// encode_frame_active_begin without its filters (for a caller that makes what they make, and
+// work->ap, itself: the weighted filters, the frame's residual in the excitation, the weighted
+// speech and its memory, the first subframe's target and both impulse responses).
+void encode_frame_active_records(g729_encoder_state* state, EncoderWork* work,
+                                 const double lsp_new_q[10], const int32_t lsp_index[2]);
 void encode_subframe_range(EncoderWork* work, int subframe);
 void encode_subframe_lag(g729_encoder_state* state, EncoderWork* work, int subframe,
                          g729simd::SynthesisJob* y1_job);
