@@ -105,6 +105,7 @@ struct EncodePass {
     ChannelVectors<G> v;
     g729simd::SynthesisJob chained[G];
     int positions[G][4];
+    double pitch_gains[G];
     double autocorrelations[G][13];
     double windowed[G][13];
     double lpc_a[G][11];
@@ -123,8 +124,10 @@ struct EncodeSpace {
     EncodePass<G> pass;
 };
 using EncodeWorkspace = EncodeSpace<kWorkspaceGroup, kWidestLanes>;
-// The weighting filters use the codebook search's scratch before the search.
+// The weighting filters and the pitch steps use the codebook search's scratch before the
+// search.
 static_assert(kEncoderFiltersScratch <= kCodebookSearchScratch);
+static_assert(kPitchScratch <= kCodebookSearchScratch);
 
 template <int G>
 struct DecodePass {
@@ -361,38 +364,39 @@ void encode_open_loop(EncodePass<G>& p, int kernels, int active) {
     for (int a = 0; a < active; ++a) work[a].frame.t_op = chosen[a];
 }
 
-// Subframe sf's closed-loop pitch searches, the lags coded and the adaptive-codebook vectors
-// filtered.
+// Subframe sf's closed-loop pitch searches, the adaptive-codebook vectors filtered and their
+// gains, side by side (scratch: the codebook search's, free until its search); then the lags
+// coded.
 template <int G>
-void encode_pitch(EncodePass<G>& p, int kernels, int active, int sf) {
+void encode_pitch(EncodePass<G>& p, double* scratch, int kernels, int active, int sf) {
     EncodeWork* work = p.work;
-    g729simd::SynthesisJob* chained = p.chained;
-    // The closed-loop pitch searches side by side; each channel's subframe step then
-    // codes the lag it found.
-    {
-        // Zeroed: only the first `active` are read, which the compiler cannot tell.
-        int t0_min[G] = {};
-        int t0_max[G] = {};
-        int t0[G];
-        int frac[G];
-        for (int a = 0; a < active; ++a) {
-            EncoderWork& w = work[a].frame;
-            encode_subframe_range(&w, sf);
-            t0_min[a] = w.t0_min;
-            t0_max[a] = w.t0_max;
-        }
-        closed_loop_channels(p.v.exc[sf], p.v.x, p.v.h[sf], t0_min, t0_max,
-                             G729_SUBFRAME_SIZE * sf, active, t0, frac, kernels);
-        for (int a = 0; a < active; ++a) {
-            EncoderWork& w = work[a].frame;
-            w.t0 = t0[a];
-            w.frac = frac[a];
-        }
-    }
+    // Zeroed: only the first `active` are read, which the compiler cannot tell.
+    int t0_min[G] = {};
+    int t0_max[G] = {};
+    int t0[G];
+    int frac[G];
+    const double* ap[G];
+    double* y1[G];
     for (int a = 0; a < active; ++a) {
-        encode_subframe_lag(work[a].st, &work[a].frame, sf, &chained[a]);
+        EncoderWork& w = work[a].frame;
+        encode_subframe_range(&w, sf);
+        t0_min[a] = w.t0_min;
+        t0_max[a] = w.t0_max;
+        ap[a] = w.ap + G729_LPC_SIZE * sf;
+        y1[a] = w.y1;
     }
-    synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
+    const PitchChannels pitch{p.v.exc[sf], p.v.x,    p.v.h[sf],         t0_min,
+                              t0_max,      G729_SUBFRAME_SIZE * sf,      ap,
+                              y1,          p.v.correlations, p.pitch_gains, t0,
+                              frac};
+    pitch_channels(pitch, active, scratch, kernels);
+    for (int a = 0; a < active; ++a) {
+        EncoderWork& w = work[a].frame;
+        w.t0 = t0[a];
+        w.frac = frac[a];
+        g729simd::SynthesisJob y1_job;  // made by pitch_channels
+        encode_subframe_lag(work[a].st, &w, sf, &y1_job);
+    }
 }
 
 // Subframe sf's adaptive-codebook gains and algebraic codebook searches.
@@ -400,13 +404,10 @@ template <int G>
 void encode_codebook(EncodePass<G>& p, double* codebook, int kernels, int active, int sf) {
     EncodeWork* work = p.work;
     const ChannelVectors<G>& v = p.v;
-    // The pitch gains side by side.
-    double gains[G];
-    pitch_gain_channels(v.x, v.y1, active, v.correlations, gains, kernels);
-    // The algebraic codebook searches side by side.
+    // The algebraic codebook searches side by side, after the pitch gains (encode_pitch).
     for (int a = 0; a < active; ++a) {
         EncoderWork& w = work[a].frame;
-        encode_subframe_gain(work[a].st, &w, gains[a]);
+        encode_subframe_gain(work[a].st, &w, p.pitch_gains[a]);
         fixed_codebook_sharpen_impulse(w.h_both[sf], w.t0, work[a].st->sharp);
     }
     codebook_search_channels(v.h[sf], v.x2, active, p.positions, v.sign, codebook, kernels);
@@ -464,7 +465,7 @@ void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
     encode_lsp(p, codebook, kernels, active);
     encode_open_loop(p, kernels, active);
     for (int sf = 0; sf < 2; ++sf) {
-        encode_pitch(p, kernels, active, sf);
+        encode_pitch(p, codebook, kernels, active, sf);
         encode_codebook(p, codebook, kernels, active, sf);
         encode_gains(p, kernels, active, sf);
     }

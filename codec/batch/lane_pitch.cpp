@@ -19,8 +19,14 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include <type_traits>
+
 #include "codec/batch/lane_pitch.h"
+#include "codec/encoder/gain_quantizer.h"
 #include "codec/frame_constants.h"
+#include "codec/lpc/primitives.h"
+#include "codec/lpc/second_order_section.h"
+#include "codec/tables/gain_tables.h"
 #include "codec/tables/pitch_tables.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -31,6 +37,9 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 
 #include "codec/batch/lane_common-inl.h"
+#include "codec/lpc/synthesis_step-inl.h"
+#include "codec/batch/lane_filters-inl.h"
+#include "codec/encoder/gain_search-inl.h"
 #include "codec/encoder/target_correlation-inl.h"
 #include "codec/encoder/open_loop_search-inl.h"
 #include "codec/encoder/open_loop_choice-inl.h"
@@ -97,9 +106,14 @@ void interpolate(const double* past, const int* start, int min_start, int f, int
     }
 }
 
-void closed_loop_group(double* const* exc, const double* const* x, const double* const* h,
-                       const int* t0_min, const int* t0_max, int subframe_offset, int n,
-                       int* t0_out, int* frac_out) {
+// With keep_x and keep_v, the target and the chosen adaptive-codebook vector (interleaved)
+// are left there too.
+// Not inlined: its arrays and the filters' spilled registers then share the stack.
+HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
+                                    const double* const* h, const int* t0_min,
+                                    const int* t0_max, int subframe_offset, int n, int* t0_out,
+                                    int* frac_out, double* keep_x = nullptr,
+                                    double* keep_v = nullptr) {
     const Tag d;
     alignas(64) double hb[kLen * kLanes];
     alignas(64) double xb[kLen * kLanes];
@@ -179,6 +193,12 @@ void closed_loop_group(double* const* exc, const double* const* x, const double*
         hn::Store(v, d, v0 + i * kLanes);
     }
     deinterleave_rows(v0, n, kLen, exc);
+    if (keep_v != nullptr) {
+        for (int i = 0; i < kLen; ++i) {
+            hn::Store(row(v0, i), d, keep_v + i * kLanes);
+            hn::Store(row(xb, i), d, keep_x + i * kLanes);
+        }
+    }
 
     const Vec frac = hn::IfThenElse(plus, hn::Set(d, 1.0),
                                     hn::IfThenElse(keep_minus, hn::Set(d, -1.0), hn::Zero(d)));
@@ -197,6 +217,96 @@ void ClosedLoopChannels(double* const* exc, const double* const* x, const double
         closed_loop_group(exc + first, x + first, h + first, t0_min + first, t0_max + first,
                           subframe_offset, n, t0 + first, frac + first);
     });
+}
+
+// Rows of a vector's scratch in pitch_group: its target, its adaptive-codebook vector (then
+// the filtered one in its place), its filter's coefficients (rows 1..10), its memory.
+constexpr int kPitchRows = kLen + kLen + 10 + 10;
+static_assert(4 * kPitchRows <= kPitchScratch);
+
+// The adaptive-codebook vectors vk of up to G vectors of channels through 1/ap from zero memory
+// (G chains side by side), in place, then the gains' correlations with the targets xk. Apart
+// from the searches, so that their arrays and these spilled registers share the stack.
+template <int G>
+HWY_NOINLINE void filtered_vectors_and_gains(const PitchChannels& p, int n, double* const* xk,
+                                             double* const* vk, double* const* ak,
+                                             double* const* mb) {
+    const Tag d;
+    const LaneOps o;
+    Vec a[G][11];
+    for (int g = 0; g < G; ++g) {
+        const int first = g * kLanes;
+        const int used = n - first < kLanes ? n - first : kLanes;
+        const double* rows[kLanes] = {};
+        for (int l = 0; l < used; ++l) rows[l] = p.ap[first + l] + 1;
+        interleave_rows(rows, used, 10, ak[g]);
+        a[g][0] = hn::Set(d, 1.0);
+        for (int k = 1; k <= 10; ++k) a[g][k] = o.load(ak[g], k - 1);
+        for (int k = 0; k < 10; ++k) o.store(hn::Zero(d), mb[g], k);
+    }
+    const double* in[G];
+    for (int g = 0; g < G; ++g) in[g] = vk[g];
+    synthesis_run<G, Tag>(a, mb, in, vk, kLen);
+    for (int g = 0; g < G; ++g) {
+        const int first = g * kLanes;
+        const int used = n - first < kLanes ? n - first : kLanes;
+        double* rows[kLanes] = {};
+        for (int l = 0; l < used; ++l) rows[l] = p.y1[first + l];
+        deinterleave_rows(vk[g], used, kLen, rows);
+        Vec c[2];
+        const Vec gain = pitch_gain_correlations(o, xk[g], vk[g], kLen, c);
+        alignas(64) double out[3][kLanes] = {};
+        hn::Store(c[0], d, out[0]);
+        hn::Store(c[1], d, out[1]);
+        hn::Store(gain, d, out[2]);
+        for (int l = 0; l < used; ++l) {
+            p.correlations[first + l][0] = out[0][l];
+            p.correlations[first + l][1] = out[1][l];
+            p.gain[first + l] = out[2][l];
+        }
+    }
+}
+
+// Up to G vectors of channels: the closed-loop searches vector by vector, then the filtered
+// vectors and gains.
+template <int G>
+void pitch_group(const PitchChannels& p, int n, double* scratch) {
+    double* xk[G];
+    double* vk[G];
+    double* ak[G];
+    double* mb[G];
+    for (int g = 0; g < G; ++g) {
+        xk[g] = scratch + g * kPitchRows * kLanes;
+        vk[g] = xk[g] + kLen * kLanes;
+        ak[g] = vk[g] + kLen * kLanes;
+        mb[g] = ak[g] + 10 * kLanes;
+        const int first = g * kLanes;
+        const int used = n - first < kLanes ? n - first : kLanes;
+        closed_loop_group(p.exc + first, p.x + first, p.h + first, p.t0_min + first,
+                          p.t0_max + first, p.subframe_offset, used, p.t0 + first,
+                          p.frac + first, xk[g], vk[g]);
+    }
+    filtered_vectors_and_gains<G>(p, n, xk, vk, ak, mb);
+}
+
+void PitchChannels_(const PitchChannels& p, int count, double* scratch) {
+    for (int first = 0; first < count; first += 4 * kLanes) {
+        const int n = count - first < 4 * kLanes ? count - first : 4 * kLanes;
+        const PitchChannels at = p.from(first);
+        const auto group = [&](auto vectors) {
+            pitch_group<decltype(vectors)::value>(at, n, scratch);
+        };
+        const int vectors = (n + kLanes - 1) / kLanes;
+        if (vectors == 4) {
+            group(std::integral_constant<int, 4>());
+        } else if (vectors == 3) {
+            group(std::integral_constant<int, 3>());
+        } else if (vectors == 2) {
+            group(std::integral_constant<int, 2>());
+        } else {
+            group(std::integral_constant<int, 1>());
+        }
+    }
 }
 
 // The open-loop pitch search's best lag of each of its three ranges and its correlation
@@ -320,6 +430,7 @@ HWY_AFTER_NAMESPACE();
 namespace g729 {
 namespace lanes {
 HWY_EXPORT(ClosedLoopChannels);
+HWY_EXPORT(PitchChannels_);
 HWY_EXPORT(OpenLoopMaximaChannels);
 HWY_EXPORT(OpenLoopChooseChannels);
 }  // namespace lanes
@@ -333,6 +444,11 @@ void closed_loop_channels(double* const exc[], const double* const x[], const do
     if (count <= 0) return;
     kernel_entry(HWY_DISPATCH_TABLE(ClosedLoopChannels), kernels)(exc, x, h, t0_min, t0_max,
                                                                  subframe_offset, count, t0, frac);
+}
+
+void pitch_channels(const PitchChannels& p, int count, double* scratch, int kernels) {
+    if (count <= 0) return;
+    kernel_entry(HWY_DISPATCH_TABLE(PitchChannels_), kernels)(p, count, scratch);
 }
 
 void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],

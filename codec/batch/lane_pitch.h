@@ -27,4 +27,36 @@ void closed_loop_channels(double* const exc[], const double* const x[], const do
                           const int t0_min[], const int t0_max[], int subframe_offset, int count,
                           int t0[], int frac[], int kernels = -1);
 
+// Doubles of scratch a lane of the widest vectors needs for pitch_channels.
+inline constexpr int kPitchScratch = 4 * (40 + 40 + 10 + 10);
+
+// A subframe's pitch steps of many channels, as pitch_channels takes them.
+struct PitchChannels {
+    double* const* exc;          // the excitation at the subframe
+    const double* const* x;      // the target
+    const double* const* h;      // the impulse response
+    const int* t0_min;           // the lag ranges
+    const int* t0_max;
+    int subframe_offset;         // 0 or 40
+    const double* const* ap;     // the subframe's weighted filter (11)
+    double* const* y1;           // out: the filtered adaptive-codebook vector (40)
+    double* const* correlations; // out: the gain's correlations c[0], c[1]
+    double* gain;                // out: the adaptive-codebook gain
+    int* t0;                     // out: the lag and its fraction
+    int* frac;
+
+    PitchChannels from(int first) const {
+        return {exc + first,    x + first,  h + first,   t0_min + first,
+                t0_max + first, subframe_offset, ap + first, y1 + first,
+                correlations + first, gain + first, t0 + first, frac + first};
+    }
+};
+
+// For count subframes side by side: closed_loop_channels' searches; then each
+// adaptive-codebook vector through 1/ap[i] from zero memory (lpc_synthesis_filter) into
+// y1[i], and its gain as adaptive_codebook_gain gives it (correlations[i][0..1], gain[i]).
+// scratch: count-independent, kPitchScratch doubles a lane of the widest vectors, 64-byte
+// aligned.
+void pitch_channels(const PitchChannels& p, int count, double* scratch, int kernels = -1);
+
 }  // namespace g729
