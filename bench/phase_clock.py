@@ -67,21 +67,13 @@ EDITS = [
     ('    lsp_interpolate_channels(old_lsp, new_lsp, synthesis_count, lpc, kernels);',
      '    delete t;\n    t = new Phase(8, "decoder: excitation");\n'
      '    lsp_interpolate_channels(old_lsp, new_lsp, synthesis_count, lpc, kernels);'),
-    ('    synthesis_channels(first_jobs, synthesis_count, G729_SUBFRAME_SIZE, kernels);',
-     '    delete t;\n    t = new Phase(9, "decoder: synthesis");\n'
-     '    synthesis_channels(first_jobs, synthesis_count, G729_SUBFRAME_SIZE, kernels);'),
-    ('    g729simd::SynthesisJob* impulse_jobs = p.impulse_jobs;\n',
-     '    delete t;\n    t = new Phase(10, "decoder: frame end, impulses");\n'
-     '    g729simd::SynthesisJob* impulse_jobs = p.impulse_jobs;\n'),
-    ('    postfilter_prepare_channels(',
-     '    delete t;\n    t = new Phase(11, "decoder: postfilter prepared");\n'
-     '    postfilter_prepare_channels('),
-    ('    for (int k = 0; k < lanes; ++k) {\n        first_jobs[k] = postfilter_synthesis_job(',
-     '    delete t;\n    t = new Phase(12, "decoder: postfilter synthesis");\n'
-     '    for (int k = 0; k < lanes; ++k) {\n        first_jobs[k] = postfilter_synthesis_job('),
-    ('    postfilter_finish_channels(',
-     '    delete t;\n    t = new Phase(13, "decoder: gain control to output");\n'
-     '    postfilter_finish_channels('),
+    ("    // The frames' excitation energies, kept by their ends.\n",
+     '    delete t;\n    t = new Phase(9, "decoder: energies, records");\n'
+     "    // The frames' excitation energies, kept by their ends.\n"),
+    ('        decoder_output_channels(frames, lanes, postfilter_frames, kernels);\n',
+     '        delete t;\n        t = new Phase(10, "decoder: synthesis to output");\n'
+     '        decoder_output_channels(frames, lanes, postfilter_frames, kernels);\n'
+     '        delete t;\n        t = new Phase(11, "decoder: frame ends, output");\n'),
     ('    for (int k = 0; k < lanes; ++k) decoder_emit(speech[k], out[k]);\n    return failed;',
      '    for (int k = 0; k < lanes; ++k) decoder_emit(speech[k], out[k]);\n'
      '    delete t;\n    return failed;'),

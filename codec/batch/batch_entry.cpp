@@ -13,8 +13,9 @@
 // (the _ws calls: 32 channels a pass, the widest vectors; the decoder's also holds the frames
 // it keeps in lanes from the synthesis to the output, 57 KB), or one on the stack (the plain
 // calls: 4 channels a pass with vectors of at most 2 lanes for the encoder, 8 channels for
-// the decoder, whose steps then move the frames through the channels' records). Where the processor has wider vectors, the plain encoder codes its channels
-// one at a time instead (encode_each).
+// the decoder, whose steps then move the frames through the channels' records). Where the
+// processor has wider vectors, the plain encoder codes its channels one at a time instead
+// (encode_each).
 #include <cstddef>
 #include <cstdint>
 #include <new>

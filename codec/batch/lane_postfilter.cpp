@@ -3,7 +3,9 @@
 // the preparation before the short-term synthesis filters (the residual, the long-term
 // postfilter and the tilt compensation; pitch_postfilter-inl.h shared with the single-channel
 // postfilter) and the last step (the gain control, gain_control-inl.h; the frame's output and
-// the next frame's residual-filter past).
+// the next frame's residual-filter past), each on its own; and the decoder's last steps in
+// one kernel, from the speech synthesis through the postfilter to the output high-pass
+// filter, with the frames kept in lanes.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "codec/batch/lane_postfilter.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -40,11 +42,12 @@ constexpr int kDelayedRows = kSub + kSearchedLags - 1;
 
 // postfilter_prepare of up to kLanes channels, one per lane, each lane making the single
 // step's computations from its speech (x: 90 interleaved rows, speech[-10..79]), the
-// numerators of both subframes (num: 11 interleaved rows each) and their tilt factors: per subframe the residual through the numerator (its terms in the
-// single filter's order), the long-term postfilter of the speech frames (the correlations of
-// the seven lags around the decoder's, each summed from 0.0 with j ascending, the first
-// largest kept; the delayed energy at that lag), the tilt compensation, and the residual
-// history moved on by the subframe.
+// numerators of both subframes (num: 11 interleaved rows each) and their tilt factors: per
+// subframe the residual through the numerator (its terms in the single filter's order), the
+// long-term postfilter of the speech frames (the correlations of the seven lags around the
+// decoder's, each summed from 0.0 with j ascending, the first largest kept; the delayed
+// energy at that lag), the tilt compensation, and the residual history moved on by the
+// subframe.
 // The frame's filtered residual goes into frame (interleaved, row i holding sample i of both
 // subframes), or without one into each channel's work record; with speech_energy, the
 // energies of the unfiltered speech of both subframes (each summed from 0.0, i ascending, as
@@ -304,9 +307,8 @@ constexpr WeightPowers kDenominatorPowers = weight_powers(kPostfilterDenominator
 // The postfilter's filters of both subframes of G vectors of channels from their LPC filters
 // (11 interleaved rows a subframe in num(sf, g)), as postfilter_impulse_jobs and the
 // impulse-response filters make them: the numerators (in num's place), the denominators (rows
-// 1..10, into den(sf, g)), and the tilt factors of the truncated impulse
-// responses (G independent filters side by side a subframe, in work: G * (22 + 12) * kLanes
-// doubles).
+// 1..10, into den(sf, g)), and the tilt factors of the truncated impulse responses (G
+// independent filters side by side a subframe, in work: G * (22 + 12) * kLanes doubles).
 // Not inlined: its registers spilled and the preparation's arrays then share the stack.
 template <int G, class Num, class Den>
 HWY_NOINLINE void postfilter_filters(Num num, Den den, double* work, Vec (&mu)[G][2]) {
@@ -338,15 +340,15 @@ HWY_NOINLINE void postfilter_filters(Num num, Den den, double* work, Vec (&mu)[G
     }
 }
 
-// The postfilter and the output high-pass filter of G vectors of channels (n of them), each
-// frame kept in lanes from the preparation to the end (scratch: kPostfilterOutputScratch
-// doubles for the frames, the filters' coefficients and memories): the preparation vector by
-// vector, the short-term synthesis filters of both
-// subframes and then the high-pass filter with G chains side by side, the gain control between
-// them. Every lane makes the single-channel steps' operations in their order: the synthesis
-// memory is flushed after each subframe as each subframe's filter leaves it. Each channel's
-// speech, postfilter and high-pass memories end as postfilter_finish and the high-pass filter
-// leave them.
+// The last steps of the decoder for G vectors of channels (n of them), each frame kept in
+// lanes from the speech synthesis to the end (scratch: kDecoderOutputScratch doubles for the
+// frames, the speech, the filters' coefficients and memories): the speech frames' synthesis
+// filters and the postfilter's filters with G chains side by side, the postfilter's
+// preparation vector by vector, its short-term synthesis filters and then the high-pass filter
+// with G chains side by side, the gain control between them. Every lane makes the
+// single-channel steps' operations in their order: a synthesis memory is flushed after each
+// subframe as each subframe's filter leaves it. Each channel's speech, synthesis, postfilter
+// and high-pass memories end as the single steps leave them.
 template <int G>
 void postfilter_output_group(const DecoderFrames& f, int n, double* scratch) {
     const Tag d;
@@ -442,7 +444,9 @@ void postfilter_output_group(const DecoderFrames& f, int n, double* scratch) {
         const int first = g * kLanes;
         const int used = used_lanes(n, g);
         const double* rows[kLanes] = {};
-        for (int l = 0; l < used; ++l) rows[l] = f.postfilters[first + l]->postfilter_synthesis_memory;
+        for (int l = 0; l < used; ++l) {
+            rows[l] = f.postfilters[first + l]->postfilter_synthesis_memory;
+        }
         interleave_rows(rows, used, 10, memory + g * 10 * kLanes);
     }
     frame_synthesis<G>(coefficients, fb, fb, memory);
@@ -450,7 +454,9 @@ void postfilter_output_group(const DecoderFrames& f, int n, double* scratch) {
         const int first = g * kLanes;
         const int used = used_lanes(n, g);
         double* rows[kLanes] = {};
-        for (int l = 0; l < used; ++l) rows[l] = f.postfilters[first + l]->postfilter_synthesis_memory;
+        for (int l = 0; l < used; ++l) {
+            rows[l] = f.postfilters[first + l]->postfilter_synthesis_memory;
+        }
         deinterleave_rows(memory + g * 10 * kLanes, used, 10, rows);
         gain_control_lanes(f.postfilters + first, used, speech_energy[g], fb[g]);
     }

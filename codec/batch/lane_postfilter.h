@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The postfilter's preparation and last step of many channels at once (lane_postfilter.cpp;
-// single-channel: postfilter.h).
+// The postfilter's preparation and last step of many channels at once, and the decoder's last
+// steps from the speech synthesis to the output (lane_postfilter.cpp; single-channel:
+// postfilter.h, decoder_frame.h).
 #pragma once
 
 #include "codec/batch/lane_kernels.h"
