@@ -113,7 +113,6 @@ struct EncodePass {
     g729_params params[G];
     EncodeWork work[G];
     ChannelVectors<G> v;
-    g729simd::SynthesisJob chained[G];
     int positions[G][4];
     double pitch_gains[G];
     double autocorrelations[G][13];
@@ -387,6 +386,11 @@ void encode_pitch(EncodePass<G>& p, double* scratch, int kernels, int active, in
     int frac[G];
     const double* ap[G];
     double* y1[G];
+    // The second subframe's target is filtered with its search, from the residual there and
+    // the weighted error's memory the first left.
+    const double* residual[G];
+    const double* error_memory[G];
+    double* target[G];
     for (int a = 0; a < active; ++a) {
         EncoderWork& w = work[a].frame;
         encode_subframe_range(&w, sf);
@@ -394,11 +398,16 @@ void encode_pitch(EncodePass<G>& p, double* scratch, int kernels, int active, in
         t0_max[a] = w.t0_max;
         ap[a] = w.ap + G729_LPC_SIZE * sf;
         y1[a] = w.y1;
+        residual[a] = p.v.exc[sf][a];
+        error_memory[a] = work[a].st->mem_err_w;
+        target[a] = w.x;
     }
+    const bool targets = sf == 1;
     const PitchChannels pitch{p.v.exc[sf], p.v.x,    p.v.h[sf],         t0_min,
                               t0_max,      G729_SUBFRAME_SIZE * sf,      ap,
                               y1,          p.v.correlations, p.pitch_gains, t0,
-                              frac};
+                              frac,        targets ? residual : nullptr,
+                              targets ? error_memory : nullptr, targets ? target : nullptr};
     pitch_channels(pitch, active, scratch, kernels);
     for (int a = 0; a < active; ++a) {
         EncoderWork& w = work[a].frame;
@@ -434,7 +443,6 @@ void encode_codebook(EncodePass<G>& p, double* codebook, int kernels, int active
 template <int G>
 void encode_gains(EncodePass<G>& p, int kernels, int active, int sf) {
     EncodeWork* work = p.work;
-    g729simd::SynthesisJob* chained = p.chained;
     const ChannelVectors<G>& v = p.v;
     // The gain quantizers' correlations and codebook searches side by side.
     codebook_gain_correlations_channels(v.x, v.y1, v.y2, active, v.correlations, kernels);
@@ -458,11 +466,10 @@ void encode_gains(EncodePass<G>& p, int kernels, int active, int sf) {
             double gc = 0.0;
             const int32_t index = quantized_gains(work[a].st->gain_pred_mem, row1[a], row2[a],
                                                   g0[a], &gp, &gc);
-            encode_subframe_finish(work[a].st, &work[a].frame, sf, index, gp, gc,
-                                   &chained[a]);
+            g729simd::SynthesisJob target_job;  // made by pitch_channels
+            encode_subframe_finish(work[a].st, &work[a].frame, sf, index, gp, gc, &target_job);
         }
     }
-    if (sf == 0) synthesis_channels(chained, active, G729_SUBFRAME_SIZE, kernels);
 }
 
 // One frame of n (1..G) channels.

@@ -107,19 +107,21 @@ void interpolate(const double* past, const int* start, int min_start, int f, int
 }
 
 // With keep_x and keep_v, the target and the chosen adaptive-codebook vector (interleaved)
-// are left there too.
+// are left there too; with x_kept, the target is taken from keep_x (interleaved already)
+// instead of x.
 // Not inlined: its arrays and the filters' spilled registers then share the stack.
 HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
                                     const double* const* h, const int* t0_min,
                                     const int* t0_max, int subframe_offset, int n, int* t0_out,
                                     int* frac_out, double* keep_x = nullptr,
-                                    double* keep_v = nullptr) {
+                                    double* keep_v = nullptr, bool x_kept = false) {
     const Tag d;
     alignas(64) double hb[kLen * kLanes];
-    alignas(64) double xb[kLen * kLanes];
+    alignas(64) double x_rows[kLen * kLanes];
     alignas(64) double db[kLen * kLanes];
     interleave_rows(h, n, kLen, hb);
-    interleave_rows(x, n, kLen, xb);
+    double* const xb = x_kept ? keep_x : x_rows;
+    if (!x_kept) interleave_rows(x, n, kLen, xb);
     target_correlation<Vec>(LaneOps(), hb, xb, db);
 
     // Integer lag: lane l's lag t0_min[l] + k correlates d with exc[n - t0_min[l] - k], its
@@ -194,9 +196,9 @@ HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
     }
     deinterleave_rows(v0, n, kLen, exc);
     if (keep_v != nullptr) {
-        for (int i = 0; i < kLen; ++i) {
-            hn::Store(row(v0, i), d, keep_v + i * kLanes);
-            hn::Store(row(xb, i), d, keep_x + i * kLanes);
+        for (int i = 0; i < kLen; ++i) hn::Store(row(v0, i), d, keep_v + i * kLanes);
+        if (!x_kept) {
+            for (int i = 0; i < kLen; ++i) hn::Store(row(xb, i), d, keep_x + i * kLanes);
         }
     }
 
@@ -239,7 +241,8 @@ HWY_NOINLINE void filtered_vectors_and_gains(const PitchChannels& p, int n, doub
         const int used = n - first < kLanes ? n - first : kLanes;
         const double* rows[kLanes] = {};
         for (int l = 0; l < used; ++l) rows[l] = p.ap[first + l] + 1;
-        interleave_rows(rows, used, 10, ak[g]);
+        // Moved in already where the targets were filtered here (subframe_targets).
+        if (p.residual == nullptr) interleave_rows(rows, used, 10, ak[g]);
         a[g][0] = hn::Set(d, 1.0);
         for (int k = 1; k <= 10; ++k) a[g][k] = o.load(ak[g], k - 1);
         for (int k = 0; k < 10; ++k) o.store(hn::Zero(d), mb[g], k);
@@ -267,8 +270,42 @@ HWY_NOINLINE void filtered_vectors_and_gains(const PitchChannels& p, int n, doub
     }
 }
 
-// Up to G vectors of channels: the closed-loop searches vector by vector, then the filtered
-// vectors and gains.
+// The targets of up to G vectors of channels from their residuals through 1/ap (into xk,
+// interleaved, and each channel's target): lpc_synthesis_filter from the weighted error's
+// memory, not kept; the weighted filters moved into ak, the residual through vk.
+template <int G>
+HWY_NOINLINE void subframe_targets(const PitchChannels& p, int n, double* const* xk,
+                                   double* const* vk, double* const* ak, double* const* mb) {
+    const Tag d;
+    const LaneOps o;
+    Vec a[G][11];
+    for (int g = 0; g < G; ++g) {
+        const int first = g * kLanes;
+        const int used = n - first < kLanes ? n - first : kLanes;
+        const double* rows[kLanes] = {};
+        for (int l = 0; l < used; ++l) rows[l] = p.ap[first + l] + 1;
+        interleave_rows(rows, used, 10, ak[g]);
+        for (int l = 0; l < used; ++l) rows[l] = p.residual[first + l];
+        interleave_rows(rows, used, kLen, vk[g]);
+        for (int l = 0; l < used; ++l) rows[l] = p.error_memory[first + l];
+        interleave_rows(rows, used, 10, mb[g]);
+        a[g][0] = hn::Set(d, 1.0);
+        for (int k = 1; k <= 10; ++k) a[g][k] = o.load(ak[g], k - 1);
+    }
+    const double* in[G];
+    for (int g = 0; g < G; ++g) in[g] = vk[g];
+    synthesis_run<G, Tag>(a, mb, in, xk, kLen);
+    for (int g = 0; g < G; ++g) {
+        const int first = g * kLanes;
+        const int used = n - first < kLanes ? n - first : kLanes;
+        double* rows[kLanes] = {};
+        for (int l = 0; l < used; ++l) rows[l] = p.target[first + l];
+        deinterleave_rows(xk[g], used, kLen, rows);
+    }
+}
+
+// Up to G vectors of channels: the targets where they are filtered here, the closed-loop
+// searches vector by vector, then the filtered vectors and gains.
 template <int G>
 void pitch_group(const PitchChannels& p, int n, double* scratch) {
     double* xk[G];
@@ -280,11 +317,14 @@ void pitch_group(const PitchChannels& p, int n, double* scratch) {
         vk[g] = xk[g] + kLen * kLanes;
         ak[g] = vk[g] + kLen * kLanes;
         mb[g] = ak[g] + 10 * kLanes;
+    }
+    if (p.residual != nullptr) subframe_targets<G>(p, n, xk, vk, ak, mb);
+    for (int g = 0; g < G; ++g) {
         const int first = g * kLanes;
         const int used = n - first < kLanes ? n - first : kLanes;
         closed_loop_group(p.exc + first, p.x + first, p.h + first, p.t0_min + first,
                           p.t0_max + first, p.subframe_offset, used, p.t0 + first,
-                          p.frac + first, xk[g], vk[g]);
+                          p.frac + first, xk[g], vk[g], p.residual != nullptr);
     }
     filtered_vectors_and_gains<G>(p, n, xk, vk, ak, mb);
 }

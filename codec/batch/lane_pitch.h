@@ -44,15 +44,24 @@ struct PitchChannels {
     double* gain;                // out: the adaptive-codebook gain
     int* t0;                     // out: the lag and its fraction
     int* frac;
+    // Where the target is filtered here: the residual at the subframe (40), the weighted
+    // error's memory (10) and the target's place (x); else null.
+    const double* const* residual;
+    const double* const* error_memory;
+    double* const* target;
 
     PitchChannels from(int first) const {
+        const auto at = [first](auto* p) { return p == nullptr ? p : p + first; };
         return {exc + first,    x + first,  h + first,   t0_min + first,
                 t0_max + first, subframe_offset, ap + first, y1 + first,
-                correlations + first, gain + first, t0 + first, frac + first};
+                correlations + first, gain + first, t0 + first, frac + first,
+                at(residual), at(error_memory), at(target)};
     }
 };
 
-// For count subframes side by side: closed_loop_channels' searches; then each
+// For count subframes side by side: with residual, each target first, through 1/ap[i] from
+// the residual and error_memory[i] (lpc_synthesis_filter, the memory not kept) into
+// target[i] (= x[i]); closed_loop_channels' searches; then each
 // adaptive-codebook vector through 1/ap[i] from zero memory (lpc_synthesis_filter) into
 // y1[i], and its gain as adaptive_codebook_gain gives it (correlations[i][0..1], gain[i]).
 // scratch: count-independent, kPitchScratch doubles a lane of the widest vectors, 64-byte
