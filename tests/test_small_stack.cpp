@@ -244,8 +244,8 @@ std::vector<Scenario> scenarios(const std::vector<int16_t>& signal, const Coded&
              return t;
          },
          1},
-        {"g729_encode_frames", [&signal] { return encode_batched(signal, false); }, 39},
-        {"g729_encode_frames_ws", [&signal] { return encode_batched(signal, true); }, 30},
+        {"g729_encode_frames", [&signal] { return encode_batched(signal, false); }, 42},
+        {"g729_encode_frames_ws", [&signal] { return encode_batched(signal, true); }, 31},
         {"g729_decode_frames", [&coded] { return decode_batched(coded, false); }, 46},
         {"g729_decode_frames_ws", [&coded] { return decode_batched(coded, true); }, 21},
     };

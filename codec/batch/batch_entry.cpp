@@ -126,17 +126,17 @@ struct EncodePass {
     double aq[G][22];
 };
 
-// A pass and the codebook search's scratch for vectors of up to Lanes lanes.
+// A pass, the codebook search's scratch for vectors of up to Lanes lanes, and the area where
+// a subframe's vectors stay in lanes from one kernel to the next.
 template <int G, int Lanes>
 struct EncodeSpace {
     alignas(64) double codebook[kCodebookSearchScratch * Lanes];
+    alignas(64) double subframe[subframe_lanes_size(G)];
     EncodePass<G> pass;
 };
 using EncodeWorkspace = EncodeSpace<kWorkspaceGroup, kWidestLanes>;
-// The weighting filters and the pitch steps use the codebook search's scratch before the
-// search.
+// The weighting filters use the codebook search's scratch before the search.
 static_assert(kEncoderFiltersScratch <= kCodebookSearchScratch);
-static_assert(kPitchScratch <= kCodebookSearchScratch);
 
 template <int G>
 struct DecodePass {
@@ -277,9 +277,10 @@ void bind_channel_vectors(EncodePass<G>& p, int active) {
 }
 
 // The active frames' LSP quantizers, then their weighting, target and impulse-response
-// filters (scratch: the codebook search's, free until its search).
+// filters (scratch: the codebook search's, free until its search; lanes: the subframe's area,
+// where the first subframe's targets stay).
 template <int G>
-void encode_lsp(EncodePass<G>& p, double* scratch, int kernels, int active) {
+void encode_lsp(EncodePass<G>& p, double* scratch, double* lanes, int kernels, int active) {
     EncodeWork* work = p.work;
     // The active frames' LSP quantizers, their searches side by side: two targets a
     // channel (the two predictor modes), the second stage on both halves.
@@ -354,8 +355,8 @@ void encode_lsp(EncodePass<G>& p, double* scratch, int kernels, int active) {
         impulse[0][a] = e.frame.h_both[0];
         impulse[1][a] = e.frame.h_both[1];
     }
-    const EncoderFilters filters{aq, speech, excitation, wsp, wsp_memory, error_memory, ap,
-                                 target, {impulse[0], impulse[1]}};
+    const EncoderFilters filters{aq,     speech, excitation, wsp, wsp_memory, error_memory, ap,
+                                 target, {impulse[0], impulse[1]},          lanes};
     encoder_filters_channels(filters, active, scratch, kernels);
 }
 
@@ -374,10 +375,10 @@ void encode_open_loop(EncodePass<G>& p, int kernels, int active) {
 }
 
 // Subframe sf's closed-loop pitch searches, the adaptive-codebook vectors filtered and their
-// gains, side by side (scratch: the codebook search's, free until its search); then the lags
-// coded.
+// gains, side by side (the targets and filtered vectors left in the subframe's area, lanes);
+// then the lags coded.
 template <int G>
-void encode_pitch(EncodePass<G>& p, double* scratch, int kernels, int active, int sf) {
+void encode_pitch(EncodePass<G>& p, double* lanes, int kernels, int active, int sf) {
     EncodeWork* work = p.work;
     // Zeroed: only the first `active` are read, which the compiler cannot tell.
     int t0_min[G] = {};
@@ -407,8 +408,9 @@ void encode_pitch(EncodePass<G>& p, double* scratch, int kernels, int active, in
                               t0_max,      G729_SUBFRAME_SIZE * sf,      ap,
                               y1,          p.v.correlations, p.pitch_gains, t0,
                               frac,        targets ? residual : nullptr,
-                              targets ? error_memory : nullptr, targets ? target : nullptr};
-    pitch_channels(pitch, active, scratch, kernels);
+                              targets ? error_memory : nullptr, targets ? target : nullptr,
+                              !targets};
+    pitch_channels(pitch, active, lanes, kernels);
     for (int a = 0; a < active; ++a) {
         EncoderWork& w = work[a].frame;
         w.t0 = t0[a];
@@ -418,18 +420,24 @@ void encode_pitch(EncodePass<G>& p, double* scratch, int kernels, int active, in
     }
 }
 
-// Subframe sf's adaptive-codebook gains and algebraic codebook searches.
+// Subframe sf's adaptive-codebook gains and algebraic codebook searches (their targets made
+// in the subframe's area, lanes).
 template <int G>
-void encode_codebook(EncodePass<G>& p, double* codebook, int kernels, int active, int sf) {
+void encode_codebook(EncodePass<G>& p, double* codebook, double* lanes, int kernels, int active,
+                     int sf) {
     EncodeWork* work = p.work;
     const ChannelVectors<G>& v = p.v;
     // The algebraic codebook searches side by side, after the pitch gains (encode_pitch).
+    double gains[G];
     for (int a = 0; a < active; ++a) {
         EncoderWork& w = work[a].frame;
         encode_subframe_gain(work[a].st, &w, p.pitch_gains[a]);
+        gains[a] = w.gp;
         fixed_codebook_sharpen_impulse(w.h_both[sf], w.t0, work[a].st->sharp);
     }
-    codebook_search_channels(v.h[sf], v.x2, active, p.positions, v.sign, codebook, kernels);
+    codebook_targets_channels(gains, active, lanes, kernels);
+    codebook_search_channels(v.h[sf], v.x2, active, p.positions, v.sign, codebook, kernels,
+                             lanes);
     for (int a = 0; a < active; ++a) {
         EncoderWork& w = work[a].frame;
         w.fcb_index = fixed_codebook_code_vectors(w.h_both[sf], w.t0, p.positions[a],
@@ -438,14 +446,14 @@ void encode_codebook(EncodePass<G>& p, double* codebook, int kernels, int active
     }
 }
 
-// Subframe sf's gain quantizers and the rest of the subframe; after subframe 1, subframe 2's
-// targets filtered.
+// Subframe sf's gain quantizers (the targets and filtered vectors taken from the subframe's
+// area, lanes) and the rest of the subframe.
 template <int G>
-void encode_gains(EncodePass<G>& p, int kernels, int active, int sf) {
+void encode_gains(EncodePass<G>& p, const double* lanes, int kernels, int active, int sf) {
     EncodeWork* work = p.work;
     const ChannelVectors<G>& v = p.v;
     // The gain quantizers' correlations and codebook searches side by side.
-    codebook_gain_correlations_channels(v.x, v.y1, v.y2, active, v.correlations, kernels);
+    codebook_gain_correlations_channels(v.x, v.y1, v.y2, active, v.correlations, kernels, lanes);
     {
         double g0[G];
         int taming[G];
@@ -474,17 +482,17 @@ void encode_gains(EncodePass<G>& p, int kernels, int active, int sf) {
 
 // One frame of n (1..G) channels.
 template <int G>
-void encode_pass(EncodePass<G>& p, double* codebook, int kernels,
+void encode_pass(EncodePass<G>& p, double* codebook, double* lanes, int kernels,
                  g729_encoder_state* const states[], int n, const int16_t* const samples[],
                  uint8_t* const bytes[], int32_t byte_counts[]) {
     const int active = encode_analysis(p, kernels, states, n, samples);
     bind_channel_vectors(p, active);
-    encode_lsp(p, codebook, kernels, active);
+    encode_lsp(p, codebook, lanes, kernels, active);
     encode_open_loop(p, kernels, active);
     for (int sf = 0; sf < 2; ++sf) {
-        encode_pitch(p, codebook, kernels, active, sf);
-        encode_codebook(p, codebook, kernels, active, sf);
-        encode_gains(p, kernels, active, sf);
+        encode_pitch(p, lanes, kernels, active, sf);
+        encode_codebook(p, codebook, lanes, kernels, active, sf);
+        encode_gains(p, lanes, kernels, active, sf);
     }
     for (int k = 0; k < n; ++k) {
         if (k + 1 < n) {
@@ -505,8 +513,8 @@ void encode_all(EncodeSpace<G, Lanes>& space, int kernels, g729_encoder_state* c
                 int32_t byte_counts[]) {
     for (int first = 0; first < count; first += G) {
         const int n = count - first < G ? count - first : G;
-        encode_pass(space.pass, space.codebook, kernels, states + first, n, samples + first,
-                    bytes + first, byte_counts + first);
+        encode_pass(space.pass, space.codebook, space.subframe, kernels, states + first, n,
+                    samples + first, bytes + first, byte_counts + first);
     }
 }
 

@@ -43,16 +43,21 @@ static_assert(kSearchScratch == kMatrixSize + 4 * kLen);
 
 // One group of up to kLanes channels. scratch: kSearchScratch * kLanes doubles, 64-byte
 // aligned (the interleaved correlation matrix and vectors live there, not on the stack).
+// x_lanes: the targets interleaved already, or null.
 void search_group(const double* const h[], const double* const x[], int n, int (*pos)[4],
-                  double* const sign[], double* scratch) {
+                  double* const sign[], double* scratch, const double* x_lanes) {
     const LaneOps L;
     double* rr = scratch;
     double* hb = rr + kMatrixSize * kLanes;
-    double* xb = hb + kLen * kLanes;
-    double* db = xb + kLen * kLanes;
+    double* x_rows = hb + kLen * kLanes;
+    double* db = x_rows + kLen * kLanes;
     double* sb = db + kLen * kLanes;
     interleave_rows(h, n, kLen, hb);
-    interleave_rows(x, n, kLen, xb);
+    const double* xb = x_lanes;
+    if (xb == nullptr) {
+        interleave_rows(x, n, kLen, x_rows);
+        xb = x_rows;
+    }
     const LaneOps o;
 
     // d[n] = sum over j = 0..39-n of x[n + j] * h[j], j ascending from 0.0 (into db); its sign
@@ -75,24 +80,31 @@ void search_group(const double* const h[], const double* const x[], int n, int (
 // The searches with the caller's scratch (kSearchScratch * kLanes doubles, 64-byte aligned),
 // or with scratch of their own on the stack when it is null.
 HWY_NOINLINE void search_groups(const double* const* h, const double* const* x, int count,
-                                int (*pos)[4], double* const* sign, double* scratch) {
+                                int (*pos)[4], double* const* sign, double* scratch,
+                                const double* lanes) {
     for_each_group(count, [&](int first, int n) {
-        search_group(h + first, x + first, n, pos + first, sign + first, scratch);
+        const double* x_lanes =
+            lanes == nullptr
+                ? nullptr
+                : subframe_lanes_of(lanes, first / kLanes, kLanes) + kCodebookTargetRows * kLanes;
+        search_group(h + first, x + first, n, pos + first, sign + first, scratch, x_lanes);
     });
 }
 
 HWY_NOINLINE void search_groups_own_scratch(const double* const* h, const double* const* x,
-                                            int count, int (*pos)[4], double* const* sign) {
+                                            int count, int (*pos)[4], double* const* sign,
+                                            const double* lanes) {
     alignas(64) double scratch[kSearchScratch * kLanes];
-    search_groups(h, x, count, pos, sign, scratch);
+    search_groups(h, x, count, pos, sign, scratch, lanes);
 }
 
 void CodebookSearchChannels(const double* const* h, const double* const* x, int count,
-                            int (*pos)[4], double* const* sign, double* scratch) {
+                            int (*pos)[4], double* const* sign, double* scratch,
+                            const double* lanes) {
     if (scratch == nullptr) {
-        search_groups_own_scratch(h, x, count, pos, sign);
+        search_groups_own_scratch(h, x, count, pos, sign, lanes);
     } else {
-        search_groups(h, x, count, pos, sign, scratch);
+        search_groups(h, x, count, pos, sign, scratch, lanes);
     }
 }
 
@@ -112,10 +124,10 @@ using g729simd::kernel_entry;
 
 void codebook_search_channels(const double* const h[], const double* const x[], int count,
                               int (*pos)[4], double* const sign[], double* scratch,
-                              int kernels) {
+                              int kernels, const double* lanes) {
     if (count <= 0) return;
     kernel_entry(HWY_DISPATCH_TABLE(CodebookSearchChannels), kernels)(h, x, count, pos, sign,
-                                                                     scratch);
+                                                                     scratch, lanes);
 }
 }  // namespace g729
 #endif  // HWY_ONCE

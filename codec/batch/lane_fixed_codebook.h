@@ -4,6 +4,7 @@
 #pragma once
 
 #include "codec/batch/lane_kernels.h"
+#include "codec/batch/lane_subframe.h"
 
 namespace g729 {
 
@@ -15,9 +16,10 @@ inline constexpr int kCodebookSearchScratch = 616 + 4 * 40;
 // The algebraic codebook search of count channels side by side: from the
 // sharpened impulse response h[i] and the target x[i] of channel i, its pulse positions by
 // track (0, 1, 2, 3/4) into pos[i] and the signs of its target correlation into sign[i] (40),
-// exactly as the single-channel search finds them.
+// exactly as the single-channel search finds them. With lanes, the targets are taken from
+// there (lane_subframe.h: codebook_targets_channels left them) instead of x.
 void codebook_search_channels(const double* const h[], const double* const x[], int count,
                               int (*pos)[4], double* const sign[], double* scratch = nullptr,
-                              int kernels = -1);
+                              int kernels = -1, const double* lanes = nullptr);
 
 }  // namespace g729

@@ -25,14 +25,23 @@ constexpr int kLen = G729_SUBFRAME_SIZE;
 
 // The gains' correlations of 40-sample vectors, one channel per lane (gain_search-inl.h):
 // with z null, the adaptive-codebook gain's c[0], c[1] and the gain; else c[2..4].
+// xy_lanes: the vector's rows in the subframe's area (x and y interleaved already), or null.
 void gain_correlations_group(const double* const* x, const double* const* y,
-                             const double* const* z, int n, double* const* c, double* gain) {
+                             const double* const* z, int n, double* const* c, double* gain,
+                             const double* xy_lanes) {
     const LaneOps o;
-    alignas(64) double xb[kLen * kLanes];
-    alignas(64) double yb[kLen * kLanes];
+    alignas(64) double x_rows[kLen * kLanes];
+    alignas(64) double y_rows[kLen * kLanes];
     alignas(64) double zb[kLen * kLanes];
-    interleave_rows(x, n, kLen, xb);
-    interleave_rows(y, n, kLen, yb);
+    const double* xb = x_rows;
+    const double* yb = y_rows;
+    if (xy_lanes != nullptr) {
+        xb = xy_lanes + kTargetRows * kLanes;
+        yb = xy_lanes + kFilteredRows * kLanes;
+    } else {
+        interleave_rows(x, n, kLen, x_rows);
+        interleave_rows(y, n, kLen, y_rows);
+    }
     Vec v[5];
     alignas(64) double out[3][kLanes] = {};
     if (z == nullptr) {
@@ -57,10 +66,12 @@ void gain_correlations_group(const double* const* x, const double* const* y,
 
 void GainCorrelationsChannels(const double* const* x, const double* const* y,
                               const double* const* z, int count, double* const* c,
-                              double* gain) {
+                              double* gain, const double* lanes) {
     for_each_group(count, [&](int first, int n) {
+        const double* xy_lanes =
+            lanes == nullptr ? nullptr : subframe_lanes_of(lanes, first / kLanes, kLanes);
         gain_correlations_group(x + first, y + first, z == nullptr ? nullptr : z + first, n,
-                                c + first, gain == nullptr ? nullptr : gain + first);
+                                c + first, gain == nullptr ? nullptr : gain + first, xy_lanes);
     });
 }
 
@@ -130,15 +141,15 @@ void pitch_gain_channels(const double* const x[], const double* const y[], int c
                          double* const c[], double gain[], int kernels) {
     if (count <= 0) return;
     kernel_entry(HWY_DISPATCH_TABLE(GainCorrelationsChannels), kernels)(x, y, nullptr, count, c,
-                                                                       gain);
+                                                                       gain, nullptr);
 }
 
 void codebook_gain_correlations_channels(const double* const x[], const double* const y[],
                                          const double* const z[], int count, double* const c[],
-                                         int kernels) {
+                                         int kernels, const double* lanes) {
     if (count <= 0) return;
     kernel_entry(HWY_DISPATCH_TABLE(GainCorrelationsChannels), kernels)(x, y, z, count, c,
-                                                                       nullptr);
+                                                                       nullptr, lanes);
 }
 
 void gain_search_channels(const double* const c[], const double g0[], const int taming[],

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "codec/batch/lane_kernels.h"
+#include "codec/batch/lane_subframe.h"
 
 namespace g729 {
 
@@ -13,10 +14,11 @@ void pitch_gain_channels(const double* const x[], const double* const y[], int c
                          double* const c[], double gain[], int kernels = -1);
 
 // fixed_codebook_correlations(x[i], y[i], z[i], c[i]) (gain_quantizer.h) of count channels side
-// by side: c[i][2..4] written.
+// by side: c[i][2..4] written. With lanes, x and y are taken from there (lane_subframe.h: the
+// targets and filtered vectors pitch_channels left).
 void codebook_gain_correlations_channels(const double* const x[], const double* const y[],
                                          const double* const z[], int count, double* const c[],
-                                         int kernels = -1);
+                                         int kernels = -1, const double* lanes = nullptr);
 
 // The gain quantizer's codebook search (quantize_gains, gain_quantizer.h) of count channels side
 // by side, from their correlations c[i], predicted code gains g0[i] (gain_predictor_predict)

@@ -221,10 +221,9 @@ void ClosedLoopChannels(double* const* exc, const double* const* x, const double
     });
 }
 
-// Rows of a vector's scratch in pitch_group: its target, its adaptive-codebook vector (then
-// the filtered one in its place), its filter's coefficients (rows 1..10), its memory.
-constexpr int kPitchRows = kLen + kLen + 10 + 10;
-static_assert(4 * kPitchRows <= kPitchScratch);
+// A vector's rows in the subframe's area (lane_subframe.h): its target, its adaptive-codebook
+// vector (then the filtered one in its place), its filter's coefficients (rows 1..10), its
+// memory.
 
 // The adaptive-codebook vectors vk of up to G vectors of channels through 1/ap from zero memory
 // (G chains side by side), in place, then the gains' correlations with the targets xk. Apart
@@ -307,34 +306,37 @@ HWY_NOINLINE void subframe_targets(const PitchChannels& p, int n, double* const*
 // Up to G vectors of channels: the targets where they are filtered here, the closed-loop
 // searches vector by vector, then the filtered vectors and gains.
 template <int G>
-void pitch_group(const PitchChannels& p, int n, double* scratch) {
+void pitch_group(const PitchChannels& p, int n, double* lanes) {
     double* xk[G];
     double* vk[G];
     double* ak[G];
     double* mb[G];
     for (int g = 0; g < G; ++g) {
-        xk[g] = scratch + g * kPitchRows * kLanes;
-        vk[g] = xk[g] + kLen * kLanes;
-        ak[g] = vk[g] + kLen * kLanes;
-        mb[g] = ak[g] + 10 * kLanes;
+        double* const rows = subframe_lanes_of(lanes, g, kLanes);
+        xk[g] = rows + kTargetRows * kLanes;
+        vk[g] = rows + kFilteredRows * kLanes;
+        ak[g] = rows + kFilterRows * kLanes;
+        mb[g] = rows + kFilterMemoryRows * kLanes;
     }
     if (p.residual != nullptr) subframe_targets<G>(p, n, xk, vk, ak, mb);
+    const bool x_kept = p.residual != nullptr || p.targets_in_lanes;
     for (int g = 0; g < G; ++g) {
         const int first = g * kLanes;
         const int used = n - first < kLanes ? n - first : kLanes;
         closed_loop_group(p.exc + first, p.x + first, p.h + first, p.t0_min + first,
                           p.t0_max + first, p.subframe_offset, used, p.t0 + first,
-                          p.frac + first, xk[g], vk[g], p.residual != nullptr);
+                          p.frac + first, xk[g], vk[g], x_kept);
     }
     filtered_vectors_and_gains<G>(p, n, xk, vk, ak, mb);
 }
 
-void PitchChannels_(const PitchChannels& p, int count, double* scratch) {
+void PitchChannels_(const PitchChannels& p, int count, double* lanes) {
     for (int first = 0; first < count; first += 4 * kLanes) {
         const int n = count - first < 4 * kLanes ? count - first : 4 * kLanes;
         const PitchChannels at = p.from(first);
+        double* const block = subframe_lanes_of(lanes, first / kLanes, kLanes);
         const auto group = [&](auto vectors) {
-            pitch_group<decltype(vectors)::value>(at, n, scratch);
+            pitch_group<decltype(vectors)::value>(at, n, block);
         };
         const int vectors = (n + kLanes - 1) / kLanes;
         if (vectors == 4) {
@@ -345,6 +347,23 @@ void PitchChannels_(const PitchChannels& p, int count, double* scratch) {
             group(std::integral_constant<int, 2>());
         } else {
             group(std::integral_constant<int, 1>());
+        }
+    }
+}
+
+// x2 = x - gp y1 of every vector in the subframe's area, each lane with its channel's gain.
+void CodebookTargetsChannels(const double* gp, int count, double* lanes) {
+    const Tag d;
+    for (int first = 0; first < count; first += kLanes) {
+        const int n = count - first < kLanes ? count - first : kLanes;
+        alignas(64) double gains[kLanes] = {};
+        for (int l = 0; l < n; ++l) gains[l] = gp[first + l];
+        const Vec g = hn::Load(d, gains);
+        double* const rows = subframe_lanes_of(lanes, first / kLanes, kLanes);
+        for (int i = 0; i < kLen; ++i) {
+            const Vec x = row(rows, kTargetRows + i);
+            const Vec y = row(rows, kFilteredRows + i);
+            hn::Store(x - g * y, d, rows + (kCodebookTargetRows + i) * kLanes);
         }
     }
 }
@@ -471,6 +490,7 @@ namespace g729 {
 namespace lanes {
 HWY_EXPORT(ClosedLoopChannels);
 HWY_EXPORT(PitchChannels_);
+HWY_EXPORT(CodebookTargetsChannels);
 HWY_EXPORT(OpenLoopMaximaChannels);
 HWY_EXPORT(OpenLoopChooseChannels);
 }  // namespace lanes
@@ -486,9 +506,14 @@ void closed_loop_channels(double* const exc[], const double* const x[], const do
                                                                  subframe_offset, count, t0, frac);
 }
 
-void pitch_channels(const PitchChannels& p, int count, double* scratch, int kernels) {
+void pitch_channels(const PitchChannels& p, int count, double* lanes, int kernels) {
     if (count <= 0) return;
-    kernel_entry(HWY_DISPATCH_TABLE(PitchChannels_), kernels)(p, count, scratch);
+    kernel_entry(HWY_DISPATCH_TABLE(PitchChannels_), kernels)(p, count, lanes);
+}
+
+void codebook_targets_channels(const double gp[], int count, double* lanes, int kernels) {
+    if (count <= 0) return;
+    kernel_entry(HWY_DISPATCH_TABLE(CodebookTargetsChannels), kernels)(gp, count, lanes);
 }
 
 void open_loop_maxima_channels(const double* const wsp[], int count, int (*t)[3],

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "codec/batch/lane_kernels.h"
+#include "codec/batch/lane_subframe.h"
 
 namespace g729 {
 
@@ -27,9 +28,6 @@ void closed_loop_channels(double* const exc[], const double* const x[], const do
                           const int t0_min[], const int t0_max[], int subframe_offset, int count,
                           int t0[], int frac[], int kernels = -1);
 
-// Doubles of scratch a lane of the widest vectors needs for pitch_channels.
-inline constexpr int kPitchScratch = 4 * (40 + 40 + 10 + 10);
-
 // A subframe's pitch steps of many channels, as pitch_channels takes them.
 struct PitchChannels {
     double* const* exc;          // the excitation at the subframe
@@ -45,17 +43,19 @@ struct PitchChannels {
     int* t0;                     // out: the lag and its fraction
     int* frac;
     // Where the target is filtered here: the residual at the subframe (40), the weighted
-    // error's memory (10) and the target's place (x); else null.
+    // error's memory (10) and the target's place (x); else null, and the targets are in the
+    // lanes' area already (targets_in_lanes) or in x.
     const double* const* residual;
     const double* const* error_memory;
     double* const* target;
+    bool targets_in_lanes;
 
     PitchChannels from(int first) const {
         const auto at = [first](auto* p) { return p == nullptr ? p : p + first; };
         return {exc + first,    x + first,  h + first,   t0_min + first,
                 t0_max + first, subframe_offset, ap + first, y1 + first,
                 correlations + first, gain + first, t0 + first, frac + first,
-                at(residual), at(error_memory), at(target)};
+                at(residual), at(error_memory), at(target), targets_in_lanes};
     }
 };
 
@@ -64,8 +64,13 @@ struct PitchChannels {
 // target[i] (= x[i]); closed_loop_channels' searches; then each
 // adaptive-codebook vector through 1/ap[i] from zero memory (lpc_synthesis_filter) into
 // y1[i], and its gain as adaptive_codebook_gain gives it (correlations[i][0..1], gain[i]).
-// scratch: count-independent, kPitchScratch doubles a lane of the widest vectors, 64-byte
-// aligned.
-void pitch_channels(const PitchChannels& p, int count, double* scratch, int kernels = -1);
+// lanes: the subframe's area (lane_subframe.h, subframe_lanes_size(count) doubles, 64-byte
+// aligned), where the targets and filtered vectors are left.
+void pitch_channels(const PitchChannels& p, int count, double* lanes, int kernels = -1);
+
+// The algebraic codebook's targets x2 = x - gp[i] y1 (subframe_gain's, encoder_frame.cpp) of
+// count channels, from the targets and filtered vectors pitch_channels left in lanes, into
+// the same area.
+void codebook_targets_channels(const double gp[], int count, double* lanes, int kernels = -1);
 
 }  // namespace g729

@@ -137,17 +137,18 @@ void filters_group(const EncoderFilters& f, int n, double* scratch) {
     // Through 1/ap of a subframe, G chains side by side, into dst: the first subframe's target
     // from the residual and the weighted error's memory (not kept), then each impulse response
     // from zero memory.
-    const auto through_ap = [&](int sf, const double* const (&x)[G], double* const* dst) {
+    const auto through_ap = [&](int sf, const double* const (&x)[G], double* const* dst,
+                                double* const (&y)[G]) {
         Vec a[G][11];
         for (int g = 0; g < G; ++g) {
             a[g][0] = hn::Set(d, 1.0);
             for (int k = 1; k <= 10; ++k) a[g][k] = o.load(ap[g] + sf * 11 * kLanes, k);
         }
-        synthesis_run<G, Tag>(a, memory, x, out, kSub);
+        synthesis_run<G, Tag>(a, memory, x, y, kSub);
         for (int g = 0; g < G; ++g) {
             double* rows[kLanes] = {};
             const int used = rows_of(g, dst, rows);
-            deinterleave_rows(out[g], used, kSub, rows);
+            deinterleave_rows(y[g], used, kSub, rows);
         }
     };
     const double* residual[G];
@@ -159,10 +160,17 @@ void filters_group(const EncoderFilters& f, int n, double* scratch) {
         residual[g] = speech[g];
         impulse[g] = kImpulseRows.v;
     }
-    through_ap(0, residual, f.target);
+    // The target also stays in lanes, in the subframe's area, for the pitch search.
+    double* target[G];
+    for (int g = 0; g < G; ++g) {
+        target[g] = f.target_lanes == nullptr
+                        ? out[g]
+                        : subframe_lanes_of(f.target_lanes, g, kLanes) + kTargetRows * kLanes;
+    }
+    through_ap(0, residual, f.target, target);
     for (int sf = 0; sf < 2; ++sf) {
         for (int k = 0; k < G * kMemoryRows; ++k) o.store(hn::Zero(d), memories, k);
-        through_ap(sf, impulse, f.impulse[sf]);
+        through_ap(sf, impulse, f.impulse[sf], out);
     }
 
     // The weighted speech through the tilted filters, the second subframe continuing the
@@ -188,11 +196,15 @@ void filters_group(const EncoderFilters& f, int n, double* scratch) {
 void EncoderFiltersChannels(const EncoderFilters& f, int count, double* scratch) {
     for (int first = 0; first < count; first += 4 * kLanes) {
         const int n = count - first < 4 * kLanes ? count - first : 4 * kLanes;
+        double* const target_lanes =
+            f.target_lanes == nullptr ? nullptr
+                                      : subframe_lanes_of(f.target_lanes, first / kLanes, kLanes);
         const EncoderFilters at{f.aq + first,           f.speech + first,
                                 f.excitation + first,   f.wsp + first,
                                 f.wsp_memory + first,   f.error_memory + first,
                                 f.ap + first,           f.target + first,
-                                {f.impulse[0] + first, f.impulse[1] + first}};
+                                {f.impulse[0] + first, f.impulse[1] + first},
+                                target_lanes};
         const auto group = [&](auto vectors) {
             filters_group<decltype(vectors)::value>(at, n, scratch);
         };

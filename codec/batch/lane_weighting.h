@@ -4,6 +4,7 @@
 #pragma once
 
 #include "codec/batch/lane_kernels.h"
+#include "codec/batch/lane_subframe.h"
 
 namespace g729 {
 
@@ -21,6 +22,7 @@ struct EncoderFilters {
     double* const* ap;            // the weighted filters of both subframes (22)
     double* const* target;        // the first subframe's target (40)
     double* const* impulse[2];    // each subframe's impulse response of 1/ap(z) (40)
+    double* target_lanes;         // the subframe's area (lane_subframe.h) for the target too
 };
 
 // For count channels side by side, what encode_frame_active_begin (encoder_frame.h) makes with

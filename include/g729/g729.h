@@ -248,7 +248,7 @@ G729_API int g729_payload_units(size_t payload_length, int32_t unit_lengths[], i
  *   g729_encoder_init, g729_decoder_init, g729_pack_frame, g729_unpack_frame   under 1 KB
  *   g729_encode_frame                                                          14 KB
  *   g729_decode_frame, g729_decode_lost_frame, g729_decode_untransmitted_frame 7 KB
- *   g729_encode_frames 39 KB, g729_encode_frames_ws 30 KB
+ *   g729_encode_frames 42 KB, g729_encode_frames_ws 31 KB
  *   g729_decode_frames 46 KB, g729_decode_frames_ws 21 KB */
 
 /* Starts a new encoder stream. dtx_flag non-zero requests discontinuous transmission.
@@ -308,7 +308,7 @@ G729_API int g729_encode_frames(g729_encoder_state *const states[], int count,
                                 int32_t byte_counts[]);
 
 /* Bytes of workspace g729_encode_frames_ws needs for up to count channels a call (at present
- * the same for every count, about 204 KB); 0 for a negative count. */
+ * the same for every count, about 233 KB); 0 for a negative count. */
 G729_API size_t g729_encode_frames_workspace_size(int count);
 
 /* g729_encode_frames with the caller's workspace: workspace_size bytes at workspace, at least
