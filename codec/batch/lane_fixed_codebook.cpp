@@ -69,12 +69,16 @@ void search_group(const double* const h[], const double* const x[], int n, int (
     Vec best[4];
     search_pulse_positions(o, db, rr, best);
 
+    // The positions, and the signs there (the code vectors read no others).
     alignas(64) double out[4][kLanes];
     for (int k = 0; k < 4; ++k) hn::Store(best[k], L.d, out[k]);
     for (int l = 0; l < n && l < L.n; ++l) {
-        for (int k = 0; k < 4; ++k) pos[l][k] = static_cast<int>(out[k][l]);
+        for (int k = 0; k < 4; ++k) {
+            const int p = static_cast<int>(out[k][l]);
+            pos[l][k] = p;
+            sign[l][p] = sb[p * kLanes + l];
+        }
     }
-    deinterleave_rows(sb, n, kLen, sign);
 }
 
 // The searches with the caller's scratch (kSearchScratch * kLanes doubles, 64-byte aligned),

@@ -15,7 +15,8 @@ inline constexpr int kCodebookSearchScratch = 616 + 4 * 40;
 
 // The algebraic codebook search of count channels side by side: from the
 // sharpened impulse response h[i] and the target x[i] of channel i, its pulse positions by
-// track (0, 1, 2, 3/4) into pos[i] and the signs of its target correlation into sign[i] (40),
+// track (0, 1, 2, 3/4) into pos[i] and the signs of its target correlation at those positions
+// into sign[i] (40; fixed_codebook_code_vectors reads no others, which are left as they are),
 // exactly as the single-channel search finds them. With lanes, the targets are taken from
 // there (lane_subframe.h: codebook_targets_channels left them) instead of x.
 void codebook_search_channels(const double* const h[], const double* const x[], int count,
