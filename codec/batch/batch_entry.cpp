@@ -431,7 +431,7 @@ void encode_codebook(EncodePass<G>& p, double* codebook, double* lanes, int kern
     double gains[G];
     for (int a = 0; a < active; ++a) {
         EncoderWork& w = work[a].frame;
-        encode_subframe_gain(work[a].st, &w, p.pitch_gains[a]);
+        encode_subframe_taming(work[a].st, &w, p.pitch_gains[a]);
         gains[a] = w.gp;
         fixed_codebook_sharpen_impulse(w.h_both[sf], w.t0, work[a].st->sharp);
     }

@@ -221,6 +221,10 @@ void ClosedLoopChannels(double* const* exc, const double* const* x, const double
     });
 }
 
+// The samples of the targets and filtered vectors the channels' records take (the rest stay
+// in lanes): those the weighted error's memory is made of.
+constexpr int kKeptTail = kLen - 10;
+
 // A vector's rows in the subframe's area (lane_subframe.h): its target, its adaptive-codebook
 // vector (then the filtered one in its place), its filter's coefficients (rows 1..10), its
 // memory.
@@ -253,8 +257,8 @@ HWY_NOINLINE void filtered_vectors_and_gains(const PitchChannels& p, int n, doub
         const int first = g * kLanes;
         const int used = n - first < kLanes ? n - first : kLanes;
         double* rows[kLanes] = {};
-        for (int l = 0; l < used; ++l) rows[l] = p.y1[first + l];
-        deinterleave_rows(vk[g], used, kLen, rows);
+        for (int l = 0; l < used; ++l) rows[l] = p.y1[first + l] + kKeptTail;
+        deinterleave_rows(vk[g] + kKeptTail * kLanes, used, kLen - kKeptTail, rows);
         Vec c[2];
         const Vec gain = pitch_gain_correlations(o, xk[g], vk[g], kLen, c);
         alignas(64) double out[3][kLanes] = {};
@@ -298,8 +302,8 @@ HWY_NOINLINE void subframe_targets(const PitchChannels& p, int n, double* const*
         const int first = g * kLanes;
         const int used = n - first < kLanes ? n - first : kLanes;
         double* rows[kLanes] = {};
-        for (int l = 0; l < used; ++l) rows[l] = p.target[first + l];
-        deinterleave_rows(xk[g], used, kLen, rows);
+        for (int l = 0; l < used; ++l) rows[l] = p.target[first + l] + kKeptTail;
+        deinterleave_rows(xk[g] + kKeptTail * kLanes, used, kLen - kKeptTail, rows);
     }
 }
 

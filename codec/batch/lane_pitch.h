@@ -37,7 +37,7 @@ struct PitchChannels {
     const int* t0_max;
     int subframe_offset;         // 0 or 40
     const double* const* ap;     // the subframe's weighted filter (11)
-    double* const* y1;           // out: the filtered adaptive-codebook vector (40)
+    double* const* y1;           // out: the filtered adaptive-codebook vector's last ten
     double* const* correlations; // out: the gain's correlations c[0], c[1]
     double* gain;                // out: the adaptive-codebook gain
     int* t0;                     // out: the lag and its fraction
@@ -60,12 +60,13 @@ struct PitchChannels {
 };
 
 // For count subframes side by side: with residual, each target first, through 1/ap[i] from
-// the residual and error_memory[i] (lpc_synthesis_filter, the memory not kept) into
-// target[i] (= x[i]); closed_loop_channels' searches; then each
-// adaptive-codebook vector through 1/ap[i] from zero memory (lpc_synthesis_filter) into
-// y1[i], and its gain as adaptive_codebook_gain gives it (correlations[i][0..1], gain[i]).
-// lanes: the subframe's area (lane_subframe.h, subframe_lanes_size(count) doubles, 64-byte
-// aligned), where the targets and filtered vectors are left.
+// the residual and error_memory[i] (lpc_synthesis_filter, the memory not kept); then
+// closed_loop_channels' searches; then each adaptive-codebook vector through 1/ap[i] from zero
+// memory (lpc_synthesis_filter), and its gain as adaptive_codebook_gain gives it
+// (correlations[i][0..1], gain[i]). lanes: the subframe's area (lane_subframe.h,
+// subframe_lanes_size(count) doubles, 64-byte aligned), where the targets and filtered vectors
+// are left whole; the channels' records take only their last ten samples (target[i][30..39],
+// y1[i][30..39]: the weighted error's memory is made of them).
 void pitch_channels(const PitchChannels& p, int count, double* lanes, int kernels = -1);
 
 // The algebraic codebook's targets x2 = x - gp[i] y1 (subframe_gain's, encoder_frame.cpp) of

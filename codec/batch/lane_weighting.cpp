@@ -138,7 +138,7 @@ void filters_group(const EncoderFilters& f, int n, double* scratch) {
     // from the residual and the weighted error's memory (not kept), then each impulse response
     // from zero memory.
     const auto through_ap = [&](int sf, const double* const (&x)[G], double* const* dst,
-                                double* const (&y)[G]) {
+                                double* const (&y)[G], int from) {
         Vec a[G][11];
         for (int g = 0; g < G; ++g) {
             a[g][0] = hn::Set(d, 1.0);
@@ -148,7 +148,8 @@ void filters_group(const EncoderFilters& f, int n, double* scratch) {
         for (int g = 0; g < G; ++g) {
             double* rows[kLanes] = {};
             const int used = rows_of(g, dst, rows);
-            deinterleave_rows(y[g], used, kSub, rows);
+            for (int l = 0; l < used; ++l) rows[l] += from;
+            deinterleave_rows(y[g] + from * kLanes, used, kSub - from, rows);
         }
     };
     const double* residual[G];
@@ -167,10 +168,12 @@ void filters_group(const EncoderFilters& f, int n, double* scratch) {
                         ? out[g]
                         : subframe_lanes_of(f.target_lanes, g, kLanes) + kTargetRows * kLanes;
     }
-    through_ap(0, residual, f.target, target);
+    // With the area, the channels' records take only the target's last ten samples (the
+    // weighted error's memory is made of them).
+    through_ap(0, residual, f.target, target, f.target_lanes == nullptr ? 0 : kSub - 10);
     for (int sf = 0; sf < 2; ++sf) {
         for (int k = 0; k < G * kMemoryRows; ++k) o.store(hn::Zero(d), memories, k);
-        through_ap(sf, impulse, f.impulse[sf], out);
+        through_ap(sf, impulse, f.impulse[sf], out, 0);
     }
 
     // The weighted speech through the tilted filters, the second subframe continuing the

@@ -22,7 +22,8 @@ struct EncoderFilters {
     double* const* ap;            // the weighted filters of both subframes (22)
     double* const* target;        // the first subframe's target (40)
     double* const* impulse[2];    // each subframe's impulse response of 1/ap(z) (40)
-    double* target_lanes;         // the subframe's area (lane_subframe.h) for the target too
+    double* target_lanes;         // the subframe's area (lane_subframe.h) for the target too,
+                                  // or null; with it, target takes only samples 30..39
 };
 
 // For count channels side by side, what encode_frame_active_begin (encoder_frame.h) makes with

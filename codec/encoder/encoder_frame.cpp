@@ -143,14 +143,18 @@ HWY_INLINE void subframe_lag(g729_encoder_state* st, EncoderWork* w, int k,
 
 // Subframe k's adaptive-codebook gain gp, tamed, and the target of its algebraic codebook
 // (w->x2).
-HWY_INLINE void subframe_gain(g729_encoder_state* st, EncoderWork* w, double gp) {
-    const double* x = w->x;
-    const double* y1 = w->y1;
+// The taming decision and the adaptive-codebook gain it leaves.
+HWY_INLINE void subframe_taming(g729_encoder_state* st, EncoderWork* w, double gp) {
     w->taming = taming_check(st->exc_err, w->t0, w->frac);
     if (w->taming == 1 && gp > 0.95) gp = 0.95;
     w->gp = gp;
+}
 
-    for (int n = 0; n < 40; ++n) w->x2[n] = x[n] - gp * y1[n];
+HWY_INLINE void subframe_gain(g729_encoder_state* st, EncoderWork* w, double gp) {
+    subframe_taming(st, w, gp);
+    const double* x = w->x;
+    const double* y1 = w->y1;
+    for (int n = 0; n < 40; ++n) w->x2[n] = x[n] - w->gp * y1[n];
 }
 
 // Subframe k from its algebraic codebook vector (w->code, w->y2, w->fcb_index,
@@ -365,6 +369,10 @@ void encode_subframe_gain(g729_encoder_state* st, EncoderWork* work, double gp) 
     subframe_gain(st, work, gp);
 }
 
+void encode_subframe_taming(g729_encoder_state* st, EncoderWork* work, double gp) {
+    subframe_taming(st, work, gp);
+}
+
 void encode_subframe_finish(g729_encoder_state* st, EncoderWork* w, int k, int32_t gain_index,
                             double gp, double gc, g729simd::SynthesisJob* target_job) {
     subframe_finish(st, w, k, gain_index, gp, gc, target_job);
@@ -387,6 +395,7 @@ HWY_EXPORT(encode_frame_active_records);
 HWY_EXPORT(encode_subframe_range);
 HWY_EXPORT(encode_subframe_lag);
 HWY_EXPORT(encode_subframe_gain);
+HWY_EXPORT(encode_subframe_taming);
 HWY_EXPORT(encode_subframe_finish);
 HWY_EXPORT(encode_frame_end);
 
@@ -428,6 +437,10 @@ void encode_subframe_lag(g729_encoder_state* st, EncoderWork* work, int k,
 
 void encode_subframe_gain(g729_encoder_state* st, EncoderWork* work, double gp) {
     HWY_DYNAMIC_DISPATCH(encode_subframe_gain)(st, work, gp);
+}
+
+void encode_subframe_taming(g729_encoder_state* st, EncoderWork* work, double gp) {
+    HWY_DYNAMIC_DISPATCH(encode_subframe_taming)(st, work, gp);
 }
 
 void encode_subframe_finish(g729_encoder_state* st, EncoderWork* work, int k,

@@ -95,6 +95,9 @@ void encode_subframe_lag(g729_encoder_state* state, EncoderWork* work, int subfr
                          g729simd::SynthesisJob* y1_job);
 // gp: the unquantized adaptive-codebook gain.
 void encode_subframe_gain(g729_encoder_state* state, EncoderWork* work, double gp);
+// encode_subframe_gain without work->x2, for a caller that makes it itself (work->x - gp y1
+// with the gain it leaves in work->gp).
+void encode_subframe_taming(g729_encoder_state* state, EncoderWork* work, double gp);
 // gain_index, gp, gc: the gain quantizer's index and quantized gains.
 void encode_subframe_finish(g729_encoder_state* state, EncoderWork* work, int subframe,
                             int32_t gain_index, double gp, double gc,
