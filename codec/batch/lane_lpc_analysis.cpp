@@ -110,86 +110,220 @@ HWY_INLINE Vec table_lookup(const double* table, Index index) {
 #endif
 }
 
-// lpc_to_lsp (lpc_analysis.h) of one LPC filter per lane: the sum and difference polynomials,
-// both at every grid point, then each lane's root search (lsp_root_search-inl.h) with the
-// same operations in the same order as the single-channel search; a lane that finds fewer
-// than ten roots keeps its channel's previous LSPs.
+// H vectors of channels taken as one by the root search, whose steps are a chain of dependent
+// operations: the chains of the H vectors then overlap. Each operation is that of the vectors
+// on their own.
+template <int H>
+struct Wide {
+    Wide() {}  // written out: an implicit constructor would miss the target's attributes
+    Vec v[H];
+};
+template <int H>
+struct WideIndex {
+    WideIndex() {}
+    Index v[H];
+};
+template <int H>
+struct WideMask {
+    WideMask() {}
+    hn::Mask<Tag> v[H];
+};
+#define G729_WIDE_OPERATOR(Type, op)                                      \
+    template <int H>                                                      \
+    HWY_INLINE Type<H> operator op(const Type<H>& a, const Type<H>& b) { \
+        Type<H> r;                                                        \
+        for (int h = 0; h < H; ++h) r.v[h] = a.v[h] op b.v[h];            \
+        return r;                                                         \
+    }
+G729_WIDE_OPERATOR(Wide, +)
+G729_WIDE_OPERATOR(Wide, -)
+G729_WIDE_OPERATOR(Wide, *)
+G729_WIDE_OPERATOR(Wide, /)
+G729_WIDE_OPERATOR(WideIndex, +)
+G729_WIDE_OPERATOR(WideIndex, -)
+#undef G729_WIDE_OPERATOR
+
+// The root search's operations on H vectors (RootSearchOps' on each).
+template <int H>
+struct WideOps {
+    using T = Wide<H>;
+    using Count = WideIndex<H>;
+    using Mask = WideMask<H>;
+    RootSearchOps o;
+    T set(double x) const {
+        T r;
+        for (int h = 0; h < H; ++h) r.v[h] = o.set(x);
+        return r;
+    }
+    Count whole(int x) const {
+        Count r;
+        for (int h = 0; h < H; ++h) r.v[h] = o.whole(x);
+        return r;
+    }
+    Mask lt(const T& a, const T& b) const {
+        Mask r;
+        for (int h = 0; h < H; ++h) r.v[h] = o.lt(a.v[h], b.v[h]);
+        return r;
+    }
+    Mask le(const T& a, const T& b) const {
+        Mask r;
+        for (int h = 0; h < H; ++h) r.v[h] = o.le(a.v[h], b.v[h]);
+        return r;
+    }
+    Mask lt(const Count& a, const Count& b) const {
+        Mask r;
+        for (int h = 0; h < H; ++h) r.v[h] = o.lt(a.v[h], b.v[h]);
+        return r;
+    }
+    Mask both(const Mask& a, const Mask& b) const {
+        Mask r;
+        for (int h = 0; h < H; ++h) r.v[h] = o.both(a.v[h], b.v[h]);
+        return r;
+    }
+    Mask and_not(const Mask& a, const Mask& b) const {
+        Mask r;
+        for (int h = 0; h < H; ++h) r.v[h] = o.and_not(a.v[h], b.v[h]);
+        return r;
+    }
+    bool any(const Mask& m) const {
+        bool r = false;
+        for (int h = 0; h < H; ++h) r = r || o.any(m.v[h]);
+        return r;
+    }
+    T select(const Mask& m, const T& yes, const T& no) const {
+        T r;
+        for (int h = 0; h < H; ++h) r.v[h] = o.select(m.v[h], yes.v[h], no.v[h]);
+        return r;
+    }
+    Count select(const Mask& m, const Count& yes, const Count& no) const {
+        Count r;
+        for (int h = 0; h < H; ++h) r.v[h] = o.select(m.v[h], yes.v[h], no.v[h]);
+        return r;
+    }
+};
+
+// Each lane's polynomial coefficients on H vectors.
+template <int H>
+struct WidePolynomial {
+    WidePolynomial() {}
+    Wide<H> c[6];
+    const Wide<H>& operator[](int k) const { return c[k]; }
+};
+
+// lpc_to_lsp (lpc_analysis.h) of one LPC filter per lane, on H vectors of channels (n of
+// them) searched as one: the sum and difference polynomials, both at every grid point, then
+// each lane's root search (lsp_root_search-inl.h) with the same operations in the same order
+// as the single-channel search; a lane that finds fewer than ten roots keeps its channel's
+// previous LSPs.
+template <int H>
 void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, double (*lsp)[10]) {
     const Tag d;
     const RootSearchOps o;
+    const WideOps<H> w;
     const IndexTag di;
-    alignas(64) double ab[11 * kLanes];
-    const double* rows[kLanes] = {};
-    for (int l = 0; l < n; ++l) rows[l] = a[l];
-    interleave_rows(rows, n, 11, ab);
-    Vec f[2][6];
-    lsp_polynomials<Vec>(o, ab, f);
     constexpr int kPoints = kLspGridIntervals + 1;
-    alignas(64) double values[2 * kPoints * kLanes];
-    for (int p = 0; p < 2; ++p) {
-        for (int g = 0; g < kPoints; ++g) {
-            o.store(chebyshev_value(o, f[p], hn::Set(d, lsp_search_grid[g])), values,
-                    p * kPoints + g);
-        }
-    }
-    // Each lane's sign changes between neighbouring grid points, bit g for the points g and
-    // g + 1, as the walk tests them (their product at most zero; a NaN is no change).
-    alignas(64) int64_t changes[2][kLanes];
-    for (int p = 0; p < 2; ++p) {
-        Index bits = hn::Zero(di);
-        for (int g = 0; g < kLspGridIntervals; ++g) {
-            const Vec y = o.load(values, p * kPoints + g) * o.load(values, p * kPoints + g + 1);
-            bits = hn::Or(bits, hn::IfThenElseZero(hn::RebindMask(di, hn::Le(y, hn::Zero(d))),
-                                                   hn::Set(di, int64_t{1} << g)));
-        }
-        hn::Store(bits, di, changes[p]);
-    }
+    Vec f[H][2][6];
+    alignas(64) double values[H][2 * kPoints * kLanes];
+    alignas(64) int64_t changes[H][2][kLanes];
     // Roots by slot, lane by lane; slot 10 takes the lanes that find none in a step.
-    alignas(64) double roots[11 * kLanes] = {};
+    alignas(64) double roots[H][11 * kLanes] = {};
+    for (int h = 0; h < H; ++h) {
+        const int used = n - h * kLanes < kLanes ? n - h * kLanes : kLanes;
+        alignas(64) double ab[11 * kLanes];
+        const double* rows[kLanes] = {};
+        for (int l = 0; l < used; ++l) rows[l] = a[h * kLanes + l];
+        interleave_rows(rows, used, 11, ab);
+        lsp_polynomials<Vec>(o, ab, f[h]);
+        for (int p = 0; p < 2; ++p) {
+            for (int g = 0; g < kPoints; ++g) {
+                o.store(chebyshev_value(o, f[h][p], hn::Set(d, lsp_search_grid[g])), values[h],
+                        p * kPoints + g);
+            }
+        }
+        // Each lane's sign changes between neighbouring grid points, bit g for the points g
+        // and g + 1, as the walk tests them (their product at most zero; a NaN is no change).
+        for (int p = 0; p < 2; ++p) {
+            Index bits = hn::Zero(di);
+            for (int g = 0; g < kLspGridIntervals; ++g) {
+                const Vec y = o.load(values[h], p * kPoints + g) *
+                              o.load(values[h], p * kPoints + g + 1);
+                bits = hn::Or(bits,
+                              hn::IfThenElseZero(hn::RebindMask(di, hn::Le(y, hn::Zero(d))),
+                                                 hn::Set(di, int64_t{1} << g)));
+            }
+            hn::Store(bits, di, changes[h][p]);
+        }
+    }
     const Index second_values = hn::Set(di, kPoints);
     // The row of polynomial p (0 or 1) at grid point g in values: the second's follow the first's.
     const auto row_of = [&](Index p, Index g) {
         return hn::IfThenElseZero(hn::Ne(p, hn::Zero(di)), second_values) + g;
     };
     const Index no_slot = hn::Set(di, 10);
-    const Index found = lsp_root_search<Vec>(
-        o,
-        [&](Index p) {
-            const auto first = o.lt(p, o.whole(1));
-            LanePolynomial c;
-            for (int k = 1; k <= 5; ++k) c.c[k] = hn::IfThenElse(first, f[0][k], f[1][k]);
+    const WideIndex<H> found = lsp_root_search<Wide<H>>(
+        w,
+        [&](const WideIndex<H>& p) {
+            WidePolynomial<H> c;
+            for (int h = 0; h < H; ++h) {
+                const auto first = o.lt(p.v[h], o.whole(1));
+                for (int k = 1; k <= 5; ++k) {
+                    c.c[k].v[h] = hn::IfThenElse(first, f[h][0][k], f[h][1][k]);
+                }
+            }
             return c;
         },
-        [&](Index g) { return table_lookup(lsp_search_grid, g); },
-        [&](Index p, Index g) { return table_lookup(values, o.interleaved(row_of(p, g))); },
-        [&](hn::Mask<Tag> m, Index k, Vec x) {
-            const Index slot = o.interleaved(o.select(m, k, no_slot));
-#if HWY_TARGET == HWY_SCALAR
-            roots[hn::GetLane(slot)] = hn::GetLane(x);
-#else
-            hn::ScatterIndex(x, d, roots, slot);
-#endif
+        [&](const WideIndex<H>& g) {
+            Wide<H> r;
+            for (int h = 0; h < H; ++h) r.v[h] = table_lookup(lsp_search_grid, g.v[h]);
+            return r;
         },
-        [&](hn::Mask<Tag> m, Index p, Index& j, Vec& xlow, Vec& ylow) {
+        [&](const WideIndex<H>& p, const WideIndex<H>& g) {
+            Wide<H> r;
+            for (int h = 0; h < H; ++h) {
+                r.v[h] = table_lookup(values[h], o.interleaved(row_of(p.v[h], g.v[h])));
+            }
+            return r;
+        },
+        [&](const WideMask<H>& m, const WideIndex<H>& k, const Wide<H>& x) {
+            for (int h = 0; h < H; ++h) {
+                const Index slot = o.interleaved(o.select(m.v[h], k.v[h], no_slot));
+#if HWY_TARGET == HWY_SCALAR
+                roots[h][hn::GetLane(slot)] = hn::GetLane(x.v[h]);
+#else
+                hn::ScatterIndex(x.v[h], d, roots[h], slot);
+#endif
+            }
+        },
+        [&](const WideMask<H>& m, const WideIndex<H>& p, WideIndex<H>& j, Wide<H>& xlow,
+            Wide<H>& ylow) {
             // From grid point j on, the first interval with a sign change of the lane's
             // polynomial, found in its bits instead of step by step.
-            alignas(64) int64_t at[kLanes];
-            alignas(64) int64_t poly[kLanes];
-            hn::Store(j, di, at);
-            hn::Store(p, di, poly);
-            for (int l = 0; l < kLanes; ++l) {
-                const uint64_t ahead = static_cast<uint64_t>(changes[poly[l]][l]) >> at[l];
-                at[l] = ahead != 0 ? at[l] + std::countr_zero(ahead) : kLspGridIntervals;
+            for (int h = 0; h < H; ++h) {
+                alignas(64) int64_t at[kLanes];
+                alignas(64) int64_t poly[kLanes];
+                hn::Store(j.v[h], di, at);
+                hn::Store(p.v[h], di, poly);
+                for (int l = 0; l < kLanes; ++l) {
+                    const uint64_t ahead = static_cast<uint64_t>(changes[h][poly[l]][l]) >> at[l];
+                    at[l] = ahead != 0 ? at[l] + std::countr_zero(ahead) : kLspGridIntervals;
+                }
+                j.v[h] = o.select(m.v[h], hn::Load(di, at), j.v[h]);
+                xlow.v[h] = o.select(m.v[h], table_lookup(lsp_search_grid, j.v[h]), xlow.v[h]);
+                ylow.v[h] = o.select(
+                    m.v[h], table_lookup(values[h], o.interleaved(row_of(p.v[h], j.v[h]))),
+                    ylow.v[h]);
             }
-            j = o.select(m, hn::Load(di, at), j);
-            xlow = o.select(m, table_lookup(lsp_search_grid, j), xlow);
-            ylow = o.select(m, table_lookup(values, o.interleaved(row_of(p, j))), ylow);
         });
-    alignas(64) int64_t count[kLanes];
-    hn::Store(found, di, count);
-    for (int l = 0; l < n; ++l) {
-        const bool all_found = count[l] == 10;
-        for (int i = 0; i < 10; ++i) lsp[l][i] = all_found ? roots[i * kLanes + l] : old_lsp[l][i];
+    for (int h = 0; h < H; ++h) {
+        alignas(64) int64_t count[kLanes];
+        hn::Store(found.v[h], di, count);
+        for (int l = 0; l < kLanes && h * kLanes + l < n; ++l) {
+            const int c = h * kLanes + l;
+            const bool all_found = count[l] == 10;
+            for (int i = 0; i < 10; ++i) {
+                lsp[c][i] = all_found ? roots[h][i * kLanes + l] : old_lsp[c][i];
+            }
+        }
     }
 }
 
@@ -216,11 +350,17 @@ void LspInterpolateChannels(const double* const* old_lsp, const double* const* n
     });
 }
 
+// Two vectors of channels at a time (more give no more speed), the last one alone.
 void LspChannels(const double (*a)[11], const double* const* old_lsp, int count,
                  double (*lsp)[10]) {
-    for_each_group(count, [&](int first, int n) {
-        lsp_group(a + first, old_lsp + first, n, lsp + first);
-    });
+    for (int first = 0; first < count; first += 2 * kLanes) {
+        const int n = count - first < 2 * kLanes ? count - first : 2 * kLanes;
+        if (n > kLanes) {
+            lsp_group<2>(a + first, old_lsp + first, n, lsp + first);
+        } else {
+            lsp_group<1>(a + first, old_lsp + first, n, lsp + first);
+        }
+    }
 }
 
 void LevinsonChannels(const double (*r)[13], int count, double (*a)[11], double (*rc)[10]) {
