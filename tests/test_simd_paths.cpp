@@ -9,6 +9,7 @@
 // The channel-parallel kernels (Highway) run on every target Highway built that the processor
 // runs, against the scalar single-channel routines.
 #include <gtest/gtest.h>
+#include <hwy/aligned_allocator.h>
 #include <hwy/targets.h>
 
 #include <algorithm>
@@ -31,6 +32,8 @@
 #include "codec/batch/lane_pitch.h"
 #include "codec/batch/lane_postfilter.h"
 #include "codec/batch/lane_primitives.h"
+#include "codec/batch/lane_subframe.h"
+#include "codec/batch/lane_weighting.h"
 #include "codec/decoder/decoder_frame.h"
 #include "codec/decoder/postfilter.h"
 #include "codec/encoder/encoder_frame.h"
@@ -1198,6 +1201,171 @@ TEST(SimdPaths, ChannelParallelGainsLevinsonPitchAndPostfilterOnEveryHighwayTarg
                 postfilter_finish(&k.solo_pf, k.solo_speech.data() + 10, &k.solo_work);
                 EXPECT_TRUE(same(k.pf.agc_gain, k.solo_pf.agc_gain));
                 EXPECT_TRUE(same_doubles(k.speech.data(), k.solo_speech.data(), 90));
+            }
+        }
+    }
+    use_targets(0);
+}
+
+// The batched engine's frame kernels on every Highway target, against the single-channel
+// steps they stand for: the encoder's weighting filters (with the subframe's lanes area and
+// without) and the decoder's last steps from the speech synthesis to the output filter, over
+// group sizes that leave vectors part empty and with awkward channels among ordinary ones
+// (silence, memories just above and below the flush threshold, frames other than speech).
+TEST(SimdPaths, ChannelParallelFrameKernelsOnEveryHighwayTarget) {
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        use_targets(target);
+        Rng rng(static_cast<uint64_t>(target % 77777) + 5);
+        for (int trial = 0; trial < 8; ++trial) {
+            const int channels = 1 + trial * 5 % 37;
+            const bool area = trial % 2 == 1;
+            SCOPED_TRACE("trial " + std::to_string(trial));
+            // The encoder's weighting filters.
+            struct Encoder {
+                double aq[22], speech[90], exc[80], wsp[80], mem_wsp[10], mem_err[10];
+                double ap[22], x[40], h[2][40];
+            };
+            std::vector<Encoder> e(channels);
+            std::vector<const double*> aq(channels), sp(channels), err(channels);
+            std::vector<double*> exc(channels), wsp(channels), mw(channels), ap(channels),
+                x(channels), h0(channels), h1(channels);
+            for (int c = 0; c < channels; ++c) {
+                Encoder& k = e[c];
+                const int kind = (trial + c) % 3;  // 0: silence, tiny memories
+                random_lpc(rng, k.aq);
+                random_lpc(rng, k.aq + 11);
+                const std::vector<double> s = voiced(rng, 90, rng.uniform(20.0, 140.0), 2000.0);
+                for (int i = 0; i < 90; ++i) k.speech[i] = kind == 0 ? 0.0 : s[i];
+                for (int i = 0; i < 10; ++i) {
+                    k.mem_wsp[i] = kind == 0 ? (i % 2 ? 1.9e-5 : -2.1e-5) : rng.uniform(-900, 900);
+                    k.mem_err[i] = kind == 0 ? 0.0 : rng.uniform(-900.0, 900.0);
+                }
+                aq[c] = k.aq;
+                sp[c] = k.speech + 10;
+                exc[c] = k.exc;
+                wsp[c] = k.wsp;
+                mw[c] = k.mem_wsp;
+                err[c] = k.mem_err;
+                ap[c] = k.ap;
+                x[c] = k.x;
+                h0[c] = k.h[0];
+                h1[c] = k.h[1];
+            }
+            const std::vector<Encoder> before = e;
+            const auto scratch = hwy::AllocateAligned<double>(kEncoderFiltersScratch * 8);
+            const auto lanes = hwy::AllocateAligned<double>(subframe_lanes_size(40));
+            const EncoderFilters f{aq.data(),  sp.data(), exc.data(), wsp.data(),
+                                   mw.data(),  err.data(), ap.data(), x.data(),
+                                   {h0.data(), h1.data()}, area ? lanes.get() : nullptr};
+            encoder_filters_channels(f, channels, scratch.get());
+            const int lane_count = lane_kernels_lanes(lane_kernels(8));
+            for (int c = 0; c < channels; ++c) {
+                SCOPED_TRACE("encoder channel " + std::to_string(c));
+                Encoder k = before[c];
+                on_target(kScalar, [&] {
+                    double ap1[2][11];
+                    for (int sf = 0; sf < 2; ++sf) {
+                        double* a = k.ap + 11 * sf;
+                        lpc_weight(k.aq + 11 * sf, 10, a, kWeightingGamma);
+                        lpc_residual_filter(k.aq + 11 * sf, k.speech + 10 + 40 * sf,
+                                            k.exc + 40 * sf, 40);
+                        ap1[sf][0] = 1.0;
+                        for (int i = 1; i <= 10; ++i) ap1[sf][i] = a[i] - kTiltFactor * a[i - 1];
+                    }
+                    lpc_synthesis_filter(k.ap, k.exc, k.x, 40, k.mem_err, 0);
+                    const double impulse[40] = {1.0};
+                    for (int sf = 0; sf < 2; ++sf) {
+                        double zero[10] = {};
+                        lpc_synthesis_filter(k.ap + 11 * sf, impulse, k.h[sf], 40, zero, 0);
+                        lpc_synthesis_filter(ap1[sf], k.exc + 40 * sf, k.wsp + 40 * sf, 40,
+                                             k.mem_wsp, 1);
+                    }
+                });
+                EXPECT_TRUE(same_doubles(e[c].ap, k.ap, 22));
+                EXPECT_TRUE(same_doubles(e[c].exc, k.exc, 80));
+                EXPECT_TRUE(same_doubles(e[c].wsp, k.wsp, 80));
+                EXPECT_TRUE(same_doubles(e[c].mem_wsp, k.mem_wsp, 10));
+                EXPECT_TRUE(same_doubles(e[c].h[0], k.h[0], 40));
+                EXPECT_TRUE(same_doubles(e[c].h[1], k.h[1], 40));
+                // With the area, the record takes the target's last ten, the area all of it.
+                const int from = area ? 30 : 0;
+                EXPECT_TRUE(same_doubles(e[c].x + from, k.x + from, 40 - from));
+                if (area) {
+                    const double* rows =
+                        subframe_lanes_of(lanes.get(), c / lane_count, lane_count);
+                    for (int i = 0; i < 40; ++i) {
+                        EXPECT_TRUE(same(rows[(kTargetRows + i) * lane_count + c % lane_count],
+                                         k.x[i]));
+                    }
+                }
+            }
+
+            // The decoder's last steps.
+            struct Decoder {
+                g729_postfilter_state pf;
+                double speech[90], lpc[22], exc[80], mem_syn[10], hp[4];
+                int32_t lags[2], type;
+            };
+            std::vector<Decoder> dec(channels);
+            std::vector<g729_postfilter_state*> pf(channels);
+            std::vector<double*> speech(channels), syn(channels), hp(channels);
+            std::vector<const double*> lpc(channels), excitation(channels);
+            std::vector<const int32_t*> lags(channels);
+            std::vector<int32_t> types(channels);
+            const int32_t kinds[3] = {G729_FRAME_SPEECH, G729_FRAME_SID,
+                                      G729_FRAME_NO_TRANSMISSION};
+            for (int c = 0; c < channels; ++c) {
+                Decoder& k = dec[c];
+                std::memset(&k.pf, 0, sizeof k.pf);
+                k.pf.agc_gain = rng.uniform(0.0, 1.5);
+                k.pf.tilt_memory = rng.uniform(-500.0, 500.0);
+                const std::vector<double> past = voiced(rng, 183, rng.uniform(20.0, 140.0), 800.0);
+                std::copy(past.begin(), past.end(), k.pf.residual_history);
+                for (double& m : k.pf.postfilter_synthesis_memory) m = rng.uniform(-300, 300);
+                random_lpc(rng, k.lpc);
+                random_lpc(rng, k.lpc + 11);
+                const std::vector<double> s = voiced(rng, 90, rng.uniform(20.0, 140.0), 1500.0);
+                std::copy(s.begin(), s.end(), k.speech);
+                const std::vector<double> v = voiced(rng, 80, rng.uniform(20.0, 140.0), 600.0);
+                std::copy(v.begin(), v.end(), k.exc);
+                for (double& m : k.mem_syn) m = rng.uniform(-1000.0, 1000.0);
+                for (double& m : k.hp) m = rng.uniform(-1000.0, 1000.0);
+                k.type = kinds[(trial + 2 * c) % 3];
+                k.lags[0] = rng.integer(20, 143);
+                k.lags[1] = rng.integer(20, 143);
+                pf[c] = &k.pf;
+                speech[c] = k.speech + 10;
+                syn[c] = k.mem_syn;
+                hp[c] = k.hp;
+                lpc[c] = k.lpc;
+                excitation[c] = k.type == G729_FRAME_SPEECH ? k.exc : nullptr;
+                lags[c] = k.lags;
+                types[c] = k.type;
+            }
+            const std::vector<Decoder> dec_before = dec;
+            const auto dscratch = hwy::AllocateAligned<double>(kDecoderOutputScratch);
+            const DecoderFrames frames{pf.data(),         speech.data(), lpc.data(),
+                                       excitation.data(), syn.data(),    lags.data(),
+                                       types.data(),      hp.data()};
+            decoder_output_channels(frames, channels, dscratch.get());
+            for (int c = 0; c < channels; ++c) {
+                SCOPED_TRACE("decoder channel " + std::to_string(c));
+                Decoder k = dec_before[c];
+                on_target(kScalar, [&] {
+                    if (k.type == G729_FRAME_SPEECH) {
+                        for (int sf = 0; sf < 2; ++sf) {
+                            lpc_synthesis_filter(k.lpc + 11 * sf, k.exc + 40 * sf,
+                                                 k.speech + 10 + 40 * sf, 40, k.mem_syn, 1);
+                        }
+                    }
+                    postfilter_frame(&k.pf, k.speech + 10, k.lpc, k.lags, k.type);
+                    post_highpass_filter(k.hp, k.speech + 10, 80);
+                });
+                EXPECT_TRUE(same_doubles(dec[c].speech, k.speech, 90));
+                EXPECT_TRUE(same_doubles(dec[c].mem_syn, k.mem_syn, 10));
+                EXPECT_TRUE(same_doubles(dec[c].hp, k.hp, 4));
+                EXPECT_EQ(std::memcmp(&dec[c].pf, &k.pf, sizeof k.pf), 0);
             }
         }
     }
