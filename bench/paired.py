@@ -35,6 +35,10 @@ def main() -> int:
     p.add_argument("--cpus", default="0,1", help="the two processors, comma-separated")
     p.add_argument("--channels", default="64")
     p.add_argument("--seconds", default="8")
+    p.add_argument("--a-seconds", default=None,
+                   help="seconds of audio for A (default: --seconds; in engines mode a third "
+                        "of it, so that the slower single engine runs about as long as the "
+                        "batched one and both see the same stretch of the host's load)")
     argv = sys.argv[1:]
     extra = argv[argv.index("--") + 1:] if "--" in argv else []
     o = p.parse_args(argv[:len(argv) - len(extra) - (1 if "--" in argv else 0)])
@@ -43,18 +47,21 @@ def main() -> int:
     cpus = o.cpus.split(",")
     if len(cpus) != 2 or o.rounds < 1:
         p.error("--cpus takes two processors and --rounds at least one")
+    a_seconds = o.a_seconds
+    if a_seconds is None:
+        a_seconds = f"{float(o.seconds) / 3:g}" if o.mode == "engines" else o.seconds
     if o.mode == "engines":
-        runs = [(o.a, "single"), (o.a, "batch-ws")]
+        runs = [(o.a, "single", a_seconds), (o.a, "batch-ws", o.seconds)]
     else:
-        runs = [(o.a, o.engine), (o.b, o.engine)]
+        runs = [(o.a, o.engine, a_seconds), (o.b, o.engine, o.seconds)]
     ratios = []
     for r in range(o.rounds):
         order = cpus if r % 2 == 0 else cpus[::-1]
         procs = [subprocess.Popen(["taskset", "-c", cpu, prog, "--engine", engine,
                                    "--threads", "1", "--channels", o.channels,
-                                   "--seconds", o.seconds] + extra,
+                                   "--seconds", seconds] + extra,
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-                 for (prog, engine), cpu in zip(runs, order)]
+                 for (prog, engine, seconds), cpu in zip(runs, order)]
         a, b = (per_cpu_second(proc.communicate()[0]) for proc in procs)
         ratios.append(b / a)
         print(f"round {r + 1}: A {a:.1f}  B {b:.1f}  B/A {b / a:.3f}", flush=True)
