@@ -53,14 +53,16 @@ STEPS = [
     ("        encode_gains(", 5, "encoder: gains"),
 ]
 
+# The start of the encoder's loop over the frames' ends.
+ENCODER_FRAME_END = ('    for (int k = 0; k < n; ++k) {\n        if (k + 1 < n) {\n'
+                     '            const g729_encoder_state* next')
+
 # (text in batch_entry.cpp, its replacement): the decoder's steps timed from where each
 # starts to where the next one starts.
 EDITS = [
     ('#include <new>\n', '#include <new>\n#include <cstdio>\n#include <x86intrin.h>\n'),
     ('namespace g729 {\nnamespace {\n', 'namespace g729 {\nnamespace {\n' + CLOCK),
-    ('    for (int k = 0; k < n; ++k) {\n        if (k + 1 < n) {\n            const g729_encoder_state* next',
-     '    Phase t(6, "encoder: frame end");\n'
-     '    for (int k = 0; k < n; ++k) {\n        if (k + 1 < n) {\n            const g729_encoder_state* next'),
+    (ENCODER_FRAME_END, '    Phase t(6, "encoder: frame end");\n' + ENCODER_FRAME_END),
     ('    int lanes = 0;  // the channels of this pass with a frame to decode\n',
      '    int lanes = 0;  // the channels of this pass with a frame to decode\n'
      '    Phase* t = new Phase(7, "decoder: frames begun");\n'),

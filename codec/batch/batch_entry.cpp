@@ -10,8 +10,9 @@
 //
 // Stack: a pass's work records (about 3.7 KB a channel for the encoder, 3.2 KB for the decoder)
 // and the codebook search's scratch (6.5 KB a vector lane) lie in a workspace: the caller's
-// (the _ws calls: 32 channels a pass, the widest vectors; the decoder's also holds the frames
-// it keeps in lanes from the synthesis to the output, 57 KB), or one on the stack (the plain
+// (the _ws calls: 32 channels a pass, the widest vectors; the encoder's also holds the area
+// where a subframe's vectors stay in lanes, 1.1 KB a channel, the decoder's the frames it keeps
+// in lanes from the synthesis to the output, 57 KB), or one on the stack (the plain
 // calls: 4 channels a pass with vectors of at most 2 lanes for the encoder, 8 channels for
 // the decoder, whose steps then move the frames through the channels' records). Where the
 // processor has wider vectors, the plain encoder codes its channels one at a time instead
@@ -149,7 +150,7 @@ struct DecodePass {
 // synthesis to the output.
 struct DecodeWorkspace {
     DecodePass<kWorkspaceGroup> pass;
-    alignas(64) double postfilter_frames[kDecoderOutputScratch];
+    alignas(64) double output_scratch[kDecoderOutputScratch];
 };
 
 // Bytes a workspace needs: the record, and room to align its start to 64 bytes.
@@ -519,10 +520,10 @@ void encode_all(EncodeSpace<G, Lanes>& space, int kernels, g729_encoder_state* c
 }
 
 // One frame of n (1..G) channels; the number of channels with an invalid unit length.
-// postfilter_frames: the scratch of decoder_output_channels, or null for the synthesis and the
+// output_scratch: the scratch of decoder_output_channels, or null for the synthesis and the
 // postfilters' steps one by one (with the channels' records between them: less memory).
 template <int G>
-int decode_pass(DecodePass<G>& p, double* postfilter_frames, int kernels,
+int decode_pass(DecodePass<G>& p, double* output_scratch, int kernels,
                 g729_decoder_state* const states[], int n, int16_t* const samples[],
                 const uint8_t* const bytes[], const int32_t unit_lengths[],
                 int32_t results[]) {
@@ -613,7 +614,7 @@ int decode_pass(DecodePass<G>& p, double* postfilter_frames, int kernels,
         lags[k] = w.lags;
         frame_types[k] = w.frame_type;
     }
-    if (postfilter_frames != nullptr) {
+    if (output_scratch != nullptr) {
         // The speech frames' synthesis, the postfilters and the high-pass filters with the
         // frames kept in lanes; then the frames' ends (which move the excitation on).
         const double* filters[G];
@@ -627,7 +628,7 @@ int decode_pass(DecodePass<G>& p, double* postfilter_frames, int kernels,
         }
         const DecoderFrames frames{postfilters, speech, filters, speech_excitations,
                                    synthesis_memories, lags, frame_types, mems};
-        decoder_output_channels(frames, lanes, postfilter_frames, kernels);
+        decoder_output_channels(frames, lanes, output_scratch, kernels);
         for (int k = 0; k < lanes; ++k) {
             if (k + 1 < lanes) {
                 const g729_decoder_state* next = work[k + 1].st;
@@ -669,13 +670,13 @@ int decode_pass(DecodePass<G>& p, double* postfilter_frames, int kernels,
 }
 
 template <int G>
-int decode_all(DecodePass<G>& pass, double* postfilter_frames, int kernels,
+int decode_all(DecodePass<G>& pass, double* output_scratch, int kernels,
                g729_decoder_state* const states[], int count, int16_t* const samples[],
                const uint8_t* const bytes[], const int32_t unit_lengths[], int32_t results[]) {
     int failed = 0;
     for (int first = 0; first < count; first += G) {
         const int n = count - first < G ? count - first : G;
-        failed += decode_pass(pass, postfilter_frames, kernels, states + first, n,
+        failed += decode_pass(pass, output_scratch, kernels, states + first, n,
                               samples + first, bytes == nullptr ? nullptr : bytes + first,
                               unit_lengths + first,
                               results == nullptr ? nullptr : results + first);
@@ -766,6 +767,6 @@ int g729_decode_frames_ws(g729_decoder_state* const states[], int count,
     DecodeWorkspace* space = place_workspace<DecodeWorkspace>(workspace, workspace_size);
     if (space == nullptr) return G729_ERROR;
     if (count == 0) return G729_OK;
-    return decode_all(space->pass, space->postfilter_frames, lane_kernels(kWidestLanes), states,
+    return decode_all(space->pass, space->output_scratch, lane_kernels(kWidestLanes), states,
                       count, samples, bytes, unit_lengths, results);
 }

@@ -12,8 +12,14 @@
 //
 // A channel's lag decides where its lane reads the past excitation: each channel's window is
 // moved into its lane already shifted by its own lag, so that all lanes then read at the same
-// index. The interpolation of a short lag reads its own earlier outputs; those come from the
-// outputs computed so far, gathered lane by lane at each lane's lag.
+// index. The interpolation of a short lag reads its own earlier outputs; those are scattered
+// into the window, each lane's at its own row, as they are computed.
+//
+// The batched encoder's pitch steps of a subframe run as one kernel (pitch_channels): the
+// second subframe's targets, the closed-loop searches, the adaptive-codebook vectors' filter
+// and their gains, with the targets and filtered vectors left in the subframe's lanes area
+// (lane_subframe.h) for the kernels after; codebook_targets_channels makes the algebraic
+// codebook's targets there.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "codec/batch/lane_pitch.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -225,10 +231,6 @@ void ClosedLoopChannels(double* const* exc, const double* const* x, const double
 // in lanes): those the weighted error's memory is made of.
 constexpr int kKeptTail = kLen - 10;
 
-// A vector's rows in the subframe's area (lane_subframe.h): its target, its adaptive-codebook
-// vector (then the filtered one in its place), its filter's coefficients (rows 1..10), its
-// memory.
-
 // The adaptive-codebook vectors vk of up to G vectors of channels through 1/ap from zero memory
 // (G chains side by side), in place, then the gains' correlations with the targets xk. Apart
 // from the searches, so that their arrays and these spilled registers share the stack.
@@ -311,6 +313,9 @@ HWY_NOINLINE void subframe_targets(const PitchChannels& p, int n, double* const*
 // searches vector by vector, then the filtered vectors and gains.
 template <int G>
 void pitch_group(const PitchChannels& p, int n, double* lanes) {
+    // Each vector's rows in the subframe's area (lane_subframe.h): its target, its
+    // adaptive-codebook vector (then the filtered one in its place), its filter's coefficients
+    // (rows 1..10), its memory.
     double* xk[G];
     double* vk[G];
     double* ak[G];
@@ -334,7 +339,7 @@ void pitch_group(const PitchChannels& p, int n, double* lanes) {
     filtered_vectors_and_gains<G>(p, n, xk, vk, ak, mb);
 }
 
-void PitchChannels_(const PitchChannels& p, int count, double* lanes) {
+void PitchStepsChannels(const PitchChannels& p, int count, double* lanes) {
     for (int first = 0; first < count; first += 4 * kLanes) {
         const int n = count - first < 4 * kLanes ? count - first : 4 * kLanes;
         const PitchChannels at = p.from(first);
@@ -493,7 +498,7 @@ HWY_AFTER_NAMESPACE();
 namespace g729 {
 namespace lanes {
 HWY_EXPORT(ClosedLoopChannels);
-HWY_EXPORT(PitchChannels_);
+HWY_EXPORT(PitchStepsChannels);
 HWY_EXPORT(CodebookTargetsChannels);
 HWY_EXPORT(OpenLoopMaximaChannels);
 HWY_EXPORT(OpenLoopChooseChannels);
@@ -512,7 +517,7 @@ void closed_loop_channels(double* const exc[], const double* const x[], const do
 
 void pitch_channels(const PitchChannels& p, int count, double* lanes, int kernels) {
     if (count <= 0) return;
-    kernel_entry(HWY_DISPATCH_TABLE(PitchChannels_), kernels)(p, count, lanes);
+    kernel_entry(HWY_DISPATCH_TABLE(PitchStepsChannels), kernels)(p, count, lanes);
 }
 
 void codebook_targets_channels(const double gp[], int count, double* lanes, int kernels) {
