@@ -260,6 +260,10 @@ void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, doubl
         return hn::IfThenElseZero(hn::Ne(p, hn::Zero(di)), second_values) + g;
     };
     const Index no_slot = hn::Set(di, 10);
+    // Grid points past the last, which the lanes done with their search ask for while others
+    // go on (their values are never used), read the last one: no read goes past the tables.
+    const Index last_point = hn::Set(di, kLspGridIntervals);
+    const auto on_grid = [&](Index g) { return hn::Min(g, last_point); };
     const WideIndex<H> found = lsp_root_search<Wide<H>>(
         w,
         [&](const WideIndex<H>& p) {
@@ -274,13 +278,13 @@ void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, doubl
         },
         [&](const WideIndex<H>& g) {
             Wide<H> r;
-            for (int h = 0; h < H; ++h) r.v[h] = table_lookup(lsp_search_grid, g.v[h]);
+            for (int h = 0; h < H; ++h) r.v[h] = table_lookup(lsp_search_grid, on_grid(g.v[h]));
             return r;
         },
         [&](const WideIndex<H>& p, const WideIndex<H>& g) {
             Wide<H> r;
             for (int h = 0; h < H; ++h) {
-                r.v[h] = table_lookup(values[h], o.interleaved(row_of(p.v[h], g.v[h])));
+                r.v[h] = table_lookup(values[h], o.interleaved(row_of(p.v[h], on_grid(g.v[h]))));
             }
             return r;
         },
