@@ -107,6 +107,31 @@ HWY_INLINE void for_each_group(int count, Group&& group) {
     }
 }
 
+// Lanes used by vector g of n channels, `lanes` lanes a vector (0 past the last).
+constexpr int used_lanes(int n, int g, int lanes = kLanes) {
+    return n - g * lanes < 0 ? 0 : (n - g * lanes < lanes ? n - g * lanes : lanes);
+}
+
+// block(first, n, vectors) for the count channels in blocks of up to four full vectors each
+// (channels first..first+n-1), vectors a std::integral_constant of the block's vectors, so that
+// a block's G chains side by side are known when compiling.
+template <class Block>
+HWY_INLINE void for_each_block(int count, Block&& block) {
+    for (int first = 0; first < count; first += 4 * kLanes) {
+        const int n = count - first < 4 * kLanes ? count - first : 4 * kLanes;
+        const int vectors = (n + kLanes - 1) / kLanes;
+        if (vectors == 4) {
+            block(first, n, std::integral_constant<int, 4>());
+        } else if (vectors == 3) {
+            block(first, n, std::integral_constant<int, 3>());
+        } else if (vectors == 2) {
+            block(first, n, std::integral_constant<int, 2>());
+        } else {
+            block(first, n, std::integral_constant<int, 1>());
+        }
+    }
+}
+
 // N (the lanes of a vector of D) rows of N elements each into columns: row l element k
 // becomes vector k lane l. Four lanes: pairs of rows interleaved within their 128-bit halves,
 // then the halves gathered (8 shuffles, half of them within a half); otherwise log2(N) rounds

@@ -10,6 +10,8 @@
 // with 4, 7 KB with 2 (the codebook search's scratch aside).
 #pragma once
 
+#include <type_traits>  // the block helpers of lane_common-inl.h
+
 #include "codec/simd_dispatch.h"
 #include "codec/simd_targets.h"
 

@@ -150,40 +150,29 @@ struct WideOps {
     using Count = WideIndex<H>;
     using Mask = WideMask<H>;
     RootSearchOps o;
-    T set(double x) const {
-        T r;
-        for (int h = 0; h < H; ++h) r.v[h] = o.set(x);
+    // R with element h f(h).
+    template <class R, class F>
+    static R each(F&& f) {
+        R r;
+        for (int h = 0; h < H; ++h) r.v[h] = f(h);
         return r;
     }
-    Count whole(int x) const {
-        Count r;
-        for (int h = 0; h < H; ++h) r.v[h] = o.whole(x);
-        return r;
-    }
+    T set(double x) const { return each<T>([&](int) { return o.set(x); }); }
+    Count whole(int x) const { return each<Count>([&](int) { return o.whole(x); }); }
     Mask lt(const T& a, const T& b) const {
-        Mask r;
-        for (int h = 0; h < H; ++h) r.v[h] = o.lt(a.v[h], b.v[h]);
-        return r;
+        return each<Mask>([&](int h) { return o.lt(a.v[h], b.v[h]); });
     }
     Mask le(const T& a, const T& b) const {
-        Mask r;
-        for (int h = 0; h < H; ++h) r.v[h] = o.le(a.v[h], b.v[h]);
-        return r;
+        return each<Mask>([&](int h) { return o.le(a.v[h], b.v[h]); });
     }
     Mask lt(const Count& a, const Count& b) const {
-        Mask r;
-        for (int h = 0; h < H; ++h) r.v[h] = o.lt(a.v[h], b.v[h]);
-        return r;
+        return each<Mask>([&](int h) { return o.lt(a.v[h], b.v[h]); });
     }
     Mask both(const Mask& a, const Mask& b) const {
-        Mask r;
-        for (int h = 0; h < H; ++h) r.v[h] = o.both(a.v[h], b.v[h]);
-        return r;
+        return each<Mask>([&](int h) { return o.both(a.v[h], b.v[h]); });
     }
     Mask and_not(const Mask& a, const Mask& b) const {
-        Mask r;
-        for (int h = 0; h < H; ++h) r.v[h] = o.and_not(a.v[h], b.v[h]);
-        return r;
+        return each<Mask>([&](int h) { return o.and_not(a.v[h], b.v[h]); });
     }
     bool any(const Mask& m) const {
         bool r = false;
@@ -191,14 +180,10 @@ struct WideOps {
         return r;
     }
     T select(const Mask& m, const T& yes, const T& no) const {
-        T r;
-        for (int h = 0; h < H; ++h) r.v[h] = o.select(m.v[h], yes.v[h], no.v[h]);
-        return r;
+        return each<T>([&](int h) { return o.select(m.v[h], yes.v[h], no.v[h]); });
     }
     Count select(const Mask& m, const Count& yes, const Count& no) const {
-        Count r;
-        for (int h = 0; h < H; ++h) r.v[h] = o.select(m.v[h], yes.v[h], no.v[h]);
-        return r;
+        return each<Count>([&](int h) { return o.select(m.v[h], yes.v[h], no.v[h]); });
     }
 };
 

@@ -25,8 +25,6 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include <type_traits>
-
 #include "codec/batch/lane_pitch.h"
 #include "codec/encoder/gain_quantizer.h"
 #include "codec/frame_constants.h"
@@ -231,6 +229,28 @@ void ClosedLoopChannels(double* const* exc, const double* const* x, const double
 // in lanes): those the weighted error's memory is made of.
 constexpr int kKeptTail = kLen - 10;
 
+// Each vector's filter 1/ap from its coefficient rows in ak (rows 1..10 of ap).
+template <int G>
+HWY_INLINE void filter_coefficients(double* const* ak, Vec (&a)[G][11]) {
+    const LaneOps o;
+    for (int g = 0; g < G; ++g) {
+        a[g][0] = o.set(1.0);
+        for (int k = 1; k <= 10; ++k) a[g][k] = o.load(ak[g], k - 1);
+    }
+}
+
+// The last ten samples of each vector's rows in src into its channels' dst (n channels): those
+// the channels' records take (kKeptTail).
+template <int G>
+HWY_INLINE void tails_out(int n, double* const* src, double* const* dst) {
+    for (int g = 0; g < G; ++g) {
+        const int used = used_lanes(n, g);
+        double* rows[kLanes] = {};
+        for (int l = 0; l < used; ++l) rows[l] = dst[g * kLanes + l] + kKeptTail;
+        deinterleave_rows(src[g] + kKeptTail * kLanes, used, kLen - kKeptTail, rows);
+    }
+}
+
 // The adaptive-codebook vectors vk of up to G vectors of channels through 1/ap from zero memory
 // (G chains side by side), in place, then the gains' correlations with the targets xk. Apart
 // from the searches, so that their arrays and these spilled registers share the stack.
@@ -241,26 +261,17 @@ HWY_NOINLINE void filtered_vectors_and_gains(const PitchChannels& p, int n, doub
     const Tag d;
     const LaneOps o;
     Vec a[G][11];
+    filter_coefficients<G>(ak, a);
     for (int g = 0; g < G; ++g) {
-        const int first = g * kLanes;
-        const int used = n - first < kLanes ? n - first : kLanes;
-        const double* rows[kLanes] = {};
-        for (int l = 0; l < used; ++l) rows[l] = p.ap[first + l] + 1;
-        // Moved in already where the targets were filtered here (subframe_targets).
-        if (p.residual == nullptr) interleave_rows(rows, used, 10, ak[g]);
-        a[g][0] = hn::Set(d, 1.0);
-        for (int k = 1; k <= 10; ++k) a[g][k] = o.load(ak[g], k - 1);
         for (int k = 0; k < 10; ++k) o.store(hn::Zero(d), mb[g], k);
     }
     const double* in[G];
     for (int g = 0; g < G; ++g) in[g] = vk[g];
     synthesis_run<G, Tag>(a, mb, in, vk, kLen);
+    tails_out<G>(n, vk, p.y1);
     for (int g = 0; g < G; ++g) {
         const int first = g * kLanes;
-        const int used = n - first < kLanes ? n - first : kLanes;
-        double* rows[kLanes] = {};
-        for (int l = 0; l < used; ++l) rows[l] = p.y1[first + l] + kKeptTail;
-        deinterleave_rows(vk[g] + kKeptTail * kLanes, used, kLen - kKeptTail, rows);
+        const int used = used_lanes(n, g);
         Vec c[2];
         const Vec gain = pitch_gain_correlations(o, xk[g], vk[g], kLen, c);
         alignas(64) double out[3][kLanes] = {};
@@ -275,38 +286,27 @@ HWY_NOINLINE void filtered_vectors_and_gains(const PitchChannels& p, int n, doub
     }
 }
 
-// The targets of up to G vectors of channels from their residuals through 1/ap (into xk,
-// interleaved, and each channel's target): lpc_synthesis_filter from the weighted error's
-// memory, not kept; the weighted filters moved into ak, the residual through vk.
+// The targets of up to G vectors of channels from their residuals through 1/ap (its rows in
+// ak; into xk, interleaved, and each channel's target): lpc_synthesis_filter from the weighted
+// error's memory, not kept; the residual through vk.
 template <int G>
 HWY_NOINLINE void subframe_targets(const PitchChannels& p, int n, double* const* xk,
                                    double* const* vk, double* const* ak, double* const* mb) {
-    const Tag d;
-    const LaneOps o;
     Vec a[G][11];
+    filter_coefficients<G>(ak, a);
     for (int g = 0; g < G; ++g) {
         const int first = g * kLanes;
-        const int used = n - first < kLanes ? n - first : kLanes;
+        const int used = used_lanes(n, g);
         const double* rows[kLanes] = {};
-        for (int l = 0; l < used; ++l) rows[l] = p.ap[first + l] + 1;
-        interleave_rows(rows, used, 10, ak[g]);
         for (int l = 0; l < used; ++l) rows[l] = p.residual[first + l];
         interleave_rows(rows, used, kLen, vk[g]);
         for (int l = 0; l < used; ++l) rows[l] = p.error_memory[first + l];
         interleave_rows(rows, used, 10, mb[g]);
-        a[g][0] = hn::Set(d, 1.0);
-        for (int k = 1; k <= 10; ++k) a[g][k] = o.load(ak[g], k - 1);
     }
     const double* in[G];
     for (int g = 0; g < G; ++g) in[g] = vk[g];
     synthesis_run<G, Tag>(a, mb, in, xk, kLen);
-    for (int g = 0; g < G; ++g) {
-        const int first = g * kLanes;
-        const int used = n - first < kLanes ? n - first : kLanes;
-        double* rows[kLanes] = {};
-        for (int l = 0; l < used; ++l) rows[l] = p.target[first + l] + kKeptTail;
-        deinterleave_rows(xk[g] + kKeptTail * kLanes, used, kLen - kKeptTail, rows);
-    }
+    tails_out<G>(n, xk, p.target);
 }
 
 // Up to G vectors of channels: the targets where they are filtered here, the closed-loop
@@ -326,12 +326,17 @@ void pitch_group(const PitchChannels& p, int n, double* lanes) {
         vk[g] = rows + kFilteredRows * kLanes;
         ak[g] = rows + kFilterRows * kLanes;
         mb[g] = rows + kFilterMemoryRows * kLanes;
+        // The subframe's weighted filters, for the targets and the filtered vectors.
+        const double* filters[kLanes] = {};
+        const int used = used_lanes(n, g);
+        for (int l = 0; l < used; ++l) filters[l] = p.ap[g * kLanes + l] + 1;
+        interleave_rows(filters, used, 10, ak[g]);
     }
     if (p.residual != nullptr) subframe_targets<G>(p, n, xk, vk, ak, mb);
     const bool x_kept = p.residual != nullptr || p.targets_in_lanes;
     for (int g = 0; g < G; ++g) {
         const int first = g * kLanes;
-        const int used = n - first < kLanes ? n - first : kLanes;
+        const int used = used_lanes(n, g);
         closed_loop_group(p.exc + first, p.x + first, p.h + first, p.t0_min + first,
                           p.t0_max + first, p.subframe_offset, used, p.t0 + first,
                           p.frac + first, xk[g], vk[g], x_kept);
@@ -340,24 +345,10 @@ void pitch_group(const PitchChannels& p, int n, double* lanes) {
 }
 
 void PitchStepsChannels(const PitchChannels& p, int count, double* lanes) {
-    for (int first = 0; first < count; first += 4 * kLanes) {
-        const int n = count - first < 4 * kLanes ? count - first : 4 * kLanes;
-        const PitchChannels at = p.from(first);
-        double* const block = subframe_lanes_of(lanes, first / kLanes, kLanes);
-        const auto group = [&](auto vectors) {
-            pitch_group<decltype(vectors)::value>(at, n, block);
-        };
-        const int vectors = (n + kLanes - 1) / kLanes;
-        if (vectors == 4) {
-            group(std::integral_constant<int, 4>());
-        } else if (vectors == 3) {
-            group(std::integral_constant<int, 3>());
-        } else if (vectors == 2) {
-            group(std::integral_constant<int, 2>());
-        } else {
-            group(std::integral_constant<int, 1>());
-        }
-    }
+    for_each_block(count, [&](int first, int n, auto vectors) {
+        pitch_group<decltype(vectors)::value>(p.from(first), n,
+                                              subframe_lanes_of(lanes, first / kLanes, kLanes));
+    });
 }
 
 // x2 = x - gp y1 of every vector in the subframe's area, each lane with its channel's gain.

@@ -12,7 +12,6 @@
 #include <hwy/highway.h>
 
 #include <cstring>
-#include <type_traits>
 
 #include "codec/batch/lane_postfilter.h"
 #include "codec/decoder/postfilter.h"
@@ -39,6 +38,20 @@ constexpr int kSpeechPast = 10;  // unfiltered samples before the frame, the res
 constexpr int kSearchedLags = 7;  // the decoder's lag and three on each side
 // Rows of the delayed residual the search reads: res[j - t_max .. j - t_min], j = 0..39.
 constexpr int kDelayedRows = kSub + kSearchedLags - 1;
+
+// The energies of both subframes of a frame of unfiltered speech (frame: 80 interleaved rows),
+// each summed from 0.0, i ascending, as the gain control sums them.
+HWY_INLINE void speech_energies(const double* frame, Vec (&energy)[2]) {
+    const LaneOps o;
+    for (int sf = 0; sf < 2; ++sf) {
+        Vec e = o.set(0.0);
+        for (int i = 0; i < kSub; ++i) {
+            const Vec v = o.load(frame, sf * kSub + i);
+            e += v * v;
+        }
+        energy[sf] = e;
+    }
+}
 
 // postfilter_prepare of up to kLanes channels, one per lane, each lane making the single
 // step's computations from its speech (x: 90 interleaved rows, speech[-10..79]), the
@@ -70,14 +83,10 @@ void prepare_lanes(g729_postfilter_state* const* pf, const double* x,
     const auto postfiltered = hn::Eq(hn::Load(d, speech_frame), hn::Set(d, 1.0));
 
     if (speech_energy != nullptr) {
-        for (int sf = 0; sf < 2; ++sf) {
-            Vec e = hn::Zero(d);
-            for (int i = 0; i < kSub; ++i) {
-                const Vec v = o.load(x, kSpeechPast + sf * kSub + i);
-                e += v * v;
-            }
-            speech_energy[sf] = e;
-        }
+        Vec energy[2];
+        speech_energies(x + kSpeechPast * kLanes, energy);
+        speech_energy[0] = energy[0];
+        speech_energy[1] = energy[1];
     }
 
     alignas(64) double res[kSub * kLanes];
@@ -251,7 +260,6 @@ void emit_frame_lanes(double* const* speech, int n, const double* out,
 // subframes, then the frame's output and the next frame's residual-filter past.
 void postfilter_finish_group(g729_postfilter_state* const* pf, double* const* speech,
                              PostfilterWork* const* work, int n) {
-    const Tag d;
     alignas(64) double out[G729_FRAME_SIZE * kLanes];
     alignas(64) double in[G729_FRAME_SIZE * kLanes];
     const double* out_rows[kLanes] = {};
@@ -263,21 +271,9 @@ void postfilter_finish_group(g729_postfilter_state* const* pf, double* const* sp
     interleave_rows(out_rows, n, G729_FRAME_SIZE, out);
     interleave_rows(in_rows, n, G729_FRAME_SIZE, in);
     Vec speech_energy[2];
-    for (int sf = 0; sf < 2; ++sf) {
-        Vec e = hn::Zero(d);
-        for (int i = 0; i < kSub; ++i) {
-            const Vec v = hn::Load(d, in + (sf * kSub + i) * kLanes);
-            e += v * v;
-        }
-        speech_energy[sf] = e;
-    }
+    speech_energies(in, speech_energy);
     gain_control_lanes(pf, n, speech_energy, out);
     emit_frame_lanes(speech, n, out);
-}
-
-// Lanes used by vector g of a group of n channels.
-constexpr int used_lanes(int n, int g) {
-    return n - g * kLanes < kLanes ? n - g * kLanes : kLanes;
 }
 
 // Doubles of one vector's frame in lanes, of its speech with the past before it, and of its
@@ -287,20 +283,6 @@ constexpr int kSpeechDoubles = (kSpeechPast + G729_FRAME_SIZE) * kLanes;
 constexpr int kFilterDoubles = (2 * 10 + 2 * 11 + 10 + 4) * kLanes;
 static_assert(4 * (kFrameDoubles + kSpeechDoubles + kFilterDoubles) <= kDecoderOutputScratch);
 
-// The powers gamma^1..gamma^10 of a weighting factor, formed as lpc_weight forms them (each the
-// previous one times gamma), when compiling.
-struct WeightPowers {
-    double p[11];
-};
-constexpr WeightPowers weight_powers(double gamma) {
-    WeightPowers w{};
-    double g = gamma;
-    for (int i = 1; i <= 10; ++i) {
-        w.p[i] = g;
-        g = g * gamma;
-    }
-    return w;
-}
 constexpr WeightPowers kNumeratorPowers = weight_powers(kPostfilterNumeratorGamma);
 constexpr WeightPowers kDenominatorPowers = weight_powers(kPostfilterDenominatorGamma);
 
@@ -491,23 +473,9 @@ void postfilter_output_group(const DecoderFrames& f, int n, double* scratch) {
 }
 
 void DecoderOutputChannels(const DecoderFrames& frames, int count, double* scratch) {
-    for (int first = 0; first < count; first += 4 * kLanes) {
-        const int n = count - first < 4 * kLanes ? count - first : 4 * kLanes;
-        const DecoderFrames f = frames.from(first);
-        const auto group = [&](auto vectors) {
-            postfilter_output_group<decltype(vectors)::value>(f, n, scratch);
-        };
-        const int vectors = (n + kLanes - 1) / kLanes;
-        if (vectors == 4) {
-            group(std::integral_constant<int, 4>());
-        } else if (vectors == 3) {
-            group(std::integral_constant<int, 3>());
-        } else if (vectors == 2) {
-            group(std::integral_constant<int, 2>());
-        } else {
-            group(std::integral_constant<int, 1>());
-        }
-    }
+    for_each_block(count, [&](int first, int n, auto vectors) {
+        postfilter_output_group<decltype(vectors)::value>(frames.from(first), n, scratch);
+    });
 }
 
 void PostfilterFinishChannels(g729_postfilter_state* const* pf, double* const* speech,

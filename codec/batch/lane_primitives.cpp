@@ -31,11 +31,6 @@ namespace hn = hwy::HWY_NAMESPACE;
 // split wide vectors in two).
 using Narrow = hn::CappedTag<double, 4>;
 
-// Lanes used by vector g of a group of n channels, N lanes a vector.
-constexpr int used_lanes(int n, int g, int N) {
-    return n - g * N < 0 ? 0 : (n - g * N < N ? n - g * N : N);
-}
-
 // One group of up to G * N channels (N: the lanes of D), one per lane of G vectors (G
 // independent chains whose latencies overlap). The samples are interleaved (sample n of lane
 // l at n * N + l) so that every step loads and stores whole vectors; lanes without a channel

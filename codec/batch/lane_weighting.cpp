@@ -9,8 +9,6 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include <type_traits>
-
 #include "codec/batch/lane_weighting.h"
 #include "codec/encoder/encoder_frame.h"
 #include "codec/frame_constants.h"
@@ -41,21 +39,7 @@ constexpr int kMemoryRows = 10;
 constexpr int kVectorRows = kSpeechRows + kOutputRows + kApRows + kTiltedRows + kMemoryRows;
 static_assert(4 * kVectorRows <= kEncoderFiltersScratch);
 
-// gamma^1..gamma^10 formed as lpc_weight forms them (each the previous one times gamma), when
-// compiling.
-struct Powers {
-    double p[11];
-};
-constexpr Powers powers_of(double gamma) {
-    Powers w{};
-    double g = gamma;
-    for (int i = 1; i <= 10; ++i) {
-        w.p[i] = g;
-        g = g * gamma;
-    }
-    return w;
-}
-constexpr Powers kWeightingPowers = powers_of(kWeightingGamma);
+constexpr WeightPowers kWeightingPowers = weight_powers(kWeightingGamma);
 
 // The unit impulse in every lane: row 0 ones, the rest zeros.
 struct ImpulseRows {
@@ -67,10 +51,6 @@ constexpr ImpulseRows impulse_rows() {
     return r;
 }
 constexpr ImpulseRows kImpulseRows = impulse_rows();
-
-constexpr int used_lanes(int n, int g) {
-    return n - g * kLanes < kLanes ? n - g * kLanes : kLanes;
-}
 
 template <int G>
 void filters_group(const EncoderFilters& f, int n, double* scratch) {
@@ -197,8 +177,7 @@ void filters_group(const EncoderFilters& f, int n, double* scratch) {
 }
 
 void EncoderFiltersChannels(const EncoderFilters& f, int count, double* scratch) {
-    for (int first = 0; first < count; first += 4 * kLanes) {
-        const int n = count - first < 4 * kLanes ? count - first : 4 * kLanes;
+    for_each_block(count, [&](int first, int n, auto vectors) {
         double* const target_lanes =
             f.target_lanes == nullptr ? nullptr
                                       : subframe_lanes_of(f.target_lanes, first / kLanes, kLanes);
@@ -208,20 +187,8 @@ void EncoderFiltersChannels(const EncoderFilters& f, int count, double* scratch)
                                 f.ap + first,           f.target + first,
                                 {f.impulse[0] + first, f.impulse[1] + first},
                                 target_lanes};
-        const auto group = [&](auto vectors) {
-            filters_group<decltype(vectors)::value>(at, n, scratch);
-        };
-        const int vectors = (n + kLanes - 1) / kLanes;
-        if (vectors == 4) {
-            group(std::integral_constant<int, 4>());
-        } else if (vectors == 3) {
-            group(std::integral_constant<int, 3>());
-        } else if (vectors == 2) {
-            group(std::integral_constant<int, 2>());
-        } else {
-            group(std::integral_constant<int, 1>());
-        }
-    }
+        filters_group<decltype(vectors)::value>(at, n, scratch);
+    });
 }
 
 }  // namespace HWY_NAMESPACE

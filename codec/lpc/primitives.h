@@ -29,16 +29,28 @@ void lpc_synthesis_filters(const g729simd::SynthesisJob* jobs, int count, int L)
 // A(z) over L samples; x[-10..-1] must be readable history. y must not overlap x[-10..L-1].
 void lpc_residual_filter(const double a[11], const double* x, double* y, int L);
 
-// Bandwidth expansion: out[i] = a[i] * gamma^i, each power the previous one times gamma. out
-// may equal a. Inline: with the codec's fixed factors the powers are known when compiling, and
-// only the products are left to run.
-inline void lpc_weight(const double* a, int m, double* out, double gamma) {
-    out[0] = a[0];
+// The powers gamma^1..gamma^10 of a bandwidth-expansion factor, each the previous one times
+// gamma (p[0] unused): lpc_weight's, which the channel-parallel kernels form when compiling.
+struct WeightPowers {
+    double p[11];
+};
+constexpr WeightPowers weight_powers(double gamma) {
+    WeightPowers w{};
     double g = gamma;
-    for (int i = 1; i <= m; ++i) {
-        out[i] = a[i] * g;
+    for (int i = 1; i <= 10; ++i) {
+        w.p[i] = g;
         g = g * gamma;
     }
+    return w;
+}
+
+// Bandwidth expansion: out[i] = a[i] * gamma^i (m <= 10), the powers of weight_powers. out may
+// equal a. Inline: with the codec's fixed factors the powers are known when compiling, and
+// only the products are left to run.
+inline void lpc_weight(const double* a, int m, double* out, double gamma) {
+    const WeightPowers w = weight_powers(gamma);
+    out[0] = a[0];
+    for (int i = 1; i <= m; ++i) out[i] = a[i] * w.p[i];
 }
 
 void zero_doubles(double* buf, int n);
