@@ -3,13 +3,17 @@
 // WAV, and outputs that replace a file only with a complete result.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lib/io/audio_reader.h"
@@ -182,6 +186,47 @@ TEST(SafeOutput, UncommittedLeavesTheTargetAndNoTemporaryFile) {
                  g729io::IoError);
     EXPECT_NO_THROW(g729io::refuse_same_file("-", "-"));
     EXPECT_NO_THROW(g729io::refuse_same_file(target.string(), (dir / "new.raw").string()));
+}
+
+// Threads that create and drop outputs without a pause, ended by a signal again and again: the
+// handler, in whichever thread the signal reaches, leaves no temporary file behind, also none
+// that another thread was creating meanwhile (the batch tool's workers, stopped by Ctrl-C).
+TEST(SafeOutput, ASignalLeavesNoTemporaryFileOfAnyThread) {
+    const TempDir temp;
+    const fs::path& dir = temp.dir();
+    const auto leftovers = [&] {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(dir)) {
+            if (e.path().filename().string().find(".tmp-") != std::string::npos) {
+                fs::remove(e.path());
+                ++n;
+            }
+        }
+        return n;
+    };
+    constexpr int kRounds = 40;
+    int rounds_with_leftovers = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int k = 0; k < 3; ++k) {
+                const std::string out = (dir / ("out" + std::to_string(k) + ".bit")).string();
+                std::thread([out] {
+                    for (;;) g729io::SafeOutput o(out);
+                }).detach();
+            }
+            for (;;) ::pause();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2 + round % 7));
+        const int sig = round % 2 == 0 ? SIGTERM : SIGINT;
+        ::kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
+        rounds_with_leftovers += leftovers() > 0 ? 1 : 0;
+    }
+    EXPECT_EQ(rounds_with_leftovers, 0) << "of " << kRounds << " rounds";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,9 +22,10 @@ namespace g729io {
 
 namespace fs = std::filesystem;
 
-// One temporary file in progress. The signal handler claims an active slot (active ->
-// claimed) before it reads the path, and the owner releases it (active -> free) before it
-// frees the path, so that each path is used by one of them only.
+// One temporary file in progress. The owner takes a free slot (free -> filling) before it
+// creates the file and makes it active once the file exists; the signal handler claims an
+// active slot (active -> claimed) before it reads the path, and the owner releases it
+// (active -> free) before it frees the path, so that each path is used by one of them only.
 struct TempFileSlot {
     std::atomic<int> state{0};
     char* path = nullptr;
@@ -32,6 +34,7 @@ struct TempFileSlot {
 namespace {
 
 static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 constexpr int slot_free = 0;
 constexpr int slot_filling = 1;
@@ -48,6 +51,12 @@ std::mutex chunk_mutex;  // taken only to add a chunk
 
 constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
+// Set by the signal handler before it looks at the table: from then on no thread creates a
+// temporary file (one created behind the handler's back would outlive the process).
+std::atomic<bool> ending{false};
+// How long the handler waits for a thread that is creating a file to enter it.
+constexpr long settle_limit_ns = 1000000000L;
+
 bool stdout_closed = false;
 
 std::string errno_text(int err) { return std::strerror(err); }
@@ -58,14 +67,27 @@ mode_t default_file_mode() {
     return static_cast<mode_t>(0666 & ~mask);
 }
 
+long monotonic_ns() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long>(t.tv_sec) * 1000000000L + t.tv_nsec;
+}
+
 // Removes the temporary files in progress, then ends the process as the signal would have.
-// Async-signal-safe: atomics, unlink, sigaction and raise only.
+// A slot being filled belongs to another thread (the cleanup signals are blocked in a thread
+// while it creates a file), which makes it active or gives it up within a few system calls:
+// the handler waits for it, up to a second. Async-signal-safe: atomics, clock_gettime, unlink,
+// sigaction and raise only.
 extern "C" void remove_temp_files_and_end(int sig) {
     const int saved = errno;
+    ending.store(true);
+    const long deadline = monotonic_ns() + settle_limit_ns;
     for (std::atomic<TempFileSlot*>& c : temp_chunks) {
-        TempFileSlot* chunk = c.load(std::memory_order_acquire);
+        TempFileSlot* chunk = c.load();
         if (chunk == nullptr) break;
         for (std::size_t i = 0; i < slots_per_chunk; ++i) {
+            while (chunk[i].state.load() == slot_filling && monotonic_ns() < deadline) {
+            }
             int expected = slot_active;
             if (chunk[i].state.compare_exchange_strong(expected, slot_claimed)) {
                 ::unlink(chunk[i].path);
@@ -97,24 +119,24 @@ void install_cleanup_handler() {
 }
 
 TempFileSlot* chunk_at(std::size_t c) {
-    TempFileSlot* chunk = temp_chunks[c].load(std::memory_order_acquire);
+    TempFileSlot* chunk = temp_chunks[c].load();
     if (chunk != nullptr) return chunk;
     const std::lock_guard lock(chunk_mutex);
-    chunk = temp_chunks[c].load(std::memory_order_acquire);
+    chunk = temp_chunks[c].load();
     if (chunk == nullptr) {
         chunk = new TempFileSlot[slots_per_chunk];
-        temp_chunks[c].store(chunk, std::memory_order_release);
+        temp_chunks[c].store(chunk);
     }
     return chunk;
 }
 
-// Enters a temporary file's path for the signal handler; nullptr when the table is full (the
-// file is then still removed on every other way out).
-TempFileSlot* register_temp_file(const std::string& path) {
+// A free slot taken (filling) with its own copy of the path; nullptr when the table is full
+// or the copy fails (the file is then still removed on every other way out).
+TempFileSlot* take_slot(const char* path) {
     static std::once_flag installed;
     std::call_once(installed, install_cleanup_handler);
     static std::atomic<std::size_t> hint{0};
-    char* copy = ::strdup(path.c_str());
+    char* copy = ::strdup(path);
     if (copy == nullptr) return nullptr;
     const std::size_t total = slots_per_chunk * max_chunks;
     const std::size_t start = hint.load(std::memory_order_relaxed) % total;
@@ -124,12 +146,41 @@ TempFileSlot* register_temp_file(const std::string& path) {
         int expected = slot_free;
         if (!slot.state.compare_exchange_strong(expected, slot_filling)) continue;
         slot.path = copy;
-        slot.state.store(slot_active, std::memory_order_release);
         hint.store(i + 1, std::memory_order_relaxed);
         return &slot;
     }
     std::free(copy);
     return nullptr;
+}
+
+// Creates a temporary file from the mkstemp template `name` (completed in place) and enters it
+// in the table for the signal handler, as one step for the handler: the slot is taken before
+// the file exists and made active once it does, and a thread that finds the process ending
+// creates nothing and waits for the end. The cleanup signals are blocked in this thread
+// meanwhile. Returns the descriptor (-1 and errno as mkstemp) and the slot (null when none).
+int create_temp_file(char* name, TempFileSlot** slot_out) {
+    TempFileSlot* slot = take_slot(name);
+    *slot_out = slot;
+    // Looked at after the slot is taken: either the handler waits for the slot or this thread
+    // sees the process ending, when a file made now would stay behind.
+    if (ending.load()) {
+        if (slot != nullptr) slot->state.store(slot_free);
+        for (;;) ::pause();
+    }
+    if (slot == nullptr) return ::mkstemp(name);
+    const int fd = ::mkstemp(slot->path);
+    const int err = errno;
+    std::strcpy(name, slot->path);
+    if (fd < 0) {
+        char* path = slot->path;
+        slot->state.store(slot_free);
+        std::free(path);
+        *slot_out = nullptr;
+    } else {
+        slot->state.store(slot_active);
+    }
+    errno = err;
+    return fd;
 }
 
 // Takes the entry out of the table once its file is renamed or removed.
@@ -236,8 +287,7 @@ SafeOutput::SafeOutput(const std::string& path) : path_(path) {
     int fd = -1;
     {
         const CleanupSignalsBlocked blocked;
-        fd = ::mkstemp(name.data());
-        if (fd >= 0) slot_ = register_temp_file(name.data());
+        fd = create_temp_file(name.data(), &slot_);
     }
     if (fd < 0) {
         throw IoError(path + ": cannot create a temporary file in " + folder.string() + ": " +
