@@ -39,9 +39,9 @@ constexpr int kSearchedLags = 7;  // the decoder's lag and three on each side
 // Rows of the delayed residual the search reads: res[j - t_max .. j - t_min], j = 0..39.
 constexpr int kDelayedRows = kSub + kSearchedLags - 1;
 
-// The energies of both subframes of a frame of unfiltered speech (frame: 80 interleaved rows),
-// each summed from 0.0, i ascending, as the gain control sums them.
-HWY_INLINE void speech_energies(const double* frame, Vec (&energy)[2]) {
+// The energies of both subframes of a frame of unfiltered speech (frame: 80 interleaved rows)
+// into energy[0] and energy[1], each summed from 0.0, i ascending, as the gain control sums them.
+HWY_INLINE void speech_energies(const double* frame, Vec* energy) {
     const LaneOps o;
     for (int sf = 0; sf < 2; ++sf) {
         Vec e = o.set(0.0);
@@ -82,12 +82,7 @@ void prepare_lanes(g729_postfilter_state* const* pf, const double* x,
     Vec previous = hn::Load(d, tilt_memory);
     const auto postfiltered = hn::Eq(hn::Load(d, speech_frame), hn::Set(d, 1.0));
 
-    if (speech_energy != nullptr) {
-        Vec energy[2];
-        speech_energies(x + kSpeechPast * kLanes, energy);
-        speech_energy[0] = energy[0];
-        speech_energy[1] = energy[1];
-    }
+    if (speech_energy != nullptr) speech_energies(x + kSpeechPast * kLanes, speech_energy);
 
     alignas(64) double res[kSub * kLanes];
     alignas(64) double delayed_rows[kDelayedRows * kLanes];
