@@ -205,33 +205,47 @@ void PostfilterPrepareChannels(g729_postfilter_state* const* pf, const double* c
     });
 }
 
-// The gain control of both subframes of an interleaved frame (out), each lane as the single
-// step (the output's energy summed in order from 0.0, the smoothed gain's recursion, a silent
-// output leaving the samples and zeroing the gain), from the postfilter's gains before it and
-// the unfiltered speech's energies; the gains after it are left in agc. Lanes past n hold
-// gain 0.
-void gain_control_lanes(g729_postfilter_state* const* pf, int n, const Vec (&speech_energy)[2],
-                        double* out) {
+// The gain control of both subframes of G vectors' interleaved frames (out[g]; n channels,
+// pf[l] of channel l), each lane as the single step (the output's energy summed in order from
+// 0.0, the smoothed gain's recursion, a silent output leaving the samples and zeroing the
+// gain), from the postfilter's gains before it and the unfiltered speech's energies; the gains
+// after it are left in agc. The G vectors' recursions run side by side. Lanes past n hold gain
+// 0.
+template <int G>
+void gain_control_lanes(g729_postfilter_state* const* pf, int n, const Vec (&speech_energy)[G][2],
+                        double* const (&out)[G]) {
     const Tag d;
-    alignas(64) double agc[kLanes] = {};
-    for (int l = 0; l < n; ++l) agc[l] = pf[l]->agc_gain;
-    Vec gain = hn::Load(d, agc);
-    for (int sf = 0; sf < 2; ++sf) {
-        double* o = out + sf * kSub * kLanes;
-        Vec g_out = hn::Zero(d);
-        for (int i = 0; i < kSub; ++i) {
-            const Vec v = hn::Load(d, o + i * kLanes);
-            g_out += v * v;
-        }
-        const auto silent = hn::Eq(g_out, hn::Zero(d));
-        // A silent lane (or one without a channel) divides by 1 instead of 0: its step is
-        // never used, and a host that traps floating-point faults sees none.
-        const Vec divisor = hn::IfThenElse(silent, hn::Set(d, 1.0), g_out);
-        gain = gain_control_subframe(LaneOps(), speech_energy[sf], divisor, silent, gain, o);
-        gain = hn::IfThenZeroElse(silent, gain);
+    alignas(64) double agc[G][kLanes] = {};
+    Vec gain[G];
+    for (int g = 0; g < G; ++g) {
+        for (int l = 0; l < used_lanes(n, g); ++l) agc[g][l] = pf[g * kLanes + l]->agc_gain;
+        gain[g] = hn::Load(d, agc[g]);
     }
-    hn::Store(gain, d, agc);
-    for (int l = 0; l < n; ++l) pf[l]->agc_gain = agc[l];
+    for (int sf = 0; sf < 2; ++sf) {
+        Vec energy[G];
+        Vec divisor[G];
+        LaneOps::Mask silent[G];
+        double* o[G];
+        for (int g = 0; g < G; ++g) {
+            o[g] = out[g] + sf * kSub * kLanes;
+            Vec g_out = hn::Zero(d);
+            for (int i = 0; i < kSub; ++i) {
+                const Vec v = hn::Load(d, o[g] + i * kLanes);
+                g_out += v * v;
+            }
+            silent[g] = hn::Eq(g_out, hn::Zero(d));
+            // A silent lane (or one without a channel) divides by 1 instead of 0: its step is
+            // never used, and a host that traps floating-point faults sees none.
+            divisor[g] = hn::IfThenElse(silent[g], hn::Set(d, 1.0), g_out);
+            energy[g] = speech_energy[g][sf];
+        }
+        gain_control_subframes<G>(LaneOps(), energy, divisor, silent, gain, o);
+        for (int g = 0; g < G; ++g) gain[g] = hn::IfThenZeroElse(silent[g], gain[g]);
+    }
+    for (int g = 0; g < G; ++g) {
+        hn::Store(gain[g], d, agc[g]);
+        for (int l = 0; l < used_lanes(n, g); ++l) pf[g * kLanes + l]->agc_gain = agc[g][l];
+    }
 }
 
 // The frame's output (out, interleaved) into each channel's speech, after keeping the
@@ -265,9 +279,10 @@ void postfilter_finish_group(g729_postfilter_state* const* pf, double* const* sp
     }
     interleave_rows(out_rows, n, G729_FRAME_SIZE, out);
     interleave_rows(in_rows, n, G729_FRAME_SIZE, in);
-    Vec speech_energy[2];
-    speech_energies(in, speech_energy);
-    gain_control_lanes(pf, n, speech_energy, out);
+    Vec speech_energy[1][2];
+    speech_energies(in, speech_energy[0]);
+    double* const frames[1] = {out};
+    gain_control_lanes<1>(pf, n, speech_energy, frames);
     emit_frame_lanes(speech, n, out);
 }
 
@@ -435,8 +450,8 @@ void postfilter_output_group(const DecoderFrames& f, int n, double* scratch) {
             rows[l] = f.postfilters[first + l]->postfilter_synthesis_memory;
         }
         deinterleave_rows(memory + g * 10 * kLanes, used, 10, rows);
-        gain_control_lanes(f.postfilters + first, used, speech_energy[g], fb[g]);
     }
+    gain_control_lanes<G>(f.postfilters, n, speech_energy, fb);
 
     // The output high-pass filter.
     const LaneCoefficients<Tag> lc = lane_coefficients<Tag>(kOutputFilter);
