@@ -130,14 +130,17 @@ void prepare_lanes(g729_postfilter_state* const* pf, const double* x,
             best = hn::IfThenElse(take, corr[c], best);
             best_c = hn::IfThenElse(take, hn::Set(d, c), best_c);
         }
-        // The residual delayed by each lane's best lag: its row j + 6 - c, gathered.
-        const Vec first_row = (hn::Set(d, kSearchedLags - 1) - best_c) * hn::Set(d, kLanes) +
-                              hn::Iota(d, 0.0);
-        const Index at = to_index(first_row);
+        // The residual delayed by each lane's best lag, its rows j + 6 - c: a slice of the
+        // lane's own history, moved into lanes whole (a transposition, not a gather a row).
+        alignas(64) double best_lag[kLanes];
+        hn::Store(best_c, d, best_lag);
+        for (int l = 0; l < n; ++l) {
+            rows[l] += kSearchedLags - 1 - static_cast<int>(best_lag[l]);
+        }
+        interleave_rows(rows, n, kSub, delayed);
         Vec energy_delayed = hn::Set(d, 0.5);
         for (int j = 0; j < kSub; ++j) {
-            const Vec v = o.gather(delayed_rows, j, at);
-            hn::Store(v, d, delayed + j * kLanes);
+            const Vec v = o.load(delayed, j);
             energy_delayed += v * v;
         }
         // The long-term postfilter's output in place of the delayed residual without a frame.
