@@ -12,8 +12,8 @@
 //
 // A channel's lag decides where its lane reads the past excitation: each channel's window is
 // moved into its lane already shifted by its own lag, so that all lanes then read at the same
-// index. The interpolation of a short lag reads its own earlier outputs; those are scattered
-// into the window, each lane's at its own row, as they are computed.
+// index. The interpolation of a short lag reads its own earlier outputs; those are copied into
+// the window, each lane's at its own row, soon after they are computed.
 //
 // The batched encoder's pitch steps of a subframe run as one kernel (pitch_channels): the
 // second subframe's targets, the closed-loop searches, the adaptive-codebook vectors' filter
@@ -71,10 +71,12 @@ Vec biased_dot(const double* d, const double* v) {
 // sample further back), else 0. past[j] holds lane l's exc[j - t0[l] - 11]; from row
 // start[l] = t0[l] + 11 on, a lane's rows are its own outputs, output n at row start + n.
 // window: kScratchRows * kLanes doubles of scratch, used when a lane's own outputs are read
-// (some start at most kWindowRows - 1): the past copied in, and each output then written into
-// its lane's row as soon as it is computed (the row is read at least nine outputs later, when
-// the store has long retired). Every lane's output is written, with one scatter: those that no
-// row reads go to the row after the last.
+// (some start at most kWindowRows - 1): the past copied in, and each output then copied into
+// its lane's row a few outputs after it is computed, lane by lane (a scatter instruction is
+// slow on some processors); those that no row reads go to the row after the last. Output m is
+// first read by output m + kMinPitchLag - 10 (the lag at least kMinPitchLag), after its copy.
+constexpr int kCopyDelay = 4;
+static_assert(kCopyDelay < kMinPitchLag - 10);
 void interpolate(const double* past, const int* start, int min_start, int f, int shift,
                  double* window, double* out) {
     const Tag d;
@@ -85,17 +87,19 @@ void interpolate(const double* past, const int* start, int min_start, int f, int
         wr[i] = hn::Set(d, excitation_interpolation_filter[3 - f + 3 * i]);
     }
     const bool own_outputs = min_start < kWindowRows;
-    // Output n of lane l goes to lane l of row start[l] + n, or of row kWindowRows.
-    const IndexTag di;
-    alignas(64) int64_t first_rows[kLanes];
-    for (int l = 0; l < kLanes; ++l) first_rows[l] = start[l] * kLanes + l;
-    const Index first_at = hn::Load(di, first_rows);
-    const Index unread_at = hn::Iota(di, kWindowRows * kLanes);
     const double* w = past;
     if (own_outputs) {
         for (int r = 0; r < kWindowRows; ++r) hn::Store(row(past, r), d, window + r * kLanes);
         w = window;
     }
+    // Output m of lane l goes to lane l of row start[l] + m, or of row kWindowRows.
+    const auto copy_output = [&](int m) {
+        const double* from = out + m * kLanes;
+        for (int l = 0; l < kLanes; ++l) {
+            const int r = start[l] + m < kWindowRows ? start[l] + m : kWindowRows;
+            window[r * kLanes + l] = from[l];
+        }
+    };
     for (int n = 0; n < kLen; ++n) {
         const int b = n + kReach - shift;  // the row of exc[n - t0 - shift]
         Vec s = hn::Zero(d);
@@ -103,10 +107,8 @@ void interpolate(const double* past, const int* start, int min_start, int f, int
             s += row(w, b - i) * wl[i] + row(w, b + 1 + i) * wr[i];
         }
         hn::Store(s, d, out + n * kLanes);
-        if (own_outputs && n + min_start < kWindowRows) {
-            const Index at = hn::Min(first_at + hn::Set(di, n * kLanes), unread_at);
-            hn::ScatterIndex(s, d, window, at);
-        }
+        const int m = n - kCopyDelay;
+        if (own_outputs && m >= 0 && m + min_start < kWindowRows) copy_output(m);
     }
 }
 
