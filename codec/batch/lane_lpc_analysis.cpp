@@ -275,12 +275,12 @@ void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, doubl
         },
         [&](const WideMask<H>& m, const WideIndex<H>& k, const Wide<H>& x) {
             for (int h = 0; h < H; ++h) {
-                const Index slot = o.interleaved(o.select(m.v[h], k.v[h], no_slot));
-#if HWY_TARGET == HWY_SCALAR
-                roots[h][hn::GetLane(slot)] = hn::GetLane(x.v[h]);
-#else
-                hn::ScatterIndex(x.v[h], d, roots[h], slot);
-#endif
+                // Lane by lane: a scatter instruction is slow on some processors.
+                alignas(64) int64_t at[kLanes];
+                alignas(64) double found_x[kLanes];
+                hn::Store(o.interleaved(o.select(m.v[h], k.v[h], no_slot)), di, at);
+                hn::Store(x.v[h], d, found_x);
+                for (int l = 0; l < kLanes; ++l) roots[h][at[l]] = found_x[l];
             }
         },
         [&](const WideMask<H>& m, const WideIndex<H>& p, WideIndex<H>& j, Wide<H>& xlow,
