@@ -74,9 +74,10 @@ Vec biased_dot(const double* d, const double* v) {
 // (some start at most kWindowRows - 1): the past copied in, and each output then copied into
 // its lane's row a few outputs after it is computed, lane by lane (a scatter instruction is
 // slow on some processors); those that no row reads go to the row after the last. Output m is
-// first read by output m + kMinPitchLag - 10 (the lag at least kMinPitchLag), after its copy.
-constexpr int kCopyDelay = 4;
-static_assert(kCopyDelay < kMinPitchLag - 10);
+// first read by output m + kMinPitchLag - 10 (the lag at least kMinPitchLag), after its copy
+// (made after the block of outputs following its own).
+constexpr int kInterpolated = 4;
+static_assert(kLen % kInterpolated == 0 && 2 * kInterpolated <= kMinPitchLag - 10);
 void interpolate(const double* past, const int* start, int min_start, int f, int shift,
                  double* window, double* out) {
     const Tag d;
@@ -100,15 +101,22 @@ void interpolate(const double* past, const int* start, int min_start, int f, int
             window[r * kLanes + l] = from[l];
         }
     };
-    for (int n = 0; n < kLen; ++n) {
-        const int b = n + kReach - shift;  // the row of exc[n - t0 - shift]
-        Vec s = hn::Zero(d);
+    // kInterpolated outputs at a time, each summed in its own order: their chains of sums
+    // overlap (one output's ten dependent additions alone keep the adders waiting).
+    for (int n0 = 0; n0 < kLen; n0 += kInterpolated) {
+        const int b = n0 + kReach - shift;  // the row of exc[n0 - t0 - shift]
+        Vec s[kInterpolated];
+        for (Vec& v : s) v = hn::Zero(d);
         for (int i = 0; i < kTaps; ++i) {
-            s += row(w, b - i) * wl[i] + row(w, b + 1 + i) * wr[i];
+            for (int u = 0; u < kInterpolated; ++u) {
+                s[u] += row(w, b + u - i) * wl[i] + row(w, b + u + 1 + i) * wr[i];
+            }
         }
-        hn::Store(s, d, out + n * kLanes);
-        const int m = n - kCopyDelay;
-        if (own_outputs && m >= 0 && m + min_start < kWindowRows) copy_output(m);
+        for (int u = 0; u < kInterpolated; ++u) hn::Store(s[u], d, out + (n0 + u) * kLanes);
+        // The previous block's outputs, into their rows.
+        for (int m = n0 - kInterpolated; own_outputs && m >= 0 && m < n0; ++m) {
+            if (m + min_start < kWindowRows) copy_output(m);
+        }
     }
 }
 
@@ -181,7 +189,8 @@ HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
     alignas(64) double window[kScratchRows * kLanes];
     alignas(64) double v0[kLen * kLanes];
     alignas(64) double vm[kLen * kLanes];
-    alignas(64) double vp[kLen * kLanes];
+    double* const vp = q;  // the integer lags' windows are no longer read
+    static_assert(sizeof q >= kLen * kLanes * sizeof(double));
     interpolate(past, start, min_start, 0, 0, window, v0);
     interpolate(past, start, min_start, 1, 0, window, vm);
     interpolate(past, start, min_start, 2, 1, window, vp);
