@@ -72,9 +72,9 @@ EDITS = [
     ("    // The frames' excitation energies, kept by their ends.\n",
      '    delete t;\n    t = new Phase(9, "decoder: energies, records");\n'
      "    // The frames' excitation energies, kept by their ends.\n"),
-    ('        decoder_output_channels(frames, lanes, postfilter_frames, kernels);\n',
+    ('        decoder_output_channels(frames, lanes, output_scratch, kernels);\n',
      '        delete t;\n        t = new Phase(10, "decoder: synthesis to output");\n'
-     '        decoder_output_channels(frames, lanes, postfilter_frames, kernels);\n'
+     '        decoder_output_channels(frames, lanes, output_scratch, kernels);\n'
      '        delete t;\n        t = new Phase(11, "decoder: frame ends, output");\n'),
     ('    for (int k = 0; k < lanes; ++k) decoder_emit(speech[k], out[k]);\n    return failed;',
      '    for (int k = 0; k < lanes; ++k) decoder_emit(speech[k], out[k]);\n'
