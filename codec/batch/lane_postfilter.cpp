@@ -212,8 +212,8 @@ void PostfilterPrepareChannels(g729_postfilter_state* const* pf, const double* c
 // pf[l] of channel l), each lane as the single step (the output's energy summed in order from
 // 0.0, the smoothed gain's recursion, a silent output leaving the samples and zeroing the
 // gain), from the postfilter's gains before it and the unfiltered speech's energies; the gains
-// after it are left in agc. The G vectors' recursions run side by side. Lanes past n hold gain
-// 0.
+// after it are left in each channel's agc_gain. The G vectors' recursions run side by side.
+// Lanes past n hold gain 0.
 template <int G>
 void gain_control_lanes(g729_postfilter_state* const* pf, int n, const Vec (&speech_energy)[G][2],
                         double* const (&out)[G]) {
