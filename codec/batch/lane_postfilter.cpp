@@ -134,10 +134,11 @@ void prepare_lanes(g729_postfilter_state* const* pf, const double* x,
         // lane's own history, moved into lanes whole (a transposition, not a gather a row).
         alignas(64) double best_lag[kLanes];
         hn::Store(best_c, d, best_lag);
+        const double* slices[kLanes] = {};
         for (int l = 0; l < n; ++l) {
-            rows[l] += kSearchedLags - 1 - static_cast<int>(best_lag[l]);
+            slices[l] = rows[l] + kSearchedLags - 1 - static_cast<int>(best_lag[l]);
         }
-        interleave_rows(rows, n, kSub, delayed);
+        interleave_rows(slices, n, kSub, delayed);
         Vec energy_delayed = hn::Set(d, 0.5);
         for (int j = 0; j < kSub; ++j) {
             const Vec v = o.load(delayed, j);
