@@ -43,6 +43,24 @@ HWY_INLINE RowLanes row_lanes(Vec rows) {
     return out;
 }
 
+// yes where m is set, else no. With AVX2 the blend is written out: g++ 12 turns the blend
+// intrinsic into a comparison of the mask with zero, which it then repeats (an integer compare
+// on the chain) for every blend that shares a mask, as the searches' running bests do. The
+// 64-bit lanes of counts and indices blend the same way.
+template <class M, class V>
+HWY_INLINE V select_lanes(M m, V yes, V no) {
+#if HWY_TARGET == HWY_AVX2
+    const hn::Vec<Tag> mask = hn::BitCast(Tag(), hn::VecFromMask(hn::DFromV<V>(), m));
+    hn::Vec<Tag> out;
+    __asm__("vblendvpd %3, %2, %1, %0"
+            : "=x"(out.raw)
+            : "x"(hn::BitCast(Tag(), no).raw), "xm"(hn::BitCast(Tag(), yes).raw), "x"(mask.raw));
+    return hn::BitCast(hn::DFromV<V>(), out);
+#else
+    return hn::IfThenElse(m, yes, no);
+#endif
+}
+
 // The operations of the routines written once for a double and for lanes (the -inl.h
 // templates; codec/common/scalar_ops.h has the single-channel ones), and of the lane kernels,
 // on vectors of one channel per lane and arrays interleaved lane by lane (element i of lane l
@@ -73,7 +91,7 @@ struct LaneOps {
     Mask both(Mask a, Mask b) const { return hn::And(a, b); }
     Mask either(Mask a, Mask b) const { return hn::Or(a, b); }
     Mask and_not(Mask a, Mask b) const { return hn::AndNot(a, b); }
-    Vec select(Mask m, Vec yes, Vec no) const { return hn::IfThenElse(m, yes, no); }
+    Vec select(Mask m, Vec yes, Vec no) const { return select_lanes(m, yes, no); }
     bool any(Mask m) const { return !hn::AllFalse(d, m); }
     // Whole numbers that count or index, held in doubles.
     using Count = Vec;

@@ -60,7 +60,7 @@ void levinson_group(const double (*r)[13], int n, double (*a_out)[11], double (*
     Vec rc[10];
     levinson_recursion(
         rv, a, rc, L.set(0.0), L.set(1.0), [](Vec x) { return hn::Neg(x); },
-        [&](Vec e) { return hn::IfThenElse(hn::Le(e, L.set(0.0)), L.set(0.001), e); });
+        [&](Vec e) { return select_lanes(hn::Le(e, L.set(0.0)), L.set(0.001), e); });
     alignas(64) double ab[11 * kLanes];
     alignas(64) double cb[10 * kLanes];
     for (int j = 0; j <= 10; ++j) L.store(a[j], ab, j);
@@ -92,7 +92,7 @@ struct RootSearchOps : LaneOps {
     Index whole(int v) const { return hn::Set(di, v); }
     Mask lt(Index a, Index b) const { return hn::RebindMask(d, hn::Lt(a, b)); }
     Index select(Mask m, Index yes, Index no) const {
-        return hn::IfThenElse(hn::RebindMask(di, m), yes, no);
+        return select_lanes(hn::RebindMask(di, m), yes, no);
     }
     // Element index * kLanes + lane of an interleaved array.
     Index interleaved(Index index) const {
@@ -256,7 +256,7 @@ void lsp_group(const double (*a)[11], const double* const* old_lsp, int n, doubl
             for (int h = 0; h < H; ++h) {
                 const auto first = o.lt(p.v[h], o.whole(1));
                 for (int k = 1; k <= 5; ++k) {
-                    c.c[k].v[h] = hn::IfThenElse(first, f[h][0][k], f[h][1][k]);
+                    c.c[k].v[h] = select_lanes(first, f[h][0][k], f[h][1][k]);
                 }
             }
             return c;

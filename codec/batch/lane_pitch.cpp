@@ -168,8 +168,8 @@ HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
     const Vec own_last = hn::Load(d, last);
     for (int k = 0; k < lags; ++k) {
         const auto take = hn::And(hn::Gt(r[k], best), hn::Le(hn::Set(d, k), own_last));
-        best = hn::IfThenElse(take, r[k], best);
-        t0 = hn::IfThenElse(take, hn::Load(d, lo) + hn::Set(d, k), t0);
+        best = select_lanes(take, r[k], best);
+        t0 = select_lanes(take, hn::Load(d, lo) + hn::Set(d, k), t0);
     }
 
     // Fractions: the past moved in shifted by each lane's lag, then the three interpolations.
@@ -201,11 +201,11 @@ HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
     // Long lags of the first subframe are coded in whole samples only.
     const auto refine = subframe_offset == 0 ? hn::Le(t0, hn::Set(d, 84.0)) : hn::Eq(t0, t0);
     const auto minus = hn::And(refine, hn::Gt(rm, r0));
-    const Vec best_frac = hn::IfThenElse(minus, rm, r0);
+    const Vec best_frac = select_lanes(minus, rm, r0);
     const auto plus = hn::And(refine, hn::Gt(rp, best_frac));
     const auto keep_minus = hn::AndNot(plus, minus);
     for (int i = 0; i < kLen; ++i) {
-        const Vec v = hn::IfThenElse(plus, row(vp, i), hn::IfThenElse(keep_minus, row(vm, i),
+        const Vec v = select_lanes(plus, row(vp, i), select_lanes(keep_minus, row(vm, i),
                                                                       row(v0, i)));
         hn::Store(v, d, v0 + i * kLanes);
     }
@@ -217,8 +217,8 @@ HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
         }
     }
 
-    const Vec frac = hn::IfThenElse(plus, hn::Set(d, 1.0),
-                                    hn::IfThenElse(keep_minus, hn::Set(d, -1.0), hn::Zero(d)));
+    const Vec frac = select_lanes(plus, hn::Set(d, 1.0),
+                                    select_lanes(keep_minus, hn::Set(d, -1.0), hn::Zero(d)));
     alignas(64) double fr[kLanes] = {};
     hn::Store(frac, d, fr);
     for (int l = 0; l < n; ++l) {

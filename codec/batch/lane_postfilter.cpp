@@ -127,8 +127,8 @@ void prepare_lanes(g729_postfilter_state* const* pf, const double* x,
         Vec best_c = hn::Zero(d);
         for (int c = 0; c < kSearchedLags; ++c) {
             const auto take = hn::Gt(corr[c], best);
-            best = hn::IfThenElse(take, corr[c], best);
-            best_c = hn::IfThenElse(take, hn::Set(d, c), best_c);
+            best = select_lanes(take, corr[c], best);
+            best_c = select_lanes(take, hn::Set(d, c), best_c);
         }
         // The residual delayed by each lane's best lag, its rows j + 6 - c: a slice of the
         // lane's own history, moved into lanes whole (a transposition, not a gather a row).
@@ -153,7 +153,7 @@ void prepare_lanes(g729_postfilter_state* const* pf, const double* x,
         const Vec m = mu[sf];
         Vec last = hn::Zero(d);
         for (int i = kSub - 1; i >= 0; --i) {
-            const Vec v = hn::IfThenElse(postfiltered, o.load(filtered, i), o.load(res, i));
+            const Vec v = select_lanes(postfiltered, o.load(filtered, i), o.load(res, i));
             if (i == kSub - 1) last = v;
             hn::Store(v, d, filtered + i * kLanes);
         }
@@ -240,7 +240,7 @@ void gain_control_lanes(g729_postfilter_state* const* pf, int n, const Vec (&spe
             silent[g] = hn::Eq(g_out, hn::Zero(d));
             // A silent lane (or one without a channel) divides by 1 instead of 0: its step is
             // never used, and a host that traps floating-point faults sees none.
-            divisor[g] = hn::IfThenElse(silent[g], hn::Set(d, 1.0), g_out);
+            divisor[g] = select_lanes(silent[g], hn::Set(d, 1.0), g_out);
             energy[g] = speech_energy[g][sf];
         }
         gain_control_subframes<G>(LaneOps(), energy, divisor, silent, gain, o);
@@ -417,7 +417,7 @@ void postfilter_output_group(const DecoderFrames& f, int n, double* scratch) {
         const auto speech_frame = hn::Eq(hn::Load(d, speech_lane), hn::Set(d, 1.0));
         for (int i = 0; i < G729_FRAME_SIZE; ++i) {
             double* const p = xb[g] + (kSpeechPast + i) * kLanes;
-            hn::Store(hn::IfThenElse(speech_frame, o.load(fb[g], i), hn::Load(d, p)), d, p);
+            hn::Store(select_lanes(speech_frame, o.load(fb[g], i), hn::Load(d, p)), d, p);
         }
         deinterleave_rows(memory + g * 10 * kLanes, used, 10, rows);
     }
