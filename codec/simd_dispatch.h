@@ -8,9 +8,9 @@
 // independent sum (one lag, one output, one codebook entry, one filter), whose terms are added
 // in the same order, from the same starting value, as in the scalar loop; comparisons are made
 // in the scalar order too. Every instruction set therefore gives bit-identical results, the
-// vector ones only do several of those sums per instruction. Fused multiply-adds are never
-// used: no kernel calls Highway's fused operations and the codec is compiled with
-// -ffp-contract=off.
+// vector ones only do several of those sums per instruction. No product is ever fused into
+// a sum: the codec is compiled with -ffp-contract=off, and the one fused operation a kernel
+// calls multiplies by exactly 1.0 (a difference taken on the multipliers, the same value).
 //
 // Tests run a routine on each instruction set by limiting Highway's choice
 // (hwy::SetSupportedTargetsForTest) and calling it as the codec does.

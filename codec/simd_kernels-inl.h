@@ -9,8 +9,8 @@
 // A vector lane only ever holds an independent sum (one lag, one output, one codebook entry,
 // one filter), whose terms are added in the same order, from the same starting value, as in
 // the scalar loop; comparisons are made in the scalar order too. Every instruction set
-// therefore gives bit-identical results. Fused multiply-adds are never used: no kernel calls
-// Highway's fused operations and the codec is compiled with -ffp-contract=off.
+// therefore gives bit-identical results. No product is fused into a sum (-ffp-contract=off;
+// see simd_dispatch.h for the one fused operation, a multiplication by exactly 1.0).
 
 // Per-target include guard: the header is read once per instruction set.
 #if defined(G729_SIMD_KERNELS_INL_H_) == defined(HWY_TARGET_TOGGLE)

@@ -82,6 +82,9 @@ struct LaneOps {
     }
     Vec sqrt(Vec v) const { return hn::Sqrt(v); }
     Vec neg(Vec v) const { return hn::Neg(v); }
+    // a - b as a fused multiply-add, a - b * 1.0: the product is exact and the sum rounded
+    // once, so the value is the difference's; it runs on the multipliers, not the adders.
+    Vec minus_fused(Vec a, Vec b) const { return hn::NegMulAdd(b, hn::Set(d, 1.0), a); }
     Mask lt(Vec a, Vec b) const { return hn::Lt(a, b); }
     Mask gt(Vec a, Vec b) const { return hn::Gt(a, b); }
     Mask ge(Vec a, Vec b) const { return hn::Ge(a, b); }

@@ -16,6 +16,8 @@ struct ScalarOps {
     static void store(double v, double* a, int n) { a[n] = v; }
     static double sqrt(double v) { return std::sqrt(v); }
     static double neg(double v) { return -v; }
+    // a - b (the lane form takes it on the multipliers; the value is the same).
+    static double minus_fused(double a, double b) { return a - b; }
     static bool lt(double a, double b) { return a < b; }
     static bool gt(double a, double b) { return a > b; }
     static bool ge(double a, double b) { return a >= b; }
