@@ -51,10 +51,10 @@ template <class M, class V>
 HWY_INLINE V select_lanes(M m, V yes, V no) {
 #if HWY_TARGET == HWY_AVX2
     const hn::Vec<Tag> mask = hn::BitCast(Tag(), hn::VecFromMask(hn::DFromV<V>(), m));
-    hn::Vec<Tag> out;
-    __asm__("vblendvpd %3, %2, %1, %0"
-            : "=x"(out.raw)
-            : "x"(hn::BitCast(Tag(), no).raw), "xm"(hn::BitCast(Tag(), yes).raw), "x"(mask.raw));
+    hn::Vec<Tag> out = hn::BitCast(Tag(), no);
+    __asm__("vblendvpd %2, %1, %0, %0"
+            : "+x"(out.raw)
+            : "xm"(hn::BitCast(Tag(), yes).raw), "x"(mask.raw));
     return hn::BitCast(hn::DFromV<V>(), out);
 #else
     return hn::IfThenElse(m, yes, no);

@@ -123,7 +123,9 @@ struct PairSearch {
                o.set(0.5) * o.load(rr, kDiag[C] + k2);
     }
 
-    G729_INLINE void inner_step(const Ops& o, const double* d, const double* rr, int k2, int k3) {
+    // index: kPerTrack * k2 + k3, held in T.
+    G729_INLINE void inner_step(const Ops& o, const double* d, const double* rr, int k2, int k3,
+                                T index) {
         const T ps2 = o.load(d, D + kTracks * k3) + ps1;
         const T alp2 = (o.load(rr, kBlock[C < D ? C : D][C < D ? D : C] +
                                        (C < D ? kPerTrack * k2 + k3 : kPerTrack * k3 + k2)) +
@@ -132,7 +134,7 @@ struct PairSearch {
         const auto win = beats(o, ps2, alp2, sq_b, alp_b);
         sq_b = o.select(win, ps2 * ps2, sq_b);
         alp_b = o.select(win, alp2, alp_b);
-        pair_best = o.select(win, o.set(kPerTrack * k2 + k3), pair_best);
+        pair_best = o.select(win, index, pair_best);
     }
 
     PairChoice<T> result(const Ops& o) const {
@@ -198,16 +200,21 @@ G729_INLINE void search_pulse_positions(const Ops& o, const double* d, const dou
     s1.middle(o, rr);
     s2.middle(o, rr);
     s3.middle(o, rr);
+    // The pairs' numbers counted by a running sum (whole numbers, exact), not converted anew
+    // at every step.
+    T index = o.set(0.0);
+    const T one = o.set(1.0);
     for (int k2 = 0; k2 < kPerTrack; k2++) {
         s0.outer_step(o, d, rr, k2);
         s1.outer_step(o, d, rr, k2);
         s2.outer_step(o, d, rr, k2);
         s3.outer_step(o, d, rr, k2);
         for (int k3 = 0; k3 < kPerTrack; k3++) {
-            s0.inner_step(o, d, rr, k2, k3);
-            s1.inner_step(o, d, rr, k2, k3);
-            s2.inner_step(o, d, rr, k2, k3);
-            s3.inner_step(o, d, rr, k2, k3);
+            s0.inner_step(o, d, rr, k2, k3, index);
+            s1.inner_step(o, d, rr, k2, k3, index);
+            s2.inner_step(o, d, rr, k2, k3, index);
+            s3.inner_step(o, d, rr, k2, k3, index);
+            index = index + one;
         }
     }
     keep_better_choice(o, s0.result(o), &psk, &alpk, pos);
