@@ -5,7 +5,10 @@
 // Frame benchmarks run one stream with its state carried from frame to frame, cycling through
 // the whole recording. Counters: ns_per_frame, and channels_per_core = 1 s / (100 x time per
 // frame), both from the thread CPU time of the timing loop. A full-duplex frame is one frame encoded plus one decoded.
+// --simd=avx3|avx2|scalar caps the kernels' instruction set, e.g. the batched engine's lane
+// kernels with AVX2 on an AVX-512 machine: build/bin/g729_bench --simd=avx2 --benchmark_filter=Lane
 #include <benchmark/benchmark.h>
+#include <hwy/targets.h>
 
 #include <array>
 #include <cstdio>
@@ -485,9 +488,66 @@ void BM_LaneSynthesis(benchmark::State& state) {
 }
 BENCHMARK(BM_LaneSynthesis)->Arg(16)->Arg(64);
 
+// The LSP quantizer's first-stage search of range(0) targets side by side (two a frame, one
+// per predictor mode, as the batched encoder searches them), from targets of the recorded
+// frames made before timing.
+void BM_LaneLspFirstStage(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const auto& inputs = corpus().encoder_inputs;
+    const std::size_t frames = inputs.size() < 512 ? inputs.size() : 512;
+    std::vector<LspQuantizeWork> work(frames);
+    std::vector<const double*> pool;
+    for (std::size_t f = 0; f < frames; ++f) {
+        lsp_quantize_targets(inputs[f].lsf_memory, inputs[f].lsp, &work[f]);
+        pool.push_back(work[f].target[0]);
+        pool.push_back(work[f].target[1]);
+    }
+    std::vector<const double*> targets(static_cast<std::size_t>(n));
+    std::vector<int> best(static_cast<std::size_t>(n));
+    std::size_t k = 0;
+    const double cpu0 = thread_cpu_ns();
+    for (auto _ : state) {
+        for (auto& t : targets) t = pool[k++ % pool.size()];
+        lsp_first_stage_channels(targets.data(), n, best.data());
+        benchmark::DoNotOptimize(best.data());
+    }
+    frame_counters(state, n, thread_cpu_ns() - cpu0);
+}
+BENCHMARK(BM_LaneLspFirstStage)->Arg(16)->Arg(64);
+
+// --simd=avx3|avx2|scalar, taken out of the arguments: the kernels capped at that instruction
+// set (as g729_channels --simd caps them), so that one machine measures the others' kernels.
+// Returns false on an unknown value.
+bool apply_simd_cap(int* argc, char** argv) {
+    int kept = 1;
+    bool ok = true;
+    for (int i = 1; i < *argc; ++i) {
+        const char* a = argv[i];
+        if (std::strncmp(a, "--simd=", 7) != 0) {
+            argv[kept++] = argv[i];
+            continue;
+        }
+        const std::string v = a + 7;
+        const int64_t cap = v == "avx3" ? HWY_AVX3 : v == "avx2" ? HWY_AVX2
+                                                 : v == "scalar" ? HWY_SCALAR : 0;
+        if (cap == 0) {
+            std::fprintf(stderr, "g729_bench: --simd takes avx3, avx2 or scalar, not '%s'\n",
+                         v.c_str());
+            ok = false;
+        } else {
+            // Targets are bits, better ones lower: this disables every target better than cap.
+            hwy::DisableTargets(cap - 1);
+        }
+    }
+    *argc = kept;
+    argv[kept] = nullptr;
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!apply_simd_cap(&argc, argv)) return 1;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     try {
