@@ -205,8 +205,8 @@ HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
     const auto plus = hn::And(refine, hn::Gt(rp, best_frac));
     const auto keep_minus = hn::AndNot(plus, minus);
     for (int i = 0; i < kLen; ++i) {
-        const Vec v = select_lanes(plus, row(vp, i), select_lanes(keep_minus, row(vm, i),
-                                                                      row(v0, i)));
+        const Vec v =
+            select_lanes(plus, row(vp, i), select_lanes(keep_minus, row(vm, i), row(v0, i)));
         hn::Store(v, d, v0 + i * kLanes);
     }
     deinterleave_rows(v0, n, kLen, exc);
@@ -218,7 +218,7 @@ HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
     }
 
     const Vec frac = select_lanes(plus, hn::Set(d, 1.0),
-                                    select_lanes(keep_minus, hn::Set(d, -1.0), hn::Zero(d)));
+                                  select_lanes(keep_minus, hn::Set(d, -1.0), hn::Zero(d)));
     alignas(64) double fr[kLanes] = {};
     hn::Store(frac, d, fr);
     for (int l = 0; l < n; ++l) {
