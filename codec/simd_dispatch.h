@@ -10,7 +10,8 @@
 // in the scalar order too. Every instruction set therefore gives bit-identical results, the
 // vector ones only do several of those sums per instruction. No product is ever fused into
 // a sum: the codec is compiled with -ffp-contract=off, and the one fused operation a kernel
-// calls multiplies by exactly 1.0 (a difference taken on the multipliers, the same value).
+// calls, on x86-64 only, multiplies by exactly 1.0 (a difference taken on the multipliers, the
+// same value); the Arm build has no fused instruction at all.
 //
 // Tests run a routine on each instruction set by limiting Highway's choice
 // (hwy::SetSupportedTargetsForTest) and calling it as the codec does.

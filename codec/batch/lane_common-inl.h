@@ -92,9 +92,17 @@ struct LaneOps {
     }
     Vec sqrt(Vec v) const { return hn::Sqrt(v); }
     Vec neg(Vec v) const { return hn::Neg(v); }
-    // a - b as a fused multiply-add, a - b * 1.0: the product is exact and the sum rounded
-    // once, so the value is the difference's; it runs on the multipliers, not the adders.
-    Vec minus_fused(Vec a, Vec b) const { return hn::NegMulAdd(b, hn::Set(d, 1.0), a); }
+    // a - b. On x86-64 as a fused multiply-add, a - b * 1.0: the product is exact and the sum
+    // rounded once, so the value is the difference's, and it runs on the multipliers instead
+    // of the adders (separate pipes there). Elsewhere a plain difference: Arm's pipes take both
+    // alike, and its build carries no fused instruction at all.
+    Vec minus_fused(Vec a, Vec b) const {
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_SCALAR
+        return hn::NegMulAdd(b, hn::Set(d, 1.0), a);
+#else
+        return a - b;
+#endif
+    }
     Mask lt(Vec a, Vec b) const { return hn::Lt(a, b); }
     Mask gt(Vec a, Vec b) const { return hn::Gt(a, b); }
     Mask ge(Vec a, Vec b) const { return hn::Ge(a, b); }
