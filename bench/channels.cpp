@@ -53,6 +53,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/simd_cap.h"
 #include "bench/speech_corpus.h"
 #include "codec/batch/lane_kernels.h"
 #include "codec/g729.h"
@@ -410,19 +411,7 @@ int run(const Options& given) {
     speech.samples.resize(speech.samples.size() / kStepSamples * kStepSamples);
     if (speech.samples.empty()) throw std::runtime_error("speech shorter than 20 ms");
     std::printf("speech:        %s\n", speech.path.c_str());
-    // Targets are bits, better ones lower: a cap disables every target better than it.
-    const int64_t cap = o.simd.empty()    ? 0
-                        : o.simd == "avx3" ? HWY_AVX3
-                        : o.simd == "avx2" ? HWY_AVX2
-                                           : HWY_SCALAR;
-    // The best target the kernels were built for that may run here within the cap: the one
-    // they dispatch to. Asked before the cap is set: Highway (1.0) answers the question by
-    // detecting the targets again and choosing among all of them, which would undo the cap.
-    int64_t used = 0;
-    for (const int64_t t : hwy::SupportedAndGeneratedTargets()) {
-        if (t >= cap && (used == 0 || t < used)) used = t;
-    }
-    if (cap != 0) hwy::DisableTargets(cap - 1);
+    const int64_t used = g729bench::apply_simd_cap(g729bench::simd_cap_target(o.simd));
     std::printf("simd:          %s\n", used != 0 ? hwy::TargetName(used) : "none");
     // What the batched engine's kernels actually run on: the proof that the cap holds.
     std::printf("lanes:         %d (doubles a vector in the batched engine's kernels)\n",

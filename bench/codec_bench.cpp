@@ -8,7 +8,6 @@
 // --simd=avx3|avx2|scalar caps the kernels' instruction set, e.g. the batched engine's lane
 // kernels with AVX2 on an AVX-512 machine: build/bin/g729_bench --simd=avx2 --benchmark_filter=Lane
 #include <benchmark/benchmark.h>
-#include <hwy/targets.h>
 
 #include <array>
 #include <cstdio>
@@ -20,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/simd_cap.h"
 #include "bench/speech_corpus.h"
 #include "codec/batch/lane_fixed_codebook.h"
 #include "codec/batch/lane_gain_quantizer.h"
@@ -527,16 +527,13 @@ bool apply_simd_cap(int* argc, char** argv) {
             argv[kept++] = argv[i];
             continue;
         }
-        const std::string v = a + 7;
-        const int64_t cap = v == "avx3" ? HWY_AVX3 : v == "avx2" ? HWY_AVX2
-                                                 : v == "scalar" ? HWY_SCALAR : 0;
+        const int64_t cap = g729bench::simd_cap_target(a + 7);
         if (cap == 0) {
             std::fprintf(stderr, "g729_bench: --simd takes avx3, avx2 or scalar, not '%s'\n",
-                         v.c_str());
+                         a + 7);
             ok = false;
         } else {
-            // Targets are bits, better ones lower: this disables every target better than cap.
-            hwy::DisableTargets(cap - 1);
+            g729bench::apply_simd_cap(cap);
         }
     }
     *argc = kept;
