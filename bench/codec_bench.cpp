@@ -466,6 +466,40 @@ void BM_LaneCodebookSearch(benchmark::State& state) {
 }
 BENCHMARK(BM_LaneCodebookSearch)->Arg(8)->Arg(16);
 
+// range(0) closed-loop pitch searches side by side, as in subframe range(1) (0 or 1: the
+// first searches only some lags' fractions); the residual is put back before each call.
+void BM_LaneClosedLoop(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const int offset = state.range(1) == 0 ? 0 : 40;
+    const auto& inputs = corpus().encoder_inputs;
+    std::vector<std::array<double, 234>> exc(static_cast<std::size_t>(n));
+    std::vector<double*> e(static_cast<std::size_t>(n));
+    std::vector<const double*> x(static_cast<std::size_t>(n));
+    std::vector<const double*> h(static_cast<std::size_t>(n));
+    std::vector<int> t0_min(static_cast<std::size_t>(n));
+    std::vector<int> t0_max(static_cast<std::size_t>(n));
+    std::vector<int> t0(static_cast<std::size_t>(n));
+    std::vector<int> frac(static_cast<std::size_t>(n));
+    std::size_t k = 0;
+    const double cpu0 = thread_cpu_ns();
+    for (auto _ : state) {
+        for (int c = 0; c < n; ++c) {
+            const EncoderFrameInputs& r = next(inputs, &k);
+            std::memcpy(exc[c].data(), r.exc, sizeof r.exc);
+            e[c] = exc[c].data() + 154;
+            x[c] = r.target;
+            h[c] = r.impulse;
+            t0_min[c] = r.t0_min;
+            t0_max[c] = r.t0_max;
+        }
+        closed_loop_channels(e.data(), x.data(), h.data(), t0_min.data(), t0_max.data(), offset,
+                             n, t0.data(), frac.data());
+        benchmark::DoNotOptimize(t0.data());
+    }
+    frame_counters(state, n, thread_cpu_ns() - cpu0);
+}
+BENCHMARK(BM_LaneClosedLoop)->ArgsProduct({{16}, {0, 1}});
+
 // range(0) weighted-speech filters of a subframe (40 samples, memory updated) side by side.
 void BM_LaneSynthesis(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));

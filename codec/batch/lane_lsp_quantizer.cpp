@@ -28,8 +28,13 @@ template <int Rows>
 void lsp_search_group(const double (&codebook)[Rows][10], const double* const* target,
                       const double* const* weight, int n, int lo, int hi, int* best_out) {
     const LaneOps L;
-    alignas(64) double tb[10 * kLanes] = {};
-    alignas(64) double wb[10 * kLanes] = {};
+    // Lanes without a channel search zeros (rows lo..hi are the only ones read).
+    alignas(64) double tb[10 * kLanes];
+    alignas(64) double wb[10 * kLanes];
+    for (int j = lo; j <= hi && n < L.n; ++j) {
+        hn::Store(hn::Zero(L.d), L.d, tb + j * L.n);
+        hn::Store(hn::Zero(L.d), L.d, wb + j * L.n);
+    }
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int j = lo; j <= hi; ++j) {
             tb[j * L.n + l] = target[l][j];
@@ -40,7 +45,7 @@ void lsp_search_group(const double (&codebook)[Rows][10], const double* const* t
     Vec w[10];
     for (int j = lo; j <= hi; ++j) {
         t[j] = L.load(tb, j);
-        w[j] = L.load(wb, j);
+        w[j] = weight != nullptr ? L.load(wb, j) : hn::Zero(L.d);
     }
     const Vec best_n =
         weight == nullptr ? lsp_codebook_search<false>(LaneOps(), codebook, t, w, lo, hi)

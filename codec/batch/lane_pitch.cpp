@@ -59,11 +59,22 @@ constexpr int kScratchRows = kWindowRows + 1;
 
 Vec row(const double* a, int i) { return hn::Load(Tag(), a + i * kLanes); }
 
-// s = 0.1, then s += d[n] * v[n] for n ascending: the search's biased correlation.
-Vec biased_dot(const double* d, const double* v) {
-    Vec s = hn::Set(Tag(), 0.1);
-    for (int n = 0; n < kLen; ++n) s += row(d, n) * row(v, n);
-    return s;
+// s = 0.1, then s += d[n] * v[n] for n ascending: the search's biased correlation, of the
+// three fractions' vectors at once (three chains of sums side by side).
+void biased_dots(const double* d, const double* v0, const double* vm, const double* vp,
+                 Vec* r0, Vec* rm, Vec* rp) {
+    Vec s0 = hn::Set(Tag(), 0.1);
+    Vec sm = s0;
+    Vec sp = s0;
+    for (int n = 0; n < kLen; ++n) {
+        const Vec dn = row(d, n);
+        s0 += dn * row(v0, n);
+        sm += dn * row(vm, n);
+        sp += dn * row(vp, n);
+    }
+    *r0 = s0;
+    *rm = sm;
+    *rp = sp;
 }
 
 // The past excitation delayed by t0 + frac/3 for every lane, into out (interleaved). f: the
@@ -102,21 +113,64 @@ void interpolate(const double* past, const int* start, int min_start, int f, int
         }
     };
     // kInterpolated outputs at a time, each summed in its own order: their chains of sums
-    // overlap (one output's ten dependent additions alone keep the adders waiting).
+    // overlap (one output's ten dependent additions alone keep the adders waiting). Tap i of
+    // output u reads rows b + u - i and b + u + 1 + i; from one tap to the next the rows slide
+    // by one, so each tap loads two rows and keeps the others in registers.
     for (int n0 = 0; n0 < kLen; n0 += kInterpolated) {
         const int b = n0 + kReach - shift;  // the row of exc[n0 - t0 - shift]
         Vec s[kInterpolated];
-        for (Vec& v : s) v = hn::Zero(d);
+        Vec left[kInterpolated];
+        Vec right[kInterpolated];
+        for (int u = 0; u < kInterpolated; ++u) {
+            s[u] = hn::Zero(d);
+            left[u] = row(w, b + u);
+            right[u] = row(w, b + u + 1);
+        }
+        // Kept a loop: unrolled, the compiler loads every row at once and spills them.
+#pragma GCC unroll 1
         for (int i = 0; i < kTaps; ++i) {
             for (int u = 0; u < kInterpolated; ++u) {
-                s[u] += row(w, b + u - i) * wl[i] + row(w, b + u + 1 + i) * wr[i];
+                s[u] += left[u] * wl[i] + right[u] * wr[i];
             }
+            if (i + 1 == kTaps) break;
+            for (int u = kInterpolated - 1; u > 0; --u) left[u] = left[u - 1];
+            left[0] = row(w, b - i - 1);
+            for (int u = 0; u + 1 < kInterpolated; ++u) right[u] = right[u + 1];
+            right[kInterpolated - 1] = row(w, b + kInterpolated + 1 + i);
         }
         for (int u = 0; u < kInterpolated; ++u) hn::Store(s[u], d, out + (n0 + u) * kLanes);
         // The previous block's outputs, into their rows.
         for (int m = n0 - kInterpolated; own_outputs && m >= 0 && m < n0; ++m) {
             if (m + min_start < kWindowRows) copy_output(m);
         }
+    }
+}
+
+// r[k] = 0.1 + sum of d[i] * q[i + L - 1 - k] over i ascending, for the lags k < L, all the
+// sums side by side (L known when compiled, so that they stay in registers).
+template <int L>
+HWY_INLINE void lag_correlations(const double* d, const double* q, Vec* r) {
+    Vec s[L];
+    for (Vec& v : s) v = hn::Set(Tag(), 0.1);
+    for (int i = 0; i < kLen; ++i) {
+        const Vec di = row(d, i);
+        for (int k = 0; k < L; ++k) s[k] += di * row(q, i + L - 1 - k);
+    }
+    for (int k = 0; k < L; ++k) r[k] = s[k];
+}
+
+void integer_lag_correlations(const double* d, const double* q, int lags, Vec* r) {
+    switch (lags) {
+        case 1: return lag_correlations<1>(d, q, r);
+        case 2: return lag_correlations<2>(d, q, r);
+        case 3: return lag_correlations<3>(d, q, r);
+        case 4: return lag_correlations<4>(d, q, r);
+        case 5: return lag_correlations<5>(d, q, r);
+        case 6: return lag_correlations<6>(d, q, r);
+        case 7: return lag_correlations<7>(d, q, r);
+        case 8: return lag_correlations<8>(d, q, r);
+        case 9: return lag_correlations<9>(d, q, r);
+        default: return lag_correlations<kMaxLags>(d, q, r);
     }
 }
 
@@ -158,11 +212,7 @@ HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
     alignas(64) double q[(kLen + kMaxLags) * kLanes];
     interleave_rows(windows, n, kLen + lags - 1, q);
     Vec r[kMaxLags];
-    for (int k = 0; k < lags; ++k) r[k] = hn::Set(d, 0.1);
-    for (int i = 0; i < kLen; ++i) {
-        const Vec di = row(db, i);
-        for (int k = 0; k < lags; ++k) r[k] += di * row(q, i + lags - 1 - k);
-    }
+    integer_lag_correlations(db, q, lags, r);
     Vec best = hn::Set(d, -1e38);
     Vec t0 = hn::Load(d, lo);
     const Vec own_last = hn::Load(d, last);
@@ -194,9 +244,10 @@ HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
     interpolate(past, start, min_start, 0, 0, window, v0);
     interpolate(past, start, min_start, 1, 0, window, vm);
     interpolate(past, start, min_start, 2, 1, window, vp);
-    const Vec r0 = biased_dot(db, v0);
-    const Vec rm = biased_dot(db, vm);
-    const Vec rp = biased_dot(db, vp);
+    Vec r0;
+    Vec rm;
+    Vec rp;
+    biased_dots(db, v0, vm, vp, &r0, &rm, &rp);
 
     // Long lags of the first subframe are coded in whole samples only.
     const auto refine = subframe_offset == 0 ? hn::Le(t0, hn::Set(d, 84.0)) : hn::Eq(t0, t0);
