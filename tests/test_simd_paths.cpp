@@ -46,6 +46,7 @@
 #include "codec/lpc/primitives.h"
 #include "codec/output_conversion.h"
 #include "codec/simd_dispatch.h"
+#include "codec/tables/lsp_quantizer_tables.h"
 #include "lib/io/pcm_io.h"
 
 using namespace g729;
@@ -839,6 +840,65 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
         // Both modes' choices went through the lanes.
         EXPECT_GT(modes[0], 0);
         EXPECT_GT(modes[1], 0);
+    }
+    use_targets(0);
+}
+
+// The lanes' first-stage search leaves groups of entries early when no partial error can still
+// win; its choice must stay the first strictly nearest entry. Targets on entries (a zero error
+// and partial ties), entries mixed dimension by dimension, entries nudged by an ulp, and random
+// ones, against an exhaustive search written here.
+TEST(SimdPaths, LaneLspFirstStageKeepsTheFirstNearestEntry) {
+    const auto nearest = [](const double* t) {
+        double best = 1e38;
+        int best_n = 0;
+        for (int n = 0; n < 128; ++n) {
+            double e = 0.0;
+            for (int j = 0; j < 10; ++j) {
+                const double d = t[j] - lsp_codebook_1[n][j];
+                e += d * d;
+            }
+            if (e < best) {
+                best = e;
+                best_n = n;
+            }
+        }
+        return best_n;
+    };
+    Rng rng(23);
+    std::vector<std::array<double, 10>> cases;
+    for (int n = 0; n < 128; ++n) {
+        std::array<double, 10> on{};
+        std::array<double, 10> mixed{};
+        std::array<double, 10> nudged{};
+        const int other = (n * 37 + 11) % 128;
+        for (int j = 0; j < 10; ++j) {
+            on[j] = lsp_codebook_1[n][j];
+            mixed[j] = j < 6 ? lsp_codebook_1[n][j] : lsp_codebook_1[other][j];
+            nudged[j] = std::nextafter(on[j], j % 2 == 0 ? 1.0 : -1.0);
+        }
+        cases.push_back(on);
+        cases.push_back(mixed);
+        cases.push_back(nudged);
+    }
+    for (int k = 0; k < 256; ++k) {
+        std::array<double, 10> t{};
+        for (double& v : t) v = rng.uniform(0.0, 3.2);
+        cases.push_back(t);
+    }
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        SCOPED_TRACE(hwy::TargetName(target));
+        use_targets(target);
+        for (std::size_t first = 0; first < cases.size(); first += 13) {
+            const int count = static_cast<int>(std::min<std::size_t>(13, cases.size() - first));
+            const double* targets[13];
+            int best[13];
+            for (int c = 0; c < count; ++c) targets[c] = cases[first + c].data();
+            lsp_first_stage_channels(targets, count, best);
+            for (int c = 0; c < count; ++c) {
+                ASSERT_EQ(best[c], nearest(targets[c])) << "case " << first + c;
+            }
+        }
     }
     use_targets(0);
 }
