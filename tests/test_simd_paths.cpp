@@ -844,10 +844,10 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
     use_targets(0);
 }
 
-// The lanes' first-stage search leaves groups of entries early when no partial error can still
-// win; its choice must stay the first strictly nearest entry. Targets on entries (a zero error
-// and partial ties), entries mixed dimension by dimension, entries nudged by an ulp, and random
-// ones, against an exhaustive search written here.
+// The lanes' first-stage search (entries four at a time, every other difference fused) chooses
+// the first strictly nearest entry. Targets on entries (a zero error and partial ties), entries
+// mixed dimension by dimension, entries nudged by an ulp, and random ones, against an
+// exhaustive search written here.
 TEST(SimdPaths, LaneLspFirstStageKeepsTheFirstNearestEntry) {
     const auto nearest = [](const double* t) {
         double best = 1e38;

@@ -23,10 +23,6 @@ namespace hn = hwy::HWY_NAMESPACE;
 #include "codec/lpc/lsp_search-inl.h"
 #include "codec/lpc/lsf_reconstruct-inl.h"
 
-// The first stage's groups of entries are left after six of the ten dimensions when no
-// lane's partial error is below its best (about a fifth to two fifths of them here; measured
-// best among 3..8 with both four and eight lanes).
-constexpr int kFirstPrefix = 6;
 // The LSP quantizer's searches (lsp_search-inl.h), one target per lane.
 template <int Rows>
 void lsp_search_group(const double (&codebook)[Rows][10], const double* const* target,
@@ -52,9 +48,8 @@ void lsp_search_group(const double (&codebook)[Rows][10], const double* const* t
         w[j] = weight != nullptr ? L.load(wb, j) : hn::Zero(L.d);
     }
     const Vec best_n =
-        weight == nullptr
-            ? lsp_codebook_search<false, Rows, kFirstPrefix>(LaneOps(), codebook, t, w, lo, hi)
-            : lsp_codebook_search<true>(LaneOps(), codebook, t, w, lo, hi);
+        weight == nullptr ? lsp_codebook_search<false>(LaneOps(), codebook, t, w, lo, hi)
+                          : lsp_codebook_search<true>(LaneOps(), codebook, t, w, lo, hi);
     alignas(64) double out[kLanes] = {};
     hn::Store(best_n, L.d, out);
     for (int l = 0; l < n && l < L.n; ++l) best_out[l] = static_cast<int>(out[l]);

@@ -10,11 +10,8 @@
 // that their chains overlap, then compared in entry order. Without weights every other
 // difference is taken on the multipliers (Ops::minus_fused, the same value), so that the
 // adders, which would otherwise take two of the three operations of a term, share the work.
-// Prefix > 0: after that many dimensions, four entries none of whose partial errors is below
-// the best (in any lane) are left: the terms still to come are not negative, so a rounded sum
-// only grows and none of them could be strictly smaller. The choice is the same; only the
-// work differs. Returns the entry (a whole number held in T).
-template <bool Weighted, int Rows, int Prefix = 0, class T, class Ops>
+// Returns the entry (a whole number held in T).
+template <bool Weighted, int Rows, class T, class Ops>
 G729_INLINE T lsp_codebook_search(const Ops& o, const double (&codebook)[Rows][10], const T* t,
                                   const T* w, int lo, int hi) {
     constexpr int kAtOnce = 4;
@@ -24,7 +21,7 @@ G729_INLINE T lsp_codebook_search(const Ops& o, const double (&codebook)[Rows][1
     for (int n = 0; n < Rows; n += kAtOnce) {
         T e[kAtOnce];
         for (int u = 0; u < kAtOnce; ++u) e[u] = o.set(0.0);
-        const auto add_dimension = [&](int j) {
+        for (int j = lo; j <= hi; ++j) {
             for (int u = 0; u < kAtOnce; ++u) {
                 const T c = o.set(codebook[n + u][j]);
                 const T d = (Weighted || j % 2 == 0) ? t[j] - c : o.minus_fused(t[j], c);
@@ -34,15 +31,7 @@ G729_INLINE T lsp_codebook_search(const Ops& o, const double (&codebook)[Rows][1
                     e[u] += d * d;
                 }
             }
-        };
-        int j = lo;
-        if constexpr (Prefix > 0) {
-            for (; j < lo + Prefix && j <= hi; ++j) add_dimension(j);
-            const auto below = o.either(o.either(o.lt(e[0], best), o.lt(e[1], best)),
-                                        o.either(o.lt(e[2], best), o.lt(e[3], best)));
-            if (!o.any(below)) continue;
         }
-        for (; j <= hi; ++j) add_dimension(j);
         for (int u = 0; u < kAtOnce; ++u) {
             const auto take = o.lt(e[u], best);
             best = o.select(take, e[u], best);
