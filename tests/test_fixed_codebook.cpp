@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "codec/common/code_vector.h"
+#include "codec/encoder/codebook_search.h"
 #include "codec/encoder/fixed_codebook.h"
 
 using namespace g729;
@@ -314,4 +316,26 @@ TEST(SharpenedCodeVector, EqualsTheForwardLoopForEveryLag) {
             ASSERT_EQ(std::memcmp(got, want, sizeof want), 0) << "trial " << trial << " t0 " << t0;
         }
     }
+}
+
+// The search compares ps2^2 alp with alp2 sq directly; the criterion it stands for is the sign
+// of their rounded difference. Both agree on differences that round to subnormals, on zeros of
+// either sign, infinities and NaN.
+TEST(FixedCodebookSearch, ComparisonAgreesWithTheSignOfTheDifference) {
+    const double tiny = std::numeric_limits<double>::denorm_min();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double values[] = {0.0,  -0.0, 1.0,  -1.0, 3.0, 1e-160, 1e-155, tiny, 2 * tiny,
+                             1e300, inf, -inf, std::nan(""), 0.1, 0.30000000000000004};
+    int differ = 0;
+    for (double ps2 : values) {
+        for (double alp2 : values) {
+            for (double sq : values) {
+                for (double alp : values) {
+                    const bool by_difference = ps2 * ps2 * alp - alp2 * sq > 0.0;
+                    differ += codebook::better(ps2, alp2, sq, alp) != by_difference;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(differ, 0);
 }

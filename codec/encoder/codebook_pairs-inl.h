@@ -23,10 +23,10 @@ G729_INLINE T best_track_row(const Ops& o, const double* d, int track, T exclude
     return row;
 }
 
-// (ps2^2, alp2) beats (sq, alp): ps2 * ps2 * alp - alp2 * sq > 0.
+// (ps2^2, alp2) beats (sq, alp): ps2 * ps2 * alp > alp2 * sq, better() of codebook_search.h.
 template <class T, class Ops>
 G729_INLINE auto beats(const Ops& o, T ps2, T alp2, T sq, T alp) {
-    return o.gt(ps2 * ps2 * alp - alp2 * sq, o.set(0.0));
+    return o.gt(ps2 * ps2 * alp, alp2 * sq);
 }
 
 // The cross term of row ri (each lane's own) of track Ti and row rj of track Tj (Ti != Tj),

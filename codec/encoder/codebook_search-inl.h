@@ -8,8 +8,7 @@
 // winner lose against that same best in the scalar order too; from the first winner on, the
 // lanes are taken one by one against the updated best.
 HWY_INLINE void try_four(const Quad& ps2, const Quad& alp2, int a, int b0, Best* best) {
-    const Quad crit = ps2 * ps2 * quad_set(best->alp) - alp2 * quad_set(best->sq);
-    int l = quad_first(quad_gt(crit, quad_set(0.0)));
+    int l = quad_first(quad_gt(ps2 * ps2 * quad_set(best->alp), alp2 * quad_set(best->sq)));
     if (l < 0) {
         return;
     }

@@ -38,9 +38,12 @@ inline int track_maximum(const double* d, int track, int excluded) {
     return pos;
 }
 
-// (ps2^2, alp2) beats (sq, alp) of the stage.
+// (ps2^2, alp2) beats (sq, alp) of the stage: ps2^2 alp - alp2 sq > 0, compared without the
+// difference. A rounded difference of two doubles is positive exactly when the first is the
+// larger (with gradual underflow a difference too small to round is exact), so the choice is
+// the same and the comparison waits on one operation less.
 inline bool better(double ps2, double alp2, double sq, double alp) {
-    return ps2 * ps2 * alp - alp2 * sq > 0.0;
+    return ps2 * ps2 * alp > alp2 * sq;
 }
 
 // Best of a stage so far.
