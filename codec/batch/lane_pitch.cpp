@@ -53,9 +53,6 @@ constexpr int kMaxLags = 10;                        // lags of a subframe's rang
 constexpr int kTaps = 10;                           // interpolation taps on each side
 constexpr int kReach = kTaps + 1;                   // samples before the lag a window starts
 constexpr int kWindowRows = kLen + 2 * kTaps + 1;   // interpolation rows read: 0..60
-// Rows of the interpolation's scratch: the rows read, and one beyond them where outputs that
-// no row reads are put.
-constexpr int kScratchRows = kWindowRows + 1;
 
 Vec row(const double* a, int i) { return hn::Load(Tag(), a + i * kLanes); }
 
@@ -79,18 +76,16 @@ void biased_dots(const double* d, const double* v0, const double* vm, const doub
 
 // The past excitation delayed by t0 + frac/3 for every lane, into out (interleaved). f: the
 // filter phase (0, 1, 2 for the fractions 0, -1/3, +1/3); shift: 1 for +1/3 (which reads one
-// sample further back), else 0. past[j] holds lane l's exc[j - t0[l] - 11]; from row
-// start[l] = t0[l] + 11 on, a lane's rows are its own outputs, output n at row start + n.
-// window: kScratchRows * kLanes doubles of scratch, used when a lane's own outputs are read
-// (some start at most kWindowRows - 1): the past copied in, and each output then copied into
-// its lane's row a few outputs after it is computed, lane by lane (a scatter instruction is
-// slow on some processors); those that no row reads go to the row after the last. Output m is
-// first read by output m + kMinPitchLag - 10 (the lag at least kMinPitchLag), after its copy
-// (made after the block of outputs following its own).
+// sample further back), else 0. window[j] holds lane l's exc[j - t0[l] - 11] (kWindowRows
+// rows, and a spare one); from row start[l] = t0[l] + 11 on, a lane's rows are its own outputs, output n at
+// row start + n: each is copied there, lane by lane, after the block of outputs following its
+// own (a scatter instruction is slow on some processors), and first read by output
+// n + kMinPitchLag - 10 (the lag at least kMinPitchLag), later still. So every row from
+// start[l] on is written before it is read, and the rows before are never written: the three
+// fractions interpolate from one window without restoring it.
 constexpr int kInterpolated = 4;
 static_assert(kLen % kInterpolated == 0 && 2 * kInterpolated <= kMinPitchLag - 10);
-void interpolate(const double* past, const int* start, int min_start, int f, int shift,
-                 double* window, double* out) {
+void interpolate(double* window, const int* start, int f, int shift, double* out) {
     const Tag d;
     Vec wl[kTaps];
     Vec wr[kTaps];
@@ -98,13 +93,11 @@ void interpolate(const double* past, const int* start, int min_start, int f, int
         wl[i] = hn::Set(d, excitation_interpolation_filter[f + 3 * i]);
         wr[i] = hn::Set(d, excitation_interpolation_filter[3 - f + 3 * i]);
     }
-    const bool own_outputs = min_start < kWindowRows;
-    const double* w = past;
-    if (own_outputs) {
-        for (int r = 0; r < kWindowRows; ++r) hn::Store(row(past, r), d, window + r * kLanes);
-        w = window;
-    }
-    // Output m of lane l goes to lane l of row start[l] + m, or of row kWindowRows.
+    const double* const w = window;
+    int min_start = kWindowRows;
+    for (int l = 0; l < kLanes; ++l) min_start = start[l] < min_start ? start[l] : min_start;
+    // Output m of lane l into lane l of row start[l] + m, or of the spare row after the window
+    // (no branch on the lane: which lanes read their outputs back varies group by group).
     const auto copy_output = [&](int m) {
         const double* from = out + m * kLanes;
         for (int l = 0; l < kLanes; ++l) {
@@ -140,8 +133,8 @@ void interpolate(const double* past, const int* start, int min_start, int f, int
         }
         for (int u = 0; u < kInterpolated; ++u) hn::Store(s[u], d, out + (n0 + u) * kLanes);
         // The previous block's outputs, into their rows.
-        for (int m = n0 - kInterpolated; own_outputs && m >= 0 && m < n0; ++m) {
-            if (m + min_start < kWindowRows) copy_output(m);
+        for (int m = n0 - kInterpolated; m >= 0 && m < n0 && m + min_start < kWindowRows; ++m) {
+            copy_output(m);
         }
     }
 }
@@ -227,23 +220,18 @@ HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
     hn::Store(t0, d, lag);
     const double* past_rows[kLanes] = {};
     for (int l = 0; l < n; ++l) past_rows[l] = exc[l] - static_cast<int>(lag[l]) - kReach;
-    alignas(64) double past[kWindowRows * kLanes];
+    alignas(64) double past[(kWindowRows + 1) * kLanes];  // the window, and a spare row
     interleave_rows(past_rows, n, kWindowRows, past);
     // Lanes without a channel hold the longest lag, whose outputs no row reaches.
     int start[kLanes];
-    int min_start = kWindowRows;
-    for (int l = 0; l < kLanes; ++l) {
-        start[l] = static_cast<int>(lag[l]) + kReach;
-        min_start = start[l] < min_start ? start[l] : min_start;
-    }
-    alignas(64) double window[kScratchRows * kLanes];
+    for (int l = 0; l < kLanes; ++l) start[l] = static_cast<int>(lag[l]) + kReach;
     alignas(64) double v0[kLen * kLanes];
     alignas(64) double vm[kLen * kLanes];
     double* const vp = q;  // the integer lags' windows are no longer read
     static_assert(sizeof q >= kLen * kLanes * sizeof(double));
-    interpolate(past, start, min_start, 0, 0, window, v0);
-    interpolate(past, start, min_start, 1, 0, window, vm);
-    interpolate(past, start, min_start, 2, 1, window, vp);
+    interpolate(past, start, 0, 0, v0);
+    interpolate(past, start, 1, 0, vm);
+    interpolate(past, start, 2, 1, vp);
     Vec r0;
     Vec rm;
     Vec rp;
