@@ -32,6 +32,7 @@
 #include "codec/decoder/postfilter.h"
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/pitch.h"
+#include "codec/frame_constants.h"
 #include "codec/g729.h"
 #include "codec/lpc/lpc_analysis.h"
 #include "codec/lpc/lsp_quantizer.h"
@@ -499,6 +500,25 @@ void BM_LaneClosedLoop(benchmark::State& state) {
     frame_counters(state, n, thread_cpu_ns() - cpu0);
 }
 BENCHMARK(BM_LaneClosedLoop)->ArgsProduct({{16}, {0, 1}});
+
+// range(0) frames' open-loop correlation maxima side by side (the three lag ranges).
+void BM_LaneOpenLoop(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const auto& inputs = corpus().encoder_inputs;
+    std::vector<const double*> wsp(static_cast<std::size_t>(n));
+    std::vector<std::array<int, 3>> t(static_cast<std::size_t>(n));
+    std::vector<std::array<double, 3>> max(static_cast<std::size_t>(n));
+    std::size_t k = 0;
+    const double cpu0 = thread_cpu_ns();
+    for (auto _ : state) {
+        for (auto& w : wsp) w = next(inputs, &k).wsp + kMaxPitchLag;
+        open_loop_maxima_channels(wsp.data(), n, reinterpret_cast<int(*)[3]>(t.data()),
+                                  reinterpret_cast<double(*)[3]>(max.data()));
+        benchmark::DoNotOptimize(t.data());
+    }
+    frame_counters(state, n, thread_cpu_ns() - cpu0);
+}
+BENCHMARK(BM_LaneOpenLoop)->Arg(16);
 
 // range(0) weighted-speech filters of a subframe (40 samples, memory updated) side by side.
 void BM_LaneSynthesis(benchmark::State& state) {

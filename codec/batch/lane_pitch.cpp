@@ -77,12 +77,12 @@ void biased_dots(const double* d, const double* v0, const double* vm, const doub
 // The past excitation delayed by t0 + frac/3 for every lane, into out (interleaved). f: the
 // filter phase (0, 1, 2 for the fractions 0, -1/3, +1/3); shift: 1 for +1/3 (which reads one
 // sample further back), else 0. window[j] holds lane l's exc[j - t0[l] - 11] (kWindowRows
-// rows, and a spare one); from row start[l] = t0[l] + 11 on, a lane's rows are its own outputs, output n at
-// row start + n: each is copied there, lane by lane, after the block of outputs following its
-// own (a scatter instruction is slow on some processors), and first read by output
-// n + kMinPitchLag - 10 (the lag at least kMinPitchLag), later still. So every row from
-// start[l] on is written before it is read, and the rows before are never written: the three
-// fractions interpolate from one window without restoring it.
+// rows, and a spare one); from row start[l] = t0[l] + 11 on, a lane's rows are its own
+// outputs, output n at row start + n: each is copied there, lane by lane, after the block of
+// outputs following its own (a scatter instruction is slow on some processors), and first
+// read by output n + kMinPitchLag - 10 (the lag at least kMinPitchLag), later still. So every
+// row from start[l] on is written before it is read, and the rows before are never written:
+// the three fractions interpolate from one window without restoring it.
 constexpr int kInterpolated = 4;
 static_assert(kLen % kInterpolated == 0 && 2 * kInterpolated <= kMinPitchLag - 10);
 void interpolate(double* window, const int* start, int f, int shift, double* out) {
@@ -431,7 +431,7 @@ void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)
     const int ranges[3][3] = {{20, 39, 1}, {40, 79, 1}, {80, 142, 2}};
     for (int range = 0; range < 3; ++range) {
         Vec best;
-        const Vec lag = open_loop_range_best(LaneOps(), sw, kPast, kLength, ranges[range][0],
+        const Vec lag = open_loop_range_best<8>(LaneOps(), sw, kPast, kLength, ranges[range][0],
                                              ranges[range][1], ranges[range][2], &best);
         alignas(64) double b[kLanes] = {};
         alignas(64) double g[kLanes] = {};
