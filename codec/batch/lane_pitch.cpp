@@ -431,8 +431,9 @@ void open_loop_group(const double* const* wsp, int n, int (*t)[3], double (*max)
     const int ranges[3][3] = {{20, 39, 1}, {40, 79, 1}, {80, 142, 2}};
     for (int range = 0; range < 3; ++range) {
         Vec best;
-        const Vec lag = open_loop_range_best<8>(LaneOps(), sw, kPast, kLength, ranges[range][0],
-                                             ranges[range][1], ranges[range][2], &best);
+        const Vec lag = open_loop_range_best<8>(LaneOps(), sw, kPast, kLength,
+                                                ranges[range][0], ranges[range][1],
+                                                ranges[range][2], &best);
         alignas(64) double b[kLanes] = {};
         alignas(64) double g[kLanes] = {};
         hn::Store(best, L.d, b);
