@@ -188,12 +188,30 @@ G729_INLINE void search_pulse_positions(const Ops& o, const double* d, const dou
     s1.start(o, d, rr);
     s2.start(o, d, rr);
     s3.start(o, d, rr);
-    for (int i = 0; i < 2; i++) {
-        for (int k = 0; k < kPerTrack; k++) {
-            s0.pair_step(o, d, rr, i, k);
-            s1.pair_step(o, d, rr, i, k);
-            s2.pair_step(o, d, rr, i, k);
-            s3.pair_step(o, d, rr, i, k);
+    // Vectors take the first pairs two trees at a time: with four, their candidates' rows and
+    // running bests outgrow sixteen registers (AVX2) and are spilled. A single double keeps four
+    // (split, its frame grows past the batched calls' stated stack).
+    if constexpr (sizeof(T) > sizeof(double)) {
+        for (int i = 0; i < 2; i++) {
+            for (int k = 0; k < kPerTrack; k++) {
+                s0.pair_step(o, d, rr, i, k);
+                s1.pair_step(o, d, rr, i, k);
+            }
+        }
+        for (int i = 0; i < 2; i++) {
+            for (int k = 0; k < kPerTrack; k++) {
+                s2.pair_step(o, d, rr, i, k);
+                s3.pair_step(o, d, rr, i, k);
+            }
+        }
+    } else {
+        for (int i = 0; i < 2; i++) {
+            for (int k = 0; k < kPerTrack; k++) {
+                s0.pair_step(o, d, rr, i, k);
+                s1.pair_step(o, d, rr, i, k);
+                s2.pair_step(o, d, rr, i, k);
+                s3.pair_step(o, d, rr, i, k);
+            }
         }
     }
     s0.middle(o, rr);
