@@ -473,14 +473,11 @@ void BM_LaneClosedLoop(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     const int offset = state.range(1) == 0 ? 0 : 40;
     const auto& inputs = corpus().encoder_inputs;
-    std::vector<std::array<double, 234>> exc(static_cast<std::size_t>(n));
-    std::vector<double*> e(static_cast<std::size_t>(n));
-    std::vector<const double*> x(static_cast<std::size_t>(n));
-    std::vector<const double*> h(static_cast<std::size_t>(n));
-    std::vector<int> t0_min(static_cast<std::size_t>(n));
-    std::vector<int> t0_max(static_cast<std::size_t>(n));
-    std::vector<int> t0(static_cast<std::size_t>(n));
-    std::vector<int> frac(static_cast<std::size_t>(n));
+    const auto size = static_cast<std::size_t>(n);
+    std::vector<std::array<double, 234>> exc(size);
+    std::vector<double*> e(size);
+    std::vector<const double*> x(size), h(size);
+    std::vector<int> t0_min(size), t0_max(size), t0(size), frac(size);
     std::size_t k = 0;
     const double cpu0 = thread_cpu_ns();
     for (auto _ : state) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "codec/common/code_vector.h"
@@ -322,20 +323,16 @@ TEST(SharpenedCodeVector, EqualsTheForwardLoopForEveryLag) {
 // of their rounded difference. Both agree on differences that round to subnormals, on zeros of
 // either sign, infinities and NaN.
 TEST(FixedCodebookSearch, ComparisonAgreesWithTheSignOfTheDifference) {
-    const double tiny = std::numeric_limits<double>::denorm_min();
     const double inf = std::numeric_limits<double>::infinity();
-    const double values[] = {0.0,  -0.0, 1.0,  -1.0, 3.0, 1e-160, 1e-155, tiny, 2 * tiny,
-                             1e300, inf, -inf, std::nan(""), 0.1, 0.30000000000000004};
+    const double tiny = std::numeric_limits<double>::denorm_min();
+    const double v[] = {0.0, -0.0, 1.0, -1.0, 3.0, 0.1, 1e-160, 1e-155, tiny, 1e300, inf, -inf,
+                        std::nan("")};
+    constexpr int k = std::size(v);
     int differ = 0;
-    for (double ps2 : values) {
-        for (double alp2 : values) {
-            for (double sq : values) {
-                for (double alp : values) {
-                    const bool by_difference = ps2 * ps2 * alp - alp2 * sq > 0.0;
-                    differ += codebook::better(ps2, alp2, sq, alp) != by_difference;
-                }
-            }
-        }
+    for (int i = 0; i < k * k * k * k; ++i) {  // every (ps2, alp2, sq, alp) of v
+        const double ps2 = v[i % k], alp2 = v[i / k % k];
+        const double sq = v[i / k / k % k], alp = v[i / k / k / k];
+        differ += codebook::better(ps2, alp2, sq, alp) != (ps2 * ps2 * alp - alp2 * sq > 0.0);
     }
     EXPECT_EQ(differ, 0);
 }

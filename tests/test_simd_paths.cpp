@@ -18,8 +18,10 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <numbers>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -845,46 +847,19 @@ TEST(SimdPaths, ChannelParallelLspQuantizerOnEveryHighwayTarget) {
 }
 
 // The lanes' first-stage search (entries four at a time, every other difference fused) chooses
-// the first strictly nearest entry. Targets on entries (a zero error and partial ties), entries
-// mixed dimension by dimension, entries nudged by an ulp, and random ones, against an
-// exhaustive search written here.
+// the first strictly nearest entry, against an exhaustive search written here: targets on each
+// entry (a zero error), entries mixed dimension by dimension (partial ties), entries moved by
+// an ulp, and midpoints of two entries (mostly exact ties, which the earlier entry wins).
 TEST(SimdPaths, LaneLspFirstStageKeepsTheFirstNearestEntry) {
-    const auto nearest = [](const double* t) {
-        double best = 1e38;
-        int best_n = 0;
-        for (int n = 0; n < 128; ++n) {
-            double e = 0.0;
-            for (int j = 0; j < 10; ++j) {
-                const double d = t[j] - lsp_codebook_1[n][j];
-                e += d * d;
-            }
-            if (e < best) {
-                best = e;
-                best_n = n;
-            }
-        }
-        return best_n;
-    };
-    Rng rng(23);
-    std::vector<std::array<double, 10>> cases;
+    std::vector<std::array<double, 10>> cases(4 * 128);
     for (int n = 0; n < 128; ++n) {
-        std::array<double, 10> on{};
-        std::array<double, 10> mixed{};
-        std::array<double, 10> nudged{};
-        const int other = (n * 37 + 11) % 128;
         for (int j = 0; j < 10; ++j) {
-            on[j] = lsp_codebook_1[n][j];
-            mixed[j] = j < 6 ? lsp_codebook_1[n][j] : lsp_codebook_1[other][j];
-            nudged[j] = std::nextafter(on[j], j % 2 == 0 ? 1.0 : -1.0);
+            const double on = lsp_codebook_1[n][j];
+            cases[4 * n][j] = on;
+            cases[4 * n + 1][j] = j < 6 ? on : lsp_codebook_1[(n * 37 + 11) % 128][j];
+            cases[4 * n + 2][j] = std::nextafter(on, j % 2 == 0 ? 1.0 : -1.0);
+            cases[4 * n + 3][j] = 0.5 * (on + lsp_codebook_1[(n + 1) % 128][j]);  // a tie
         }
-        cases.push_back(on);
-        cases.push_back(mixed);
-        cases.push_back(nudged);
-    }
-    for (int k = 0; k < 256; ++k) {
-        std::array<double, 10> t{};
-        for (double& v : t) v = rng.uniform(0.0, 3.2);
-        cases.push_back(t);
     }
     for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
         SCOPED_TRACE(hwy::TargetName(target));
@@ -896,7 +871,16 @@ TEST(SimdPaths, LaneLspFirstStageKeepsTheFirstNearestEntry) {
             for (int c = 0; c < count; ++c) targets[c] = cases[first + c].data();
             lsp_first_stage_channels(targets, count, best);
             for (int c = 0; c < count; ++c) {
-                ASSERT_EQ(best[c], nearest(targets[c])) << "case " << first + c;
+                double least = 1e38;
+                int nearest = 0;
+                for (int n = 0; n < 128; ++n) {
+                    // Summed in order from 0.0, as std::inner_product does.
+                    const double e = std::inner_product(
+                        targets[c], targets[c] + 10, lsp_codebook_1[n], 0.0, std::plus<>(),
+                        [](double x, double y) { return (x - y) * (x - y); });
+                    if (e < least) least = e, nearest = n;
+                }
+                ASSERT_EQ(best[c], nearest) << "case " << first + c;
             }
         }
     }

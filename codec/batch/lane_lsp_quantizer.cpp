@@ -33,7 +33,7 @@ void lsp_search_group(const double (&codebook)[Rows][10], const double* const* t
     alignas(64) double wb[10 * kLanes];
     for (int j = lo; j <= hi && n < L.n; ++j) {
         hn::Store(hn::Zero(L.d), L.d, tb + j * L.n);
-        hn::Store(hn::Zero(L.d), L.d, wb + j * L.n);
+        if (weight != nullptr) hn::Store(hn::Zero(L.d), L.d, wb + j * L.n);
     }
     for (int l = 0; l < n && l < L.n; ++l) {
         for (int j = lo; j <= hi; ++j) {

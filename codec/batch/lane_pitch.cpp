@@ -76,16 +76,18 @@ void biased_dots(const double* d, const double* v0, const double* vm, const doub
 
 // The past excitation delayed by t0 + frac/3 for every lane, into out (interleaved). f: the
 // filter phase (0, 1, 2 for the fractions 0, -1/3, +1/3); shift: 1 for +1/3 (which reads one
-// sample further back), else 0. window[j] holds lane l's exc[j - t0[l] - 11] (kWindowRows
-// rows, and a spare one); from row start[l] = t0[l] + 11 on, a lane's rows are its own
-// outputs, output n at row start + n: each is copied there, lane by lane, after the block of
-// outputs following its own (a scatter instruction is slow on some processors), and first
-// read by output n + kMinPitchLag - 10 (the lag at least kMinPitchLag), later still. So every
-// row from start[l] on is written before it is read, and the rows before are never written:
-// the three fractions interpolate from one window without restoring it.
+// sample further back), else 0; min_start: the least start. window[j] holds lane l's
+// exc[j - t0[l] - 11] (kWindowRows rows, and a spare one); from row start[l] = t0[l] + 11 on,
+// a lane's rows are its own outputs, output n at row start + n: each is copied there, lane by
+// lane, after the block of outputs following its own (a scatter instruction is slow on some
+// processors), and first read by output n + kMinPitchLag - 10 (the lag at least
+// kMinPitchLag), later still. So every row from start[l] on is written before it is read, and
+// the rows before are never written: the three fractions interpolate from one window without
+// restoring it.
 constexpr int kInterpolated = 4;
 static_assert(kLen % kInterpolated == 0 && 2 * kInterpolated <= kMinPitchLag - 10);
-void interpolate(double* window, const int* start, int f, int shift, double* out) {
+void interpolate(double* window, const int* start, int min_start, int f, int shift,
+                 double* out) {
     const Tag d;
     Vec wl[kTaps];
     Vec wr[kTaps];
@@ -94,8 +96,6 @@ void interpolate(double* window, const int* start, int f, int shift, double* out
         wr[i] = hn::Set(d, excitation_interpolation_filter[3 - f + 3 * i]);
     }
     const double* const w = window;
-    int min_start = kWindowRows;
-    for (int l = 0; l < kLanes; ++l) min_start = start[l] < min_start ? start[l] : min_start;
     // Output m of lane l into lane l of row start[l] + m, or of the spare row after the window
     // (no branch on the lane: which lanes read their outputs back varies group by group).
     const auto copy_output = [&](int m) {
@@ -224,14 +224,18 @@ HWY_NOINLINE void closed_loop_group(double* const* exc, const double* const* x,
     interleave_rows(past_rows, n, kWindowRows, past);
     // Lanes without a channel hold the longest lag, whose outputs no row reaches.
     int start[kLanes];
-    for (int l = 0; l < kLanes; ++l) start[l] = static_cast<int>(lag[l]) + kReach;
+    int min_start = kWindowRows;
+    for (int l = 0; l < kLanes; ++l) {
+        start[l] = static_cast<int>(lag[l]) + kReach;
+        min_start = start[l] < min_start ? start[l] : min_start;
+    }
     alignas(64) double v0[kLen * kLanes];
     alignas(64) double vm[kLen * kLanes];
     double* const vp = q;  // the integer lags' windows are no longer read
     static_assert(sizeof q >= kLen * kLanes * sizeof(double));
-    interpolate(past, start, 0, 0, v0);
-    interpolate(past, start, 1, 0, vm);
-    interpolate(past, start, 2, 1, vp);
+    interpolate(past, start, min_start, 0, 0, v0);
+    interpolate(past, start, min_start, 1, 0, vm);
+    interpolate(past, start, min_start, 2, 1, vp);
     Vec r0;
     Vec rm;
     Vec rp;

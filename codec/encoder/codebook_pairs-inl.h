@@ -192,18 +192,16 @@ G729_INLINE void search_pulse_positions(const Ops& o, const double* d, const dou
     // running bests outgrow sixteen registers (AVX2) and are spilled. A single double keeps four
     // (split, its frame grows past the batched calls' stated stack).
     if constexpr (sizeof(T) > sizeof(double)) {
-        for (int i = 0; i < 2; i++) {
-            for (int k = 0; k < kPerTrack; k++) {
-                s0.pair_step(o, d, rr, i, k);
-                s1.pair_step(o, d, rr, i, k);
+        const auto first_pairs = [&](auto& a, auto& b) {
+            for (int i = 0; i < 2; i++) {
+                for (int k = 0; k < kPerTrack; k++) {
+                    a.pair_step(o, d, rr, i, k);
+                    b.pair_step(o, d, rr, i, k);
+                }
             }
-        }
-        for (int i = 0; i < 2; i++) {
-            for (int k = 0; k < kPerTrack; k++) {
-                s2.pair_step(o, d, rr, i, k);
-                s3.pair_step(o, d, rr, i, k);
-            }
-        }
+        };
+        first_pairs(s0, s1);
+        first_pairs(s2, s3);
     } else {
         for (int i = 0; i < 2; i++) {
             for (int k = 0; k < kPerTrack; k++) {
