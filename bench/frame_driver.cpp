@@ -4,13 +4,20 @@
 //   g729_frame_driver encode FRAMES [SPEECH]     encode FRAMES frames of the speech
 //   g729_frame_driver decode FRAMES BITSTREAM    decode FRAMES 10-byte frames of the file
 //   g729_frame_driver write-bits SPEECH OUT      our encoder's bitstream of the whole speech
+//   g729_frame_driver duplex ENGINE CHANNELS FRAMES [SPEECH]
+//                                                CHANNELS full-duplex channels, FRAMES frames
+//                                                each, through the batched calls with a
+//                                                workspace (ENGINE batch) or channel by
+//                                                channel (ENGINE solo)
 //
 // The input file is read whole whatever FRAMES is, so that a run with FRAMES = 0 costs what a
 // run with FRAMES = N costs outside the codec; the difference divided by N is the codec's cost
-// per frame. Input shorter than FRAMES is cycled. Only a checksum of the last frame is printed.
+// per frame. Input shorter than FRAMES is cycled. Only a checksum of the last frame is
+// printed; duplex prints one of every frame of every channel, the same from either engine.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -31,6 +38,19 @@ long parse_frames(const char* text) {
     const long n = std::strtol(text, &end, 10);
     if (end == text || *end != '\0' || n < 0) throw std::runtime_error("bad frame count");
     return n;
+}
+
+// A checksum of whole 8-byte words and the bytes after them, cheap next to a frame's coding
+// (the duplex runs are timed and profiled as a whole).
+uint64_t fold(uint64_t s, const void* data, std::size_t n) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    for (; n >= 8; n -= 8, p += 8) {
+        uint64_t w = 0;
+        std::memcpy(&w, p, 8);
+        s = (s ^ w) * 0x100000001b3u;
+    }
+    for (; n > 0; --n, ++p) s = (s ^ *p) * 0x100000001b3u;
+    return s;
 }
 
 unsigned checksum(const uint8_t* p, std::size_t n) {
@@ -81,11 +101,80 @@ int run_write_bits(const std::string& speech_path, const std::string& out_path) 
     return 0;
 }
 
+// Each channel encodes the speech from its own starting frame and decodes what it encoded
+// (DTX off, so every frame is a 10-byte speech frame); the checksum covers every byte and
+// sample of every channel and frame, in channel order.
+int run_duplex(const std::string& engine, long channels, long frames, const std::string& path) {
+    if (engine != "batch" && engine != "solo") throw std::runtime_error("bad engine " + engine);
+    if (channels < 1 || channels > 4096) throw std::runtime_error("bad channel count");
+    const g729bench::Speech speech = g729bench::load_speech(path);
+    const long available = speech.frames();
+    if (available == 0) throw std::runtime_error(path + ": no whole frame of speech");
+    const auto n = static_cast<std::size_t>(channels);
+    std::vector<g729_encoder_state> enc(n);
+    std::vector<g729_decoder_state> dec(n);
+    std::vector<g729_encoder_state*> enc_at(n);
+    std::vector<g729_decoder_state*> dec_at(n);
+    for (std::size_t c = 0; c < n; ++c) {
+        g729_encoder_init(&enc[c], 0);
+        g729_decoder_init(&dec[c]);
+        enc_at[c] = &enc[c];
+        dec_at[c] = &dec[c];
+    }
+    std::vector<uint8_t> enc_ws(g729_encode_frames_workspace_size(static_cast<int>(n)));
+    std::vector<uint8_t> dec_ws(g729_decode_frames_workspace_size(static_cast<int>(n)));
+    std::vector<uint8_t> bytes(n * G729_SPEECH_FRAME_BYTES);
+    std::vector<int16_t> out(n * G729_FRAME_SIZE);
+    std::vector<const int16_t*> in(n);
+    std::vector<uint8_t*> to(n);
+    std::vector<const uint8_t*> from(n);
+    std::vector<int16_t*> samples(n);
+    std::vector<int32_t> counts(n);
+    for (std::size_t c = 0; c < n; ++c) {
+        to[c] = bytes.data() + c * G729_SPEECH_FRAME_BYTES;
+        from[c] = to[c];
+        samples[c] = out.data() + c * G729_FRAME_SIZE;
+    }
+    const int count = static_cast<int>(n);
+    uint64_t sum = 0;
+    for (long k = 0; k < frames; ++k) {
+        for (std::size_t c = 0; c < n; ++c) {
+            const long frame = (k + 37 * static_cast<long>(c)) % available;
+            in[c] = speech.samples.data() + frame * G729_FRAME_SIZE;
+        }
+        int status = G729_OK;
+        if (engine == "batch") {
+            status = g729_encode_frames_ws(enc_at.data(), count, in.data(), to.data(),
+                                           counts.data(), enc_ws.data(), enc_ws.size());
+            if (status == G729_OK) {
+                status = g729_decode_frames_ws(dec_at.data(), count, samples.data(), from.data(),
+                                               counts.data(), nullptr, dec_ws.data(),
+                                               dec_ws.size());
+            }
+        } else {
+            for (std::size_t c = 0; c < n && status == G729_OK; ++c) {
+                status = g729_encode_frame(enc_at[c], in[c], to[c], &counts[c]);
+                if (status == G729_OK) {
+                    status = g729_decode_frame(dec_at[c], samples[c], from[c], counts[c]);
+                }
+            }
+        }
+        if (status != G729_OK) throw std::runtime_error("the codec refused a frame");
+        escape(out.data());
+        sum = fold(sum, bytes.data(), bytes.size());
+        sum = fold(sum, out.data(), out.size() * sizeof(int16_t));
+    }
+    std::printf("%ld channels, %ld frames of %s, checksum %016llx\n", channels, frames,
+                path.c_str(), static_cast<unsigned long long>(sum));
+    return 0;
+}
+
 int usage(std::FILE* to, int status) {
     std::fprintf(to,
                  "usage: g729_frame_driver encode FRAMES [SPEECH]\n"
                  "       g729_frame_driver decode FRAMES BITSTREAM\n"
                  "       g729_frame_driver write-bits SPEECH OUT\n"
+                 "       g729_frame_driver duplex batch|solo CHANNELS FRAMES [SPEECH]\n"
                  "default SPEECH: %s\n",
                  g729bench::default_speech_path().c_str());
     return status;
@@ -103,6 +192,10 @@ int main(int argc, char** argv) {
         }
         if (mode == "decode" && argc == 4) return run_decode(parse_frames(argv[2]), argv[3]);
         if (mode == "write-bits" && argc == 4) return run_write_bits(argv[2], argv[3]);
+        if (mode == "duplex" && (argc == 5 || argc == 6)) {
+            return run_duplex(argv[2], parse_frames(argv[3]), parse_frames(argv[4]),
+                              argc == 6 ? argv[5] : g729bench::default_speech_path());
+        }
         return usage(stderr, 2);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "g729_frame_driver: %s\n", e.what());
