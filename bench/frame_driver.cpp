@@ -33,10 +33,12 @@ namespace {
 // Keeps the compiler from dropping a frame whose output nobody reads, at no cost.
 inline void escape(const void* p) { asm volatile("" : : "r"(p) : "memory"); }
 
-long parse_frames(const char* text) {
+long parse_count(const char* text, const char* what = "frame") {
     char* end = nullptr;
     const long n = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || n < 0) throw std::runtime_error("bad frame count");
+    if (end == text || *end != '\0' || n < 0) {
+        throw std::runtime_error(std::string("bad ") + what + " count " + text);
+    }
     return n;
 }
 
@@ -187,13 +189,13 @@ int main(int argc, char** argv) {
         const std::string mode = argc > 1 ? argv[1] : "";
         if (argc == 2 && (mode == "--help" || mode == "-h")) return usage(stdout, 0);
         if (mode == "encode" && (argc == 3 || argc == 4)) {
-            return run_encode(parse_frames(argv[2]),
+            return run_encode(parse_count(argv[2]),
                               argc == 4 ? argv[3] : g729bench::default_speech_path());
         }
-        if (mode == "decode" && argc == 4) return run_decode(parse_frames(argv[2]), argv[3]);
+        if (mode == "decode" && argc == 4) return run_decode(parse_count(argv[2]), argv[3]);
         if (mode == "write-bits" && argc == 4) return run_write_bits(argv[2], argv[3]);
         if (mode == "duplex" && (argc == 5 || argc == 6)) {
-            return run_duplex(argv[2], parse_frames(argv[3]), parse_frames(argv[4]),
+            return run_duplex(argv[2], parse_count(argv[3], "channel"), parse_count(argv[4]),
                               argc == 6 ? argv[5] : g729bench::default_speech_path());
         }
         return usage(stderr, 2);
