@@ -49,10 +49,12 @@ def callgrind_costs(path):
     ob = fn = None
     last = 0
     call_line = False
-    for line in open(path):
+    with open(path) as f:
+        lines = f.read().splitlines()
+    for line in lines:
         head = line[:4]
         if head in ("ob=(", "fn=(") or line.startswith(("cob=", "cfn=", "cfi=", "cfl=")):
-            m = re.match(r"c?(ob|fn|fi|fl)=\((\d+)\)(?: (.*))?", line.rstrip("\n"))
+            m = re.match(r"c?(ob|fn|fi|fl)=\((\d+)\)(?: (.*))?", line)
             if m and m.group(1) in names:
                 if m.group(3):
                     names[m.group(1)][m.group(2)] = m.group(3)
@@ -109,9 +111,9 @@ def disassembly(binary):
 
 def instruction_class(mnemonic, operands):
     vector = "mm" in operands
-    if vector and re.match(r"v?(mul|fn?madd|fn?msub)[ps]d", mnemonic):
+    if vector and re.match(r"v?(mul|fn?madd\d*|fn?msub\d*)[ps][sd]$", mnemonic):
         kind = "mul"
-    elif vector and re.match(r"v?(add|sub)[ps]d", mnemonic):
+    elif vector and re.match(r"v?(add|sub)[ps][sd]$", mnemonic):
         kind = "add"
     elif vector and not re.match(r"v?mov|vzero|lea|nop", mnemonic):
         kind = "vec"
