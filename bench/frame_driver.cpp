@@ -108,6 +108,7 @@ int run_write_bits(const std::string& speech_path, const std::string& out_path) 
 // sample of every channel and frame, in channel order.
 int run_duplex(const std::string& engine, long channels, long frames, const std::string& path) {
     if (engine != "batch" && engine != "solo") throw std::runtime_error("bad engine " + engine);
+    const bool batched = engine == "batch";
     if (channels < 1 || channels > 4096) throw std::runtime_error("bad channel count");
     const g729bench::Speech speech = g729bench::load_speech(path);
     const long available = speech.frames();
@@ -145,7 +146,7 @@ int run_duplex(const std::string& engine, long channels, long frames, const std:
             in[c] = speech.samples.data() + frame * G729_FRAME_SIZE;
         }
         int status = G729_OK;
-        if (engine == "batch") {
+        if (batched) {
             status = g729_encode_frames_ws(enc_at.data(), count, in.data(), to.data(),
                                            counts.data(), enc_ws.data(), enc_ws.size());
             if (status == G729_OK) {

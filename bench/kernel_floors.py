@@ -52,17 +52,18 @@ def callgrind_costs(path):
     with open(path) as f:
         lines = f.read().splitlines()
     for line in lines:
-        head = line[:4]
-        if head in ("ob=(", "fn=(") or line.startswith(("cob=", "cfn=", "cfi=", "cfl=")):
-            m = re.match(r"c?(ob|fn|fi|fl)=\((\d+)\)(?: (.*))?", line)
-            if m and m.group(1) in names:
-                if m.group(3):
-                    names[m.group(1)][m.group(2)] = m.group(3)
-                if not line.startswith("c"):
-                    if m.group(1) == "ob":
-                        ob = names["ob"][m.group(2)]
-                    else:
-                        fn = names["fn"][m.group(2)]
+        # A name is given once with its number, then by number alone; the called object's and
+        # function's names (cob=, cfn=) only define numbers.
+        m = re.match(r"(c?)(ob|fn)=\((\d+)\)(?: (.*))?", line)
+        if m:
+            called, kind, number, text = m.groups()
+            if text:
+                names[kind][number] = text
+            if not called:
+                if kind == "ob":
+                    ob = names["ob"][number]
+                else:
+                    fn = names["fn"][number]
             continue
         if line.startswith("calls="):
             call_line = True  # the next cost line is the call's inclusive cost
@@ -270,25 +271,25 @@ def main():
     print(header + "  function")
     order = sorted(rows, key=lambda k: -(time_of[k] if a.perf else rows[k]["instructions"]))
     sums = collections.Counter()
-    for name in order:
+    for rank, name in enumerate(order):
         r = rows[name]
+        least = floor(r)
+        cycles = time_of[name] * ns_per_sample * (a.ghz or 0)
         line = " ".join(f"{r[k] / per:{w}.0f}" for k, w in
                         (("instructions", 7), ("mul", 6), ("add", 6), ("vec", 6),
                          ("load", 6), ("store", 6)))
-        line += f" {floor(r):6.0f}"
+        line += f" {least:6.0f}"
         if a.perf:
-            ns = time_of[name] * ns_per_sample
-            line += f" {ns:6.0f}"
+            line += f" {time_of[name] * ns_per_sample:6.0f}"
             if a.ghz:
-                cycles = ns * a.ghz
-                line += f" {cycles:6.0f} {cycles / floor(r) if floor(r) else 0:5.2f}"
-                sums["cycles"] += cycles
-        sums["floor"] += floor(r)
+                line += f" {cycles:6.0f} {cycles / least if least else 0:5.2f}"
+        sums["cycles"] += cycles
+        sums["floor"] += least
         sums["instructions"] += r["instructions"] / per
         if "lanes::" in name:
-            sums["lane floor"] += floor(r)
-            sums["lane cycles"] += time_of[name] * ns_per_sample * (a.ghz or 0)
-        if order.index(name) < a.top:
+            sums["lane floor"] += least
+            sums["lane cycles"] += cycles
+        if rank < a.top:
             print(line + "  " + name[:100])
     print(f"all: {sums['instructions']:.0f} instructions, floor {sums['floor']:.0f} cycles"
           + (f", {sums['cycles']:.0f} cycles sampled" if a.perf and a.ghz else ""))
