@@ -94,6 +94,12 @@ struct LaneOps {
     }
     Vec sqrt(Vec v) const { return hn::Sqrt(v); }
     Vec neg(Vec v) const { return hn::Neg(v); }
+    // v times two signs (each +1.0 or -1.0): the bits of +1.0 and -1.0 differ only in the sign
+    // bit, so their exclusive or is the sign bit or zero, and v's sign bit flipped by it is
+    // the product's value (exact either way).
+    Vec signed_by(Vec v, Vec s1, Vec s2) const {
+        return hn::Xor(v, hn::Xor(s1, s2));
+    }
     // a - b. On x86-64 as a fused multiply-add, a - b * 1.0: the product is exact and the sum
     // rounded once, so the value is the difference's, and it runs on the multipliers instead
     // of the adders (separate pipes there). Elsewhere a plain difference: Arm's pipes take both

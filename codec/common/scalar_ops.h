@@ -16,6 +16,8 @@ struct ScalarOps {
     static void store(double v, double* a, int n) { a[n] = v; }
     static double sqrt(double v) { return std::sqrt(v); }
     static double neg(double v) { return -v; }
+    // v times two signs (each +1.0 or -1.0): exact, so the lane form may flip sign bits.
+    static double signed_by(double v, double s1, double s2) { return (v * s1) * s2; }
     // a - b (the lane form takes it on the multipliers; the value is the same).
     static double minus_fused(double a, double b) { return a - b; }
     static bool lt(double a, double b) { return a < b; }

@@ -6,45 +6,42 @@
 // instruction-set namespace of a Highway kernel file, where it is compiled for that
 // instruction set.
 
-// The running sum of the impulse response's diagonal at distance Delta (not a multiple of 5),
-// stored as it passes the entries the search reads, times the signs of the entry's two
-// positions (products with +-1 are exact in any order: these are the values of the signed
-// matrix): after 5 g + u + 1 terms at the u-th target of kTargets, moved back g rows of both
-// tracks (kPerTrack + 1 entries), the entry of positions 39 - u - 5 g and Delta before it;
-// the sums no entry takes are not stored. Every target is known when compiling, so that the
-// loops can unroll into plain sums and stores.
-template <int Delta, class T, class Ops>
-G729_INLINE void correlation_diagonal(const Ops& o, const double* h, const double* sign,
-                                      double* rr) {
-    constexpr int len = kLen - Delta;
-    constexpr int groups = len / 5;
-    T cor = o.set(0.0);
-    const auto store = [&](int u, int g) {
-        if (kTargets.first[Delta][u] != kScratch) {
-            const int later = kLen - 1 - u - 5 * g;
-            const T signed_cor = (cor * o.load(sign, later - Delta)) * o.load(sign, later);
-            o.store(signed_cor, rr, kTargets.first[Delta][u] - (kPerTrack + 1) * g);
+// The running sums of the impulse response's four diagonals at distances 5 M + 1 .. 5 M + 4,
+// side by side so that their chains of additions overlap, each stored as it passes the entries
+// the search reads, times the signs of the entry's two positions (the values of the signed
+// matrix). Diagonal Delta after 5 g + u + 1 terms lands on the u-th target of kTargets moved
+// back g rows of both tracks (kPerTrack + 1 entries): the entry of positions 39 - u - 5 g and
+// Delta before it; the sums no entry takes are not stored. Each diagonal has 7 - M groups of
+// five terms, then 4, 3, 2 and 1 terms. The targets are known when compiling (the five steps
+// of a group and the four diagonals unroll), the groups run as a loop: straight-line code for
+// all of them outgrows the processor's store of decoded instructions.
+template <int M, class T, class Ops>
+G729_INLINE void correlation_diagonals(const Ops& o, const double* h, const double* sign,
+                                       double* rr) {
+    constexpr int first = kTracks * M + 1;
+    constexpr int groups = 7 - M;
+    T cor[4];
+    for (int j = 0; j < 4; ++j) cor[j] = o.set(0.0);
+    // Term k of every diagonal still running, as the u-th of group g.
+    const auto step = [&](int k, int u, int g, int running) {
+        const T hk = o.load(h, k);
+        const int later = kLen - 1 - k;
+        for (int j = 0; j < running; ++j) {
+            cor[j] += hk * o.load(h, k + first + j);
+            const int target = kTargets.first[first + j][u];
+            if (target != kScratch) {
+                o.store(o.signed_by(cor[j], o.load(sign, later - first - j), o.load(sign, later)),
+                        rr, target - (kPerTrack + 1) * g);
+            }
         }
     };
+#pragma GCC unroll 1
     for (int g = 0; g < groups; ++g) {
-        for (int u = 0; u < 5; ++u) {
-            const int k = 5 * g + u;
-            cor += o.load(h, k) * o.load(h, k + Delta);
-            store(u, g);
-        }
+#pragma GCC unroll 5
+        for (int u = 0; u < 5; ++u) step(5 * g + u, u, g, 4);
     }
-    for (int u = 0; 5 * groups + u < len; ++u) {
-        const int k = 5 * groups + u;
-        cor += o.load(h, k) * o.load(h, k + Delta);
-        store(u, groups);
-    }
-}
-
-// Every diagonal whose distance is not a multiple of 5 (those join positions of one track).
-template <class T, class Ops, int... Delta>
-G729_INLINE void correlation_diagonals(const Ops& o, const double* h, const double* sign,
-                                       double* rr, std::integer_sequence<int, Delta...>) {
-    ((Delta % kTracks != 0 ? correlation_diagonal<Delta, T>(o, h, sign, rr) : void()), ...);
+#pragma GCC unroll 4
+    for (int u = 0; u < 4; ++u) step(5 * groups + u, u, groups, 4 - u);
 }
 
 // The correlation matrix of the impulse response at the entries the search reads (kTargets),
@@ -64,7 +61,14 @@ G729_INLINE void correlation_matrix_sums(const Ops& o, const double* h, const do
             o.store(cor, rr, kDiag[4 - u] + row);
         }
     }
-    correlation_diagonals<T>(o, h, sign, rr, std::make_integer_sequence<int, kLen>());
+    correlation_diagonals<0, T>(o, h, sign, rr);
+    correlation_diagonals<1, T>(o, h, sign, rr);
+    correlation_diagonals<2, T>(o, h, sign, rr);
+    correlation_diagonals<3, T>(o, h, sign, rr);
+    correlation_diagonals<4, T>(o, h, sign, rr);
+    correlation_diagonals<5, T>(o, h, sign, rr);
+    correlation_diagonals<6, T>(o, h, sign, rr);
+    correlation_diagonals<7, T>(o, h, sign, rr);
 }
 
 // The signs of the target correlation d (+1 where d >= 0, else -1) into sign, and d replaced
