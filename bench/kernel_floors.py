@@ -10,14 +10,18 @@ The counting build's driver (g729_frame_counter duplex batch, which runs without
 under valgrind on any processor, with the AVX2 kernels) codes CHANNELS full-duplex channels
 under callgrind twice, FRAMES and FRAMES / 5 frames; the difference of the two, per channel and
 frame, is each instruction's count without start-up. Every instruction is classed from the
-driver's disassembly: vector multiplications (fused multiply-adds with them), vector additions
-and subtractions, other vector operations (compares, selects, logic, shuffles, gathers,
-conversions), loads and stores (memory operands). A function's floor is the largest of
-    multiplications / MUL_PIPES, additions / ADD_PIPES, all vector operations / VECTOR_PIPES,
+driver's disassembly by the pipes it takes: the multiply pipes (multiplications, fused
+multiply-adds and variable blends, the selects), the add pipes (additions, subtractions,
+compares, minima and maxima), other vector operations (logic, shuffles, gathers, conversions);
+loads and stores (memory operands), and of them those of vector registers. A function's floor
+is the largest of
+    multiply pipes' operations / MUL_PIPES, add pipes' / ADD_PIPES,
+    all vector operations / VECTOR_PIPES, vector loads and stores / VECTOR_MEMORY,
     loads / LOADS, stores / STORES, instructions / WIDTH
-cycles: what its instructions need if nothing waits on anything. The defaults are the pipes of
-AMD's Zen 4 and Zen 5 cores (two multiply, two add, four vector pipes; three loads, two
-stores, eight instructions a cycle); give others for another processor.
+cycles: what its instructions need if nothing waits on anything. The defaults are the rates
+bench/pipe_rates.py measured on a Zen 5 core (two multiply and two add pipes, four vector
+pipes; two vector loads and stores together, three loads, two stores, eight instructions a
+cycle); give others for another processor.
 
 With --perf the same driver runs PERF_FRAMES frames twice, on the processor the caller chose
 with taskset, if any: once on its own for its processor time, once under `perf record -e
@@ -111,10 +115,12 @@ def disassembly(binary):
 
 
 def instruction_class(mnemonic, operands):
+    """(pipes, memory, vector memory): "mul", "add", "vec" or "other"; None, "load" or
+    "store"; whether the memory operand is a vector register's."""
     vector = "mm" in operands
-    if vector and re.match(r"v?(mul|fn?madd\d*|fn?msub\d*)[ps][sd]$", mnemonic):
+    if vector and re.match(r"v?((mul|fn?madd\d*|fn?msub\d*)[ps][sd]|p?blendv\w+)$", mnemonic):
         kind = "mul"
-    elif vector and re.match(r"v?(add|sub)[ps][sd]$", mnemonic):
+    elif vector and re.match(r"v?((add|sub|min|max)[ps][sd]|cmp\w*[ps][sd])$", mnemonic):
         kind = "add"
     elif vector and not re.match(r"v?mov|vzero|lea|nop", mnemonic):
         kind = "vec"
@@ -125,7 +131,7 @@ def instruction_class(mnemonic, operands):
         # AT&T order: a memory operand written last is the destination of a move.
         stored = operands.rstrip().endswith(")") and re.match(r"v?mov", mnemonic)
         memory = "store" if stored else "load"
-    return kind, memory
+    return kind, memory, memory is not None and vector
 
 
 def exec_segment(binary):
@@ -184,16 +190,17 @@ def main():
     ap.add_argument("--perf-frames", type=int, default=3000)
     ap.add_argument("--frequency", type=int, default=10000, help="perf samples a second")
     ap.add_argument("--ghz", type=float, help="clock of the processor sampled, for cycles")
-    ap.add_argument("--pipes", default="2,2,4,3,2,8",
-                    help="multiply, add and vector pipes, loads, stores and instructions a "
-                         "cycle (default: 2,2,4,3,2,8)")
+    ap.add_argument("--pipes", default="2,2,4,2,3,2,8",
+                    help="multiply, add and vector pipes, vector loads and stores, loads, "
+                         "stores and instructions a cycle (default: 2,2,4,2,3,2,8)")
     a = ap.parse_args()
     if a.channels < 1 or a.frames < 5 or a.perf_frames < 1:
         fail("channels must be at least 1 and frames at least 5")
     try:
-        mul_p, add_p, vec_p, load_p, store_p, width = (float(x) for x in a.pipes.split(","))
+        mul_p, add_p, vec_p, vmem_p, load_p, store_p, width = (
+            float(x) for x in a.pipes.split(","))
     except ValueError:
-        fail(f"--pipes wants six numbers, not {a.pipes!r}")
+        fail(f"--pipes wants seven numbers, not {a.pipes!r}")
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     build = a.build if os.path.isabs(a.build) else os.path.join(root, a.build)
     binary = os.path.join(build, "bin", "g729_frame_counter")
@@ -229,15 +236,17 @@ def main():
         ob, address = key
         if ob and os.path.realpath(ob) == own:
             name = owner.get(address, function.get(key) or "?")
-            kind, memory = instruction_class(*insn.get(address, ("", "")))
+            kind, memory, vector_memory = instruction_class(*insn.get(address, ("", "")))
         else:
             name = f"{function.get(key) or '?'} ({os.path.basename(ob or '?')})"
-            kind, memory = "other", None
+            kind, memory, vector_memory = "other", None, False
         r = rows[name]
         r["instructions"] += n
         r[kind] += n
         if memory:
             r[memory] += n
+        if vector_memory:
+            r["vmem"] += n
 
     samples, other_samples, total = ({}, {}, 0)
     ns_per_sample = 0.0
@@ -260,10 +269,11 @@ def main():
 
     def floor(r):
         return max(r["mul"] / mul_p, r["add"] / add_p,
-                   (r["mul"] + r["add"] + r["vec"]) / vec_p, r["load"] / load_p,
-                   r["store"] / store_p, r["instructions"] / width) / per
+                   (r["mul"] + r["add"] + r["vec"]) / vec_p, r["vmem"] / vmem_p,
+                   r["load"] / load_p, r["store"] / store_p, r["instructions"] / width) / per
 
-    header = f"{'instr':>7} {'mul':>6} {'add':>6} {'vec':>6} {'load':>6} {'store':>6} {'floor':>6}"
+    header = (f"{'instr':>7} {'mul':>6} {'add':>6} {'vec':>6} {'load':>6} {'store':>6} "
+              f"{'vmem':>6} {'floor':>6}")
     if a.perf:
         header += f" {'ns':>6}" + (f" {'cycles':>6} {'ratio':>5}" if a.ghz else "")
     print(f"per channel-frame, {a.channels} channels, AVX2 kernels (counted: "
@@ -277,7 +287,7 @@ def main():
         cycles = time_of[name] * ns_per_sample * (a.ghz or 0)
         line = " ".join(f"{r[k] / per:{w}.0f}" for k, w in
                         (("instructions", 7), ("mul", 6), ("add", 6), ("vec", 6),
-                         ("load", 6), ("store", 6)))
+                         ("load", 6), ("store", 6), ("vmem", 6)))
         line += f" {least:6.0f}"
         if a.perf:
             line += f" {time_of[name] * ns_per_sample:6.0f}"

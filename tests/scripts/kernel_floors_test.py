@@ -58,20 +58,26 @@ class KernelFloorsTest(unittest.TestCase):
         self.assertEqual(function[(prog, 0x1009)], "first")
 
     def test_instruction_classes(self):
+        # (pipes, memory, vector memory): selects take the multiply pipes, compares the add
+        # pipes; a vector register's memory operand counts against the vector memory rate.
         cases = [
-            ("vmulpd", "%ymm1,%ymm2,%ymm3", ("mul", None)),
-            ("vmulpd", "0x20(%rcx),%ymm0,%ymm5", ("mul", "load")),
-            ("vfnmadd132pd", "%ymm1,%ymm2,%ymm3", ("mul", None)),
-            ("vsubpd", "%ymm1,%ymm2,%ymm3", ("add", None)),
-            ("vaddsd", "(%rax),%xmm0,%xmm0", ("add", "load")),
-            ("vblendvpd", "%ymm12,%ymm1,%ymm7,%ymm7", ("vec", None)),
-            ("vgatherqpd", "%ymm1,(%rax,%ymm2,8),%ymm3", ("vec", "load")),
-            ("vmovapd", "0x448(%rsp),%ymm1", ("other", "load")),
-            ("vmovupd", "%ymm1,(%rsi,%rax,1)", ("other", "store")),
-            ("mov", "%rdx,(%rsi,%r8,1)", ("other", "store")),
-            ("add", "$0x20,%rsi", ("other", None)),
-            ("lea", "0xd00(%r12),%rsi", ("other", None)),
-            ("vzeroupper", "", ("other", None)),
+            ("vmulpd", "%ymm1,%ymm2,%ymm3", ("mul", None, False)),
+            ("vmulpd", "0x20(%rcx),%ymm0,%ymm5", ("mul", "load", True)),
+            ("vfnmadd132pd", "%ymm1,%ymm2,%ymm3", ("mul", None, False)),
+            ("vblendvpd", "%ymm12,%ymm1,%ymm7,%ymm7", ("mul", None, False)),
+            ("vsubpd", "%ymm1,%ymm2,%ymm3", ("add", None, False)),
+            ("vaddsd", "(%rax),%xmm0,%xmm0", ("add", "load", True)),
+            ("vcmpgt_oqpd", "%ymm1,%ymm2,%ymm3", ("add", None, False)),
+            ("vmaxsd", "%xmm1,%xmm2,%xmm3", ("add", None, False)),
+            ("vxorpd", "%ymm1,%ymm2,%ymm3", ("vec", None, False)),
+            ("vgatherqpd", "%ymm1,(%rax,%ymm2,8),%ymm3", ("vec", "load", True)),
+            ("vmovapd", "0x448(%rsp),%ymm1", ("other", "load", True)),
+            ("vmovupd", "%ymm1,(%rsi,%rax,1)", ("other", "store", True)),
+            ("mov", "%rdx,(%rsi,%r8,1)", ("other", "store", False)),
+            ("mov", "0x8(%rdi),%rax", ("other", "load", False)),
+            ("add", "$0x20,%rsi", ("other", None, False)),
+            ("lea", "0xd00(%r12),%rsi", ("other", None, False)),
+            ("vzeroupper", "", ("other", None, False)),
         ]
         for mnemonic, operands, expected in cases:
             with self.subTest(mnemonic=mnemonic, operands=operands):
