@@ -18,10 +18,11 @@ is the largest of
     multiply pipes' operations / MUL_PIPES, add pipes' / ADD_PIPES,
     all vector operations / VECTOR_PIPES, vector loads and stores / VECTOR_MEMORY,
     loads / LOADS, stores / STORES, instructions / WIDTH
-cycles: what its instructions need if nothing waits on anything. The defaults are the rates
-bench/pipe_rates.py measured on a Zen 5 core (two multiply and two add pipes, four vector
-pipes; two vector loads and stores together, three loads, two stores, eight instructions a
-cycle); give others for another processor.
+cycles: what its instructions need if nothing waits on anything. The defaults for vector
+instructions are the rates bench/pipe_rates.py measured on a Zen 5 core (two multiply and two
+add pipes, four vector pipes, two vector loads and stores together a cycle); for all
+instructions, three loads, two stores and eight instructions a cycle. Give others for another
+processor.
 
 With --perf the same driver runs PERF_FRAMES frames twice, on the processor the caller chose
 with taskset, if any: once on its own for its processor time, once under `perf record -e

@@ -11,8 +11,6 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include <utility>
-
 #include "codec/batch/lane_fixed_codebook.h"
 #include "codec/encoder/codebook_correlations.h"
 #include "codec/frame_constants.h"

@@ -13,8 +13,8 @@
 // back g rows of both tracks (kPerTrack + 1 entries): the entry of positions 39 - u - 5 g and
 // Delta before it; the sums no entry takes are not stored. Each diagonal has 7 - M groups of
 // five terms, then 4, 3, 2 and 1 terms. The targets are known when compiling (the five steps
-// of a group and the four diagonals unroll), the groups run as a loop: straight-line code for
-// all of them outgrows the processor's store of decoded instructions.
+// of a group and the four diagonals unroll); the groups run as a loop (unrolled as well, the
+// code outgrew the processor's store of decoded instructions and ran slower).
 template <int M, class T, class Ops>
 G729_INLINE void correlation_diagonals(const Ops& o, const double* h, const double* sign,
                                        double* rr) {

@@ -9,8 +9,6 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include <utility>
-
 #include "codec/simd_kernels-inl.h"
 
 #include "codec/common/code_vector.h"
