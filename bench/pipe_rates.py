@@ -111,7 +111,14 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         print("cycles/instr  instructions/cycle  mix")
         for mix in mixes:
-            c = cycles_per_instruction(mix, tmp, cc)
+            try:
+                c = cycles_per_instruction(mix, tmp, cc)
+            except subprocess.CalledProcessError as e:
+                built = e.cmd[0] != cc
+                print(f"pipe_rates: could not {'run' if built else 'assemble'} the {mix} block "
+                      f"(status {e.returncode}"
+                      f"{'; does the processor have AVX2?' if built else ''})", file=sys.stderr)
+                return 1
             print(f"{c:12.3f}  {1 / c:18.2f}  {mix}")
     return 0
 
