@@ -13,7 +13,8 @@
 // The input file is read whole whatever FRAMES is, so that a run with FRAMES = 0 costs what a
 // run with FRAMES = N costs outside the codec; the difference divided by N is the codec's cost
 // per frame. Input shorter than FRAMES is cycled. Only a checksum of the last frame is
-// printed; duplex prints one of every frame of every channel, the same from either engine.
+// printed; duplex prints one of every frame of every channel, the same from either engine, and
+// the entry points it called.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -167,6 +168,10 @@ int run_duplex(const std::string& engine, long channels, long frames, const std:
         sum = fold(sum, bytes.data(), bytes.size());
         sum = fold(sum, out.data(), out.size() * sizeof(int16_t));
     }
+    // Which calls coded the frames: a test that both engines give the same checksum needs to
+    // know that they were two different ones.
+    std::printf("entry points: %s\n", batched ? "g729_encode_frames_ws g729_decode_frames_ws"
+                                               : "g729_encode_frame g729_decode_frame");
     std::printf("%ld channels, %ld frames of %s, checksum %016llx\n", channels, frames,
                 path.c_str(), static_cast<unsigned long long>(sum));
     return 0;
