@@ -131,12 +131,10 @@ int run_duplex(const std::string& engine, long channels, long frames, const std:
     std::vector<int16_t> out(n * G729_FRAME_SIZE);
     std::vector<const int16_t*> in(n);
     std::vector<uint8_t*> to(n);
-    std::vector<const uint8_t*> from(n);
     std::vector<int16_t*> samples(n);
     std::vector<int32_t> counts(n);
     for (std::size_t c = 0; c < n; ++c) {
         to[c] = bytes.data() + c * G729_SPEECH_FRAME_BYTES;
-        from[c] = to[c];
         samples[c] = out.data() + c * G729_FRAME_SIZE;
     }
     const int count = static_cast<int>(n);
@@ -151,7 +149,7 @@ int run_duplex(const std::string& engine, long channels, long frames, const std:
             status = g729_encode_frames_ws(enc_at.data(), count, in.data(), to.data(),
                                            counts.data(), enc_ws.data(), enc_ws.size());
             if (status == G729_OK) {
-                status = g729_decode_frames_ws(dec_at.data(), count, samples.data(), from.data(),
+                status = g729_decode_frames_ws(dec_at.data(), count, samples.data(), to.data(),
                                                counts.data(), nullptr, dec_ws.data(),
                                                dec_ws.size());
             }
@@ -159,7 +157,7 @@ int run_duplex(const std::string& engine, long channels, long frames, const std:
             for (std::size_t c = 0; c < n && status == G729_OK; ++c) {
                 status = g729_encode_frame(enc_at[c], in[c], to[c], &counts[c]);
                 if (status == G729_OK) {
-                    status = g729_decode_frame(dec_at[c], samples[c], from[c], counts[c]);
+                    status = g729_decode_frame(dec_at[c], samples[c], to[c], counts[c]);
                 }
             }
         }
